@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "qxdta.h"
+#include "qxfldr_comm.h"
+
+namespace {
+
+/* An allocator record over malloc that counts what it hands out. */
+struct counting_heap {
+    int64_t live = 0;
+    int64_t allocs = 0;
+    int64_t fail_after = -1;   /* allocations allowed before failing; -1 never fails */
+};
+
+void *counting_alloc(fldr_env *, void *heap, size_t size, const char *, uint32_t)
+{
+    auto *h = static_cast<counting_heap *>(heap);
+    if (h->fail_after >= 0 && h->allocs >= h->fail_after) return nullptr;
+    h->allocs++;
+    h->live++;
+    return std::malloc(size);
+}
+
+void counting_free(fldr_env *, void *heap, void *ptr)
+{
+    static_cast<counting_heap *>(heap)->live--;
+    std::free(ptr);
+}
+
+struct replace_fixture {
+    counting_heap heap;
+    mem_ctx_t ctx{counting_alloc, counting_free, &heap};
+    fldr_col col{};
+    bdta3_col src{};
+    bdta3_col dst{};
+
+    replace_fixture(const char *from, const char *to)
+    {
+        std::snprintf(col.rep_from, sizeof col.rep_from, "%s", from);
+        std::snprintf(col.rep_to, sizeof col.rep_to, "%s", to);
+        EXPECT_EQ(bdta3_col_data_create_low(nullptr, nullptr, &src, QXDT_VARCHAR, 4), 0);
+    }
+    ~replace_fixture()
+    {
+        bdta3_col_free(&src);
+        bdta3_col_free(&dst);
+    }
+    void add(uint32_t row, const std::string &text, uint32_t flag = 0)
+    {
+        EXPECT_EQ(bdta3_col_assign_str(nullptr, nullptr, &src, row, text.data(), static_cast<uint32_t>(text.size()),
+                                       flag), 0);
+    }
+    int32_t run(uint32_t rows) { return fldr_replace_fun(nullptr, &ctx, &col, &src, &dst, rows); }
+    std::string out(uint32_t row) const
+    {
+        if (dst.data->nulls[row] == 0) return "<null>";
+        const auto *v = static_cast<const qxdta_str *>(bdta3_col_value(&dst, row));
+        return std::string(v->ptr, v->len);
+    }
+    uint32_t out_flag(uint32_t row) const { return static_cast<const qxdta_str *>(bdta3_col_value(&dst, row))->flag; }
+};
+
+/* Left-to-right replacement of non-overlapping occurrences. */
+std::string naive_replace(const std::string &text, const std::string &from, const std::string &to)
+{
+    std::string out;
+    size_t pos = 0;
+    for (size_t hit; (hit = text.find(from, pos)) != std::string::npos; pos = hit + from.size()) {
+        out.append(text, pos, hit - pos).append(to);
+    }
+    return out.append(text, pos, std::string::npos);
+}
+
+} // namespace
+
+TEST(Replace, OverlappingMatchesAreSkipped)
+{
+    replace_fixture f("aa", "b");
+    f.add(0, "aaaa");
+    f.add(1, "aaa");
+    f.add(2, "xaaay");
+    f.add(3, "aa");
+    ASSERT_EQ(f.run(4), 0);
+    EXPECT_EQ(f.out(0), "bb");
+    EXPECT_EQ(f.out(1), "ba");
+    EXPECT_EQ(f.out(2), "xbay");
+    EXPECT_EQ(f.out(3), "b");
+    EXPECT_EQ(f.dst.row_count, 4u);
+    EXPECT_EQ(f.dst.type, QXDT_VARCHAR);
+    EXPECT_EQ(f.heap.live, 0);
+}
+
+TEST(Replace, GrowingAndShrinkingReplacements)
+{
+    replace_fixture f("ab", "XYZW");
+    f.add(0, "abababab");                 // output four times... twice the length
+    f.add(1, "ab");
+    f.add(2, "zzabzz");
+    ASSERT_EQ(f.run(3), 0);
+    EXPECT_EQ(f.out(0), "XYZWXYZWXYZWXYZW");
+    EXPECT_EQ(f.out(1), "XYZW");
+    EXPECT_EQ(f.out(2), "zzXYZWzz");
+    EXPECT_EQ(f.heap.live, 0);
+
+    replace_fixture g("a", "");
+    g.add(0, "banana");
+    g.add(1, "aaa");
+    ASSERT_EQ(g.run(2), 0);
+    EXPECT_EQ(g.out(0), "bnn");
+    EXPECT_EQ(g.out(1), "");
+    EXPECT_EQ(g.dst.data->nulls[1], 1);   // an emptied value is still a value
+}
+
+TEST(Replace, UnchangedValuesKeepTheirFlagAndNullsStayNull)
+{
+    replace_fixture f("abc", "x");
+    f.add(0, "ab", 7);                    // shorter than the pattern
+    f.add(2, "zzzz", 9);                  // no match
+    f.add(3, "abc", 5);                   // replaced: flag 0
+    // row 1 stays null
+    ASSERT_EQ(f.run(4), 0);
+    EXPECT_EQ(f.out(0), "ab");
+    EXPECT_EQ(f.out_flag(0), 7u);
+    EXPECT_EQ(f.out(1), "<null>");
+    EXPECT_EQ(f.out(2), "zzzz");
+    EXPECT_EQ(f.out_flag(2), 9u);
+    EXPECT_EQ(f.out(3), "x");
+    EXPECT_EQ(f.out_flag(3), 0u);
+}
+
+TEST(Replace, EmptyPatternPassesTheColumnThrough)
+{
+    replace_fixture f("", "ignored");
+    f.add(0, "one", 3);
+    f.add(2, "three");
+    f.src.row_count = 3;
+    ASSERT_EQ(f.run(3), 0);
+    EXPECT_EQ(f.dst.type, QXDT_VARCHAR);
+    ASSERT_EQ(f.dst.row_count, 3u);
+    EXPECT_EQ(f.out(0), "one");
+    EXPECT_EQ(f.out_flag(0), 3u);
+    EXPECT_EQ(f.out(1), "<null>");
+    EXPECT_EQ(f.out(2), "three");
+    EXPECT_EQ(f.heap.allocs, 0);
+}
+
+TEST(Replace, WorkAreasOnlyGrowAndFailuresAreReported)
+{
+    replace_fixture f("a", "bb");
+    f.add(0, std::string(1000, 'a'));
+    f.add(1, "a");
+    f.add(2, std::string(500, 'a'));
+    f.add(3, std::string(2000, 'a'));
+    ASSERT_EQ(f.run(4), 0);
+    EXPECT_EQ(f.out(3), std::string(4000, 'b'));
+    EXPECT_EQ(f.heap.allocs, 4);          // match array and output, each grown twice (1000, then 2000)
+    EXPECT_EQ(f.heap.live, 0);
+
+    replace_fixture g("a", "b");
+    g.add(0, "aaa");
+    g.heap.fail_after = 1;                // match array granted, output refused
+    EXPECT_EQ(g.run(1), FLDR_ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(g.heap.live, 0);
+
+    // A source column that does not hold text.
+    replace_fixture h("a", "b");
+    bdta3_col ints{};
+    ASSERT_EQ(bdta3_col_data_create_low(nullptr, nullptr, &ints, QXDT_INT, 1), 0);
+    EXPECT_LT(fldr_replace_fun(nullptr, &h.ctx, &h.col, &ints, &h.dst, 1), 0);
+    bdta3_col_free(&ints);
+}
+
+TEST(Replace, AgreesWithANaiveReplacementOnRandomValues)
+{
+    std::mt19937 rng(99);
+    for (int round = 0; round < 300; round++) {
+        std::string from(1 + rng() % 4, 'a'), to(rng() % 5, 'x');
+        for (auto &c : from) c = static_cast<char>('a' + rng() % 2);
+        for (auto &c : to) c = static_cast<char>('a' + rng() % 3);
+        replace_fixture f(from.c_str(), to.c_str());
+        std::vector<std::string> values;
+        for (uint32_t r = 0; r < 8; r++) {
+            std::string v(rng() % 40, 'a');
+            for (auto &c : v) c = static_cast<char>('a' + rng() % 2);
+            values.push_back(v);
+            f.add(r, v);
+        }
+        ASSERT_EQ(f.run(8), 0);
+        for (uint32_t r = 0; r < 8; r++) {
+            ASSERT_EQ(f.out(r), naive_replace(values[r], from, to)) << values[r] << " " << from << " -> " << to;
+        }
+        ASSERT_EQ(f.heap.live, 0);
+    }
+}
