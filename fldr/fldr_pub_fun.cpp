@@ -9,6 +9,7 @@
 ** same pattern: they are small (256 + 129 words) and live on the stack.
 */
 #include "fldr_internal.h"
+#include "fldr_pub_fun.h"
 #include "qxcalc.h"
 #include "qxdta.h"
 
@@ -52,7 +53,125 @@ int32_t prepare_destination(const bdta3_col *src, bdta3_col *dst, uint32_t rows)
     return 0;
 }
 
+/* ---- binding ---- */
+
+constexpr unsigned char lower_ascii(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+/* Equal without regard to case; `name` is read at most `cap` bytes (a record's array). */
+bool same_name(const char *name, size_t cap, const char *server_name)
+{
+    if (server_name == nullptr) return false;
+    for (size_t i = 0; i < cap; i++) {
+        const auto a = lower_ascii(static_cast<unsigned char>(name[i]));
+        const auto b = lower_ascii(static_cast<unsigned char>(server_name[i]));
+        if (a != b) return false;
+        if (a == '\0') return true;
+    }
+    return server_name[cap] == '\0';
+}
+
+/* Index of the server column called `name`, or -1. */
+int32_t find_column(const fldr_tab_info *tab, const char *name, size_t cap)
+{
+    if (tab == nullptr || tab->cols == nullptr) return -1;
+    for (uint16_t i = 0; i < tab->col_count; i++) {
+        if (same_name(name, cap, tab->cols[i].name)) return i;
+    }
+    return -1;
+}
+
+constexpr bool sysdate_type(uint16_t type)
+{
+    switch (type) {
+    case 1: case 2: case 14: case 15: case 16: case 22: case 23: case 26: case 27:
+        return true;
+    default:
+        return false;
+    }
+}
+
+/* Arguments of a call, in written order; the first failure is returned. */
+int32_t bind_args(const fldr_tab_info *tab, fldr_fun_arg_list *args)
+{
+    if (args == nullptr) return 0;
+    for (fldr_fun_arg_node *node = args->first; node != nullptr; node = node->next) {
+        fldr_fun_arg *arg = node->arg;
+        if (arg == nullptr) return FLDR_ERR_PARAMETER_VALUE;
+        switch (arg->kind) {
+        case 0: {
+            const int32_t idx = find_column(tab, arg->text, sizeof arg->text);
+            if (idx < 0) return FLDR_ERR_PARAMETER_VALUE;
+            arg->col_idx = static_cast<uint16_t>(idx);
+            break;
+        }
+        case 1:
+            if (arg->text[0] == '\0') return FLDR_ERR_PARAMETER_VALUE;
+            break;
+        case 2:
+            if (arg->text[0] == '\0') return FLDR_ERR_PARAMETER_VALUE;
+            if (int32_t rc = bind_args(tab, arg->args); rc != 0) return rc;
+            break;
+        default:
+            return FLDR_ERR_PARAMETER_VALUE;
+        }
+    }
+    return 0;
+}
+
 } // namespace
+
+extern "C" int64_t fldr_fun_triple_quotes(const char *text, char *out, size_t cap)
+{
+    size_t used = 0;
+    for (const char *p = text; *p != '\0'; p++) {
+        const size_t width = *p == '"' ? 3 : 1;
+        if (used + width >= cap) return -1;   /* keep one byte for the zero */
+        for (size_t k = 0; k < width; k++) out[used++] = *p;
+    }
+    if (used >= cap) return -1;
+    out[used] = '\0';
+    return static_cast<int64_t>(used);
+}
+
+extern "C" int32_t fldr_fun_bind(const fldr_inst *inst, const fldr_tab_info *tab, fldr_col *col)
+{
+    switch (col->fun_kind) {
+    case FLDR_FUN_REPLACE: {
+        const int32_t idx = find_column(tab, col->rep_col, sizeof col->rep_col);
+        if (idx < 0) return FLDR_ERR_COLUMN_FUNCTION;
+        col->rep_col_idx = static_cast<int16_t>(idx);
+        return 0;
+    }
+    case FLDR_FUN_SYSDATE: {
+        const int32_t idx = find_column(tab, col->name, sizeof col->name);
+        if (idx < 0 || !sysdate_type(tab->cols[idx].type)) return FLDR_ERR_COLUMN_FUNCTION;
+        return 0;
+    }
+    case FLDR_FUN_NEXTVAL:
+        if (inst != nullptr && inst->dpc_mode != 0) return FLDR_ERR_DPC;
+        if (col->seq_name[0] == '\0') return FLDR_ERR_COLUMN_FUNCTION;
+        return 0;
+    case FLDR_FUN_SUBSTR:
+    case FLDR_FUN_SUBSTRB: {
+        if (col->substr_len < 0) return FLDR_ERR_PARAMETER_VALUE;
+        const int32_t idx = find_column(tab, col->substr_col, sizeof col->substr_col);
+        if (idx < 0 || tab->cols[idx].type >= 3) return FLDR_ERR_COLUMN_NAME;
+        col->substr_col_idx = static_cast<int16_t>(idx);
+        return 0;
+    }
+    case FLDR_FUN_CALL: {
+        if (col->fun_name[0] == '\0') return FLDR_ERR_PARAMETER_VALUE;
+        if (int32_t rc = bind_args(tab, col->fun_args); rc != 0) return rc;
+        if (inst != nullptr && inst->call_refused == 1) return FLDR_ERR_COLUMN_FUNCTION;
+        return 0;
+    }
+    default:   /* TRIM, DEFAULT, none: nothing to bind */
+        return 0;
+    }
+}
 
 extern "C" int32_t fldr_replace_fun(fldr_env *env, mem_ctx_t *mem_ctx, const fldr_col *col, const bdta3_col *src,
                                     bdta3_col *dst, uint32_t rows)

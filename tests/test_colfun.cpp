@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fldr_pub_fun.h"
 #include "qxdta.h"
 #include "qxfldr_comm.h"
 
@@ -198,4 +199,161 @@ TEST(Replace, AgreesWithANaiveReplacementOnRandomValues)
         }
         ASSERT_EQ(f.heap.live, 0);
     }
+}
+
+namespace {
+
+/* The server columns every binding test uses. */
+fldr_tab_col kServerCols[] = {
+    {"ID", QXDT_INT},        {"Name", QXDT_VARCHAR}, {"CODE", QXDT_CHAR},  {"born", QXDT_DATE},
+    {"STAMP", QXDT_TIMESTAMP_TZ}, {"V2", QXDT_VARCHAR2}, {"flag", QXDT_BIT},
+};
+const fldr_tab_info kTab{static_cast<uint16_t>(sizeof kServerCols / sizeof kServerCols[0]), kServerCols};
+
+struct bind_fixture {
+    fldr_inst *inst = new fldr_inst();
+    fldr_col col{};
+    std::vector<fldr_fun_arg *> owned_args;
+    std::vector<fldr_fun_arg_node *> owned_nodes;
+    std::vector<fldr_fun_arg_list *> owned_lists;
+
+    bind_fixture(int16_t kind, const char *name = "x")
+    {
+        col.fun_kind = kind;
+        col.rep_col_idx = -1;
+        col.substr_col_idx = -1;
+        std::snprintf(col.name, sizeof col.name, "%s", name);
+    }
+    ~bind_fixture()
+    {
+        for (auto *p : owned_args) delete p;
+        for (auto *p : owned_nodes) delete p;
+        for (auto *p : owned_lists) delete p;
+        delete inst;
+    }
+    fldr_fun_arg_list *list() { owned_lists.push_back(new fldr_fun_arg_list{}); return owned_lists.back(); }
+    fldr_fun_arg *arg(fldr_fun_arg_list *l, uint16_t kind, const char *text)
+    {
+        auto *a = new fldr_fun_arg{};
+        a->kind = kind;
+        a->col_idx = 0xFFFF;
+        std::snprintf(a->text, sizeof a->text, "%s", text);
+        auto *n = new fldr_fun_arg_node{a, nullptr, l->last, nullptr};
+        if (l->last != nullptr) l->last->next = n; else l->first = n;
+        l->last = n;
+        l->count++;
+        owned_args.push_back(a);
+        owned_nodes.push_back(n);
+        return a;
+    }
+    int32_t bind(const fldr_tab_info *tab = &kTab) { return fldr_fun_bind(inst, tab, &col); }
+};
+
+} // namespace
+
+TEST(ColumnFunctionBinding, ReplaceAndSysdate)
+{
+    bind_fixture rep(FLDR_FUN_REPLACE);
+    std::snprintf(rep.col.rep_col, sizeof rep.col.rep_col, "name");
+    EXPECT_EQ(rep.bind(), 0);
+    EXPECT_EQ(rep.col.rep_col_idx, 1);
+    std::snprintf(rep.col.rep_col, sizeof rep.col.rep_col, "nam");
+    EXPECT_EQ(rep.bind(), FLDR_ERR_COLUMN_FUNCTION);
+    EXPECT_EQ(rep.bind(nullptr), FLDR_ERR_COLUMN_FUNCTION);
+
+    for (const char *ok : {"born", "STAMP", "v2", "Name"}) {
+        bind_fixture sys(FLDR_FUN_SYSDATE, ok);
+        EXPECT_EQ(sys.bind(), 0) << ok;
+    }
+    for (const char *bad : {"ID", "CODE", "flag", "missing"}) {
+        bind_fixture sys(FLDR_FUN_SYSDATE, bad);
+        EXPECT_EQ(sys.bind(), FLDR_ERR_COLUMN_FUNCTION) << bad;
+    }
+}
+
+TEST(ColumnFunctionBinding, NextvalSubstrAndPlainKinds)
+{
+    bind_fixture seq(FLDR_FUN_NEXTVAL);
+    EXPECT_EQ(seq.bind(), FLDR_ERR_COLUMN_FUNCTION);   // no sequence name
+    std::snprintf(seq.col.seq_name, sizeof seq.col.seq_name, "S1");
+    EXPECT_EQ(seq.bind(), 0);
+    seq.inst->dpc_mode = 1;
+    EXPECT_EQ(seq.bind(), FLDR_ERR_DPC);               // refused even with a name
+
+    for (int16_t kind : {FLDR_FUN_SUBSTR, FLDR_FUN_SUBSTRB}) {
+        bind_fixture sub(kind);
+        std::snprintf(sub.col.substr_col, sizeof sub.col.substr_col, "code");
+        sub.col.substr_len = 3;
+        EXPECT_EQ(sub.bind(), 0);
+        EXPECT_EQ(sub.col.substr_col_idx, 2);
+        sub.col.substr_len = -1;
+        EXPECT_EQ(sub.bind(), FLDR_ERR_PARAMETER_VALUE);
+        sub.col.substr_len = 0;
+        std::snprintf(sub.col.substr_col, sizeof sub.col.substr_col, "born");   // not text
+        EXPECT_EQ(sub.bind(), FLDR_ERR_COLUMN_NAME);
+        std::snprintf(sub.col.substr_col, sizeof sub.col.substr_col, "ghost");
+        EXPECT_EQ(sub.bind(), FLDR_ERR_COLUMN_NAME);
+    }
+    for (int16_t kind : {FLDR_FUN_NONE, FLDR_FUN_TRIM, FLDR_FUN_DEFAULT}) {
+        bind_fixture plain(kind);
+        plain.inst->dpc_mode = 1;
+        plain.inst->call_refused = 1;
+        EXPECT_EQ(plain.bind(nullptr), 0);
+    }
+    // A name filling its whole array is compared within it.
+    bind_fixture full(FLDR_FUN_REPLACE);
+    std::memset(full.col.rep_col, 'a', sizeof full.col.rep_col);
+    std::string long_name(sizeof full.col.rep_col, 'A');
+    fldr_tab_col long_col{long_name.c_str(), QXDT_VARCHAR};
+    const fldr_tab_info long_tab{1, &long_col};
+    EXPECT_EQ(full.bind(&long_tab), 0);
+    long_name.push_back('A');
+    fldr_tab_col longer_col{long_name.c_str(), QXDT_VARCHAR};
+    const fldr_tab_info longer_tab{1, &longer_col};
+    EXPECT_EQ(full.bind(&longer_tab), FLDR_ERR_COLUMN_FUNCTION);
+}
+
+TEST(ColumnFunctionBinding, CallsCheckEveryArgumentInOrder)
+{
+    bind_fixture call(FLDR_FUN_CALL);
+    EXPECT_EQ(call.bind(), FLDR_ERR_PARAMETER_VALUE);      // no function name
+    std::snprintf(call.col.fun_name, sizeof call.col.fun_name, "F");
+    EXPECT_EQ(call.bind(), 0);                             // no arguments at all
+
+    fldr_fun_arg_list *top = call.list();
+    call.col.fun_args = top;
+    fldr_fun_arg *c1 = call.arg(top, 0, "stamp");
+    call.arg(top, 1, "const");
+    fldr_fun_arg *nested = call.arg(top, 2, "G");
+    nested->args = call.list();
+    fldr_fun_arg *c2 = call.arg(nested->args, 0, "ID");
+    EXPECT_EQ(call.bind(), 0);
+    EXPECT_EQ(c1->col_idx, 4);
+    EXPECT_EQ(c2->col_idx, 0);
+
+    call.inst->call_refused = 1;
+    EXPECT_EQ(call.bind(), FLDR_ERR_COLUMN_FUNCTION);      // refused only after the arguments pass
+    call.inst->call_refused = 2;
+    EXPECT_EQ(call.bind(), 0);
+
+    fldr_fun_arg *missing = call.arg(nested->args, 0, "nobody");
+    EXPECT_EQ(call.bind(), FLDR_ERR_PARAMETER_VALUE);      // the nested failure comes through
+    std::snprintf(missing->text, sizeof missing->text, "ID");
+    call.arg(top, 1, "");
+    call.inst->call_refused = 1;
+    EXPECT_EQ(call.bind(), FLDR_ERR_PARAMETER_VALUE);      // argument failure before the refusal
+}
+
+TEST(ColumnFunctionText, DoubleQuotesAreTripled)
+{
+    char out[32];
+    EXPECT_EQ(fldr_fun_triple_quotes("a\"b", out, sizeof out), 5);
+    EXPECT_STREQ(out, "a\"\"\"b");
+    EXPECT_EQ(fldr_fun_triple_quotes("", out, sizeof out), 0);
+    EXPECT_STREQ(out, "");
+    EXPECT_EQ(fldr_fun_triple_quotes("\"\"", out, 7), 6);
+    EXPECT_EQ(fldr_fun_triple_quotes("\"\"", out, 6), -1);
+    out[3] = 'Z';
+    EXPECT_EQ(fldr_fun_triple_quotes("abc", out, 3), -1);
+    EXPECT_EQ(out[3], 'Z');
 }
