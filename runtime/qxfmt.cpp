@@ -135,36 +135,112 @@ const char *size_text(Size size)
     }
 }
 
-/* Appends an int in decimal to spec (for '*' widths and precisions). */
-bool append_int(char *spec, size_t cap, size_t &len, long value)
+/* One conversion as written: "%" flags width . precision size conversion. */
+struct Directive {
+    char flags[8] = "";    /* at most 7 flag characters; more makes it invalid */
+    int width = -1;        /* -1: none */
+    int precision = -1;    /* -1: none */
+    Size size = Size::none;
+    char conv = '\0';
+    bool valid = false;
+};
+
+/* Reads a run of decimal digits; false when it does not fit in an int. */
+bool read_number(const char *&p, int &value)
 {
-    const int n = std::snprintf(spec + len, cap - len, "%ld", value);
-    if (n < 0 || static_cast<size_t>(n) >= cap - len)
-        return false;
-    len += static_cast<size_t>(n);
+    long long n = 0;
+    while (*p >= '0' && *p <= '9') {
+        n = n * 10 + (*p++ - '0');
+        if (n > INT_MAX)
+            return false;
+    }
+    value = static_cast<int>(n);
     return true;
 }
 
-bool append_char(char *spec, size_t cap, size_t &len, char c)
+/*
+** Parses the directive after a '%' at p and leaves p after it. '*' widths
+** and precisions are read from args here, so the arguments stay in step
+** even when the directive turns out to be invalid.
+*/
+Directive parse_directive(const char *&p, va_list *args)
 {
-    if (len + 1 >= cap)
-        return false;
-    spec[len++] = c;
-    spec[len] = '\0';
-    return true;
+    Directive d;
+    bool ok = true;
+    size_t nflags = 0;
+    for (; *p && std::strchr("-+ #0'", *p); ++p) {
+        if (nflags + 1 < sizeof d.flags)
+            d.flags[nflags++] = *p;
+        else
+            ok = false;
+    }
+    d.flags[nflags] = '\0';
+    if (*p == '*') {
+        ++p;
+        int width = va_arg(*args, int);
+        if (width < 0) {
+            /* A negative width is a '-' flag and its absolute value. */
+            if (width == INT_MIN || nflags + 1 >= sizeof d.flags)
+                ok = false;
+            else
+                d.flags[nflags++] = '-', d.flags[nflags] = '\0', width = -width;
+        }
+        d.width = width;
+    } else if (*p >= '0' && *p <= '9') {
+        ok = read_number(p, d.width) && ok;
+    }
+    if (*p == '.') {
+        ++p;
+        if (*p == '*') {
+            ++p;
+            const int precision = va_arg(*args, int);
+            d.precision = precision < 0 ? -1 : precision; /* negative: as if omitted */
+        } else {
+            d.precision = 0;
+            ok = read_number(p, d.precision) && ok;
+        }
+    }
+    if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
+        d.size = Size::ll;
+        p += 3;
+    } else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') {
+        p += 3;
+    } else if (p[0] == 'h' && p[1] == 'h') {
+        d.size = Size::hh;
+        p += 2;
+    } else if (p[0] == 'l' && p[1] == 'l') {
+        d.size = Size::ll;
+        p += 2;
+    } else if (*p && std::strchr("hlqjztL", *p)) {
+        const char c = *p++;
+        d.size = c == 'h' ? Size::h : c == 'l' ? Size::l : c == 'q' ? Size::ll : c == 'j' ? Size::j
+               : c == 'z' ? Size::z : c == 't' ? Size::t : Size::L;
+    }
+    if (is_conversion(*p)) {
+        d.conv = *p++;
+        d.valid = ok;
+    }
+    return d;
+}
+
+/* The directive as glibc's printf reads it. */
+void build_spec(const Directive &d, char *spec, size_t cap)
+{
+    char width[16] = "", precision[16] = "";
+    if (d.width >= 0)
+        std::snprintf(width, sizeof width, "%d", d.width);
+    if (d.precision >= 0)
+        std::snprintf(precision, sizeof precision, ".%d", d.precision);
+    std::snprintf(spec, cap, "%%%s%s%s%s%c", d.flags, width, precision, size_text(d.size), d.conv);
 }
 
 } // namespace
 
-extern "C" int32_t qx_vsnprintf(char *buf, uint32_t size, const char *fmt, va_list args)
+namespace {
+
+/* Formats fmt into out; false when a conversion fails. */
+bool format_into(Sink &out, const char *fmt, va_list *args)
 {
-    if (buf == nullptr)
-        size = 0;
-    if (size > 0)
-        buf[0] = '\0';
-    if (fmt == nullptr)
-        return 0;
-    Sink out{buf, size};
     const char *p = fmt;
     while (*p) {
         const char *pct = std::strchr(p, '%');
@@ -180,105 +256,66 @@ extern "C" int32_t qx_vsnprintf(char *buf, uint32_t size, const char *fmt, va_li
             ++p;
             continue;
         }
-        /*
-        ** Rebuild the conversion in spec: flags, width and precision as
-        ** written ('*' replaced by its argument's value), then the size
-        ** that printf knows, then the conversion character.
-        */
-        char spec[64] = "%";
-        size_t len = 1;
-        bool ok = true;
-        while (ok && *p && std::strchr("-+ #0'", *p))
-            ok = append_char(spec, sizeof spec, len, *p++);
-        if (*p == '*') {
-            ok = ok && append_int(spec, sizeof spec, len, va_arg(args, int));
-            ++p;
-        } else {
-            while (ok && *p >= '0' && *p <= '9')
-                ok = append_char(spec, sizeof spec, len, *p++);
-        }
-        if (*p == '.') {
-            ok = ok && append_char(spec, sizeof spec, len, *p++);
-            if (*p == '*') {
-                /* A negative precision is taken as if omitted, as printf does. */
-                const int prec = va_arg(args, int);
-                if (prec < 0)
-                    spec[--len] = '\0'; /* drop the '.' */
-                else
-                    ok = ok && append_int(spec, sizeof spec, len, prec);
-                ++p;
-            } else {
-                while (ok && *p >= '0' && *p <= '9')
-                    ok = append_char(spec, sizeof spec, len, *p++);
-            }
-        }
-        Size sz = Size::none;
-        if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
-            sz = Size::ll;
-            p += 3;
-        } else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') {
-            sz = Size::none;
-            p += 3;
-        } else if (p[0] == 'h' && p[1] == 'h') {
-            sz = Size::hh;
-            p += 2;
-        } else if (p[0] == 'l' && p[1] == 'l') {
-            sz = Size::ll;
-            p += 2;
-        } else if (*p && std::strchr("hlqjztL", *p)) {
-            const char c = *p++;
-            sz = c == 'h' ? Size::h : c == 'l' ? Size::l : c == 'q' ? Size::ll : c == 'j' ? Size::j
-               : c == 'z' ? Size::z : c == 't' ? Size::t : Size::L;
-        }
-        const char conv = *p;
-        if (!ok || !is_conversion(conv)) {
+        const Directive d = parse_directive(p, args);
+        if (!d.valid) {
             /* Not a conversion: the text is printed as written. */
             out.put(start, static_cast<size_t>(p - start));
             continue;
         }
-        ++p;
-        const char *size_str = size_text(sz);
-        ok = len + std::strlen(size_str) + 2 <= sizeof spec;
-        if (!ok) {
-            out.put(start, static_cast<size_t>(p - start));
-            continue;
-        }
-        std::strcat(spec, size_str);
-        len += std::strlen(size_str);
-        append_char(spec, sizeof spec, len, conv);
+        char spec[64];
+        build_spec(d, spec, sizeof spec);
 
-        switch (kind_of(conv, sz)) {
+        switch (kind_of(d.conv, d.size)) {
         case ArgKind::none: out.print(spec, 0); break; /* "%m" reads no argument */
-        case ArgKind::int_: out.print(spec, va_arg(args, int)); break;
-        case ArgKind::long_: out.print(spec, va_arg(args, long)); break;
-        case ArgKind::llong: out.print(spec, va_arg(args, long long)); break;
-        case ArgKind::intmax: out.print(spec, va_arg(args, intmax_t)); break;
-        case ArgKind::size: out.print(spec, va_arg(args, size_t)); break;
-        case ArgKind::ptrdiff: out.print(spec, va_arg(args, ptrdiff_t)); break;
-        case ArgKind::uint_: out.print(spec, va_arg(args, unsigned)); break;
-        case ArgKind::ulong: out.print(spec, va_arg(args, unsigned long)); break;
-        case ArgKind::ullong: out.print(spec, va_arg(args, unsigned long long)); break;
-        case ArgKind::uintmax: out.print(spec, va_arg(args, uintmax_t)); break;
-        case ArgKind::double_: out.print(spec, va_arg(args, double)); break;
-        case ArgKind::ldouble: out.print(spec, va_arg(args, long double)); break;
-        case ArgKind::wint: out.print(spec, va_arg(args, wint_t)); break;
+        case ArgKind::int_: out.print(spec, va_arg(*args, int)); break;
+        case ArgKind::long_: out.print(spec, va_arg(*args, long)); break;
+        case ArgKind::llong: out.print(spec, va_arg(*args, long long)); break;
+        case ArgKind::intmax: out.print(spec, va_arg(*args, intmax_t)); break;
+        case ArgKind::size: out.print(spec, va_arg(*args, size_t)); break;
+        case ArgKind::ptrdiff: out.print(spec, va_arg(*args, ptrdiff_t)); break;
+        case ArgKind::uint_: out.print(spec, va_arg(*args, unsigned)); break;
+        case ArgKind::ulong: out.print(spec, va_arg(*args, unsigned long)); break;
+        case ArgKind::ullong: out.print(spec, va_arg(*args, unsigned long long)); break;
+        case ArgKind::uintmax: out.print(spec, va_arg(*args, uintmax_t)); break;
+        case ArgKind::double_: out.print(spec, va_arg(*args, double)); break;
+        case ArgKind::ldouble: out.print(spec, va_arg(*args, long double)); break;
+        case ArgKind::wint: out.print(spec, va_arg(*args, wint_t)); break;
         case ArgKind::cstr: {
-            const char *s = va_arg(args, const char *);
+            const char *s = va_arg(*args, const char *);
             out.print(spec, s ? s : "(null)");
             break;
         }
         case ArgKind::wstr: {
-            const wchar_t *s = va_arg(args, const wchar_t *);
+            const wchar_t *s = va_arg(*args, const wchar_t *);
             out.print(spec, s ? s : L"(null)");
             break;
         }
-        case ArgKind::pointer: out.print(spec, va_arg(args, void *)); break;
-        case ArgKind::count: (void)va_arg(args, void *); break;
+        case ArgKind::pointer: out.print(spec, va_arg(*args, void *)); break;
+        case ArgKind::count: (void)va_arg(*args, void *); break;
         }
         if (out.failed)
-            return -1;
+            return false;
     }
-    if (out.total > static_cast<size_t>(INT32_MAX))
+    return true;
+}
+
+} // namespace
+
+extern "C" int32_t qx_vsnprintf(char *buf, uint32_t size, const char *fmt, va_list args)
+{
+    if (buf == nullptr)
+        size = 0;
+    if (size > 0)
+        buf[0] = '\0';
+    if (fmt == nullptr)
+        return 0;
+    Sink out{buf, size};
+    /* A copy that can be passed on by address; the caller's list is spent either way. */
+    va_list ap;
+    va_copy(ap, args);
+    const bool ok = format_into(out, fmt, &ap);
+    va_end(ap);
+    if (!ok || out.total > static_cast<size_t>(INT32_MAX))
         return -1;
     return static_cast<int32_t>(out.total);
 }

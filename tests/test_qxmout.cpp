@@ -129,12 +129,16 @@ TEST(QxFmt, SixtyFourBitConversionsAndPrintfForms)
     EXPECT_EQ(fmt(128, "%I64d rows, %s, %d, %ld.%03ld(ms)", int64_t{5}, "x", 3, 12L, 7L),
               "5 rows, x, 3, 12.007(ms)");
     char expect[128];
-    std::snprintf(expect, sizeof expect, "%5.2f|%-4s|%*d|%.*s|%c|%lld|%hhd|%zu|%+i|%#o|%%|%e", 3.14159,
-                  "ab", 6, 42, 2, "xyz", 'q', -7LL, 300, size_t{9}, 5, 8u, 1e10);
-    EXPECT_EQ(fmt(128, "%5.2f|%-4s|%*d|%.*s|%c|%lld|%hhd|%zu|%+i|%#o|%%|%e", 3.14159, "ab", 6, 42, 2,
-                  "xyz", 'q', -7LL, 300, size_t{9}, 5, 8u, 1e10),
+    std::snprintf(expect, sizeof expect, "%5.2f|%-4s|%*d|%.*s|%c|%lld|%hd|%zu|%+i|%#o|%%|%e", 3.14159,
+                  "ab", 6, 42, 2, "xyz", 'q', -7LL, short{-300}, size_t{9}, 5, 8u, 1e10);
+    EXPECT_EQ(fmt(128, "%5.2f|%-4s|%*d|%.*s|%c|%lld|%hd|%zu|%+i|%#o|%%|%e", 3.14159, "ab", 6, 42, 2,
+                  "xyz", 'q', -7LL, short{-300}, size_t{9}, 5, 8u, 1e10),
               expect);
     EXPECT_EQ(fmt(64, "%.*s|", -1, "whole"), "whole|");  // negative precision: none
+    EXPECT_EQ(fmt(64, "%*d|%s", -4, 7, "x"), "7   |x");     // negative width: left-justified
+    // An unknown conversion is shown as written, and a '*' it holds still
+    // takes its argument, so the next conversion reads the right one.
+    EXPECT_EQ(fmt(64, "%*y %d %I64", 5, 9), "%*y 9 %I64");
     // "%n" writes nothing; a stray conversion stays as written; NULL %s is safe.
     int untouched = 77;
     EXPECT_EQ(fmt(64, "a%nb %y %", &untouched), "ab %y %");
