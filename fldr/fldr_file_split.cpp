@@ -53,22 +53,18 @@ inline bool at(const char *p, const char *end, const sep_bytes &s)
     return s.len == 1 ? p[0] == s.bytes[0] : std::memcmp(p, s.bytes, s.len) == 0;
 }
 
-/* Length of the character at p with `left` bytes of data from p. The
-** character-length function may look one byte ahead; near the end of the
-** data it is given a zero-padded copy, so nothing past the data is read. */
+/* Length (at least 1) of the character at p with `left` bytes of data from
+** p. The length lookup may read the byte after the lead byte; for the last
+** byte of the data it gets a zero-padded copy, so nothing past the data is
+** read. */
 inline size_t char_len(uint32_t charset, const char *p, size_t left)
 {
     if (charset == QXCVT_ASCII)
         return 1;
-    uint32_t n;
-    if (left >= 4) {
-        n = encoding_mblen(charset, p, 0);
-    } else {
-        char padded[4] = {0, 0, 0, 0};
-        std::memcpy(padded, p, left);
-        n = encoding_mblen(charset, padded, 0);
-    }
-    return n == 0 ? 1 : n;
+    if (left >= 2)
+        return qxcvt_mblen_fast(charset, p);
+    const char padded[2] = {p[0], 0};
+    return qxcvt_mblen_fast(charset, padded);
 }
 
 inline uint8_t first_or(const sep_bytes &s, uint8_t fallback)
