@@ -4,6 +4,7 @@
 */
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "fldr_file_split.h"
@@ -167,4 +168,96 @@ TEST(RowSearch, LongBuffersAgreeWithTheReferenceAcrossBlockBoundaries)
             }
         }
     }
+}
+
+namespace {
+
+void set_hex(char *hex_field, uint32_t *flag, const char *digits)
+{
+    std::memset(hex_field, 0, 257);
+    std::strcpy(hex_field, digits);
+    *flag = 1;
+}
+
+}  // namespace
+
+TEST(Separators, HexadecimalFormsBecomeBytes)
+{
+    fldr_seperator_info info{};
+    set_hex(info.term_hex, &info.term_is_hex, "0D0A");
+    set_hex(info.enclose_hex, &info.enclose_is_hex, "22");
+    set_hex(info.escape_hex, &info.escape_is_hex, "5c5C");
+    ASSERT_EQ(fldr_preprocess_sep_info_single(&info), 0);
+    EXPECT_EQ(std::string(info.term, info.term_len), "\r\n");
+    EXPECT_EQ(info.term[2], '\0');
+    EXPECT_EQ(std::string(info.enclose, info.enclose_len), "\"");
+    EXPECT_EQ(std::string(info.escape, info.escape_len), "\\\\");
+    /* The hexadecimal text and the flags stay: a second run gives the same. */
+    EXPECT_STREQ(info.term_hex, "0D0A");
+    ASSERT_EQ(fldr_preprocess_sep_info_single(&info), 0);
+    EXPECT_EQ(std::string(info.term, info.term_len), "\r\n");
+
+    /* Strings without the flag are left alone. */
+    fldr_seperator_info plain{};
+    splitref::set_sep_string(plain.term, &plain.term_len, "|");
+    std::strcpy(plain.term_hex, "2C");
+    ASSERT_EQ(fldr_preprocess_sep_info_single(&plain), 0);
+    EXPECT_EQ(std::string(plain.term, plain.term_len), "|");
+}
+
+TEST(Separators, BadHexadecimalFormsAreRefusedAfterEarlierConversions)
+{
+    fldr_seperator_info zero{};
+    set_hex(zero.term_hex, &zero.term_is_hex, "00");
+    EXPECT_EQ(fldr_preprocess_sep_info_single(&zero), FLDR_ERR_ROW_TERM);
+    fldr_seperator_info inner_zero{};
+    set_hex(inner_zero.term_hex, &inner_zero.term_is_hex, "2C002C");
+    EXPECT_EQ(fldr_preprocess_sep_info_single(&inner_zero), FLDR_ERR_ROW_TERM);
+
+    fldr_seperator_info partly{};
+    set_hex(partly.term_hex, &partly.term_is_hex, "7C");
+    set_hex(partly.enclose_hex, &partly.enclose_is_hex, "ZZ");
+    set_hex(partly.escape_hex, &partly.escape_is_hex, "5C");
+    EXPECT_EQ(fldr_preprocess_sep_info_single(&partly), FLDR_ERR_ROW_TERM);
+    EXPECT_EQ(std::string(partly.term, partly.term_len), "|");
+    EXPECT_EQ(partly.enclose_len, 0);
+    EXPECT_EQ(partly.escape_len, 0);
+}
+
+TEST(Separators, LoadPreparationRefusesAColumnWhoseTerminatorIsItsEnclosure)
+{
+    split_table t(",", "", "\\");
+    t.add_col();
+    fldr_col *clash = t.add_col("", ",");
+    fldr_col *after = t.add_col();
+    (void)clash;
+    /* A column after the clash is not prepared. */
+    fldr_seperator_info later{};
+    set_hex(later.term_hex, &later.term_is_hex, "3B");
+    after->sep_info = &later;
+    EXPECT_EQ(fldr_preprocess_load_sep_info(&t.ctl), FLDR_ERR_SEP_IS_ENCLOSE);
+    EXPECT_EQ(later.term_len, 0);
+
+    /* The column's own terminator, given in hexadecimal, clears the clash. */
+    split_table ok(",", "", "\\");
+    fldr_col *own = ok.add_col("", ",");
+    set_hex(own->sep_info->term_hex, &own->sep_info->term_is_hex, "3B");
+    EXPECT_EQ(fldr_preprocess_load_sep_info(&ok.ctl), 0);
+    EXPECT_EQ(std::string(own->sep_info->term, own->sep_info->term_len), ";");
+
+    /* The table's terminator in hexadecimal form meets a column's enclosure. */
+    split_table hex_table("", "", "\\");
+    set_hex(hex_table.sep.term_hex, &hex_table.sep.term_is_hex, "2c");
+    hex_table.add_col("", ",");
+    EXPECT_EQ(fldr_preprocess_load_sep_info(&hex_table.ctl), FLDR_ERR_SEP_IS_ENCLOSE);
+
+    /* A failing column conversion is returned as it is. */
+    split_table bad(",", "", "\\");
+    fldr_col *bad_col = bad.add_col("", "'");
+    set_hex(bad_col->sep_info->enclose_hex, &bad_col->sep_info->enclose_is_hex, "0");
+    EXPECT_EQ(fldr_preprocess_load_sep_info(&bad.ctl), FLDR_ERR_ROW_TERM);
+
+    /* Without columns nothing is compared: the scanner refuses it later. */
+    split_table none(",", ",", "\\");
+    EXPECT_EQ(fldr_preprocess_load_sep_info(&none.ctl), 0);
 }
