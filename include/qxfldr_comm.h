@@ -513,7 +513,48 @@ QX_EXPORT int32_t fldr_init_data_file(fldr_data_file *df, const char *path);
 
 /* ================================================= 5. Record splitting */
 
-/* (separators, row search, field extraction) */
+/*
+** Separators: fldr_preprocess_sep_info_single turns the hexadecimal forms of
+** a separator record into bytes; fldr_preprocess_load_sep_info does so for
+** the table and every column and refuses a column whose terminator equals its
+** enclosure.
+*/
+QX_EXPORT int32_t fldr_preprocess_sep_info_single(fldr_seperator_info *info);
+QX_EXPORT int32_t fldr_preprocess_load_sep_info(fldr_ctl *ctl);
+
+/* First occurrence of pattern (pattern_len bytes) wholly inside buf[0, len), or NULL. */
+QX_EXPORT char *fldr_strstr(const char *buf, uint32_t len, const char *pattern, int32_t pattern_len);
+
+/*
+** First byte of the next row terminator in buf[0, len), or NULL when the
+** bytes hold no complete one. inst (may be NULL) chooses the search: scan
+** mode 1 with enclosed_rows skips terminators inside ctl->row_enclose, scan
+** mode 2 skips terminators preceded by the table's escape. Never reads
+** outside buf[0, len).
+*/
+QX_EXPORT char *fldr_search_row_end(struct fldr_inst *inst, const char *buf, uint32_t len,
+                                    uint16_t term_len, const char *term);
+
+/*
+** Cut one field from the rest of a row (data, len bytes from the field's
+** first byte). *out_value (inside data) and *out_len give the value, with
+** FLDR_NULL_LEN for NULL in scan modes 1 and 2; *out_used the bytes consumed,
+** terminators and enclosures included. Values that must be rebuilt (escapes,
+** doubled enclosures) are rewritten in place inside data. *more_data is set
+** to 1 by the caller at the start of each row. reserved is not used; work is
+** the caller's scratch area of at least len bytes.
+** Returns 0, FLDR_ERR_DATA, FLDR_ERR_SEP_IS_ENCLOSE or FLDR_ERR_TOO_FEW_COLUMNS.
+*/
+QX_EXPORT int32_t fldr_get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
+                                       const char *row_term, uint16_t row_term_len, char *data,
+                                       uint32_t len, uint32_t charset, uint32_t mode,
+                                       uint32_t enclosed_rows, char **out_value, uint32_t *out_len,
+                                       uint32_t *out_used, char *work, void *reserved,
+                                       uint32_t *more_data);
+
+/* Where a column with a POSITION starts in its row (NULL when outside it). */
+QX_EXPORT int32_t fldr_nth_val_position_reset(const fldr_col *col, char *row_start, uint32_t row_len,
+                                              char **out_start, uint32_t *out_len);
 
 /* ==================================================== 6. Load pipeline */
 
