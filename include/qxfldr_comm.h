@@ -496,7 +496,18 @@ typedef struct fldr_tab_info {
 
 /* ============================================================= 4. Files */
 
-/* ---- File access ----
+/* -- file records -- */
+
+/* Copies src to dst turning "/" into "\"; NULL or "" leaves dst empty. */
+QX_EXPORT void    fldr_path_copy(char *dst, const char *src);
+/* Copies src to dst unchanged; NULL or "" leaves dst empty. */
+QX_EXPORT void    fldr_path_copy_file(char *dst, const char *src);
+/* Closed record with the path (bounded by the record); NULL or "" gives an empty path. */
+QX_EXPORT int32_t fldr_init_file(fldr_file *file, const char *path);
+/* As fldr_init_file, plus the default row terminator "\r\n"; start fields and links untouched. */
+QX_EXPORT int32_t fldr_init_data_file(fldr_data_file *df, const char *path);
+
+/* -- file access --
 ** Every function here takes a fldr_file; a fldr_data_file begins with the
 ** same four fields and may be passed with a cast. Results are 0 or an
 ** FLDR_ERR_* code.
@@ -516,7 +527,7 @@ QX_EXPORT int32_t fldr_delete_file(const char *path);     /* -65023 */
 /* Non-zero for a well-formed local path (not ASM, not DFS). */
 QX_EXPORT int32_t fldr_is_valid_pathname(const char *path, int32_t option);
 
-/* ---- Data-file resolution ---- */
+/* -- data-file resolution -- */
 
 /* One wildcard level of a directory path: a path component with "*" or "?". */
 typedef struct fldr_pattern_level {
@@ -541,7 +552,7 @@ QX_EXPORT int32_t fldr_collect_datafiles_by_path(fldr_env *env, mem_heap_t *heap
 /* Appends each data file's path and a line feed to out (sized by the caller). */
 QX_EXPORT void    fldr_cat_data_file(fldr_ctl *ctl, char *out);
 
-/* (file records, sequential reading) */
+/* (sequential reading) */
 
 /* ================================================= 5. Record splitting */
 
