@@ -46,6 +46,8 @@ public:
     }
     void append(const char *text) { append(text, strlen(text)); }
     const char *text() const { return buf_; }
+    size_t length() const { return len_; }
+    size_t room() const { return kReportSize - 1 - len_; }
 
 private:
     char   buf_[kReportSize] = {};
@@ -65,25 +67,41 @@ extern "C" {
 
 int32_t fldr_print_after_load_err(fldr_args *args, const char *reason)
 {
-    Report report;
+    Report head;
     char line[MOUT_LINE_MAX];
-
     if (args->schema_name[0])
         fldr_mout_lookup(line, kMsgDestSchemaTable, 2, args->schema_name, args->table_name);
     else
         fldr_mout_lookup(line, kMsgDestTable, 1, args->table_name);
-    report.append(line);
-    report.append("load fail.\n");
-    report.append(reason ? reason : "");
-    report.append("\n");
+    head.append(line);
+    head.append("load fail.\n");
 
+    Report counts;
     for (int32_t code : {kMsgRowsLoaded, kMsgRowsFormatError, kMsgRowsDataError, kMsgSkipCount,
                          kMsgReadCount, kMsgRefuseCount}) {
         fldr_mout_lookup(line, code, 1, (int64_t)0);
-        report.append(line);
+        counts.append(line);
     }
     fldr_mout_lookup(line, kMsgTimeUsed, 2, (long)0, (long)0);
-    report.append(line);
+    counts.append(line);
+
+    /* A reason too long for the report is cut so that the counts still show. */
+    Report report;
+    report.append(head.text(), head.length());
+    size_t room = report.room() > counts.length() + 1 ? report.room() - counts.length() - 1 : 0;
+    if (reason) {
+        uint32_t kept = 0;
+        size_t reason_len = strlen(reason);
+        if (reason_len > room) {
+            char cut[kReportSize];
+            utl_trunc_str_ex(reason, cut, (uint32_t)room, &kept);
+            report.append(cut, kept);
+        } else {
+            report.append(reason, reason_len);
+        }
+    }
+    report.append("\n");
+    report.append(counts.text(), counts.length());
 
     aq_printf_inner("%s", report.text());
     return FLDR_OK;
