@@ -507,7 +507,50 @@ QX_EXPORT int32_t fldr_init_file(fldr_file *file, const char *path);
 /* As fldr_init_file, plus the default row terminator "\r\n"; start fields and links untouched. */
 QX_EXPORT int32_t fldr_init_data_file(fldr_data_file *df, const char *path);
 
-/* (file access, data-file resolution) */
+/* -- file access --
+** Every function here takes a fldr_file; a fldr_data_file begins with the
+** same four fields and may be passed with a cast. Results are 0 or an
+** FLDR_ERR_* code.
+*/
+QX_EXPORT int32_t fldr_open_file(fldr_file *file);        /* read+write; -65024 */
+QX_EXPORT int32_t fldr_open_file_read(fldr_file *file);   /* read only; -65024 */
+QX_EXPORT int32_t fldr_create_file(fldr_file *file);      /* truncates; -65018 */
+/* Closes an open record; a failed close leaves the record as it was. */
+QX_EXPORT void    fldr_file_close(fldr_file *file);
+/*
+** Appends len bytes at file_offset under `lock` (NULL: the caller
+** serialises). A closed record is opened first and positioned at the end of
+** the file. -65024 when it cannot be opened, -65025 when the write fails.
+*/
+QX_EXPORT int32_t fldr_write_file(fldr_file *file, os_mutex2_t *lock, const char *data, uint32_t len);
+QX_EXPORT int32_t fldr_delete_file(const char *path);     /* -65023 */
+/* Non-zero for a well-formed local path (not ASM, not DFS). */
+QX_EXPORT int32_t fldr_is_valid_pathname(const char *path, int32_t option);
+
+/* -- data-file resolution -- */
+
+/* One wildcard level of a directory path: a path component with "*" or "?". */
+typedef struct fldr_pattern_level {
+    char                      *pattern;  /* heap copy of the component */
+    struct fldr_pattern_level *prev;
+    struct fldr_pattern_level *next;
+} fldr_pattern_level;
+
+typedef struct fldr_pattern_list {
+    uint32_t            count;
+    fldr_pattern_level *first;
+    fldr_pattern_level *last;
+} fldr_pattern_list;
+
+/* Plain names (with wildcards) into files; always 0. */
+QX_EXPORT int32_t fldr_deal_file_list(fldr_env *env, mem_heap_t *heap, fldr_ctl *ctl);
+/* List files into files; failures become diagnostics of inst; always 0. */
+QX_EXPORT int32_t fldr_resolve_path_file(fldr_env *env, struct fldr_inst *inst, uint32_t language,
+                                         uint32_t out_code, mem_heap_t *heap, fldr_ctl *ctl);
+/* A directory walk; 0 or -65020 at the first bad entry. */
+QX_EXPORT int32_t fldr_collect_datafiles_by_path(fldr_env *env, mem_heap_t *heap, fldr_ctl *ctl);
+/* Appends each data file's path and a line feed to out (sized by the caller). */
+QX_EXPORT void    fldr_cat_data_file(fldr_ctl *ctl, char *out);
 
 /* (sequential reading) */
 
@@ -801,7 +844,43 @@ QX_EXPORT char   *fldr_get_interval_info(void **info, uint32_t number);
 
 /* ======================================================== 8. Reporting */
 
-/* (error printing, log and bad-data files, summaries) */
+/* ---- Error printing ----
+** mode of a given text: 0 shown unchanged, 1 UTF-8 shown as GB18030, other
+** values GB18030 shown as UTF-8. A NULL text prints the message of code.
+** Both return code.
+*/
+QX_EXPORT int32_t fldr_print_err(struct fldr_inst *inst, int32_t code, const char *text, uint16_t mode);
+QX_EXPORT int32_t fldr_print_err_ex(struct fldr_inst *inst, int32_t code, const char *text, uint16_t mode);
+/* One log line of error info; 0 without writing when the gate is closed. */
+QX_EXPORT int32_t fldr_fill_err_info(struct fldr_inst *inst, const char *text, uint32_t len);
+QX_EXPORT int32_t fldr_fill_err_info_low(struct fldr_inst *inst, const char *text, uint32_t len);
+
+/* ---- Log and bad-data files ----
+** A line: "qxfldr: YYYY-MM-DD HH:MM:SS " [name1 "->"] [name2] " " text "\n".
+*/
+#define FLDR_LOG_PROGRAM  "qxfldr"
+#define FLDR_LOG_HEAD_MAX 2048   /* room for any head written by the library */
+
+/* Writes the head and the name part into dest; always 0. */
+QX_EXPORT int32_t fldr_log_set_head_info(const char *name1, const char *name2, char *dest);
+/* One line to `file` under `lock`; the write's result, or -503. */
+QX_EXPORT int32_t fldr_log_data_direct(struct fldr_inst *inst, fldr_file *file, os_mutex2_t *lock,
+                                       const char *text, uint32_t len);
+QX_EXPORT int32_t fldr_log_by_offset_low(const char *path, const char *text, uint32_t len,
+                                         os_mutex2_t *lock, const char *name1, const char *name2,
+                                         const char *program);
+QX_EXPORT int32_t fldr_log_by_offset(const char *path, const char *text, uint32_t len,
+                                     os_mutex2_t *lock);
+/* Appends data unchanged; -65025 when the file cannot be opened. No lock. */
+QX_EXPORT int32_t fldr_log_write_to_file(const char *path, const char *data, uint32_t len);
+
+/* ---- Summaries ---- */
+#define FLDR_CTL_FILE_MAX 1048576u   /* largest control file read */
+
+QX_EXPORT int32_t fldr_print_after_load_err(fldr_args *args, const char *reason);
+QX_EXPORT int32_t fldr_print_after_export_err(const char *reason);
+/* The control file as a NUL-terminated block; release with fldr_mem_free(env, NULL, text). */
+QX_EXPORT int32_t fldr_get_ctl_content(fldr_env *env, const char *path, char **text, uint32_t *len);
 
 /* ================================================ 9. Export conversion */
 
