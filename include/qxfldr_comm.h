@@ -535,7 +535,20 @@ QX_EXPORT void     fpar_get_local_code_str(uint32_t code, char *buf);
 
 /* ============================================================= 4. Files */
 
-/* (file access, data-file resolution and sequential reading) */
+/* -- file records -- */
+
+/* Copies src to dst turning "/" into "\"; NULL or "" leaves dst empty. */
+QX_EXPORT void    fldr_path_copy(char *dst, const char *src);
+/* Copies src to dst unchanged; NULL or "" leaves dst empty. */
+QX_EXPORT void    fldr_path_copy_file(char *dst, const char *src);
+/* Closed record with the path (bounded by the record); NULL or "" gives an empty path. */
+QX_EXPORT int32_t fldr_init_file(fldr_file *file, const char *path);
+/* As fldr_init_file, plus the default row terminator "\r\n"; start fields and links untouched. */
+QX_EXPORT int32_t fldr_init_data_file(fldr_data_file *df, const char *path);
+
+/* (file access, data-file resolution) */
+
+/* (sequential reading) */
 
 /* ================================================= 5. Record splitting */
 

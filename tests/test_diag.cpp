@@ -1,0 +1,231 @@
+// The message table and diagnostic lists.
+#include <gtest/gtest.h>
+
+#include <iconv.h>
+
+#include <atomic>
+#include <cstring>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fldr_internal.h"
+#include "qxcvt.h"
+
+namespace {
+
+// Converts with iconv directly: the reference the library's texts must match.
+std::string iconv_to(const char *to, const char *from, const std::string &in)
+{
+    iconv_t cd = iconv_open(to, from);
+    EXPECT_NE(cd, (iconv_t)-1);
+    std::string out(in.size() * 4 + 16, '\0');
+    char *src = const_cast<char *>(in.data());
+    size_t src_left = in.size();
+    char *dst = out.data();
+    size_t dst_left = out.size();
+    size_t rc = iconv(cd, &src, &src_left, &dst, &dst_left);
+    iconv_close(cd);
+    EXPECT_NE(rc, (size_t)-1);
+    out.resize(out.size() - dst_left);
+    return out;
+}
+
+class Diag : public ::testing::Test {
+protected:
+    void SetUp() override { fldr_init(); }
+    void TearDown() override { fldr_deinit(); }
+};
+
+TEST(MessageTable, Lookups)
+{
+    EXPECT_STREQ(fldr_emsg_lookup(65001)->text_en, "File read over");
+    EXPECT_STREQ(fldr_emsg_lookup(65002)->text_en, "File load over");
+    // Codes without a row, the parser's own among them, give the general row.
+    for (int32_t code : {0, 7, -2007, -65005, -65041, -65042, -65045, -70000})
+        EXPECT_EQ(fldr_emsg_lookup(code)->code, -1) << code;
+    EXPECT_STREQ(fldr_emsg_lookup(0)->text_en, "General error");
+    // The first of the two -65040 rows wins.
+    EXPECT_STREQ(fldr_emsg_lookup(-65040)->text_en, "loading data to redundancy table");
+    EXPECT_STREQ(fldr_emsg_lookup(-65008)->text_en, "Already  initialized");
+    EXPECT_STREQ(fldr_emsg_lookup(-65009)->text_en, "UNINITIALIZED  Already");
+    EXPECT_STREQ(fldr_emsg_lookup(-65044)->text_en, "Reach error max");
+    EXPECT_STREQ(fldr_emsg_lookup(-65044)->text_spare, "");
+
+    // Chinese texts are handed out in GB18030.
+    EXPECT_EQ(std::string(fldr_emsg_lookup(-65024)->text_zh_cn),
+              iconv_to("GB18030", "UTF-8", "打开文件失败"));
+    EXPECT_EQ(std::string(fldr_emsg_lookup(-65024)->text_zh_tw),
+              iconv_to("GB18030", "UTF-8", "打開文件失敗"));
+
+    // Every row has its three texts; codes are the documented set.
+    std::set<int32_t> codes;
+    for (int32_t code = -65070; code <= -1; code++) {
+        const fldr_emsg_row *row = fldr_emsg_lookup(code);
+        ASSERT_NE(row, nullptr);
+        if (row->code == code)
+            codes.insert(code);
+        EXPECT_GT(strlen(row->text_zh_cn), 0u);
+        EXPECT_GT(strlen(row->text_zh_tw), 0u);
+        EXPECT_GT(strlen(row->text_en), 0u);
+    }
+    EXPECT_EQ(codes.size(), 64u);  // -1, and -65001..-65067 less four gaps
+}
+
+TEST_F(Diag, GrowsInBlocksAndReusesThemAfterClear)
+{
+    fldr_diag_list list;
+    memset(&list, 0x5a, sizeof list);
+    fldr_init_diag(&list);
+    EXPECT_EQ(list.capacity, 5u);
+    EXPECT_EQ(list.count, 0u);
+    EXPECT_EQ(list.flags, 3u);
+    EXPECT_EQ(list.first.next, nullptr);
+
+    fldr_env *env = fldr_get_env();
+    mem_pool_t *pool = fldr_get_global_obj()->pool;
+    uint64_t blocks = mem2_pool_blocks_in_use(pool);
+    for (int i = 1; i <= 5; i++)
+        fldr_add_diag_rec(env, &list, -65000 - i, nullptr, 0, 0, FLDR_LANG_EN, 1);
+    EXPECT_EQ(list.capacity, 5u);
+    EXPECT_EQ(mem2_pool_blocks_in_use(pool), blocks);
+
+    fldr_add_diag_rec(env, &list, -65024, "sixth", 7, 9, FLDR_LANG_EN, 1);
+    EXPECT_EQ(list.capacity, 10u);
+    EXPECT_EQ(list.count, 6u);
+    EXPECT_EQ(mem2_pool_blocks_in_use(pool), blocks + 1);
+    ASSERT_NE(list.first.next, nullptr);
+    fldr_diag_rec *sixth = fldr_get_nth_diag_rec(&list.first, 6);
+    EXPECT_EQ(sixth, &list.first.next->recs[0]);
+    EXPECT_EQ(sixth->code, -65024);
+    EXPECT_STREQ(sixth->text, "sixth");
+    EXPECT_EQ(sixth->aux_no16, 7);
+    EXPECT_EQ(sixth->aux_no, 9u);
+    EXPECT_STREQ(fldr_get_nth_diag_rec(&list.first, 1)->text, "Out of memory");
+
+    // Cleared: the blocks stay and are reused without allocating.
+    fldr_clear_diag(&list);
+    EXPECT_EQ(list.count, 0u);
+    for (int i = 0; i < 10; i++)
+        fldr_add_diag_rec(env, &list, -65021, nullptr, 0, 0, FLDR_LANG_EN, 1);
+    EXPECT_EQ(list.capacity, 10u);
+    EXPECT_EQ(mem2_pool_blocks_in_use(pool), blocks + 1);
+    fldr_add_diag_rec(env, &list, -65021, nullptr, 0, 0, FLDR_LANG_EN, 1);
+    EXPECT_EQ(list.capacity, 15u);
+    EXPECT_EQ(fldr_get_nth_diag_rec(&list.first, 11), &list.first.next->next->recs[0]);
+
+    // Teardown releases the extra blocks and keeps the embedded records.
+    fldr_deinit_diag(env, &list);
+    EXPECT_EQ(mem2_pool_blocks_in_use(pool), blocks);
+    EXPECT_EQ(list.capacity, 5u);
+    EXPECT_EQ(list.count, 0u);
+    EXPECT_EQ(list.first.next, nullptr);
+    EXPECT_EQ(list.first.recs[0].code, -65021);
+}
+
+TEST_F(Diag, DisabledListAndBoundedCallerText)
+{
+    fldr_diag_list list;
+    fldr_init_diag(&list);
+    fldr_env *env = fldr_get_env();
+    list.flags &= ~1u;
+    for (int i = 0; i < 20; i++)
+        fldr_add_diag_rec(env, &list, -1, "dropped", 0, 0, FLDR_LANG_EN, 1);
+    EXPECT_EQ(list.count, 0u);
+    EXPECT_EQ(list.first.next, nullptr);
+    list.flags |= 1u;
+
+    // A caller text is stored as given whatever the language says, and one
+    // longer than the record is cut, still terminated.
+    fldr_add_diag_rec(env, &list, -65024, "as given", 0, 0, FLDR_LANG_ZH_TW, 3);
+    EXPECT_STREQ(fldr_get_nth_diag_rec(&list.first, 1)->text, "as given");
+    std::string longer(1000, 'y');
+    fldr_add_diag_rec(env, &list, -65024, longer.c_str(), 0, 0, FLDR_LANG_EN, 1);
+    fldr_diag_rec *rec = fldr_get_nth_diag_rec(&list.first, 2);
+    EXPECT_EQ(strlen(rec->text), sizeof rec->text - 1);
+    fldr_deinit_diag(env, &list);
+}
+
+TEST_F(Diag, TextsInEachLanguageAndOutputSet)
+{
+    fldr_diag_list list;
+    fldr_init_diag(&list);
+    fldr_env *env = fldr_get_env();
+    const std::string gb_cn = fldr_emsg_lookup(-65024)->text_zh_cn;
+
+    fldr_add_diag_rec(env, &list, -65024, nullptr, 0, 0, FLDR_LANG_ZH_CN, QXCVT_UTF8);
+    fldr_add_diag_rec(env, &list, -65024, nullptr, 0, 0, FLDR_LANG_ZH_CN, QXCVT_GBK);
+    fldr_add_diag_rec(env, &list, -65024, nullptr, 0, 0, FLDR_LANG_ZH_TW, QXCVT_UTF8);
+    fldr_add_diag_rec(env, &list, -65024, nullptr, 0, 0, FLDR_LANG_ZH_TW, QXCVT_GBK);
+    fldr_add_diag_rec(env, &list, -65024, nullptr, 0, 0, 7, QXCVT_UTF8);  // unknown: traditional
+    fldr_add_diag_rec(env, &list, -77, nullptr, 0, 0, FLDR_LANG_EN, QXCVT_UTF8);
+
+    EXPECT_STREQ(fldr_get_nth_diag_rec(&list.first, 1)->text, "打开文件失败");
+    EXPECT_EQ(std::string(fldr_get_nth_diag_rec(&list.first, 2)->text), gb_cn);
+    EXPECT_STREQ(fldr_get_nth_diag_rec(&list.first, 3)->text, "打開文件失敗");
+    EXPECT_EQ(std::string(fldr_get_nth_diag_rec(&list.first, 4)->text),
+              iconv_to("BIG5", "UTF-8", "打開文件失敗"));
+    EXPECT_STREQ(fldr_get_nth_diag_rec(&list.first, 5)->text, "打開文件失敗");
+    EXPECT_STREQ(fldr_get_nth_diag_rec(&list.first, 6)->text, "General error");
+
+    // Every Chinese text of the table survives the round trip to UTF-8 and
+    // to BIG5 the way iconv does it.
+    for (int32_t code = -65067; code <= -65001; code++) {
+        const fldr_emsg_row *row = fldr_emsg_lookup(code);
+        if (row->code != code)
+            continue;
+        fldr_clear_diag(&list);
+        fldr_add_diag_rec(env, &list, code, nullptr, 0, 0, FLDR_LANG_ZH_CN, QXCVT_UTF8);
+        fldr_add_diag_rec(env, &list, code, nullptr, 0, 0, FLDR_LANG_ZH_TW, QXCVT_BIG5);
+        EXPECT_EQ(std::string(fldr_get_nth_diag_rec(&list.first, 1)->text),
+                  iconv_to("UTF-8", "GB18030", row->text_zh_cn)) << code;
+        EXPECT_EQ(std::string(fldr_get_nth_diag_rec(&list.first, 2)->text),
+                  iconv_to("BIG5", "UTF-8", iconv_to("UTF-8", "GB18030", row->text_zh_tw))) << code;
+    }
+    fldr_deinit_diag(env, &list);
+}
+
+TEST_F(Diag, ConcurrentReportersLoseNothing)
+{
+    constexpr int k_threads = 8;
+    constexpr int k_each = 10000;
+    fldr_diag_list list;
+    fldr_init_diag(&list);
+    fldr_env *env = fldr_get_env();
+
+    std::vector<std::thread> threads;
+    for (int t = 0; t < k_threads; t++)
+        threads.emplace_back([&, t] {
+            char text[32];
+            for (int i = 0; i < k_each; i++) {
+                snprintf(text, sizeof text, "t%d-%d", t, i);
+                fldr_add_diag_rec(env, &list, -(t + 1), text, (uint16_t)t, (uint32_t)i, FLDR_LANG_EN, 1);
+            }
+        });
+    for (auto &th : threads)
+        th.join();
+
+    ASSERT_EQ(list.count, (uint32_t)(k_threads * k_each));
+    EXPECT_EQ(list.capacity, (uint32_t)(k_threads * k_each));
+    // Walk the chain once, checking that every reporter's records all arrived
+    // whole: code, numbers and text agree.
+    std::vector<int> seen(k_threads * k_each, 0);
+    fldr_diag_block *block = &list.first;
+    for (uint32_t n = 1; n <= list.count; n++) {
+        if (n > 1 && (n - 1) % FLDR_DIAG_PER_BLOCK == 0)
+            block = block->next;
+        const fldr_diag_rec &rec = block->recs[(n - 1) % FLDR_DIAG_PER_BLOCK];
+        int t = rec.aux_no16;
+        ASSERT_EQ(rec.code, -(t + 1));
+        char expect[32];
+        snprintf(expect, sizeof expect, "t%d-%u", t, rec.aux_no);
+        ASSERT_STREQ(rec.text, expect);
+        seen[t * k_each + rec.aux_no]++;
+    }
+    for (int v : seen)
+        ASSERT_EQ(v, 1);
+    fldr_deinit_diag(env, &list);
+}
+
+}  // namespace

@@ -1,0 +1,193 @@
+// Global object lifecycle, the memory rule, the instance services.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "fldr_internal.h"
+#include "qxcvt.h"
+
+namespace {
+
+// Every test starts and ends with the library stopped, whatever state a
+// failed assertion left behind.
+class Frame : public ::testing::Test {
+protected:
+    void SetUp() override { stop(); }
+    void TearDown() override { stop(); }
+    static void stop()
+    {
+        fldr_global_obj *obj = fldr_get_global_obj();
+        obj->flags = 0;
+        if (obj->err_sys_inited == 1)
+            fldr_deinit();
+        else
+            fldr_deinit_for_svr();
+    }
+};
+
+TEST_F(Frame, StartStopAndRestart)
+{
+    fldr_global_obj *obj = fldr_get_global_obj();
+    fldr_init();
+    ASSERT_EQ(obj->inited, 1u);
+    EXPECT_EQ(obj->err_sys_inited, 1u);
+    EXPECT_EQ(fldr_get_env(), &obj->env);
+    EXPECT_EQ(obj->env.state, -1);
+    EXPECT_EQ(obj->env.generation, 1);
+    ASSERT_NE(obj->pool, nullptr);
+
+    // A second start changes nothing: the same pool, a block still valid.
+    mem_pool_t *pool = obj->pool;
+    void *block = fldr_mem_alloc(fldr_get_env(), nullptr, 64, "test", 1);
+    ASSERT_NE(block, nullptr);
+    fldr_init();
+    fldr_init_for_svr();
+    EXPECT_EQ(obj->pool, pool);
+    EXPECT_EQ(fldr_mem_free(fldr_get_env(), nullptr, block), 0);
+
+    fldr_deinit();
+    EXPECT_EQ(obj->inited, 0u);
+    EXPECT_EQ(obj->deinited, 1u);
+    EXPECT_EQ(obj->err_sys_inited, 0u);
+    EXPECT_EQ(obj->pool, nullptr);
+    fldr_deinit();  // twice: nothing happens
+    EXPECT_EQ(obj->deinited, 1u);
+
+    // Started again after a shutdown.
+    fldr_init_for_svr();
+    EXPECT_EQ(obj->inited, 1u);
+    EXPECT_EQ(obj->deinited, 0u);
+    EXPECT_NE(obj->pool, nullptr);
+}
+
+TEST_F(Frame, ClientStopDoesNothingAfterServerStart)
+{
+    fldr_global_obj *obj = fldr_get_global_obj();
+    fldr_init_for_svr();
+    EXPECT_EQ(obj->err_sys_inited, 0u);
+    fldr_deinit();  // the error system was never started: the library keeps running
+    EXPECT_EQ(obj->inited, 1u);
+    EXPECT_EQ(obj->deinited, 0u);
+    fldr_deinit_for_svr();
+    EXPECT_EQ(obj->inited, 0u);
+}
+
+struct counting_ctx {
+    mem_ctx_t ctx;
+    int allocs = 0;
+    int frees = 0;
+    std::string last_file;
+    uint32_t last_line = 0;
+};
+
+counting_ctx *g_ctx;
+
+void *ctx_alloc(fldr_env *, void *, size_t size, const char *file, uint32_t line)
+{
+    g_ctx->allocs++;
+    g_ctx->last_file = file;
+    g_ctx->last_line = line;
+    return malloc(size);
+}
+
+void ctx_free(fldr_env *, void *, void *ptr)
+{
+    g_ctx->frees++;
+    free(ptr);
+}
+
+TEST_F(Frame, MemoryRule)
+{
+    fldr_init();
+    fldr_global_obj *obj = fldr_get_global_obj();
+    fldr_env *env = fldr_get_env();
+    counting_ctx c;
+    g_ctx = &c;
+    int heap_token = 0;
+    c.ctx = {ctx_alloc, ctx_free, &heap_token};
+
+    // An allocator record takes the place of the pool, with the frame's tag.
+    uint64_t before = mem2_pool_blocks_in_use(obj->pool);
+    void *p = fldr_mem_alloc(env, &c.ctx, 32, "caller", 7);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(c.allocs, 1);
+    EXPECT_EQ(c.last_file, "fldr/fldr_main");
+    EXPECT_EQ(c.last_line, 284u);
+    EXPECT_EQ(mem2_pool_blocks_in_use(obj->pool), before);
+    EXPECT_EQ(fldr_mem_free(env, &c.ctx, p), 0);
+    EXPECT_EQ(c.frees, 1);
+
+    // Null pointer: 0 and nothing called. A record without a free function
+    // or without a heap releases nothing and still answers 0.
+    EXPECT_EQ(fldr_mem_free(env, &c.ctx, nullptr), 0);
+    EXPECT_EQ(c.frees, 1);
+    mem_ctx_t no_free = {ctx_alloc, nullptr, &heap_token};
+    void *kept = fldr_mem_alloc(env, &no_free, 16, "caller", 8);
+    EXPECT_EQ(fldr_mem_free(env, &no_free, kept), 0);
+    mem_ctx_t no_heap = {ctx_alloc, ctx_free, nullptr};
+    EXPECT_EQ(fldr_mem_free(env, &no_heap, kept), 0);
+    EXPECT_EQ(c.frees, 1);
+    free(kept);
+
+    // Without a record: the pool.
+    void *q = fldr_mem_alloc(env, nullptr, 100, "caller", 9);
+    ASSERT_NE(q, nullptr);
+    EXPECT_EQ(mem2_pool_blocks_in_use(obj->pool), before + 1);
+    EXPECT_EQ(fldr_mem_free(env, nullptr, q), 0);
+    EXPECT_EQ(mem2_pool_blocks_in_use(obj->pool), before);
+
+    // Flags bit 0: the C heap, whatever record is given; sizes past 2^63-1 fail.
+    obj->flags |= FLDR_FLAG_C_HEAP;
+    void *r = fldr_mem_alloc(env, &c.ctx, 48, "caller", 10);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(c.allocs, 2);  // unchanged since the record's last use
+    EXPECT_EQ(mem2_pool_blocks_in_use(obj->pool), before);
+    EXPECT_EQ(fldr_mem_free(env, &c.ctx, r), 0);
+    EXPECT_EQ(c.frees, 1);
+    EXPECT_EQ(fldr_mem_alloc(env, nullptr, (size_t)INT64_MAX + 1, "caller", 11), nullptr);
+    obj->flags = 0;
+}
+
+TEST_F(Frame, InstanceLockAndLastMessage)
+{
+    fldr_init();
+    auto *inst = static_cast<fldr_inst *>(calloc(1, sizeof(fldr_inst)));
+    os_mutex2_create(&inst->inst_lock);
+    os_mutex2_create(&inst->msg_lock);
+    inst->inst_lock.owner = 5;
+    fldr_inst_enter(inst);
+    EXPECT_EQ(inst->inst_lock.owner, -1);
+    fldr_inst_enter(inst);  // recursive, as the platform lock
+    fldr_inst_exit(inst);
+    fldr_inst_exit(inst);
+    EXPECT_EQ(inst->inst_lock.owner, -1);
+
+    fldr_fill_inst_msg(inst, "first");
+    EXPECT_STREQ(inst->last_msg, "first");
+    std::string longer(10000, 'x');
+    fldr_fill_inst_msg(inst, longer.c_str());
+    EXPECT_EQ(strlen(inst->last_msg), sizeof inst->last_msg - 1);
+    fldr_fill_inst_msg(inst, nullptr);
+    EXPECT_STREQ(inst->last_msg, "");
+
+    os_mutex2_free(&inst->inst_lock);
+    os_mutex2_free(&inst->msg_lock);
+    free(inst);
+}
+
+TEST_F(Frame, ConsoleLookupFallsBack)
+{
+    mout_force_local_code(QXCVT_UTF8, MOUT_LANG_EN);
+    fldr_init();
+    char buf[MOUT_LINE_MAX];
+    fldr_mout_lookup(buf, -10017, 1, (int64_t)1234567890123LL);
+    EXPECT_STREQ(buf, "1234567890123 rows loaded success.\n");
+    fldr_mout_lookup(buf, -99999, 0);
+    EXPECT_STREQ(buf, "Undefined exception");
+    fldr_deinit();
+    mout_force_local_code(-1, -1);
+}
+
+}  // namespace
