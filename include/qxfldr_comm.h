@@ -715,7 +715,87 @@ typedef struct fldr_inst {
 
 /* ====================================================== 7. Field values */
 
-/* (value services, column functions, interval info) */
+struct qxdta_nstr;   /* runtime/qxdta.h */
+struct bdta3_col;    /* runtime/qxdta.h */
+struct bdta3;        /* runtime/qxdta.h */
+
+/* Code of a hexadecimal digit pair that is not one (from nbin_from_char_low_with_len). */
+#define FLDR_HEX_DIGIT_ERROR (-6105)
+
+/* Character-set codes the conversion-need test knows. */
+#define FLDR_CHARSET_UTF8        1
+#define FLDR_CHARSET_GBK         2
+#define FLDR_CHARSET_SINGLE_BYTE 9
+#define FLDR_CHARSET_GB18030    10
+
+/*
+** Value services. A field value is a pointer and a length; the length
+** FLDR_NULL_LEN (-1 as i32) marks an absent field.
+*/
+/* 1 when the value is to be loaded as NULL under the null mode, null string and null-word flag. */
+QX_EXPORT int32_t fldr_is_nullvalue(int32_t null_word, const char *val, int32_t len,
+                                    const char *null_str, uint32_t null_len, uint32_t null_mode);
+/* Drops leading and trailing blanks (0x20 only). */
+QX_EXPORT void    fldr_trim_str(char **val, uint32_t *len);
+/*
+** Copies src to dst turning every "0X" + two hexadecimal digits into its byte;
+** dst has room for src_len + 1 bytes (the output is never longer, and ends in
+** a zero byte). Returns 0, FLDR_ERR_HEX_ESCAPE for an escape cut short, or the
+** negative code of a pair that is not hexadecimal.
+*/
+QX_EXPORT int32_t fldr_convert_hex_if_necessary(const char *src, int32_t src_len, char *dst,
+                                                uint32_t *out_len);
+/* The instance's character map applied to one byte. */
+QX_EXPORT uint8_t fldr_get_replace_char(struct fldr_inst *inst, uint8_t c);
+/* The code's significant bytes, most significant first, then a zero; dst holds 5 bytes. */
+QX_EXPORT int32_t fldr_chr(uint32_t code, char *dst);
+/* 1 when data in character set `from` needs a conversion for character set `to`. */
+QX_EXPORT int32_t fldr_data_need_cvt(int32_t from, int32_t to);
+/* FLDR_ERR_COLUMN_MISMATCH when the column's name occurs again later in its list. */
+QX_EXPORT int32_t fldr_lst_col_check(const fldr_col *col);
+/* Assigns len bytes of str as a constant of the destination's text type (runtime/qxdta.h). */
+QX_EXPORT int32_t fldr_dop_from_str(fldr_env *env, mem_heap_t *heap, const char *str, uint16_t len,
+                                    struct qxdta_nstr *dst);
+
+/* Column functions. */
+/*
+** Parses the column's function text and binds the names it uses against the
+** table's columns. 0, or FLDR_ERR_PARSE, FLDR_ERR_OUT_OF_MEMORY,
+** FLDR_ERR_COLUMN_FUNCTION, FLDR_ERR_DPC, FLDR_ERR_PARAMETER_VALUE,
+** FLDR_ERR_COLUMN_NAME.
+*/
+QX_EXPORT int32_t fldr_map_fun_str(fldr_env *env, struct fldr_inst *inst, const fldr_tab_info *tab,
+                                   fldr_col *col, mem_heap_t *heap);
+/*
+** REPLACE on a whole batch column: every occurrence of col->rep_from in each
+** of the `rows` values of src is replaced by col->rep_to in dst (overlapping
+** occurrences skipped). 0 or FLDR_ERR_OUT_OF_MEMORY.
+*/
+QX_EXPORT int32_t fldr_replace_fun(fldr_env *env, mem_ctx_t *mem_ctx, const fldr_col *col,
+                                   const struct bdta3_col *src, struct bdta3_col *dst, uint32_t rows);
+
+/*
+** Interval info: numbered 256-byte slots in blocks of 100 numbers. `info`
+** is the caller's array of at least FLDR_INTERVAL_ARRAY block pointers,
+** zeroed at first; element k + 1 holds the block of numbers 100k..100k+99.
+** The caller releases the blocks (through the instance's memory context).
+*/
+#define FLDR_INTERVAL_ARRAY      657
+#define FLDR_INTERVAL_LIMIT    65600u   /* numbers the lookup accepts: below this */
+#define FLDR_INTERVAL_PER_BLOCK  100
+#define FLDR_INTERVAL_SLOT       256
+
+typedef struct fldr_interval_block {
+    uint16_t used;            /* additions minus resets in this block */
+    uint16_t capacity;        /* 100 */
+    uint8_t  bitmap[13];      /* bit i%8 of byte i/8: slot i in use */
+    uint8_t  pad[7];          /* zero; aligns the slots */
+    char     slots[FLDR_INTERVAL_PER_BLOCK][FLDR_INTERVAL_SLOT];
+} fldr_interval_block;
+
+QX_EXPORT int32_t fldr_add_interval_info(struct fldr_inst *inst, void **info, uint32_t number, char **slot);
+QX_EXPORT int32_t fldr_reset_interval_info(fldr_env *env, void **info, uint32_t number);
+QX_EXPORT char   *fldr_get_interval_info(void **info, uint32_t number);
 
 /* ======================================================== 8. Reporting */
 
@@ -723,7 +803,27 @@ typedef struct fldr_inst {
 
 /* ================================================ 9. Export conversion */
 
-/* (fexp_bdta_cnvt, fexp_cast_datetime) */
+/* Code of a type the export cannot convert, and of a text longer than 32767 bytes. */
+#define FEXP_ERR_UNSUPPORTED_TYPE (-6119)
+#define FEXP_ERR_TEXT_TOO_LONG    (-6149)
+/* Longest text one value may become. */
+#define FEXP_MAX_TEXT 32767
+
+/* What the caller knows of one exported column. */
+typedef struct fexp_col_desc {
+    uint16_t iv_qualifier;   /* interval columns: the qualifier (see runtime/qxbcast.h) */
+    uint16_t spare;          /* zero */
+} fexp_col_desc;
+
+/*
+** Converts every column of src into the text column of the same index in
+** dst (which has as many columns, of text types) by the column's type code;
+** sets dst's row count to src's. 0, or FEXP_ERR_UNSUPPORTED_TYPE at the
+** first column whose type cannot be converted (earlier columns converted,
+** dst's row count left). `descs` may be NULL; `reserved` has no effect.
+*/
+QX_EXPORT int32_t fexp_bdta_cnvt(fldr_env *env, struct bdta3 *src, struct bdta3 *dst,
+                                 const fexp_col_desc *descs, uint16_t reserved);
 
 QX_EXTERN_C_END
 

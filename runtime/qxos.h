@@ -36,8 +36,21 @@ QX_EXPORT int32_t  os_file_write_by_offset_normal(int64_t handle, uint64_t offse
 QX_EXPORT int32_t  os_path_is_dir(const char *path);
 QX_EXPORT int32_t  os_file_path_is_dfs(const char *path);   /* begins with "dfs:", any case */
 QX_EXPORT int32_t  os_file_path_is_asm(const char *path);   /* begins with "+" */
+/* Non-zero when the path itself is a symbolic link (not followed); lets a
+** directory walk skip links that os_path_is_dir and os_find_entry.is_dir
+** follow. */
+QX_EXPORT int32_t  os_path_is_symlink(const char *path);
 /* errno of the last failed call of this layer on this thread (0 when none). */
 QX_EXPORT int32_t  os_last_error(void);
+
+/* Test seam: every system call of the file functions goes through one table.
+** os_file_syscall_override replaces the entry called name ("open", "close",
+** "pread", "pwrite", "unlink", "fstat", "stat", "lstat") with fn, which must
+** have the system call's own type; fn NULL puts the system call back.
+** Returns 0 for an unknown name. os_file_syscall_reset restores every entry.
+** Not for production use: callers in other threads see the change at once. */
+int32_t os_file_syscall_override(const char *name, void *fn);
+void    os_file_syscall_reset(void);
 
 /* ------------------------------------------------------------------ locks
 ** Lock rules:
@@ -75,7 +88,9 @@ QX_EXPORT void    os_semaphore_create(os_semaphore_t *sem, uint32_t initial);
 QX_EXPORT void    os_semaphore_free(os_semaphore_t *sem);
 QX_EXPORT void    os_semaphore_p(os_semaphore_t *sem);   /* wait for a unit and take it */
 QX_EXPORT void    os_semaphore_v(os_semaphore_t *sem);   /* add one unit */
-/* 1 when a unit was taken, 0 when ms passed first. */
+/* 1 when a unit was taken, 0 when ms passed first; OS_WAIT_FOREVER waits
+** without a limit. */
+#define OS_WAIT_FOREVER 0xFFFFFFFFu
 QX_EXPORT int32_t os_semaphore_p_timed(os_semaphore_t *sem, uint32_t ms);
 
 /* ----------------------------------------------------------------- events
@@ -91,7 +106,7 @@ QX_EXPORT void    os_event2_create(os_event2_t *ev);
 QX_EXPORT void    os_event2_free(os_event2_t *ev);
 QX_EXPORT void    os_event2_set(os_event2_t *ev);
 QX_EXPORT void    os_event2_reset(os_event2_t *ev);
-/* 1 when set, 0 when ms passed first. */
+/* 1 when set, 0 when ms passed first (OS_WAIT_FOREVER: no limit). */
 QX_EXPORT int32_t os_event2_wait(os_event2_t *ev, uint32_t ms);
 
 /* ------------------------------------------------------ counters, threads */
@@ -117,7 +132,8 @@ QX_EXPORT os_find_t *os_find_first(const char *pattern, os_find_entry *out);
 QX_EXPORT int32_t    os_find_next(os_find_t *handle, os_find_entry *out);  /* 0 when none left */
 QX_EXPORT void       os_find_close(os_find_t *handle);
 
-/* "*" any run, "?" one character, letters compared without case. */
+/* "*" any run, "?" one character (a whole UTF-8 sequence, else one byte),
+** ASCII letters compared without case; "*.*" matches every name. */
 QX_EXPORT int32_t os_path_match_spec(const char *name, const char *spec);
 
 QX_EXTERN_C_END

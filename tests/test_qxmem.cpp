@@ -208,4 +208,22 @@ TEST_F(MemTest, HeapBigBlocksAndStrdup)
     mem2_pool_destroy(&env, nullptr);
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+// Under AddressSanitizer neither owner may hide a one-byte overrun of a block.
+TEST_F(MemTest, OverrunsAreVisibleToAddressSanitizer)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    mem_heap_t *heap = mem_heap_create_low(&env, 0, 0, 0, 0, "test", 1, 1);
+    mem_pool_t *pool = mem2_pool_create_low(&env, nullptr, "p", 0, 0, 0, 1, 0, 0, 0, "test", 1);
+    auto *h = static_cast<volatile char *>(mem_heap_alloc_low(&env, heap, 13, 0, "test", 1));
+    mem_heap_alloc_low(&env, heap, 13, 0, "test", 1);  // a neighbour the overrun could land in
+    auto *p = static_cast<volatile char *>(mem2_malloc_ex(&env, pool, 13, 0, "test", 1));
+    EXPECT_DEATH(h[13] = 1, "heap-buffer-overflow");
+    EXPECT_DEATH(p[13] = 1, "heap-buffer-overflow");
+    mem2_free(&env, const_cast<char *>(p));
+    mem2_pool_destroy(&env, pool);
+    mem_heap_free(&env, heap);
+}
+#endif
+
 }  // namespace

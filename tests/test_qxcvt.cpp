@@ -1,0 +1,387 @@
+// Character-set conversion, character lengths and validation, checked
+// against the C library's iconv called directly.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iconv.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "qxcvt.h"
+#include "fldr_internal.h"
+
+namespace {
+
+const char *const kName[] = {nullptr, "UTF-8", "GBK", "BIG5", "ISO-8859-9", "EUC-JP", "EUC-KR",
+                             "KOI8-R", "ISO-8859-1", "ASCII", "GB18030", "ISO-8859-11"};
+
+// Strict conversion through iconv; `ok` is false when iconv refuses any byte.
+std::string iconv_direct(const char *to, const char *from, const std::string &in, bool *ok = nullptr)
+{
+    iconv_t cd = iconv_open(to, from);
+    EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << from << " -> " << to;
+    std::string out(in.size() * 4 + 8, '\0');
+    char *ip = const_cast<char *>(in.data());
+    size_t il = in.size();
+    char *op = out.data();
+    size_t ol = out.size();
+    const size_t r = iconv(cd, &ip, &il, &op, &ol);
+    iconv_close(cd);
+    if (ok) *ok = r != static_cast<size_t>(-1);
+    out.resize(out.size() - ol);
+    return out;
+}
+
+struct Cvt {
+    int32_t rc;
+    std::string out;
+    uint32_t used, bad, len;
+};
+
+Cvt to_utf(const std::string &src, uint32_t code, uint32_t dst_size = 4096)
+{
+    Cvt c{};
+    std::vector<char> dst(dst_size + 1, '\x7F');
+    c.rc = qx_LocalToUtf(src.data(), static_cast<uint32_t>(src.size()), code, dst.data(), dst_size,
+                         &c.used, &c.bad, &c.len);
+    EXPECT_LE(c.len, dst_size);
+    EXPECT_EQ(dst[dst_size], '\x7F') << "wrote past dst_size";
+    c.out.assign(dst.data(), c.len);
+    return c;
+}
+
+Cvt from_utf(const std::string &src, uint32_t code, uint32_t dst_size = 4096)
+{
+    Cvt c{};
+    std::vector<char> dst(dst_size + 1, '\x7F');
+    c.rc = qx_UtfToLocal(src.data(), static_cast<uint32_t>(src.size()), code, dst.data(), dst_size,
+                         &c.used, &c.bad, &c.len);
+    EXPECT_LE(c.len, dst_size);
+    EXPECT_EQ(dst[dst_size], '\x7F') << "wrote past dst_size";
+    c.out.assign(dst.data(), c.len);
+    return c;
+}
+
+std::string utf8_of(uint32_t cp)
+{
+    std::string s;
+    if (cp < 0x80) {
+        s += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        s += static_cast<char>(0xC0 | (cp >> 6));
+        s += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        s += static_cast<char>(0xE0 | (cp >> 12));
+        s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        s += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        s += static_cast<char>(0xF0 | (cp >> 18));
+        s += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        s += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    return s;
+}
+
+int32_t valid(const std::string &s, uint32_t code)
+{
+    return qx_get_valid_chars(s.data(), static_cast<uint32_t>(s.size()), code, 0, 0);
+}
+
+} // namespace
+
+TEST(QxCvt, ChineseTextsMatchIconvBothWays)
+{
+    ucvt_init();
+    ucvt_init(); // idempotent
+    for (const mout_row_t &row : g_fldr_console_msgs) {
+        // Simplified texts: UTF-8 -> GB18030 and GBK, and back.
+        for (uint32_t code : {QXCVT_GB18030, QXCVT_GBK}) {
+            const std::string utf = row.text_zh_cn;
+            const std::string expect = iconv_direct(kName[code], "UTF-8", utf);
+            const Cvt local = from_utf(utf, code);
+            ASSERT_EQ(local.rc, 0);
+            EXPECT_EQ(local.out, expect) << row.code;
+            EXPECT_EQ(local.used, utf.size());
+            EXPECT_EQ(local.bad, 0u);
+            const Cvt back = to_utf(local.out, code);
+            EXPECT_EQ(back.out, utf) << row.code;
+            EXPECT_EQ(back.used, local.out.size());
+            EXPECT_EQ(back.bad, 0u);
+        }
+        // Traditional texts: UTF-8 -> BIG5 as the diagnostic records do it.
+        const std::string tw = row.text_zh_tw;
+        const Cvt big5 = from_utf(tw, QXCVT_BIG5);
+        EXPECT_EQ(big5.out, iconv_direct("BIG5", "UTF-8", tw)) << row.code;
+        EXPECT_EQ(big5.bad, 0u) << row.code;
+        EXPECT_EQ(to_utf(big5.out, QXCVT_BIG5).out, tw) << row.code;
+    }
+    // A character outside the BMP takes the four-byte form of GB18030.
+    const std::string emoji = "x\xF0\x9F\x98\x80y";
+    const Cvt gb = from_utf(emoji, QXCVT_GB18030);
+    EXPECT_EQ(gb.out, iconv_direct("GB18030", "UTF-8", emoji));
+    EXPECT_EQ(gb.out.size(), 6u);
+    EXPECT_EQ(to_utf(gb.out, QXCVT_GB18030).out, emoji);
+}
+
+TEST(QxCvt, OutputStopsBeforeACharacterThatDoesNotFit)
+{
+    const std::string utf = "ab中文\xF0\x9F\x98\x80" "c表";
+    for (uint32_t code : {QXCVT_GB18030, QXCVT_BIG5, QXCVT_UTF8}) {
+        const Cvt full = from_utf(utf, code);
+        const std::string full_utf = to_utf(full.out, code).out;
+        for (uint32_t size = 0; size <= full.out.size() + 1; ++size) {
+            SCOPED_TRACE(testing::Message() << "code " << code << " size " << size);
+            const Cvt part = from_utf(utf, code, size);
+            ASSERT_EQ(part.rc, 0);
+            // A prefix of the whole output that ends between characters, and
+            // the input consumed is exactly what produced it.
+            EXPECT_EQ(part.out, full.out.substr(0, part.len));
+            EXPECT_EQ(from_utf(utf.substr(0, part.used), code).out, part.out);
+            EXPECT_EQ(valid(part.out, code), 0);
+            if (part.used < utf.size()) {
+                const Cvt next = from_utf(utf.substr(part.used), code);
+                EXPECT_GT(part.len + encoding_mblen(code, next.out.c_str(), 0), size)
+                    << "stopped although the next character fits";
+            }
+            // The way back, from the local set.
+            const Cvt back = to_utf(full.out, code, size);
+            EXPECT_EQ(back.out, full_utf.substr(0, back.len));
+            EXPECT_EQ(to_utf(full.out.substr(0, back.used), code).out, back.out);
+            EXPECT_EQ(valid(back.out, QXCVT_UTF8), 0);
+        }
+    }
+    // NULL out-pointers are allowed.
+    char dst[4];
+    EXPECT_EQ(qx_LocalToUtf("abc", 3, QXCVT_GBK, dst, sizeof dst, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(std::string(dst, 3), "abc");
+}
+
+TEST(QxCvt, InvalidAndCutCharactersBecomeQuestionMarks)
+{
+    struct Case {
+        uint32_t code;
+        bool to_utf8;
+        std::string in, out;
+        uint32_t bad;
+    };
+    const Case cases[] = {
+        // UTF-8 input: a stray byte, a cut character at the end, overlong
+        // forms, a surrogate, a code point above U+10FFFF.
+        {QXCVT_GB18030, false, "a\xFF" "b\xE4\xB8", "a?b?", 2},
+        {QXCVT_GB18030, false, "\xC0\xAF" "x", "??x", 2},
+        {QXCVT_GB18030, false, "\xE0\x80\xAF", "???", 3},
+        {QXCVT_GB18030, false, "\xED\xA0\x80z", "???z", 3},
+        {QXCVT_GB18030, false, "\xF4\x90\x80\x80", "????", 4},
+        {QXCVT_UTF8, false, "ok\xE4\xB8" ",\xE4\xB8\xAD", "ok?,\xE4\xB8\xAD", 1},
+        {QXCVT_UTF8, true, "\xED\xBF\xBF" "\xF0\x9F\x98\x80", "???\xF0\x9F\x98\x80", 3},
+        // Valid UTF-8 with no counterpart in the target set.
+        {QXCVT_BIG5, false, "\xE8\xBF\x99!", "?!", 1},         // U+8FD9, simplified only
+        {QXCVT_ASCII, false, "caf\xC3\xA9", "caf?", 1},
+        {QXCVT_LATIN1, false, "\xC3\xA9\xE4\xB8\xAD", "\xE9?", 1},
+        // Local input: a lead byte without a trail keeps the ASCII after it.
+        {QXCVT_GB18030, true, "\x81\x20x", "? x", 1},
+        {QXCVT_GBK, true, "\xD6\xD0\xFF", "\xE4\xB8\xAD?", 1},
+        {QXCVT_GB18030, true, "\xD6\xD0\x81\x30", "\xE4\xB8\xAD?", 1},  // cut four-byte form
+        {QXCVT_BIG5, true, "\xA4\xA4\xA4", "\xE4\xB8\xAD?", 1},
+        {QXCVT_ASCII, true, "a\x80z", "a?z", 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "code " << c.code << " input " << testing::PrintToString(c.in));
+        const Cvt r = c.to_utf8 ? to_utf(c.in, c.code) : from_utf(c.in, c.code);
+        EXPECT_EQ(r.rc, 0);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.bad, c.bad);
+        EXPECT_EQ(r.used, c.in.size());
+    }
+    // A '?' needs room like any character: with no room left nothing is consumed.
+    const Cvt tight = from_utf("ab\xFF", QXCVT_GBK, 2);
+    EXPECT_EQ(tight.out, "ab");
+    EXPECT_EQ(tight.used, 2u);
+    EXPECT_EQ(tight.bad, 0u);
+}
+
+TEST(QxCvt, UnknownCodeProducesNothing)
+{
+    for (uint32_t code : {0u, 12u, 0xFFFFFFFFu}) {
+        char dst[16] = "untouched";
+        uint32_t used = 9, bad = 9, len = 9;
+        EXPECT_EQ(qx_LocalToUtf("abc", 3, code, dst, sizeof dst, &used, &bad, &len),
+                  QXCVT_ERR_UNKNOWN_CODE);
+        EXPECT_EQ(used, 0u);
+        EXPECT_EQ(bad, 0u);
+        EXPECT_EQ(len, 0u);
+        EXPECT_STREQ(dst, "untouched");
+        EXPECT_EQ(qx_UtfToLocal("abc", 3, code, dst, sizeof dst, &used, &bad, &len),
+                  QXCVT_ERR_UNKNOWN_CODE);
+        EXPECT_EQ(len, 0u);
+        EXPECT_EQ(encoding_mblen(code, "\xE4\xB8\xAD", 0), 1u);
+    }
+}
+
+// Every character of every multi-byte set, as iconv encodes it, is measured
+// whole by encoding_mblen, accepted by qx_get_valid_chars, and refused when
+// cut by one byte.
+TEST(QxCvt, LengthsAndValidationAgreeWithIconvOnEveryCharacter)
+{
+    for (uint32_t code : {QXCVT_UTF8, QXCVT_GBK, QXCVT_GB18030, QXCVT_BIG5, QXCVT_EUCJP, QXCVT_EUCKR}) {
+        iconv_t cd = iconv_open(kName[code], "UTF-8");
+        ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+        size_t chars = 0;
+        for (uint32_t cp = 0x80; cp <= 0x10FFFF; cp += (cp < 0x10000 ? 1 : 97)) {
+            if (cp >= 0xD800 && cp <= 0xDFFF)
+                continue;
+            // iconv takes C1 controls as single bytes in the EUC sets, where
+            // the lead-byte rule counts them as lead bytes: refused there.
+            if (((code == QXCVT_EUCKR && cp >= 0x81) || code == QXCVT_EUCJP) && cp <= 0xA0)
+                continue;
+            std::string in = utf8_of(cp);
+            char buf[16];
+            char *ip = in.data();
+            size_t il = in.size();
+            char *op = buf;
+            size_t ol = sizeof buf - 1;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1))
+                continue;  // no counterpart in this set
+            const std::string enc(buf, sizeof buf - 1 - ol);
+            if (enc.empty())
+                continue;  // iconv drops ignorable characters (tags U+E00xx)
+            std::string padded = enc + '\0';
+            ++chars;
+            ASSERT_EQ(encoding_mblen(code, padded.c_str(), 0), enc.size())
+                << kName[code] << " U+" << std::hex << cp;
+            ASSERT_EQ(qxcvt_mblen_fast(code, padded.c_str()), enc.size());
+            ASSERT_EQ(valid(enc, code), 0) << kName[code] << " U+" << std::hex << cp;
+            if (enc.size() > 1) {
+                ASSERT_EQ(valid(enc.substr(0, enc.size() - 1), code), QXCVT_ERR_INVALID_CHAR)
+                    << kName[code] << " U+" << std::hex << cp;
+            }
+        }
+        iconv_close(cd);
+        EXPECT_GT(chars, 5000u) << kName[code];
+    }
+}
+
+TEST(QxCvt, LengthsOfLeadBytes)
+{
+    // UTF-8 by the lead byte alone.
+    EXPECT_EQ(encoding_mblen(QXCVT_UTF8, "A", 0), 1u);
+    EXPECT_EQ(encoding_mblen(QXCVT_UTF8, "\xC3\xA9", 0), 2u);
+    EXPECT_EQ(encoding_mblen(QXCVT_UTF8, "\xE4\xB8\xAD", 0), 3u);
+    EXPECT_EQ(encoding_mblen(QXCVT_UTF8, "\xF0\x9F\x98\x80", 0), 4u);
+    EXPECT_EQ(encoding_mblen(QXCVT_UTF8, "\x80", 0), 1u);
+    EXPECT_EQ(encoding_mblen(QXCVT_UTF8, "\xFF", 0), 1u);
+    // GBK and GB18030: 4 when the second byte is a digit, else 2.
+    for (uint32_t code : {QXCVT_GBK, QXCVT_GB18030}) {
+        EXPECT_EQ(encoding_mblen(code, "\x81\x30\x81\x30", 0), 4u);
+        EXPECT_EQ(encoding_mblen(code, "\x81\x39\xEF\x30", 0), 4u);
+        EXPECT_EQ(encoding_mblen(code, "\xD6\xD0", 0), 2u);
+        EXPECT_EQ(encoding_mblen(code, "\x81\x5C", 0), 2u);   // trail byte '\'
+        EXPECT_EQ(encoding_mblen(code, "\x81\x7C", 0), 2u);   // trail byte '|'
+        EXPECT_EQ(encoding_mblen(code, "\x81", 0), 2u);       // reads the zero after it
+        EXPECT_EQ(encoding_mblen(code, "\x80", 0), 1u);
+        EXPECT_EQ(encoding_mblen(code, "\xFF", 0), 1u);
+    }
+    // BIG5 characters whose trail byte is '\' or '|' are one character, and valid.
+    const std::string big5_backslash = iconv_direct("BIG5", "UTF-8", "功");  // A5 5C
+    ASSERT_EQ(big5_backslash, "\xA5\x5C");
+    EXPECT_EQ(encoding_mblen(QXCVT_BIG5, big5_backslash.c_str(), 0), 2u);
+    EXPECT_EQ(valid("a" + big5_backslash + "b", QXCVT_BIG5), 0);
+    bool ok = false;
+    const std::string big5_bar = "\xA4\x7C";
+    const std::string bar_utf = iconv_direct("UTF-8", "BIG5", big5_bar, &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(encoding_mblen(QXCVT_BIG5, big5_bar.c_str(), 0), 2u);
+    EXPECT_EQ(to_utf(big5_bar, QXCVT_BIG5).out, bar_utf);
+    EXPECT_EQ(encoding_mblen(QXCVT_EUCKR, "\x81\x41", 0), 2u);
+    // EUC-JP: 3 after 0x8F, else 2.
+    EXPECT_EQ(encoding_mblen(QXCVT_EUCJP, "\x8F\xB0\xA1", 0), 3u);
+    EXPECT_EQ(encoding_mblen(QXCVT_EUCJP, "\x8E\xB1", 0), 2u);
+    EXPECT_EQ(encoding_mblen(QXCVT_EUCJP, "\xA4\xA2", 0), 2u);
+    // Single-byte sets.
+    for (uint32_t code : {QXCVT_LATIN5, QXCVT_KOI8R, QXCVT_LATIN1, QXCVT_ASCII, QXCVT_TIS620})
+        EXPECT_EQ(encoding_mblen(code, "\xE4\xB8\xAD", 0), 1u) << code;
+}
+
+TEST(QxCvt, ValidationRefusesCutAndMalformedCharacters)
+{
+    struct Case {
+        uint32_t code;
+        std::string bytes;
+        int32_t expect;
+    };
+    const int32_t bad = QXCVT_ERR_INVALID_CHAR;
+    const Case cases[] = {
+        {QXCVT_UTF8, "", 0},
+        {QXCVT_UTF8, "plain ascii text, long enough for the word loop", 0},
+        {QXCVT_UTF8, "\xE4\xB8\xAD\xE6\x96\x87", 0},
+        {QXCVT_UTF8, "\xE4\xB8\xAD\xE6\x96", bad},              // cut at the end
+        {QXCVT_UTF8, "\xE4\xB8" "abcdefghij", bad},             // cut in the middle
+        {QXCVT_UTF8, "\xC0\x80", bad},                          // overlong NUL
+        {QXCVT_UTF8, "\xC1\xBF", bad},
+        {QXCVT_UTF8, "\xE0\x9F\xBF", bad},                      // overlong three-byte
+        {QXCVT_UTF8, "\xF0\x8F\xBF\xBF", bad},                  // overlong four-byte
+        {QXCVT_UTF8, "\xED\xA0\x80", bad},                      // surrogate
+        {QXCVT_UTF8, "\xED\x9F\xBF", 0},                        // U+D7FF
+        {QXCVT_UTF8, "\xF4\x8F\xBF\xBF", 0},                    // U+10FFFF
+        {QXCVT_UTF8, "\xF4\x90\x80\x80", bad},                  // above U+10FFFF
+        {QXCVT_UTF8, "\xF5\x80\x80\x80", bad},
+        {QXCVT_UTF8, "abcdefgh\x80", bad},                      // stray continuation
+        {QXCVT_GBK, "\xD6\xD0\xCE\xC4", 0},
+        {QXCVT_GBK, "\xD6\xD0\xCE", bad},
+        {QXCVT_GBK, "\xD6\x30", bad},                           // digit trail: not GBK
+        {QXCVT_GBK, "\x81\x7F", bad},
+        {QXCVT_GBK, "\x80", 0},                                // the euro sign
+        {QXCVT_GB18030, "\x80", bad},
+        {QXCVT_GB18030, "\x81\x30\x81\x30", 0},
+        {QXCVT_GB18030, "\x81\x30\x81", bad},
+        {QXCVT_GB18030, "\x81\x30\x20\x30", bad},
+        {QXCVT_GB18030, "\xD6\xD0\x81", bad},
+        {QXCVT_BIG5, "\xA4\xA4\xA4\x40", 0},
+        {QXCVT_BIG5, "\xA4\x80", bad},                          // trail in the gap 7F-A0
+        {QXCVT_BIG5, "\xA4", bad},
+        {QXCVT_BIG5, "\x80", 0},                                // C1 control
+        {QXCVT_EUCKR, "\x90", bad},
+        {QXCVT_EUCKR, "\xB0\xA1", 0},
+        {QXCVT_EUCKR, "\xB0\x41", bad},
+        {QXCVT_EUCJP, "\x8F\xB0", bad},
+        {QXCVT_EUCJP, "\x8E\xE0", bad},
+        {QXCVT_ASCII, "abc\x80", bad},
+        {QXCVT_LATIN1, "\x80\xFF", 0},
+        {QXCVT_TIS620, "\xA1\xDF", 0},
+        {QXCVT_TIS620, "\xDB", bad},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(valid(c.bytes, c.code), c.expect)
+            << "code " << c.code << " " << testing::PrintToString(c.bytes);
+    }
+}
+
+TEST(QxCvt, ConcurrentConversionsShareTheConverters)
+{
+    const std::string utf = "并发转换：中文与 ASCII 混合的文本 0123456789";
+    const std::string expect = iconv_direct("GB18030", "UTF-8", utf);
+    std::vector<std::thread> threads;
+    std::vector<int> failures(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 2000; ++i) {
+                char dst[256];
+                uint32_t len = 0, back_len = 0;
+                char back[256];
+                qx_UtfToLocal(utf.data(), static_cast<uint32_t>(utf.size()), QXCVT_GB18030, dst,
+                              sizeof dst, nullptr, nullptr, &len);
+                qx_LocalToUtf(dst, len, QXCVT_GB18030, back, sizeof back, nullptr, nullptr, &back_len);
+                if (std::string(dst, len) != expect || std::string(back, back_len) != utf)
+                    ++failures[t];
+            }
+        });
+    }
+    for (auto &th : threads)
+        th.join();
+    for (int f : failures)
+        EXPECT_EQ(f, 0);
+}
