@@ -55,8 +55,6 @@ typedef struct fpar_sval {
 #define YYINITDEPTH 200
 #define YYMAXDEPTH  10000
 
-int fldr_yylex(void *scanner);
-
 static int  fldr_yylex_wrap(void *scanner) { return fldr_yylex(scanner); }
 #define yylex(lval, scanner) fldr_yylex_wrap(scanner)
 static void yyerror(void *scanner, fldr_parse_ctx *ctx, const char *msg);

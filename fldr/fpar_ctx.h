@@ -88,6 +88,8 @@ typedef struct fldr_parse_ctx {
 /* ---- scanner (fldr.l) ---- */
 int  fldr_yylex_init_extra(fldr_parse_ctx *ctx, void **scanner);
 int  fldr_yylex_destroy(void *scanner);
+/* Next token (its value in the context); 0 at the end of input or after an error. */
+int  fldr_yylex(void *scanner);
 /* Makes the input buffer from ctx->tokbuf, which holds the text and two NULs. */
 void fldr_scan_begin(fldr_parse_ctx *ctx, size_t text_len);
 /* Keyword lookup: the token of a keyword text (any case), or 0. */
