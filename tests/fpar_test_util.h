@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fpar_ctx.h"
+#include "qxcalc.h"
 #include "qxfldr_comm.h"
 
 namespace fpar_test {
