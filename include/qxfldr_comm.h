@@ -492,7 +492,46 @@ typedef struct fldr_tab_info {
     fldr_tab_col *cols;
 } fldr_tab_info;
 
-/* (control-language functions: fldr_init_args, fldr_init_ctl, fpar_main, ...) */
+/* Load arguments and control records. */
+QX_EXPORT void    fldr_init_args(fldr_args *args);
+/* Returns 0, or FLDR_ERR_OUT_OF_MEMORY when the heap gives no separator record. */
+QX_EXPORT int32_t fldr_init_ctl(fldr_env *env, mem_heap_t *heap, fldr_ctl *ctl);
+QX_EXPORT void    fldr_init_col(fldr_env *env, mem_heap_t *heap, fldr_col *col);
+QX_EXPORT int32_t fldr_init_seperator_info(fldr_seperator_info *sep);
+
+/*
+** Parse entry points. 0 on success; FLDR_ERR_PARSE_FAILED (-2007) for a
+** scanner or syntax error or a refused value (*err says where and why);
+** FLDR_ERR_TEXT_TOO_LONG (-2317); FLDR_ERR_NO_TOKEN_BUFFER (-503).
+** fpar_main and fpar_main_ex allocate everything from `heap`, which the
+** caller frees when done with *result and *err.
+*/
+QX_EXPORT int32_t fpar_main(fldr_env *env, const char *text, fldr_par_result **result,
+                            fldr_parse_err **err, fldr_args *args, mem_heap_t *heap);
+QX_EXPORT int32_t fpar_main_ex(fldr_env *env, const char *text, fldr_par_result **result,
+                               fldr_parse_err **err, fldr_col *col, mem_heap_t *heap);
+/*
+** The loader tool's entry: defaults into args, parse, then the first table's
+** data file and separators copied into args. Its parse heap is released
+** before it returns, so *result and *err point to copies private to the
+** calling thread, valid until its next fldr_par_main call: *result keeps
+** dash_comment_seen, text, args and ctl_count (its control-record list is
+** gone: ctl_first and ctl_last are NULL); *err keeps line, column, code, msg
+** and at most FLDR_PARSE_ERR_TEXT_MAX bytes of the token text.
+*/
+#define FLDR_PARSE_ERR_TEXT_MAX 1024
+QX_EXPORT int32_t fldr_par_main(fldr_env *env, const char *text, fldr_par_result **result,
+                                fldr_parse_err **err, fldr_args *args);
+
+/* Length of a fixed-position date field written in the format fmt. */
+QX_EXPORT int32_t fldr_calc_date_fmt_len(fldr_env *env, mem_heap_t *heap, const char *fmt,
+                                         uint32_t *len);
+
+/* Character-set names; buf holds at least 12 bytes. */
+QX_EXPORT uint32_t fpar_get_charactor_code(const char *name);
+QX_EXPORT void     fpar_get_charactor(uint32_t code, char *buf);
+QX_EXPORT uint32_t fpar_get_local_code(const char *name);
+QX_EXPORT void     fpar_get_local_code_str(uint32_t code, char *buf);
 
 /* ============================================================= 4. Files */
 
