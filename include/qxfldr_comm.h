@@ -795,7 +795,43 @@ typedef struct fldr_inst {
     uint32_t          call_refused;    /* 1: function calls refused */
 } fldr_inst;
 
-/* (pipeline functions: fldr_rowbuf_get, ..., fldr_read_rows_and_build_task, fldr_calc_bexp) */
+/*
+** Blocking lists. Takers wait while their list is empty; givers wake one
+** waiter. None of them fails. The caller creates and fills the pools.
+*/
+QX_EXPORT fldr_rowbuf *fldr_rowbuf_get(fldr_rowbuf_pool *pool);
+/* A null buf is ignored. */
+QX_EXPORT void         fldr_rowbuf_put(fldr_rowbuf_pool *pool, fldr_rowbuf *buf);
+QX_EXPORT fldr_task   *fldr_task_get(fldr_task_pool *pool);
+/* Appends to pool->queues[task->worker_no]; returns 0. */
+QX_EXPORT int32_t      fldr_task_enqueue(fldr_task_pool *pool, fldr_task *task);
+/* Releases work_mem, empties a kind-4 batch, marks the task free (file_no,
+** file_off, first_row -1) and appends it to the free list; returns 0. rowbuf
+** and the offset array are left as they are. */
+QX_EXPORT int32_t      fldr_task_free(fldr_task_pool *pool, fldr_task *task);
+/* 1 when err_count is greater than errors, else 0. */
+QX_EXPORT int32_t      fldr_gbl_err_reache_max(struct fldr_inst *inst);
+/* A batch container of col_count columns of the given types, each with room
+** for row_cap rows; NULL when the container or a column cannot be made. */
+QX_EXPORT void        *fldr_bdta_create(fldr_env *env, mem_heap_t *heap, uint32_t row_cap,
+                                        uint32_t col_count, const uint16_t *types);
+
+/*
+** The reader thread's body for one open data file (handle, file_size,
+** file_offset, terminator, start string, file_no set). Returns 0 at the end of
+** the file or when rows_read reaches load_rows; FLDR_ERR_REACH_ERROR_MAX on a
+** stop request or when err_count exceeds errors; FLDR_ERR_READ_FILE;
+** FLDR_ERR_NO_ROW_TERM for a row longer than a buffer; FLDR_ERR_OUT_OF_MEMORY;
+** FLDR_ERR_PARAMETER when task_rows is 0; FLDR_ERR_ROW_TERM for an empty row
+** terminator. file_offset is advanced by the bytes handed to tasks.
+*/
+QX_EXPORT int32_t fldr_read_rows_and_build_task(fldr_env *env, struct fldr_inst *inst,
+                                                fldr_data_file *file);
+
+/* 1 when the row (its terminator included) satisfies ctl's WHEN condition
+** (or ctl has none), else 0. Never reports an error. */
+QX_EXPORT uint32_t fldr_calc_bexp(struct fldr_inst *inst, fldr_ctl *ctl, const char *row,
+                                  uint32_t row_len, uint32_t charset, fldr_data_file *file);
 
 /* ====================================================== 7. Field values */
 
