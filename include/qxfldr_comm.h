@@ -492,7 +492,46 @@ typedef struct fldr_tab_info {
     fldr_tab_col *cols;
 } fldr_tab_info;
 
-/* (control-language functions: fldr_init_args, fldr_init_ctl, fpar_main, ...) */
+/* Load arguments and control records. */
+QX_EXPORT void    fldr_init_args(fldr_args *args);
+/* Returns 0, or FLDR_ERR_OUT_OF_MEMORY when the heap gives no separator record. */
+QX_EXPORT int32_t fldr_init_ctl(fldr_env *env, mem_heap_t *heap, fldr_ctl *ctl);
+QX_EXPORT void    fldr_init_col(fldr_env *env, mem_heap_t *heap, fldr_col *col);
+QX_EXPORT int32_t fldr_init_seperator_info(fldr_seperator_info *sep);
+
+/*
+** Parse entry points. 0 on success; FLDR_ERR_PARSE_FAILED (-2007) for a
+** scanner or syntax error or a refused value (*err says where and why);
+** FLDR_ERR_TEXT_TOO_LONG (-2317); FLDR_ERR_NO_TOKEN_BUFFER (-503).
+** fpar_main and fpar_main_ex allocate everything from `heap`, which the
+** caller frees when done with *result and *err.
+*/
+QX_EXPORT int32_t fpar_main(fldr_env *env, const char *text, fldr_par_result **result,
+                            fldr_parse_err **err, fldr_args *args, mem_heap_t *heap);
+QX_EXPORT int32_t fpar_main_ex(fldr_env *env, const char *text, fldr_par_result **result,
+                               fldr_parse_err **err, fldr_col *col, mem_heap_t *heap);
+/*
+** The loader tool's entry: defaults into args, parse, then the first table's
+** data file and separators copied into args. Its parse heap is released
+** before it returns, so *result and *err point to copies private to the
+** calling thread, valid until its next fldr_par_main call: *result keeps
+** dash_comment_seen, text, args and ctl_count (its control-record list is
+** gone: ctl_first and ctl_last are NULL); *err keeps line, column, code, msg
+** and at most FLDR_PARSE_ERR_TEXT_MAX bytes of the token text.
+*/
+#define FLDR_PARSE_ERR_TEXT_MAX 1024
+QX_EXPORT int32_t fldr_par_main(fldr_env *env, const char *text, fldr_par_result **result,
+                                fldr_parse_err **err, fldr_args *args);
+
+/* Length of a fixed-position date field written in the format fmt. */
+QX_EXPORT int32_t fldr_calc_date_fmt_len(fldr_env *env, mem_heap_t *heap, const char *fmt,
+                                         uint32_t *len);
+
+/* Character-set names; buf holds at least 12 bytes. */
+QX_EXPORT uint32_t fpar_get_charactor_code(const char *name);
+QX_EXPORT void     fpar_get_charactor(uint32_t code, char *buf);
+QX_EXPORT uint32_t fpar_get_local_code(const char *name);
+QX_EXPORT void     fpar_get_local_code_str(uint32_t code, char *buf);
 
 /* ============================================================= 4. Files */
 
@@ -507,7 +546,50 @@ QX_EXPORT int32_t fldr_init_file(fldr_file *file, const char *path);
 /* As fldr_init_file, plus the default row terminator "\r\n"; start fields and links untouched. */
 QX_EXPORT int32_t fldr_init_data_file(fldr_data_file *df, const char *path);
 
-/* (file access, data-file resolution) */
+/* -- file access --
+** Every function here takes a fldr_file; a fldr_data_file begins with the
+** same four fields and may be passed with a cast. Results are 0 or an
+** FLDR_ERR_* code.
+*/
+QX_EXPORT int32_t fldr_open_file(fldr_file *file);        /* read+write; -65024 */
+QX_EXPORT int32_t fldr_open_file_read(fldr_file *file);   /* read only; -65024 */
+QX_EXPORT int32_t fldr_create_file(fldr_file *file);      /* truncates; -65018 */
+/* Closes an open record; a failed close leaves the record as it was. */
+QX_EXPORT void    fldr_file_close(fldr_file *file);
+/*
+** Appends len bytes at file_offset under `lock` (NULL: the caller
+** serialises). A closed record is opened first and positioned at the end of
+** the file. -65024 when it cannot be opened, -65025 when the write fails.
+*/
+QX_EXPORT int32_t fldr_write_file(fldr_file *file, os_mutex2_t *lock, const char *data, uint32_t len);
+QX_EXPORT int32_t fldr_delete_file(const char *path);     /* -65023 */
+/* Non-zero for a well-formed local path (not ASM, not DFS). */
+QX_EXPORT int32_t fldr_is_valid_pathname(const char *path, int32_t option);
+
+/* -- data-file resolution -- */
+
+/* One wildcard level of a directory path: a path component with "*" or "?". */
+typedef struct fldr_pattern_level {
+    char                      *pattern;  /* heap copy of the component */
+    struct fldr_pattern_level *prev;
+    struct fldr_pattern_level *next;
+} fldr_pattern_level;
+
+typedef struct fldr_pattern_list {
+    uint32_t            count;
+    fldr_pattern_level *first;
+    fldr_pattern_level *last;
+} fldr_pattern_list;
+
+/* Plain names (with wildcards) into files; always 0. */
+QX_EXPORT int32_t fldr_deal_file_list(fldr_env *env, mem_heap_t *heap, fldr_ctl *ctl);
+/* List files into files; failures become diagnostics of inst; always 0. */
+QX_EXPORT int32_t fldr_resolve_path_file(fldr_env *env, struct fldr_inst *inst, uint32_t language,
+                                         uint32_t out_code, mem_heap_t *heap, fldr_ctl *ctl);
+/* A directory walk; 0 or -65020 at the first bad entry. */
+QX_EXPORT int32_t fldr_collect_datafiles_by_path(fldr_env *env, mem_heap_t *heap, fldr_ctl *ctl);
+/* Appends each data file's path and a line feed to out (sized by the caller). */
+QX_EXPORT void    fldr_cat_data_file(fldr_ctl *ctl, char *out);
 
 /* (sequential reading) */
 
@@ -713,7 +795,43 @@ typedef struct fldr_inst {
     uint32_t          call_refused;    /* 1: function calls refused */
 } fldr_inst;
 
-/* (pipeline functions: fldr_rowbuf_get, ..., fldr_read_rows_and_build_task, fldr_calc_bexp) */
+/*
+** Blocking lists. Takers wait while their list is empty; givers wake one
+** waiter. None of them fails. The caller creates and fills the pools.
+*/
+QX_EXPORT fldr_rowbuf *fldr_rowbuf_get(fldr_rowbuf_pool *pool);
+/* A null buf is ignored. */
+QX_EXPORT void         fldr_rowbuf_put(fldr_rowbuf_pool *pool, fldr_rowbuf *buf);
+QX_EXPORT fldr_task   *fldr_task_get(fldr_task_pool *pool);
+/* Appends to pool->queues[task->worker_no]; returns 0. */
+QX_EXPORT int32_t      fldr_task_enqueue(fldr_task_pool *pool, fldr_task *task);
+/* Releases work_mem, empties a kind-4 batch, marks the task free (file_no,
+** file_off, first_row -1) and appends it to the free list; returns 0. rowbuf
+** and the offset array are left as they are. */
+QX_EXPORT int32_t      fldr_task_free(fldr_task_pool *pool, fldr_task *task);
+/* 1 when err_count is greater than errors, else 0. */
+QX_EXPORT int32_t      fldr_gbl_err_reache_max(struct fldr_inst *inst);
+/* A batch container of col_count columns of the given types, each with room
+** for row_cap rows; NULL when the container or a column cannot be made. */
+QX_EXPORT void        *fldr_bdta_create(fldr_env *env, mem_heap_t *heap, uint32_t row_cap,
+                                        uint32_t col_count, const uint16_t *types);
+
+/*
+** The reader thread's body for one open data file (handle, file_size,
+** file_offset, terminator, start string, file_no set). Returns 0 at the end of
+** the file or when rows_read reaches load_rows; FLDR_ERR_REACH_ERROR_MAX on a
+** stop request or when err_count exceeds errors; FLDR_ERR_READ_FILE;
+** FLDR_ERR_NO_ROW_TERM for a row longer than a buffer; FLDR_ERR_OUT_OF_MEMORY;
+** FLDR_ERR_PARAMETER when task_rows is 0; FLDR_ERR_ROW_TERM for an empty row
+** terminator. file_offset is advanced by the bytes handed to tasks.
+*/
+QX_EXPORT int32_t fldr_read_rows_and_build_task(fldr_env *env, struct fldr_inst *inst,
+                                                fldr_data_file *file);
+
+/* 1 when the row (its terminator included) satisfies ctl's WHEN condition
+** (or ctl has none), else 0. Never reports an error. */
+QX_EXPORT uint32_t fldr_calc_bexp(struct fldr_inst *inst, fldr_ctl *ctl, const char *row,
+                                  uint32_t row_len, uint32_t charset, fldr_data_file *file);
 
 /* ====================================================== 7. Field values */
 
@@ -801,7 +919,43 @@ QX_EXPORT char   *fldr_get_interval_info(void **info, uint32_t number);
 
 /* ======================================================== 8. Reporting */
 
-/* (error printing, log and bad-data files, summaries) */
+/* ---- Error printing ----
+** mode of a given text: 0 shown unchanged, 1 UTF-8 shown as GB18030, other
+** values GB18030 shown as UTF-8. A NULL text prints the message of code.
+** Both return code.
+*/
+QX_EXPORT int32_t fldr_print_err(struct fldr_inst *inst, int32_t code, const char *text, uint16_t mode);
+QX_EXPORT int32_t fldr_print_err_ex(struct fldr_inst *inst, int32_t code, const char *text, uint16_t mode);
+/* One log line of error info; 0 without writing when the gate is closed. */
+QX_EXPORT int32_t fldr_fill_err_info(struct fldr_inst *inst, const char *text, uint32_t len);
+QX_EXPORT int32_t fldr_fill_err_info_low(struct fldr_inst *inst, const char *text, uint32_t len);
+
+/* ---- Log and bad-data files ----
+** A line: "qxfldr: YYYY-MM-DD HH:MM:SS " [name1 "->"] [name2] " " text "\n".
+*/
+#define FLDR_LOG_PROGRAM  "qxfldr"
+#define FLDR_LOG_HEAD_MAX 2048   /* room for any head written by the library */
+
+/* Writes the head and the name part into dest; always 0. */
+QX_EXPORT int32_t fldr_log_set_head_info(const char *name1, const char *name2, char *dest);
+/* One line to `file` under `lock`; the write's result, or -503. */
+QX_EXPORT int32_t fldr_log_data_direct(struct fldr_inst *inst, fldr_file *file, os_mutex2_t *lock,
+                                       const char *text, uint32_t len);
+QX_EXPORT int32_t fldr_log_by_offset_low(const char *path, const char *text, uint32_t len,
+                                         os_mutex2_t *lock, const char *name1, const char *name2,
+                                         const char *program);
+QX_EXPORT int32_t fldr_log_by_offset(const char *path, const char *text, uint32_t len,
+                                     os_mutex2_t *lock);
+/* Appends data unchanged; -65025 when the file cannot be opened. No lock. */
+QX_EXPORT int32_t fldr_log_write_to_file(const char *path, const char *data, uint32_t len);
+
+/* ---- Summaries ---- */
+#define FLDR_CTL_FILE_MAX 1048576u   /* largest control file read */
+
+QX_EXPORT int32_t fldr_print_after_load_err(fldr_args *args, const char *reason);
+QX_EXPORT int32_t fldr_print_after_export_err(const char *reason);
+/* The control file as a NUL-terminated block; release with fldr_mem_free(env, NULL, text). */
+QX_EXPORT int32_t fldr_get_ctl_content(fldr_env *env, const char *path, char **text, uint32_t *len);
 
 /* ================================================ 9. Export conversion */
 

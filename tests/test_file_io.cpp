@@ -1,0 +1,218 @@
+// File access: open, create, close, append (offsets, lazy open, locking), delete.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fldr_internal.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class FileIo : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fldr_init();
+        char tmpl[] = "/tmp/qxfldr_fileio_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        os_mutex2_create(&lock_);
+    }
+    void TearDown() override
+    {
+        os_mutex2_free(&lock_);
+        fs::remove_all(dir_);
+    }
+    std::string path(const std::string &name) const { return (dir_ / name).string(); }
+    static std::string slurp(const std::string &p)
+    {
+        std::ifstream in(p, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    static void spit(const std::string &p, const std::string &bytes)
+    {
+        std::ofstream(p, std::ios::binary) << bytes;
+    }
+
+    fs::path dir_;
+    os_mutex2_t lock_;
+};
+
+// True when another thread can take `lock` within a second.
+bool lock_is_free(os_mutex2_t *lock)
+{
+    auto taken = std::async(std::launch::async, [lock] {
+        fldr_lock(lock);
+        fldr_unlock(lock);
+    });
+    return taken.wait_for(std::chrono::seconds(1)) == std::future_status::ready;
+}
+
+TEST_F(FileIo, OpenCreateCloseDelete)
+{
+    fldr_file file;
+    // Stored with backslashes; the runtime finds the file all the same.
+    fldr_init_file(&file, path("new.txt").c_str());
+    EXPECT_EQ(std::string(file.path).find('/'), std::string::npos);
+
+    EXPECT_EQ(fldr_open_file(&file), FLDR_ERR_OPEN_FILE);
+    EXPECT_EQ(file.handle, -1);  // a failed open leaves the record
+
+    ASSERT_EQ(fldr_create_file(&file), 0);
+    EXPECT_NE(file.handle, -1);
+    EXPECT_EQ(file.file_size, 0u);
+    EXPECT_EQ(fldr_write_file(&file, &lock_, "hello", 5), 0);
+    EXPECT_EQ(file.file_offset, 5u);
+    fldr_file_close(&file);
+    EXPECT_EQ(file.handle, -1);
+    EXPECT_EQ(file.file_size, 0u);
+    EXPECT_EQ(file.file_offset, 0u);
+    fldr_file_close(&file);  // closing a closed record is harmless
+    EXPECT_EQ(slurp(path("new.txt")), "hello");
+
+    // Opening reads the size and starts at offset 0, for both variants.
+    ASSERT_EQ(fldr_open_file_read(&file), 0);
+    EXPECT_EQ(file.file_size, 5u);
+    EXPECT_EQ(file.file_offset, 0u);
+    fldr_file_close(&file);
+    ASSERT_EQ(fldr_open_file(&file), 0);
+    EXPECT_EQ(file.file_size, 5u);
+    fldr_file_close(&file);
+
+    // Creating again truncates.
+    ASSERT_EQ(fldr_create_file(&file), 0);
+    fldr_file_close(&file);
+    EXPECT_EQ(slurp(path("new.txt")), "");
+
+    EXPECT_EQ(fldr_delete_file(file.path), 0);
+    EXPECT_FALSE(fs::exists(path("new.txt")));
+    EXPECT_EQ(fldr_delete_file(file.path), FLDR_ERR_DELETE_FILE);
+
+    fldr_file nowhere;
+    fldr_init_file(&nowhere, path("no/such/dir/x.txt").c_str());
+    EXPECT_EQ(fldr_create_file(&nowhere), FLDR_ERR_CREATE_FILE);
+    EXPECT_EQ(nowhere.handle, -1);
+    EXPECT_EQ(fldr_open_file_read(&nowhere), FLDR_ERR_OPEN_FILE);
+}
+
+TEST_F(FileIo, AppendContinuesAtTheEndOfTheFile)
+{
+    spit(path("log.txt"), std::string(100, 'x'));
+    fldr_file file;
+    fldr_init_file(&file, path("log.txt").c_str());
+
+    ASSERT_EQ(fldr_write_file(&file, &lock_, "0123456789", 10), 0);
+    EXPECT_NE(file.handle, -1);  // the lazy open keeps the file open
+    EXPECT_EQ(file.file_size, 100u);
+    EXPECT_EQ(file.file_offset, 110u);
+    ASSERT_EQ(fldr_write_file(&file, &lock_, "ab", 2), 0);
+    EXPECT_EQ(file.file_offset, 112u);
+    EXPECT_EQ(file.file_size, 100u);
+    fldr_file_close(&file);
+    EXPECT_EQ(slurp(path("log.txt")), std::string(100, 'x') + "0123456789ab");
+    EXPECT_TRUE(lock_is_free(&lock_));
+}
+
+TEST_F(FileIo, EmptyAppendNeitherOpensNorLocks)
+{
+    fldr_file file;
+    fldr_init_file(&file, path("absent.txt").c_str());
+
+    // Another thread holds the lock: an append of 0 bytes must not wait for it.
+    std::promise<void> release;
+    std::promise<void> held;
+    std::thread holder([&] {
+        fldr_lock(&lock_);
+        held.set_value();
+        release.get_future().wait_for(std::chrono::seconds(10));
+        fldr_unlock(&lock_);
+    });
+    held.get_future().wait();
+    auto call = std::async(std::launch::async,
+                           [&] { return fldr_write_file(&file, &lock_, "ignored", 0); });
+    bool finished = call.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    release.set_value();
+    holder.join();
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(call.get(), 0);
+    EXPECT_EQ(file.handle, -1);
+    EXPECT_FALSE(fs::exists(path("absent.txt")));
+}
+
+TEST_F(FileIo, AppendToAMissingFileFailsAndReleasesTheLock)
+{
+    fldr_file file;
+    fldr_init_file(&file, path("missing/log.txt").c_str());
+    EXPECT_EQ(fldr_write_file(&file, &lock_, "abc", 3), FLDR_ERR_OPEN_FILE);
+    EXPECT_EQ(file.handle, -1);
+    EXPECT_EQ(file.file_offset, 0u);
+    EXPECT_TRUE(lock_is_free(&lock_));
+}
+
+TEST_F(FileIo, ConcurrentAppendsKeepEveryLineWhole)
+{
+    constexpr int kThreads = 8;
+    constexpr int kLines = 2000;
+    spit(path("shared.log"), "");
+    fldr_file file;
+    fldr_init_file(&file, path("shared.log").c_str());
+
+    std::vector<std::thread> threads;
+    std::vector<int> failures(kThreads, 0);
+    for (int t = 0; t < kThreads; t++) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kLines; i++) {
+                // Lines of different lengths so that a lost offset shows as a torn line.
+                std::string line = "thread " + std::to_string(t) + " line " + std::to_string(i) +
+                                   " " + std::string((size_t)(i % 37), 'a' + t) + "\n";
+                if (fldr_write_file(&file, &lock_, line.data(), (uint32_t)line.size()) != 0)
+                    failures[t]++;
+            }
+        });
+    }
+    for (auto &th : threads) th.join();
+    fldr_file_close(&file);
+    for (int t = 0; t < kThreads; t++) EXPECT_EQ(failures[t], 0);
+
+    std::istringstream in(slurp(path("shared.log")));
+    std::map<std::pair<int, int>, int> seen;
+    std::string line;
+    int lines = 0;
+    while (std::getline(in, line)) {
+        lines++;
+        int t = -1, i = -1;
+        char pad[64] = {};
+        ASSERT_GE(sscanf(line.c_str(), "thread %d line %d %63s", &t, &i, pad), 2) << line;
+        ASSERT_TRUE(t >= 0 && t < kThreads && i >= 0 && i < kLines) << line;
+        EXPECT_EQ(line, "thread " + std::to_string(t) + " line " + std::to_string(i) + " " +
+                            std::string((size_t)(i % 37), 'a' + t));
+        seen[{t, i}]++;
+    }
+    EXPECT_EQ(lines, kThreads * kLines);
+    EXPECT_EQ(seen.size(), (size_t)(kThreads * kLines));
+}
+
+TEST_F(FileIo, ValidPathNames)
+{
+    EXPECT_NE(fldr_is_valid_pathname("data\\a.txt", 1), 0);
+    EXPECT_EQ(fldr_is_valid_pathname("+DATA\\a.txt", 1), 0);    // ASM storage
+    EXPECT_EQ(fldr_is_valid_pathname("DFS:\\a.txt", 1), 0);     // DFS storage
+    EXPECT_EQ(fldr_is_valid_pathname("a*.txt", 1), 0);
+    EXPECT_EQ(fldr_is_valid_pathname("", 1), 0);
+    EXPECT_EQ(fldr_is_valid_pathname(std::string(257, 'a').c_str(), 1), 0);
+    EXPECT_NE(fldr_is_valid_pathname(std::string(256, 'a').c_str(), 1), 0);
+}
+
+}  // namespace

@@ -1,0 +1,379 @@
+// Error printing: message texts by language and output set, console, last
+// message, the error-info gate, direct logging and the log buffer protocol.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <iconv.h>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fldr_internal.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char *const kHead = R"(qxfldr: \d{4}-\d\d-\d\d \d\d:\d\d:\d\d )";
+
+// An independent conversion for expected bytes: the C library's iconv.
+std::string iconv_to(const char *to, const char *from, const std::string &in)
+{
+    iconv_t cd = iconv_open(to, from);
+    EXPECT_NE(cd, (iconv_t)-1);
+    std::string out(in.size() * 4 + 16, '\0');
+    char *src = const_cast<char *>(in.data());
+    size_t src_left = in.size();
+    char *dst = out.data();
+    size_t dst_left = out.size();
+    iconv(cd, &src, &src_left, &dst, &dst_left);
+    iconv_close(cd);
+    out.resize(out.size() - dst_left);
+    return out;
+}
+
+struct Inst {
+    fldr_inst rec;
+    Inst()
+    {
+        memset(&rec, 0, sizeof rec);
+        os_mutex2_create(&rec.msg_lock);
+        os_mutex2_create(&rec.log_lock);
+        os_event2_create(&rec.log_event);
+        fldr_init_diag(&rec.diag);
+        rec.language = FLDR_LANG_EN;
+        rec.silent = 1;
+        rec.log_owner = &rec;
+    }
+    ~Inst()
+    {
+        fldr_file_close(&rec.log_file);
+        fldr_deinit_diag(fldr_get_env(), &rec.diag);
+        os_event2_free(&rec.log_event);
+        os_mutex2_free(&rec.log_lock);
+        os_mutex2_free(&rec.msg_lock);
+    }
+};
+
+class Print : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fldr_init();
+        char tmpl[] = "/tmp/qxfldr_print_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        inst_ = std::make_unique<Inst>();
+        fldr_init_file(&inst_->rec.log_file, path("fldr.log").c_str());
+        std::ofstream(path("fldr.log"));
+    }
+    void TearDown() override
+    {
+        inst_.reset();
+        fs::remove_all(dir_);
+    }
+    std::string path(const std::string &name) const { return (dir_ / name).string(); }
+    std::string log_text() const
+    {
+        std::ifstream in(path("fldr.log"), std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    // What fldr_print_err writes on standard error.
+    std::string printed(int32_t code, const char *text = nullptr, uint16_t mode = 0)
+    {
+        inst_->rec.silent = 0;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(fldr_print_err(&inst_->rec, code, text, mode), code);
+        return testing::internal::GetCapturedStderr();
+    }
+
+    fs::path dir_;
+    std::unique_ptr<Inst> inst_;
+};
+
+TEST_F(Print, MessagesByLanguageAndOutputSet)
+{
+    fldr_inst &inst = inst_->rec;
+    inst.language = FLDR_LANG_EN;
+    inst.out_code = 3;  // ignored for English
+    EXPECT_EQ(printed(FLDR_ERR_READ_FILE), "Read file failed\n");
+    EXPECT_STREQ(inst.last_msg, "Read file failed");
+    EXPECT_EQ(printed(-2007), "General error\n");  // no row: the row of -1
+
+    const std::string zh_cn = "读取文件失败";
+    const std::string zh_tw = "讀取文件失敗";
+    inst.language = FLDR_LANG_ZH_CN;
+    inst.out_code = 1;
+    EXPECT_EQ(printed(FLDR_ERR_READ_FILE), zh_cn + "\n");
+    inst.out_code = 2;  // the stored GB18030 bytes
+    EXPECT_EQ(printed(FLDR_ERR_READ_FILE), iconv_to("GB18030", "UTF-8", zh_cn) + "\n");
+    EXPECT_EQ(printed(FLDR_ERR_READ_FILE), std::string(fldr_emsg_lookup(-65021)->text_zh_cn) + "\n");
+
+    inst.language = FLDR_LANG_ZH_TW;
+    inst.out_code = 3;
+    EXPECT_EQ(printed(FLDR_ERR_READ_FILE), iconv_to("BIG5", "UTF-8", zh_tw) + "\n");
+    inst.out_code = 1;
+    EXPECT_EQ(printed(FLDR_ERR_READ_FILE), zh_tw + "\n");
+    inst.out_code = 2;
+    EXPECT_EQ(printed(FLDR_ERR_READ_FILE), iconv_to("GB18030", "UTF-8", zh_tw) + "\n");
+    inst.language = 7;  // any other value: English
+    EXPECT_EQ(printed(FLDR_ERR_OPEN_FILE), "Open file failed\n");
+}
+
+TEST_F(Print, CallerTextsAndTheirModes)
+{
+    const std::string utf8 = "中文 text";
+    const std::string gb = iconv_to("GB18030", "UTF-8", utf8);
+    EXPECT_EQ(printed(-1, "as it is", 0), "as it is\n");
+    EXPECT_EQ(printed(-1, utf8.c_str(), 1), gb + "\n");
+    EXPECT_EQ(printed(-1, gb.c_str(), 2), utf8 + "\n");
+    EXPECT_EQ(std::string(inst_->rec.last_msg), utf8);
+    EXPECT_EQ(printed(-1, "100% sure %s", 0), "100% sure %s\n");
+
+    // last_msg keeps 4095 bytes of a longer text; the console and the log get it whole.
+    std::string longer(10000, 'z');
+    EXPECT_EQ(printed(-1, longer.c_str(), 0), longer + "\n");
+    EXPECT_EQ(strlen(inst_->rec.last_msg), sizeof inst_->rec.last_msg - 1);
+    EXPECT_NE(log_text().find(" " + longer + "\n"), std::string::npos);
+}
+
+TEST_F(Print, SilentGateAndDirectLog)
+{
+    fldr_inst &inst = inst_->rec;
+    strcpy(inst.head_name1, "S");
+    strcpy(inst.head_name2, "T");
+    inst.silent = 1;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(fldr_print_err(&inst, FLDR_ERR_READ_FILE, nullptr, 0), FLDR_ERR_READ_FILE);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_STREQ(inst.last_msg, "Read file failed");
+
+    // The gate closed: last_msg still changes, the log does not.
+    inst.errinfo_gate = 1;
+    fldr_print_err(&inst, FLDR_ERR_OPEN_FILE, nullptr, 0);
+    EXPECT_STREQ(inst.last_msg, "Open file failed");
+    EXPECT_EQ(fldr_fill_err_info(&inst, "gated", 5), 0);
+    // Bit 0 of the flags opens it again.
+    inst.errinfo_flags = 1;
+    fldr_print_err(&inst, FLDR_ERR_WRITE_FILE, nullptr, 0);
+    EXPECT_EQ(fldr_fill_err_info(&inst, "info", 4), 0);
+    // The low variant ignores the gate.
+    inst.errinfo_flags = 0;
+    EXPECT_EQ(fldr_fill_err_info_low(&inst, "low", 3), 0);
+
+    std::string text = log_text();
+    EXPECT_TRUE(std::regex_match(text, std::regex(std::string(kHead) + "S->T Read file failed\n" +
+                                                  kHead + "S->T Write file failed\n" + kHead +
+                                                  "S->T info\n" + kHead + "S->T low\n")))
+        << text;
+    EXPECT_EQ(inst.log_file.handle, -1);
+
+    // A log that cannot be opened: still the code back, nothing else fails.
+    fldr_init_file(&inst.log_file, path("gone/fldr.log").c_str());
+    EXPECT_EQ(fldr_fill_err_info_low(&inst, "x", 1), FLDR_ERR_OPEN_FILE);
+    EXPECT_EQ(fldr_print_err_ex(&inst, -5, "still returned", 0), -5);
+}
+
+// ------------------------------------------------------------ buffered log
+
+fldr_log_buf *new_buf(uint32_t size)
+{
+    auto *buf = new fldr_log_buf{};
+    buf->data = new char[size];
+    buf->size = size;
+    return buf;
+}
+void delete_buf(fldr_log_buf *buf)
+{
+    delete[] buf->data;
+    delete buf;
+}
+
+// The tool's side: drains the full list, waits for copies in flight, keeps
+// the bytes, installs fresh buffers.
+class Writer {
+public:
+    Writer(fldr_inst *owner, uint32_t buf_size) : owner_(owner), buf_size_(buf_size)
+    {
+        fldr_lock(&owner_->log_lock);
+        owner_->log_cur = new_buf(buf_size_);
+        fldr_unlock(&owner_->log_lock);
+        thread_ = std::thread([this] { run(); });
+    }
+    // Stops, then takes what log_cur still holds.
+    std::string finish()
+    {
+        stop_ = true;
+        thread_.join();
+        drain();
+        fldr_lock(&owner_->log_lock);
+        fldr_log_buf *cur = owner_->log_cur;
+        owner_->log_cur = nullptr;
+        fldr_unlock(&owner_->log_lock);
+        if (cur) take(cur);
+        return out_;
+    }
+    int buffers_written() const { return written_; }
+
+private:
+    void run()
+    {
+        while (!stop_) {
+            os_event2_wait(&owner_->log_event, 5);
+            drain();
+        }
+    }
+    void drain()
+    {
+        fldr_lock(&owner_->log_lock);
+        fldr_log_buf *list = owner_->log_full_first;
+        owner_->log_full_first = owner_->log_full_last = nullptr;
+        owner_->log_full_count = 0;
+        os_event2_reset(&owner_->log_event);
+        if (!owner_->log_cur) owner_->log_cur = new_buf(buf_size_);
+        fldr_unlock(&owner_->log_lock);
+        while (list) {
+            fldr_log_buf *next = list->next;
+            take(list);
+            list = next;
+        }
+    }
+    void take(fldr_log_buf *buf)
+    {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (__atomic_load_n(&buf->writers, __ATOMIC_ACQUIRE) != 0 &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        out_.append(buf->data, buf->used);
+        written_++;
+        delete_buf(buf);
+    }
+
+    fldr_inst *owner_;
+    uint32_t buf_size_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::string out_;
+    int written_ = 0;
+};
+
+TEST_F(Print, BufferedLinesFromManyThreadsArriveOnceAndWhole)
+{
+    constexpr int kThreads = 8;
+    constexpr int kErrors = 10000;
+    fldr_inst &owner = inst_->rec;
+    owner.log_buffered = 1;
+    strcpy(owner.head_name1, "S");
+    strcpy(owner.head_name2, "T");
+
+    // Each thread prints through its own instance that logs into the owner's buffers.
+    std::vector<std::unique_ptr<Inst>> workers;
+    for (int t = 0; t < kThreads; t++) {
+        workers.push_back(std::make_unique<Inst>());
+        workers.back()->rec.log_owner = &owner;
+        strcpy(workers.back()->rec.head_name1, "S");
+        snprintf(workers.back()->rec.head_name2, sizeof workers.back()->rec.head_name2, "W%d", t);
+    }
+
+    Writer writer(&owner, 16384);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; t++) {
+        threads.emplace_back([&, t] {
+            char text[64];
+            for (int i = 0; i < kErrors; i++) {
+                snprintf(text, sizeof text, "error %d of %d", i, t);
+                fldr_print_err(&workers[t]->rec, -1, text, 0);
+            }
+        });
+    }
+    for (auto &th : threads) th.join();
+    std::string all = writer.finish();
+    EXPECT_GT(writer.buffers_written(), 1);
+
+    std::vector<std::vector<int>> seen(kThreads, std::vector<int>(kErrors, 0));
+    std::istringstream in(all);
+    std::regex line_re(std::string(kHead) + R"(S->W(\d) error (\d+) of (\d))");
+    std::string line;
+    size_t lines = 0;
+    while (std::getline(in, line)) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, line_re)) << line;
+        int t = std::stoi(m[1]);
+        ASSERT_EQ(t, std::stoi(m[3]));
+        seen[t][std::stoi(m[2])]++;
+        lines++;
+    }
+    EXPECT_EQ(lines, (size_t)kThreads * kErrors);
+    for (int t = 0; t < kThreads; t++)
+        for (int i = 0; i < kErrors; i++) ASSERT_EQ(seen[t][i], 1) << t << " " << i;
+    EXPECT_EQ(log_text(), "");  // nothing went the direct way
+}
+
+TEST_F(Print, ExactFitIsHandedOverAndWaitsForTheNextBuffer)
+{
+    fldr_inst &inst = inst_->rec;
+    inst.log_buffered = 1;
+    char head[FLDR_LOG_HEAD_MAX];
+    fldr_log_set_head_info(inst.head_name1, inst.head_name2, head);
+    const std::string text = "exact";
+    const uint32_t need = (uint32_t)(strlen(head) + text.size() + 1);
+
+    fldr_log_buf *first = new_buf(need + 10);
+    first->used = 10;  // free space == need: not strictly less, so it does not fit
+    inst.log_cur = first;
+
+    auto call = std::async(std::launch::async, [&] {
+        return fldr_fill_err_info_low(&inst, text.data(), (uint32_t)text.size());
+    });
+    ASSERT_TRUE(os_event2_wait(&inst.log_event, 5000));
+    fldr_lock(&inst.log_lock);
+    EXPECT_EQ(inst.log_cur, nullptr);
+    EXPECT_EQ(inst.log_full_count, 1u);
+    EXPECT_EQ(inst.log_full_first, first);
+    EXPECT_EQ(inst.log_full_last, first);
+    EXPECT_EQ(first->used, 10u);
+    fldr_log_buf *second = new_buf(need + 1);
+    inst.log_cur = second;
+    fldr_unlock(&inst.log_lock);
+
+    ASSERT_EQ(call.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(call.get(), 0);
+    EXPECT_EQ(second->used, need);
+    EXPECT_EQ(second->writers, 0);
+    EXPECT_TRUE(std::regex_match(std::string(second->data, second->used),
+                                 std::regex(std::string(kHead) + " exact\n")));
+    delete_buf(first);
+    delete_buf(second);
+}
+
+TEST_F(Print, LineLongerThanAnyBufferGoesStraightToTheLog)
+{
+    fldr_inst &inst = inst_->rec;
+    inst.log_buffered = 1;
+    fldr_log_buf *small = new_buf(64);
+    inst.log_cur = small;
+    std::string text(200, 'L');
+
+    auto call = std::async(std::launch::async, [&] {
+        return fldr_fill_err_info_low(&inst, text.data(), (uint32_t)text.size());
+    });
+    ASSERT_EQ(call.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(call.get(), 0);
+    EXPECT_EQ(inst.log_cur, small);  // the buffer is kept for lines that fit
+    EXPECT_EQ(small->used, 0u);
+    EXPECT_EQ(inst.log_full_count, 0u);
+    EXPECT_TRUE(std::regex_match(log_text(), std::regex(std::string(kHead) + " " + text + "\n")));
+    delete_buf(small);
+}
+
+}  // namespace

@@ -1,0 +1,303 @@
+// Data-file resolution: plain and wildcard names, list files, directory walks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "fldr_internal.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The stored form of a path: every "/" as "\".
+std::string stored(std::string p)
+{
+    for (char &c : p)
+        if (c == '/') c = '\\';
+    return p;
+}
+
+class Resolve : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fldr_init();
+        char tmpl[] = "/tmp/qxfldr_resolve_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        heap_ = mem_heap_create_low(fldr_get_env(), 0, 4096, 0, 0, "test", __LINE__, 1);
+        ASSERT_NE(heap_, nullptr);
+        memset(&ctl_, 0, sizeof ctl_);
+        memset(&inst_, 0, sizeof inst_);
+        os_mutex2_create(&inst_.msg_lock);
+        fldr_init_diag(&inst_.diag);
+        inst_.language = FLDR_LANG_EN;
+        inst_.silent = 1;
+        inst_.errinfo_gate = 1;  // no log file in these tests
+        inst_.log_owner = &inst_;
+    }
+    void TearDown() override
+    {
+        fldr_deinit_diag(fldr_get_env(), &inst_.diag);
+        os_mutex2_free(&inst_.msg_lock);
+        mem_heap_free(fldr_get_env(), heap_);
+        fs::remove_all(dir_);
+    }
+
+    std::string path(const std::string &name) const { return (dir_ / name).string(); }
+    void touch(const std::string &name, const std::string &bytes = "x\n") const
+    {
+        fs::create_directories(fs::path(path(name)).parent_path());
+        std::ofstream(path(name), std::ios::binary) << bytes;
+    }
+    // An INFILE entry as the parser leaves it.
+    fldr_data_file *entry(const std::string &p)
+    {
+        auto *df = static_cast<fldr_data_file *>(
+            mem_heap_alloc_low(fldr_get_env(), heap_, sizeof(fldr_data_file), 0, "test", __LINE__));
+        fldr_init_data_file(df, p.c_str());
+        df->prev = ctl_.data_file_last;
+        if (ctl_.data_file_last)
+            ctl_.data_file_last->next = df;
+        else
+            ctl_.data_file_first = df;
+        ctl_.data_file_last = df;
+        ctl_.data_file_count++;
+        return df;
+    }
+    std::vector<std::string> files() const
+    {
+        std::vector<std::string> out;
+        uint32_t n = 0;
+        for (fldr_data_file *df = ctl_.data_file_first; df; df = df->next, n++) out.push_back(df->path);
+        EXPECT_EQ(n, ctl_.data_file_count);
+        return out;
+    }
+    std::vector<std::string> specs() const
+    {
+        std::vector<std::string> out;
+        uint32_t n = 0;
+        for (fldr_data_file *df = ctl_.spec_first; df; df = df->next, n++) out.push_back(df->path);
+        EXPECT_EQ(n, ctl_.spec_count);
+        return out;
+    }
+    std::vector<int32_t> diag_codes() const
+    {
+        std::vector<int32_t> out;
+        for (uint32_t i = 1; i <= inst_.diag.count; i++)
+            out.push_back(fldr_get_nth_diag_rec(const_cast<fldr_diag_block *>(&inst_.diag.first), i)->code);
+        return out;
+    }
+    std::string s(const std::string &name) const { return stored(path(name)); }
+
+    fs::path dir_;
+    mem_heap_t *heap_ = nullptr;
+    fldr_ctl ctl_;
+    fldr_inst inst_;
+};
+
+using Strings = std::vector<std::string>;
+
+TEST_F(Resolve, PlainAndWildcardNames)
+{
+    touch("d/a.txt");
+    touch("d/b.txt");
+    touch("d/c.dat");
+    touch("d/_desktop.ini");
+    touch("d/_DESKTOP.INI");   // only the exact name is skipped here
+    touch("d/sub.txt/inner");  // a directory matching the pattern is not a file
+
+    fldr_data_file *named = entry(path("d/not-yet-there.txt"));
+    named->row_term_len = 1;
+    strcpy(named->row_term, "|");
+    entry("*");
+    fldr_data_file *wild = entry(path("d/*.txt"));
+    wild->row_term_len = 0;
+    strcpy(wild->row_term_hex, "7C0A");
+    strcpy(wild->start_str, "##");
+    wild->start_len = 2;
+    entry(path("d/_*"));
+    entry(path("d/*.none"));            // matches nothing: dropped silently
+    entry("+ASM\\file.txt");
+    entry("dfs:\\x.txt");
+    entry(path("d/bad<name>.txt"));
+    entry(path(std::string(300, 'l')));  // over-long
+
+    ASSERT_EQ(fldr_deal_file_list(fldr_get_env(), heap_, &ctl_), 0);
+    EXPECT_EQ(files(), (Strings{s("d/not-yet-there.txt"), s("d/a.txt"), s("d/b.txt"),
+                                s("d/_DESKTOP.INI")}));
+    EXPECT_EQ(specs().size(), 9u);
+    EXPECT_EQ(specs()[1], "*");
+
+    // Terminator and start string follow the entry each file came from.
+    fldr_data_file *first = ctl_.data_file_first;
+    EXPECT_EQ(first->row_term_given, 1u);
+    EXPECT_EQ(first->row_term_len, 1);
+    EXPECT_STREQ(first->row_term, "|");
+    EXPECT_STREQ(first->row_term_hex, "");
+    fldr_data_file *second = first->next;
+    EXPECT_EQ(second->row_term_len, 0);
+    EXPECT_STREQ(second->row_term_hex, "7C0A");
+    EXPECT_EQ(second->start_len, 2);
+    EXPECT_STREQ(second->start_str, "##");
+    EXPECT_EQ(second->handle, -1);
+    EXPECT_EQ(second->prev, first);
+    EXPECT_EQ(ctl_.data_file_last->next, nullptr);
+
+    char out[4096] = "head\n";
+    fldr_cat_data_file(&ctl_, out);
+    EXPECT_EQ(std::string(out), "head\n" + s("d/not-yet-there.txt") + "\n" + s("d/a.txt") + "\n" +
+                                    s("d/b.txt") + "\n" + s("d/_DESKTOP.INI") + "\n");
+}
+
+TEST_F(Resolve, ListFiles)
+{
+    touch("data/a.txt");
+    touch("data/b.txt");
+    touch("data/c.txt");
+    touch("data/w1.csv");
+    touch("data/w2.csv");
+    touch("data/sub.csv/x");
+    // Commas, CR LF line ends, a blank line, blanks before and after names,
+    // a wildcard name, a name with "/" separators, and no final line end.
+    touch("one.lst", s("data/a.txt") + ", " + s("data/b.txt") + "\r\n\r\n   " + s("data/c.txt") +
+                         "   \r\n" + s("data/w*.csv") + "\r\n" + path("data/a.txt"));
+    // LF line ends only; an over-long name, a name with a NUL byte.
+    touch("two.lst", s("data/c.txt") + "\n" + std::string(300, 'q') + "\n" +
+                         std::string("\t") + s("data/b.txt") + std::string(1, '\0') + "junk\n");
+    touch("empty.lst", "");
+    touch("nomatch.lst", s("data/*.none") + "\n" + s("data/a.txt"));
+
+    entry(path("one.lst"));
+    entry(path("missing.lst"));
+    entry(path("two.lst"));
+    entry(path("empty.lst"));
+    entry(path("nomatch.lst"));
+    entry(path("bad|name.lst"));
+    ctl_.infile_list = 1;
+
+    ASSERT_EQ(fldr_resolve_path_file(fldr_get_env(), &inst_, FLDR_LANG_EN, 1, heap_, &ctl_), 0);
+    EXPECT_EQ(files(), (Strings{s("data/a.txt"), s("data/b.txt"), s("data/c.txt"), s("data/w1.csv"),
+                                s("data/w2.csv"), s("data/a.txt"),
+                                s("data/c.txt"), s("data/b.txt"),
+                                s("data/a.txt")}));
+    EXPECT_EQ(specs().size(), 6u);
+    // The missing list file, the wildcard that matched nothing, the bad path.
+    EXPECT_EQ(diag_codes(), (std::vector<int32_t>{FLDR_ERR_OPEN_FILE, FLDR_ERR_FILE_PATH,
+                                                  FLDR_ERR_FILE_PATH}));
+    EXPECT_STREQ(inst_.last_msg, "Invalid file path");
+    // The list files are closed again.
+    for (fldr_data_file *df = ctl_.spec_first; df; df = df->next) EXPECT_EQ(df->handle, -1);
+}
+
+TEST_F(Resolve, ListFileWithoutInstanceReportsNothing)
+{
+    touch("a.txt");
+    touch("l.lst", s("a.txt"));
+    entry(path("missing.lst"));
+    entry(path("l.lst"));
+    ASSERT_EQ(fldr_resolve_path_file(fldr_get_env(), nullptr, FLDR_LANG_EN, 1, heap_, &ctl_), 0);
+    EXPECT_EQ(files(), (Strings{s("a.txt")}));
+}
+
+// A directory tree with a little of everything.
+class Walk : public Resolve {
+protected:
+    void SetUp() override
+    {
+        Resolve::SetUp();
+        touch("root/a.txt");
+        touch("root/_Desktop.ini");
+        touch("root/sub1/b.txt");
+        touch("root/sub1/deep/c.txt");
+        touch("root/sub1/_desktop.INI");
+        touch("root/sub2/d.txt");
+        touch("root/other/e.txt");
+        touch("root/other/sub9/f.txt");
+    }
+    int32_t collect() { return fldr_collect_datafiles_by_path(fldr_get_env(), heap_, &ctl_); }
+};
+
+TEST_F(Walk, WholeTreeAndWildcardLevels)
+{
+    entry(path("root"));
+    ASSERT_EQ(collect(), 0);
+    // Depth first, entries in name order, the desktop files skipped in any case.
+    EXPECT_EQ(files(), (Strings{s("root/a.txt"), s("root/other/e.txt"), s("root/other/sub9/f.txt"),
+                                s("root/sub1/b.txt"), s("root/sub1/deep/c.txt"),
+                                s("root/sub2/d.txt")}));
+    EXPECT_EQ(specs(), (Strings{s("root")}));
+}
+
+TEST_F(Walk, LevelsSelectDirectories)
+{
+    entry(path("root/SUB*"));  // letters match without regard to case
+    ASSERT_EQ(collect(), 0);
+    EXPECT_EQ(files(), (Strings{s("root/sub1/b.txt"), s("root/sub1/deep/c.txt"), s("root/sub2/d.txt")}));
+
+    memset(&ctl_, 0, sizeof ctl_);
+    entry(path("root/*"));
+    ASSERT_EQ(collect(), 0);
+    EXPECT_EQ(files(), (Strings{s("root/other/e.txt"), s("root/other/sub9/f.txt"), s("root/sub1/b.txt"),
+                                s("root/sub1/deep/c.txt"), s("root/sub2/d.txt")}));
+
+    // Two levels; files at a level are never collected even when they match.
+    memset(&ctl_, 0, sizeof ctl_);
+    entry(path("root/*/d*"));
+    ASSERT_EQ(collect(), 0);
+    EXPECT_EQ(files(), (Strings{s("root/sub1/deep/c.txt")}));
+
+    memset(&ctl_, 0, sizeof ctl_);
+    entry(path("root/*.txt"));
+    ASSERT_EQ(collect(), 0);
+    EXPECT_TRUE(files().empty());
+}
+
+TEST_F(Walk, RelativePathsTrailingSeparatorAndRefusals)
+{
+    fs::path saved = fs::current_path();
+    fs::current_path(dir_);
+    entry("root/sub2/");              // relative: walked under ".\", one trailing "\" dropped
+    entry("./root/other/sub9");       // begins with ".": as it is
+    int32_t rc = collect();
+    fs::current_path(saved);
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(files(), (Strings{".\\root\\sub2\\d.txt", ".\\root\\other\\sub9\\f.txt"}));
+
+    // "\\" anywhere is refused; so is an empty path and a missing directory;
+    // files found for earlier entries stay.
+    for (std::string bad : {path("root") + "//sub1", std::string(""), path("nowhere"), path("root/a.txt")}) {
+        memset(&ctl_, 0, sizeof ctl_);
+        entry(path("root/sub2"));
+        fldr_data_file *second = entry(bad);
+        if (bad.empty()) second->path[0] = '\0';
+        entry(path("root/sub1"));
+        EXPECT_EQ(collect(), FLDR_ERR_FILE_PATH) << bad;
+        EXPECT_EQ(files(), (Strings{s("root/sub2/d.txt")})) << bad;
+    }
+}
+
+TEST_F(Walk, SymbolicLinkLoopsAndOverLongPathsEnd)
+{
+    fs::create_directory_symlink(path("root"), path("root/sub1/loop"));
+    fs::create_symlink(path("root/a.txt"), path("root/sub2/link.txt"));
+    std::string deep = "root/long";
+    while (deep.size() + dir_.string().size() < 300) deep += "/dddddddddd";
+    touch(deep + "/lost.txt");
+
+    entry(path("root"));
+    ASSERT_EQ(collect(), 0);
+    Strings got = files();
+    // The loop is not followed, a link to a file is a file, the over-long path is dropped.
+    EXPECT_EQ(got, (Strings{s("root/a.txt"), s("root/other/e.txt"), s("root/other/sub9/f.txt"),
+                            s("root/sub1/b.txt"), s("root/sub1/deep/c.txt"), s("root/sub2/d.txt"),
+                            s("root/sub2/link.txt")}));
+}
+
+}  // namespace

@@ -1,0 +1,142 @@
+// Load and export failure summaries (English) and reading the control file.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "fldr_internal.h"
+#include "qxmout.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The library's language is fixed when it starts: English for these texts.
+class EnglishLibrary : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        mout_force_local_code(1, MOUT_LANG_EN);
+        fldr_init();
+    }
+    void TearDown() override { fldr_deinit(); }
+};
+const auto *const g_english = ::testing::AddGlobalTestEnvironment(new EnglishLibrary);
+
+class Summary : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/qxfldr_summary_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        args_ = std::make_unique<fldr_args>();
+        memset(args_.get(), 0, sizeof(fldr_args));
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string path(const std::string &name) const { return (dir_ / name).string(); }
+
+    fs::path dir_;
+    std::unique_ptr<fldr_args> args_;
+};
+
+const char *const kZeroCounts =
+    "0 rows loaded success.\n"
+    "0 rows not loaded due to data format error.\n"
+    "0 rows not loaded due to data error.\n"
+    "\n"
+    "Skip logic record counts: 0\n"
+    "Read logic record counts: 0\n"
+    "Refuse logic record counts: 0\n"
+    "\n"
+    "0.000(ms) time used.\n";
+
+TEST_F(Summary, LoadFailure)
+{
+    strcpy(args_->schema_name, "SYSDBA");
+    strcpy(args_->table_name, "ORDERS");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(fldr_print_after_load_err(args_.get(), "Open file failed"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              std::string("\nDest table: SYSDBA.ORDERS\nload fail.\nOpen file failed\n") + kZeroCounts);
+
+    // No schema: the table alone; a percent sign in the reason is printed as it is.
+    args_->schema_name[0] = '\0';
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(fldr_print_after_load_err(args_.get(), "100% bad %s %d"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              std::string("\nDest table: ORDERS\nload fail.\n100% bad %s %d\n") + kZeroCounts);
+
+    // A reason too long for the report is cut; the counts still follow it.
+    std::string reason(10000, 'r');
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(fldr_print_after_load_err(args_.get(), reason.c_str()), 0);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.size(), 4095u);
+    EXPECT_EQ(out.rfind("\nDest table: ORDERS\nload fail.\nrrr", 0), 0u);
+    EXPECT_EQ(out.substr(out.size() - strlen(kZeroCounts) - 2), std::string("r\n") + kZeroCounts);
+}
+
+TEST_F(Summary, ExportFailure)
+{
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(fldr_print_after_export_err("no table 50%"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "export fail.\nno table 50%\n0 rows exported success. \n0.000(ms) time used.\n");
+}
+
+TEST_F(Summary, ControlFileContent)
+{
+    std::string ctl = path("a.ctl");
+    std::ofstream(ctl, std::ios::binary) << "LOAD DATA\nINFILE 'a.txt'\nINTO TABLE T\n";
+    char *text = nullptr;
+    uint32_t len = 0;
+    ASSERT_EQ(fldr_get_ctl_content(fldr_get_env(), ctl.c_str(), &text, &len), 0);
+    EXPECT_EQ(len, 36u);
+    EXPECT_STREQ(text, "LOAD DATA\nINFILE 'a.txt'\nINTO TABLE T\n");
+    EXPECT_EQ(fldr_mem_free(fldr_get_env(), nullptr, text), 0);
+
+    // The length is optional.
+    text = nullptr;
+    ASSERT_EQ(fldr_get_ctl_content(fldr_get_env(), ctl.c_str(), &text, nullptr), 0);
+    fldr_mem_free(fldr_get_env(), nullptr, text);
+
+    // Exactly 1 MiB is read, one byte more is refused.
+    std::string big = path("big.ctl");
+    std::ofstream(big, std::ios::binary) << std::string(FLDR_CTL_FILE_MAX, 'x');
+    text = nullptr;
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(fldr_get_ctl_content(fldr_get_env(), big.c_str(), &text, &len), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(len, FLDR_CTL_FILE_MAX);
+    EXPECT_EQ(text[FLDR_CTL_FILE_MAX], '\0');
+    fldr_mem_free(fldr_get_env(), nullptr, text);
+
+    std::ofstream(big, std::ios::binary | std::ios::app) << "y";
+    text = nullptr;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(fldr_get_ctl_content(fldr_get_env(), big.c_str(), &text, &len), FLDR_ERR_READ_FILE);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Input the wrong ctl file, please check the input file\n");
+    EXPECT_EQ(text, nullptr);
+
+    std::string empty = path("empty.ctl");
+    std::ofstream(empty, std::ios::binary);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(fldr_get_ctl_content(fldr_get_env(), empty.c_str(), &text, &len), FLDR_ERR_READ_FILE);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Input the wrong ctl file, please check the input file\n");
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(fldr_get_ctl_content(fldr_get_env(), path("missing.ctl").c_str(), &text, &len),
+              FLDR_ERR_FILE_PATH);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Open control file fail, please check the input file\n");
+    EXPECT_EQ(text, nullptr);
+}
+
+}  // namespace
