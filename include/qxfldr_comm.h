@@ -492,7 +492,46 @@ typedef struct fldr_tab_info {
     fldr_tab_col *cols;
 } fldr_tab_info;
 
-/* (control-language functions: fldr_init_args, fldr_init_ctl, fpar_main, ...) */
+/* Load arguments and control records. */
+QX_EXPORT void    fldr_init_args(fldr_args *args);
+/* Returns 0, or FLDR_ERR_OUT_OF_MEMORY when the heap gives no separator record. */
+QX_EXPORT int32_t fldr_init_ctl(fldr_env *env, mem_heap_t *heap, fldr_ctl *ctl);
+QX_EXPORT void    fldr_init_col(fldr_env *env, mem_heap_t *heap, fldr_col *col);
+QX_EXPORT int32_t fldr_init_seperator_info(fldr_seperator_info *sep);
+
+/*
+** Parse entry points. 0 on success; FLDR_ERR_PARSE_FAILED (-2007) for a
+** scanner or syntax error or a refused value (*err says where and why);
+** FLDR_ERR_TEXT_TOO_LONG (-2317); FLDR_ERR_NO_TOKEN_BUFFER (-503).
+** fpar_main and fpar_main_ex allocate everything from `heap`, which the
+** caller frees when done with *result and *err.
+*/
+QX_EXPORT int32_t fpar_main(fldr_env *env, const char *text, fldr_par_result **result,
+                            fldr_parse_err **err, fldr_args *args, mem_heap_t *heap);
+QX_EXPORT int32_t fpar_main_ex(fldr_env *env, const char *text, fldr_par_result **result,
+                               fldr_parse_err **err, fldr_col *col, mem_heap_t *heap);
+/*
+** The loader tool's entry: defaults into args, parse, then the first table's
+** data file and separators copied into args. Its parse heap is released
+** before it returns, so *result and *err point to copies private to the
+** calling thread, valid until its next fldr_par_main call: *result keeps
+** dash_comment_seen, text, args and ctl_count (its control-record list is
+** gone: ctl_first and ctl_last are NULL); *err keeps line, column, code, msg
+** and at most FLDR_PARSE_ERR_TEXT_MAX bytes of the token text.
+*/
+#define FLDR_PARSE_ERR_TEXT_MAX 1024
+QX_EXPORT int32_t fldr_par_main(fldr_env *env, const char *text, fldr_par_result **result,
+                                fldr_parse_err **err, fldr_args *args);
+
+/* Length of a fixed-position date field written in the format fmt. */
+QX_EXPORT int32_t fldr_calc_date_fmt_len(fldr_env *env, mem_heap_t *heap, const char *fmt,
+                                         uint32_t *len);
+
+/* Character-set names; buf holds at least 12 bytes. */
+QX_EXPORT uint32_t fpar_get_charactor_code(const char *name);
+QX_EXPORT void     fpar_get_charactor(uint32_t code, char *buf);
+QX_EXPORT uint32_t fpar_get_local_code(const char *name);
+QX_EXPORT void     fpar_get_local_code_str(uint32_t code, char *buf);
 
 /* ============================================================= 4. Files */
 
@@ -556,7 +595,48 @@ QX_EXPORT void    fldr_cat_data_file(fldr_ctl *ctl, char *out);
 
 /* ================================================= 5. Record splitting */
 
-/* (separators, row search, field extraction) */
+/*
+** Separators: fldr_preprocess_sep_info_single turns the hexadecimal forms of
+** a separator record into bytes; fldr_preprocess_load_sep_info does so for
+** the table and every column and refuses a column whose terminator equals its
+** enclosure.
+*/
+QX_EXPORT int32_t fldr_preprocess_sep_info_single(fldr_seperator_info *info);
+QX_EXPORT int32_t fldr_preprocess_load_sep_info(fldr_ctl *ctl);
+
+/* First occurrence of pattern (pattern_len bytes) wholly inside buf[0, len), or NULL. */
+QX_EXPORT char *fldr_strstr(const char *buf, uint32_t len, const char *pattern, int32_t pattern_len);
+
+/*
+** First byte of the next row terminator in buf[0, len), or NULL when the
+** bytes hold no complete one. inst (may be NULL) chooses the search: scan
+** mode 1 with enclosed_rows skips terminators inside ctl->row_enclose, scan
+** mode 2 skips terminators preceded by the table's escape. Never reads
+** outside buf[0, len).
+*/
+QX_EXPORT char *fldr_search_row_end(struct fldr_inst *inst, const char *buf, uint32_t len,
+                                    uint16_t term_len, const char *term);
+
+/*
+** Cut one field from the rest of a row (data, len bytes from the field's
+** first byte). *out_value (inside data) and *out_len give the value, with
+** FLDR_NULL_LEN for NULL in scan modes 1 and 2; *out_used the bytes consumed,
+** terminators and enclosures included. Values that must be rebuilt (escapes,
+** doubled enclosures) are rewritten in place inside data. *more_data is set
+** to 1 by the caller at the start of each row. reserved is not used; work is
+** the caller's scratch area of at least len bytes.
+** Returns 0, FLDR_ERR_DATA, FLDR_ERR_SEP_IS_ENCLOSE or FLDR_ERR_TOO_FEW_COLUMNS.
+*/
+QX_EXPORT int32_t fldr_get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
+                                       const char *row_term, uint16_t row_term_len, char *data,
+                                       uint32_t len, uint32_t charset, uint32_t mode,
+                                       uint32_t enclosed_rows, char **out_value, uint32_t *out_len,
+                                       uint32_t *out_used, char *work, void *reserved,
+                                       uint32_t *more_data);
+
+/* Where a column with a POSITION starts in its row (NULL when outside it). */
+QX_EXPORT int32_t fldr_nth_val_position_reset(const fldr_col *col, char *row_start, uint32_t row_len,
+                                              char **out_start, uint32_t *out_len);
 
 /* ==================================================== 6. Load pipeline */
 
@@ -715,7 +795,43 @@ typedef struct fldr_inst {
     uint32_t          call_refused;    /* 1: function calls refused */
 } fldr_inst;
 
-/* (pipeline functions: fldr_rowbuf_get, ..., fldr_read_rows_and_build_task, fldr_calc_bexp) */
+/*
+** Blocking lists. Takers wait while their list is empty; givers wake one
+** waiter. None of them fails. The caller creates and fills the pools.
+*/
+QX_EXPORT fldr_rowbuf *fldr_rowbuf_get(fldr_rowbuf_pool *pool);
+/* A null buf is ignored. */
+QX_EXPORT void         fldr_rowbuf_put(fldr_rowbuf_pool *pool, fldr_rowbuf *buf);
+QX_EXPORT fldr_task   *fldr_task_get(fldr_task_pool *pool);
+/* Appends to pool->queues[task->worker_no]; returns 0. */
+QX_EXPORT int32_t      fldr_task_enqueue(fldr_task_pool *pool, fldr_task *task);
+/* Releases work_mem, empties a kind-4 batch, marks the task free (file_no,
+** file_off, first_row -1) and appends it to the free list; returns 0. rowbuf
+** and the offset array are left as they are. */
+QX_EXPORT int32_t      fldr_task_free(fldr_task_pool *pool, fldr_task *task);
+/* 1 when err_count is greater than errors, else 0. */
+QX_EXPORT int32_t      fldr_gbl_err_reache_max(struct fldr_inst *inst);
+/* A batch container of col_count columns of the given types, each with room
+** for row_cap rows; NULL when the container or a column cannot be made. */
+QX_EXPORT void        *fldr_bdta_create(fldr_env *env, mem_heap_t *heap, uint32_t row_cap,
+                                        uint32_t col_count, const uint16_t *types);
+
+/*
+** The reader thread's body for one open data file (handle, file_size,
+** file_offset, terminator, start string, file_no set). Returns 0 at the end of
+** the file or when rows_read reaches load_rows; FLDR_ERR_REACH_ERROR_MAX on a
+** stop request or when err_count exceeds errors; FLDR_ERR_READ_FILE;
+** FLDR_ERR_NO_ROW_TERM for a row longer than a buffer; FLDR_ERR_OUT_OF_MEMORY;
+** FLDR_ERR_PARAMETER when task_rows is 0; FLDR_ERR_ROW_TERM for an empty row
+** terminator. file_offset is advanced by the bytes handed to tasks.
+*/
+QX_EXPORT int32_t fldr_read_rows_and_build_task(fldr_env *env, struct fldr_inst *inst,
+                                                fldr_data_file *file);
+
+/* 1 when the row (its terminator included) satisfies ctl's WHEN condition
+** (or ctl has none), else 0. Never reports an error. */
+QX_EXPORT uint32_t fldr_calc_bexp(struct fldr_inst *inst, fldr_ctl *ctl, const char *row,
+                                  uint32_t row_len, uint32_t charset, fldr_data_file *file);
 
 /* ====================================================== 7. Field values */
 

@@ -21,6 +21,10 @@ QX_EXTERN_C_BEGIN
 
 #define MOUT_LINE_MAX 512
 
+/* Results of mout_init besides 0. */
+#define MOUT_ERR_ARG   (-1)  /* no handle pointer, or rows missing */
+#define MOUT_ERR_NOMEM (-2)  /* out of memory; nothing is registered */
+
 /* Language values of mout_get_local_code and mout_lookup. */
 #define MOUT_LANG_ZH_CN 0
 #define MOUT_LANG_EN    1
@@ -62,6 +66,8 @@ QX_EXPORT int32_t mout_lookup(char *buf, mout_handle_t *handle, int32_t code, in
 /* The database error system: started and stopped around a client's run. */
 QX_EXPORT void qxerr_sys_init(uint32_t reserved1, uint32_t reserved2);
 QX_EXPORT void qxerr_sys_deinit(void);
+/* 1 while the error system runs (more starts than stops), else 0. */
+QX_EXPORT int32_t qxerr_sys_running(void);
 
 /*
 ** vsnprintf that also reads "%I64d"/"%I64u" as 64-bit integers; shared by

@@ -1,0 +1,365 @@
+/*
+** Field extraction: one field at a time from a row that has been cut off.
+**
+**   row (data, len) --> field scanner --> value (pointer into the row, length)
+**
+** The caller owns the row bytes and keeps them until it has used the values.
+** Each call gets the rest of the row from the current field's first byte and
+** reports the bytes it consumed; the caller advances by that much for the
+** next column. Nothing is allocated per field:
+**   - most values are slices of the row (a pointer and a length);
+**   - a value that must be rebuilt (escapes in escaped-data mode, a doubled
+**     enclosure in plain mode) is compacted in place at the front of the
+**     bytes it came from. The write position never passes the read position,
+**     so the bytes still to be scanned are never overwritten, and the bytes
+**     of the row outside the value stay as they were.
+**
+** Speed: every supported character set encodes a byte below 0x80 that starts
+** a character as a one-byte character, so the scanner skips runs of bytes
+** that are neither 0x80 or above nor the first byte of the escape, the
+** enclosure, the field terminator or the row terminator in bulk (16 bytes at
+** a time). At the bytes it stops on, it takes the same steps, in the same
+** order, as a walk of one character at a time; at a byte of 0x80 or more the
+** character's whole length comes from encoding_mblen, so a trailing byte that
+** equals an ASCII separator (possible in GBK, GB18030 and BIG5) is never
+** taken for one.
+*/
+#include <cstring>
+
+#include "fldr_file_split.h"
+#include "fldr_internal.h"
+#include "qxcvt.h"
+
+namespace {
+
+const fldr_seperator_info k_no_separators = {};
+
+struct sep_bytes {
+    const char *bytes;
+    size_t      len;     /* 0: the string is absent and never matches */
+};
+
+inline bool same_sep(const sep_bytes &a, const sep_bytes &b)
+{
+    return a.len != 0 && a.len == b.len &&
+           (a.len == 1 ? a.bytes[0] == b.bytes[0] : std::memcmp(a.bytes, b.bytes, a.len) == 0);
+}
+
+/* The whole string at p, inside [p, end). */
+inline bool at(const char *p, const char *end, const sep_bytes &s)
+{
+    if (s.len == 0 || static_cast<size_t>(end - p) < s.len)
+        return false;
+    return s.len == 1 ? p[0] == s.bytes[0] : std::memcmp(p, s.bytes, s.len) == 0;
+}
+
+/* Length (at least 1) of the character at p with `left` bytes of data from
+** p. The length lookup may read the byte after the lead byte; for the last
+** byte of the data it gets a zero-padded copy, so nothing past the data is
+** read. */
+inline size_t char_len(uint32_t charset, const char *p, size_t left)
+{
+    if (charset == QXCVT_ASCII)
+        return 1;
+    if (left >= 2)
+        return qxcvt_mblen_fast(charset, p);
+    const char padded[2] = {p[0], 0};
+    return qxcvt_mblen_fast(charset, padded);
+}
+
+inline uint8_t first_or(const sep_bytes &s, uint8_t fallback)
+{
+    return s.len != 0 ? static_cast<uint8_t>(s.bytes[0]) : fallback;
+}
+
+}  // namespace
+
+/* =================================================== the delimiter scanner */
+
+int32_t fldr_scan_field(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
+                        const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
+                        uint32_t charset, uint32_t mode, uint32_t enclosed_rows, char **out_value,
+                        uint32_t *out_len, uint32_t *out_used)
+{
+    const fldr_seperator_info *table = ctl->sep_info != nullptr ? ctl->sep_info : &k_no_separators;
+    const fldr_seperator_info *own = (col != nullptr && col->sep_info != nullptr) ? col->sep_info : nullptr;
+    const fldr_seperator_info *t_src = (own != nullptr && own->term_len != 0) ? own : table;
+    const fldr_seperator_info *e_src = (own != nullptr && own->enclose_len != 0) ? own : table;
+    const sep_bytes T{t_src->term, t_src->term_len};
+    const sep_bytes E{e_src->enclose, e_src->enclose_len};
+    const sep_bytes S{table->escape, table->escape_len};
+    const sep_bytes R{row_term, row_term != nullptr ? row_term_len : 0u};
+    const bool trailing_ok = ctl->trailing_flag != 0;
+
+    if (same_sep(E, T) || same_sep(E, S) || same_sep(S, T)) {
+        *out_value = data;
+        *out_len = 0;
+        *out_used = 0;
+        return FLDR_ERR_SEP_IS_ENCLOSE;
+    }
+
+    /* Scanner state, kept in locals. The value is always the bytes
+    ** data[val_off, val_off + val_len); with `copying` they have been
+    ** compacted there, else they are counted over the row as it stands.
+    ** Invariant: val_off + val_len <= p - data. */
+    const bool escapes = mode == FLDR_SCAN_ESCAPED && S.len != 0;
+    const bool doubled_enclose = mode == FLDR_SCAN_PLAIN;
+    const bool row_term_in_enclose = mode == FLDR_SCAN_ENCLOSED && enclosed_rows == 1;
+    bool copying = escapes;
+    bool in_enclose = false;
+    bool null_mark = mode != FLDR_SCAN_ESCAPED;
+    size_t val_off = 0;
+    size_t val_len = 0;
+    const char *end = data + len;
+    char *p = data;
+
+    /* Adds the n bytes at p to the value and moves past them. */
+    auto take = [&](size_t n) {
+        if (copying) {
+            char *dst = data + val_off + val_len;
+            if (dst != p)
+                std::memmove(dst, p, n);
+        }
+        val_len += n;
+        p += n;
+    };
+
+    /* Bytes the bulk skip must stop at. Absent strings repeat another byte;
+    ** a byte that stops the skip but matches nothing is taken as a character
+    ** by the general step, so a spare stop costs time, never a result. */
+    const uint8_t stop_t = first_or(T, first_or(R, first_or(E, 0)));
+    const uint8_t stop_r = first_or(R, stop_t);
+    const uint8_t stop_e = first_or(E, stop_t);
+    const uint8_t stop_s = escapes ? first_or(S, stop_t) : stop_t;
+    const bool stop_high = charset != QXCVT_ASCII;
+
+    enum class finish { stopped, field_end, row_end };
+    finish how = finish::stopped;
+    int32_t rc = 0;
+
+    while (p < end) {
+        const char *run_end = fldr_split::find_special(p, end, stop_t, stop_r, stop_e, stop_s, stop_high);
+        if (run_end != p) {
+            take(static_cast<size_t>(run_end - p));
+            if (p == end)
+                break;
+        }
+
+        if (escapes && at(p, end, S)) {
+            p += S.len;
+            if (p < end && *p == 'N') {
+                ++p;
+                null_mark = true;
+                if (p >= end)
+                    goto scan_stopped;
+                if (in_enclose && at(p, end, E)) {
+                    in_enclose = false;
+                    p += E.len;
+                    if (p >= end)
+                        goto after_value;
+                }
+                if (at(p, end, T)) {
+                    p += T.len;
+                    how = finish::field_end;
+                    goto scan_stopped;
+                }
+                if (at(p, end, R)) {
+                    p += R.len;
+                    how = finish::row_end;
+                    goto scan_stopped;
+                }
+                goto after_value;
+            }
+            if (p >= end)
+                goto scan_stopped;
+            /* The escaped character goes into the value whatever it is. */
+            const size_t n = char_len(charset, p, static_cast<size_t>(end - p));
+            if (n > static_cast<size_t>(end - p))
+                goto scan_stopped;
+            take(n);
+            continue;
+        }
+
+        if (at(p, end, E)) {
+            if (in_enclose && doubled_enclose && at(p + E.len, end, E)) {
+                /* A doubled enclosure stands for one enclosure character. */
+                copying = true;
+                take(E.len);
+                p += E.len;
+                continue;
+            }
+            p += E.len;
+            if (in_enclose) {
+                in_enclose = false;
+                goto after_value;
+            }
+            in_enclose = true;
+            if (!copying)
+                val_off = E.len;
+            null_mark = false;
+            continue;
+        }
+
+        if (at(p, end, T)) {
+            if (in_enclose) {
+                take(T.len);
+                continue;
+            }
+            p += T.len;
+            how = finish::field_end;
+            goto scan_stopped;
+        }
+
+        if (at(p, end, R)) {
+            if (in_enclose && row_term_in_enclose) {
+                take(R.len);
+                continue;
+            }
+            p += R.len;
+            how = finish::row_end;
+            goto scan_stopped;
+        }
+
+        {
+            const size_t n = char_len(charset, p, static_cast<size_t>(end - p));
+            if (n > static_cast<size_t>(end - p))
+                goto scan_stopped;   /* a character cut by the end of the data */
+            take(n);
+        }
+    }
+
+scan_stopped:
+    if (in_enclose) {
+        rc = FLDR_ERR_DATA;
+        goto output;
+    }
+    if (how == finish::field_end) {
+        if (at(p, end, R))
+            p += R.len;
+        goto output;
+    }
+    if (how == finish::row_end) {
+        if (is_last == 0 && !trailing_ok)
+            rc = FLDR_ERR_TOO_FEW_COLUMNS;
+        goto output;
+    }
+
+after_value:
+    /* After a closing enclosure, the end of the data or a stop: expect the
+    ** field terminator, then take a row terminator; bytes after the value of
+    ** a last column are consumed and ignored. */
+    if (T.len != 0) {
+        if (at(p, end, T))
+            p += T.len;
+        else if (is_last == 0 && !trailing_ok)
+            rc = FLDR_ERR_TOO_FEW_COLUMNS;
+    }
+    if (R.len != 0) {
+        if (at(p, end, R))
+            p += R.len;
+        else if (p < end && is_last == 1)
+            p = const_cast<char *>(end);
+    }
+
+output:
+    *out_value = data + val_off;
+    const bool is_null = (col != nullptr && col->is_null != 0) || (null_mark && val_len == 0);
+    if (is_null)
+        *out_len = (mode == FLDR_SCAN_ENCLOSED || mode == FLDR_SCAN_ESCAPED) ? FLDR_NULL_LEN : 0;
+    else
+        *out_len = static_cast<uint32_t>(val_len);
+    *out_used = static_cast<uint32_t>(p - data);
+    return rc;
+}
+
+/* ========================================================= positions */
+
+int32_t fldr_nth_val_position_reset(const fldr_col *col, char *row_start, uint32_t row_len,
+                                    char **out_start, uint32_t *out_len)
+{
+    if (col == nullptr || col->pos_start == -1)
+        return 0;
+    const uint32_t start = static_cast<uint32_t>(col->pos_start);
+    if (start >= 1 && start <= row_len &&
+        (col->pos_end == -1 || start <= static_cast<uint32_t>(col->pos_end))) {
+        *out_start = row_start + start - 1;
+        *out_len = row_len - start + 1;
+    } else {
+        *out_start = nullptr;
+        *out_len = row_len;
+    }
+    return 0;
+}
+
+int32_t fldr_get_nth_val_pos(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
+                             const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
+                             uint32_t charset, uint32_t mode, uint32_t enclosed_rows,
+                             char **out_value, uint32_t *out_len, uint32_t *out_used,
+                             uint32_t *more_data)
+{
+    if (col == nullptr)
+        return fldr_scan_field(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
+                               enclosed_rows, out_value, out_len, out_used);
+    if (col->pos_start == -1) {
+        /* A delimited column after a positional one that used up the row. */
+        if (*more_data == 0)
+            return FLDR_ERR_DATA;
+        return fldr_scan_field(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
+                               enclosed_rows, out_value, out_len, out_used);
+    }
+    if (data == nullptr) {
+        /* The position lies outside the row. */
+        *out_value = nullptr;
+        *out_len = 0;
+        *more_data = 0;
+        return 0;
+    }
+    *more_data = 1;
+    *out_value = data;
+    if (col->pos_end == -1)
+        return fldr_scan_field(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
+                               enclosed_rows, out_value, out_len, out_used);
+
+    /* Both positions: the value may not reach into the row terminator. */
+    uint32_t m = len;
+    if (row_term != nullptr && len > row_term_len &&
+        std::memcmp(data + len - row_term_len, row_term, row_term_len) == 0)
+        m -= row_term_len;
+    if (col->pos_end <= static_cast<int64_t>(m) + col->pos_start - 1) {
+        /* An end before the start gives an empty value. */
+        const int64_t width = col->pos_end - col->pos_start + 1;
+        *out_len = width > 0 ? static_cast<uint32_t>(width) : 0;
+        *out_used = *out_len;
+    } else {
+        *more_data = 0;
+        *out_len = m;
+    }
+    if (qx_get_valid_chars(*out_value, *out_len, charset, 0, 0) == QXCVT_ERR_INVALID_CHAR)
+        return FLDR_ERR_DATA;
+    return 0;
+}
+
+/* ================================================================ entry */
+
+int32_t fldr_get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
+                             const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
+                             uint32_t charset, uint32_t mode, uint32_t enclosed_rows,
+                             char **out_value, uint32_t *out_len, uint32_t *out_used, char *work,
+                             void *reserved, uint32_t *more_data)
+{
+    (void)work;       /* values are rebuilt in place; see the file's head */
+    (void)reserved;
+    if (len == 0) {
+        /* Nothing left of the row. */
+        *out_value = data;
+        *out_len = mode == FLDR_SCAN_ENCLOSED ? FLDR_NULL_LEN : 0;
+        *out_used = 0;
+        if (is_last == 0 && ctl->trailing_flag == 0)
+            return FLDR_ERR_TOO_FEW_COLUMNS;
+        return 0;
+    }
+    uint32_t more_local = 1;
+    return fldr_get_nth_val_pos(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
+                                enclosed_rows, out_value, out_len, out_used,
+                                more_data != nullptr ? more_data : &more_local);
+}

@@ -1,0 +1,606 @@
+/*
+** Reference row searches and field scanner, written for clarity only: every
+** position is visited, every comparison is a byte loop.
+*/
+#include "support/split_reference.h"
+
+#include <cstring>
+
+#include "qxcvt.h"
+
+namespace splitref {
+namespace {
+
+/* The n bytes of pat at buf[i], wholly inside buf[0, len); n == 0 never matches. */
+bool match(const char *buf, uint32_t len, uint32_t i, const char *pat, uint32_t n)
+{
+    if (n == 0 || i > len || len - i < n)
+        return false;
+    for (uint32_t k = 0; k < n; ++k)
+        if (buf[i + k] != pat[k])
+            return false;
+    return true;
+}
+
+bool same(const char *a, uint32_t an, const char *b, uint32_t bn)
+{
+    return an != 0 && an == bn && std::memcmp(a, b, an) == 0;
+}
+
+unsigned char lower(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+bool escape_at(const char *buf, uint32_t i, const char *esc, uint32_t n)
+{
+    for (uint32_t k = 0; k < n; ++k)
+        if (lower(static_cast<unsigned char>(buf[i + k])) != lower(static_cast<unsigned char>(esc[k])))
+            return false;
+    return true;
+}
+
+/* Character length at buf[i]; the length function may peek one byte ahead,
+** so near the end it sees a zero-padded copy. */
+uint32_t char_len(uint32_t charset, const char *buf, uint32_t len, uint32_t i)
+{
+    if (charset == 9)
+        return 1;
+    char tmp[4] = {0, 0, 0, 0};
+    for (uint32_t k = 0; k < 4 && i + k < len; ++k)
+        tmp[k] = buf[i + k];
+    uint32_t n = encoding_mblen(charset, tmp, 0);
+    return n == 0 ? 1 : n;
+}
+
+}  // namespace
+
+const char *strstr_ref(const char *buf, uint32_t len, const char *pattern, int32_t pattern_len)
+{
+    if (buf == nullptr || len == 0 || pattern == nullptr)
+        return nullptr;
+    uint32_t n = pattern_len > 0 ? static_cast<uint32_t>(pattern_len) : 0;
+    for (uint32_t i = 0; i < len; ++i) {
+        if (buf[i] != pattern[0])
+            continue;
+        if (n <= 1 || match(buf, len, i, pattern, n))
+            return buf + i;
+    }
+    return nullptr;
+}
+
+const char *search_plain(const char *buf, uint32_t len, const char *term, uint16_t term_len)
+{
+    if (buf == nullptr || len == 0 || term == nullptr)
+        return nullptr;
+    return strstr_ref(buf, len, term, term_len);
+}
+
+const char *search_enclosed(const char *buf, uint32_t len, const char *term, uint16_t term_len,
+                            const char *enclose, uint16_t enclose_len)
+{
+    if (buf == nullptr || len == 0 || term == nullptr)
+        return nullptr;
+    if (term_len == 0 || enclose == nullptr || enclose_len == 0)
+        return search_plain(buf, len, term, term_len);
+    uint32_t i = 0;
+    while (i < len) {
+        if (buf[i] == term[0]) {
+            if (match(buf, len, i, term, term_len))
+                return buf + i;
+            ++i;
+        } else if (buf[i] == enclose[0] && match(buf, len, i, enclose, enclose_len)) {
+            uint32_t j = i + enclose_len;
+            while (j < len && !match(buf, len, j, enclose, enclose_len))
+                ++j;
+            if (j >= len)
+                return nullptr;
+            i = j + 1;
+        } else {
+            ++i;
+        }
+    }
+    return nullptr;
+}
+
+const char *search_escaped(const char *buf, uint32_t len, const char *term, uint16_t term_len,
+                           const char *escape, uint16_t escape_len)
+{
+    if (buf == nullptr || len == 0 || term == nullptr)
+        return nullptr;
+    if (term_len == 0 || escape == nullptr || escape_len == 0)
+        return search_plain(buf, len, term, term_len);
+    uint32_t s = escape_len;
+    uint32_t from = 0;
+    while (from < len) {
+        uint32_t k = from;
+        while (k < len && !match(buf, len, k, term, term_len))
+            ++k;
+        if (k >= len)
+            return nullptr;
+        if (k < s || !escape_at(buf, k - s, escape, s))
+            return buf + k;
+        if (k >= 2 * s && escape_at(buf, k - 2 * s, escape, s))
+            return buf + k;
+        from = k + term_len;
+    }
+    return nullptr;
+}
+
+const char *search_row_end(const fldr_inst *inst, const char *buf, uint32_t len, uint16_t term_len,
+                           const char *term)
+{
+    if (inst != nullptr && inst->ctl != nullptr && inst->ctl->sep_info != nullptr) {
+        if (inst->scan_mode == 1 && inst->enclosed_rows != 0)
+            return search_enclosed(buf, len, term, term_len, inst->ctl->row_enclose,
+                                   inst->ctl->row_enclose_len);
+        if (inst->scan_mode == 2)
+            return search_escaped(buf, len, term, term_len, inst->ctl->sep_info->escape,
+                                  inst->ctl->sep_info->escape_len);
+    }
+    return search_plain(buf, len, term, term_len);
+}
+
+namespace {
+
+int32_t scan(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const char *R, uint32_t r,
+             char *data, uint32_t len, uint32_t charset, uint32_t mode, uint32_t enclosed_rows,
+             char **out_value, uint32_t *out_len, uint32_t *out_used, char *work)
+{
+    static const fldr_seperator_info none = {};
+    const fldr_seperator_info *tab = ctl->sep_info ? ctl->sep_info : &none;
+    const fldr_seperator_info *cs = (col && col->sep_info) ? col->sep_info : nullptr;
+    const char *T = (cs && cs->term_len) ? cs->term : tab->term;
+    uint32_t t = (cs && cs->term_len) ? cs->term_len : tab->term_len;
+    const char *E = (cs && cs->enclose_len) ? cs->enclose : tab->enclose;
+    uint32_t e = (cs && cs->enclose_len) ? cs->enclose_len : tab->enclose_len;
+    const char *S = tab->escape;
+    uint32_t s = tab->escape_len;
+    if (R == nullptr)
+        r = 0;
+    bool trailing = ctl->trailing_flag != 0;
+
+    /* 1. clash */
+    if (same(E, e, T, t) || same(E, e, S, s) || same(S, s, T, t)) {
+        *out_value = data;
+        *out_len = 0;
+        *out_used = 0;
+        return -65058;
+    }
+
+    /* 2. start */
+    bool copying = (mode == 2 && s != 0);
+    bool inside = false;
+    uint32_t val_off = 0;
+    uint32_t val_len = 0;      /* value bytes: slicing counts, copying fills work */
+    bool null_mark = (mode != 2);
+    uint32_t p = 0;
+    int32_t rc = 0;
+    enum { STOPPED, FIELD_END, ROW_END } how = STOPPED;
+
+    auto add = [&](uint32_t from, uint32_t n) {
+        if (copying)
+            std::memcpy(work + val_len, data + from, n);
+        val_len += n;
+    };
+
+    /* 3. walk */
+    while (p < len) {
+        if (mode == 2 && s != 0 && match(data, len, p, S, s)) {
+            p += s;
+            if (p < len && data[p] == 'N') {
+                p += 1;
+                null_mark = true;
+                if (p >= len)
+                    goto step4;
+                if (inside && match(data, len, p, E, e)) {
+                    inside = false;
+                    p += e;
+                    if (p >= len)
+                        goto step5;
+                }
+                if (match(data, len, p, T, t)) {
+                    p += t;
+                    how = FIELD_END;
+                    goto step4;
+                } else if (match(data, len, p, R, r)) {
+                    p += r;
+                    how = ROW_END;
+                    goto step4;
+                }
+                goto step5;
+            }
+            if (p >= len)
+                goto step4;
+            uint32_t n = char_len(charset, data, len, p);
+            if (p + n > len)
+                goto step4;
+            add(p, n);
+            p += n;
+            continue;
+        }
+        if (match(data, len, p, E, e)) {
+            if (inside && mode == 0 && match(data, len, p + e, E, e)) {
+                if (!copying) {
+                    /* the bytes gathered so far move to the work area */
+                    std::memcpy(work, data + val_off, val_len);
+                    copying = true;
+                }
+                add(p, e);
+                p += 2 * e;
+                continue;
+            }
+            p += e;
+            if (inside) {
+                inside = false;
+                goto step5;
+            }
+            inside = true;
+            if (!copying)
+                val_off = e;
+            null_mark = false;
+            continue;
+        }
+        if (match(data, len, p, T, t)) {
+            if (inside) {
+                add(p, t);
+                p += t;
+                continue;
+            }
+            p += t;
+            how = FIELD_END;
+            goto step4;
+        }
+        if (match(data, len, p, R, r)) {
+            if (mode == 1 && enclosed_rows == 1 && inside) {
+                add(p, r);
+                p += r;
+                continue;
+            }
+            p += r;
+            how = ROW_END;
+            goto step4;
+        }
+        {
+            uint32_t n = char_len(charset, data, len, p);
+            if (p + n > len)
+                goto step4;
+            add(p, n);
+            p += n;
+        }
+    }
+
+step4:
+    if (inside) {
+        rc = -65027;
+        goto step6;
+    }
+    if (how == FIELD_END) {
+        if (match(data, len, p, R, r))
+            p += r;
+        goto step6;
+    }
+    if (how == ROW_END) {
+        if (is_last == 0 && !trailing)
+            rc = -65059;
+        goto step6;
+    }
+
+step5:
+    if (t != 0) {
+        if (match(data, len, p, T, t))
+            p += t;
+        else if (is_last == 0 && !trailing)
+            rc = -65059;
+    }
+    if (r != 0) {
+        if (match(data, len, p, R, r))
+            p += r;
+        else if (p < len && is_last == 1)
+            p = len;
+    }
+
+step6:
+    if (copying)
+        std::memcpy(data + val_off, work, val_len);
+    *out_value = data + val_off;
+    if ((col && col->is_null) || (null_mark && val_len == 0))
+        *out_len = (mode == 1 || mode == 2) ? 0xFFFFFFFFu : 0;
+    else
+        *out_len = val_len;
+    *out_used = p;
+    return rc;
+}
+
+}  // namespace
+
+int32_t get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
+                        const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
+                        uint32_t charset, uint32_t mode, uint32_t enclosed_rows, char **out_value,
+                        uint32_t *out_len, uint32_t *out_used, char *work, uint32_t *more_data)
+{
+    if (len == 0) {
+        *out_value = data;
+        *out_len = (mode == 1) ? 0xFFFFFFFFu : 0;
+        *out_used = 0;
+        return (is_last == 0 && ctl->trailing_flag == 0) ? -65059 : 0;
+    }
+    if (col == nullptr)
+        return scan(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
+                    enclosed_rows, out_value, out_len, out_used, work);
+    if (col->pos_start == -1) {
+        if (*more_data == 0)
+            return -65027;
+        return scan(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
+                    enclosed_rows, out_value, out_len, out_used, work);
+    }
+    if (data == nullptr) {
+        *out_value = nullptr;
+        *out_len = 0;
+        *more_data = 0;
+        return 0;
+    }
+    *more_data = 1;
+    *out_value = data;
+    if (col->pos_end == -1)
+        return scan(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
+                    enclosed_rows, out_value, out_len, out_used, work);
+    uint32_t m = len;
+    if (row_term != nullptr && len > row_term_len &&
+        match(data, len, len - row_term_len, row_term, row_term_len))
+        m -= row_term_len;
+    int64_t width = col->pos_end - col->pos_start + 1;
+    if (col->pos_end <= static_cast<int64_t>(m) + col->pos_start - 1) {
+        *out_len = width > 0 ? static_cast<uint32_t>(width) : 0;
+        *out_used = *out_len;
+    } else {
+        *more_data = 0;
+        *out_len = m;
+    }
+    return qx_get_valid_chars(*out_value, *out_len, charset, 0, 0) == -6819 ? -65027 : 0;
+}
+
+}  // namespace splitref
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace splitref {
+
+guarded_bytes::guarded_bytes(std::string_view bytes)
+{
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t body = (bytes.size() + page - 1) / page * page + page;
+    map_len_ = body + page;
+    void *m = mmap(nullptr, map_len_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (m == MAP_FAILED)
+        throw std::runtime_error("mmap failed");
+    map_ = static_cast<char *>(m);
+    if (mprotect(map_ + body, page, PROT_NONE) != 0)
+        throw std::runtime_error("mprotect failed");
+    size_ = static_cast<uint32_t>(bytes.size());
+    data_ = map_ + body - bytes.size();
+    std::memcpy(data_, bytes.data(), bytes.size());
+}
+
+guarded_bytes::~guarded_bytes()
+{
+    if (map_ != nullptr)
+        munmap(map_, map_len_);
+}
+
+}  // namespace splitref
+
+#include <sstream>
+#include <vector>
+
+#include "fldr_file_split.h"
+
+namespace splitref {
+namespace {
+
+const char k_sep_alphabet[] = {',', '|', '"', '\'', '\\', '\n', '\r', 'N', 'a', '#', '\0'};
+
+std::string random_sep(const pick_fn &pick, uint32_t min_len)
+{
+    uint32_t n = min_len + pick(4 - min_len);
+    std::string s;
+    for (uint32_t i = 0; i < n; ++i) {
+        uint32_t k = pick(24);
+        if (k < 20)
+            s += k_sep_alphabet[k % 10];   /* never NUL: separators are texts */
+        else
+            s += static_cast<char>(0x80 + pick(0x7F) + 1);
+    }
+    return s;
+}
+
+/* One character of the set, sometimes cut or invalid. */
+std::string random_char(const pick_fn &pick, uint32_t charset)
+{
+    const uint32_t k = pick(8);
+    if (k == 0)
+        return std::string(1, static_cast<char>(0x80 + pick(128)));   /* stray byte */
+    switch (charset) {
+    case 1: {
+        static const char *utf8[] = {"\xc3\xa9", "\xe4\xb8\xad", "\xf0\x9f\x98\x80", "\xe4\xb8"};
+        return utf8[pick(4)];
+    }
+    case 2:
+    case 10: {
+        std::string s;
+        s += static_cast<char>(0x81 + pick(0x7E));
+        if (charset == 10 && pick(3) == 0) {
+            s += static_cast<char>('0' + pick(10));
+            s += static_cast<char>(0x81 + pick(0x7E));
+            s += static_cast<char>('0' + pick(10));
+        } else {
+            static const char trail[] = {'|', '\\', ',', '"', 'N', '@', '\x80', '\xfe'};
+            s += trail[pick(8)];
+        }
+        return s;
+    }
+    case 3: {
+        static const char trail[] = {'\\', '|', '@', '\xa1', '\x7e'};
+        std::string s;
+        s += static_cast<char>(0xA1 + pick(0x59));
+        s += trail[pick(5)];
+        return s;
+    }
+    default:
+        return std::string(1, static_cast<char>(0x80 + pick(128)));
+    }
+}
+
+std::string random_row(const pick_fn &pick, const split_case &c)
+{
+    std::string row;
+    const uint32_t pieces = pick(40);
+    for (uint32_t i = 0; i < pieces; ++i) {
+        switch (pick(12)) {
+        case 0: row += c.term; break;
+        case 1: row += c.enclose; break;
+        case 2: row += c.escape; break;
+        case 3: row += c.row_term; break;
+        case 4: row += 'N'; break;
+        case 5: row += random_char(pick, c.charset); break;
+        case 6: row += std::string(1, static_cast<char>(pick(3) == 0 ? 0 : pick(128))); break;
+        case 7: row += c.col_term + c.col_enclose; break;
+        default: row += std::string(1 + pick(20), static_cast<char>('a' + pick(26))); break;
+        }
+    }
+    if (pick(2) == 0)
+        row += c.row_term;
+    return row;
+}
+
+std::string show(const std::string &s)
+{
+    std::ostringstream o;
+    for (unsigned char ch : s) {
+        if (ch >= 0x20 && ch < 0x7F && ch != '\\')
+            o << ch;
+        else
+            o << "\\x" << std::hex << (ch >> 4) << (ch & 15) << std::dec;
+    }
+    return o.str();
+}
+
+}  // namespace
+
+split_case make_case(const pick_fn &pick)
+{
+    static const uint32_t charsets[] = {1, 2, 3, 9, 10};
+    split_case c;
+    c.charset = charsets[pick(5)];
+    c.mode = pick(3);
+    c.enclosed_rows = pick(2);
+    c.trailing = pick(2);
+    c.term = random_sep(pick, pick(8) == 0 ? 0 : 1);
+    c.enclose = random_sep(pick, 0);
+    c.escape = random_sep(pick, 0);
+    c.row_term = random_sep(pick, pick(8) == 0 ? 0 : 1);
+    c.row_enclose = pick(2) ? c.enclose : random_sep(pick, 0);
+    if (pick(3) == 0) {
+        c.col_given = true;
+        c.col_term = random_sep(pick, 0);
+        c.col_enclose = random_sep(pick, 0);
+        c.col_is_null = pick(6) == 0;
+        if (pick(4) == 0) {
+            c.pos_start = static_cast<int64_t>(pick(12)) + (pick(8) == 0 ? -1 : 1);
+            c.pos_end = pick(3) == 0 ? -1 : c.pos_start + static_cast<int64_t>(pick(12)) - 2;
+        }
+    }
+    c.columns = 1 + pick(5);
+    c.row = random_row(pick, c);
+    return c;
+}
+
+std::string check_case(const split_case &c)
+{
+    split_table t(c.term, c.enclose, c.escape);
+    t.ctl.trailing_flag = c.trailing;
+    std::memset(t.ctl.row_enclose, 0, sizeof t.ctl.row_enclose);
+    std::memcpy(t.ctl.row_enclose, c.row_enclose.data(), c.row_enclose.size());
+    t.ctl.row_enclose_len = static_cast<uint16_t>(c.row_enclose.size());
+    fldr_col *col = nullptr;
+    if (c.col_given) {
+        col = t.add_col(c.col_term, c.col_enclose, c.pos_start, c.pos_end);
+        col->is_null = c.col_is_null;
+    }
+    std::ostringstream why;
+    auto where = [&]() {
+        return " [charset " + std::to_string(c.charset) + " mode " + std::to_string(c.mode) +
+               " encl_rows " + std::to_string(c.enclosed_rows) + " trailing " + std::to_string(c.trailing) +
+               " T '" + show(c.term) + "' E '" + show(c.enclose) + "' S '" + show(c.escape) + "' R '" +
+               show(c.row_term) + "' col '" + show(c.col_term) + "' '" + show(c.col_enclose) + "' pos " +
+               std::to_string(c.pos_start) + ":" + std::to_string(c.pos_end) + " row '" + show(c.row) + "']";
+    };
+
+    /* Searches. */
+    {
+        guarded_bytes g(c.row);
+        const uint16_t rl = static_cast<uint16_t>(c.row_term.size());
+        const char *rt = c.row_term.c_str();
+        fldr_inst inst{};
+        inst.ctl = &t.ctl;
+        inst.enclosed_rows = c.enclosed_rows;
+        for (uint32_t mode = 0; mode < 3; ++mode) {
+            inst.scan_mode = mode;
+            const char *got = fldr_search_row_end(&inst, g.data(), g.size(), rl, rt);
+            const char *want = search_row_end(&inst, g.data(), g.size(), rl, rt);
+            if (got != want) {
+                why << "row search mode " << mode << ": got " << (got ? got - g.data() : -1) << " want "
+                    << (want ? want - g.data() : -1) << where();
+                return why.str();
+            }
+        }
+        const char *got = fldr_strstr(g.data(), g.size(), c.term.c_str(), static_cast<int32_t>(c.term.size()));
+        const char *want = strstr_ref(g.data(), g.size(), c.term.c_str(), static_cast<int32_t>(c.term.size()));
+        if (got != want) {
+            why << "strstr: got " << (got ? got - g.data() : -1) << " want " << (want ? want - g.data() : -1)
+                << where();
+            return why.str();
+        }
+    }
+
+    /* Fields, one after another, each call on the rest of the row. */
+    guarded_bytes lib(c.row);
+    guarded_bytes ref(c.row);
+    std::vector<char> work(c.row.size() + 1);
+    uint32_t off = 0;
+    uint32_t lib_more = 1, ref_more = 1;
+    for (uint32_t k = 0; k < c.columns; ++k) {
+        const uint32_t is_last = k + 1 == c.columns ? 1 : 0;
+        char *const unset = reinterpret_cast<char *>(1);
+        char *lv = unset, *rv = unset;
+        uint32_t ll = 7, rl = 7, lu = 0xABCD, ru = 0xABCD;
+        const uint32_t left = lib.size() - off;
+        const int32_t lrc = fldr_get_nth_val_len(&t.ctl, col, is_last, c.row_term.c_str(),
+                                                 static_cast<uint16_t>(c.row_term.size()), lib.data() + off,
+                                                 left, c.charset, c.mode, c.enclosed_rows, &lv, &ll, &lu,
+                                                 nullptr, nullptr, &lib_more);
+        const int32_t rrc = get_nth_val_len(&t.ctl, col, is_last, c.row_term.c_str(),
+                                            static_cast<uint16_t>(c.row_term.size()), ref.data() + off, left,
+                                            c.charset, c.mode, c.enclosed_rows, &rv, &rl, &ru, work.data(),
+                                            &ref_more);
+        auto offset = [&](char *v, char *base) -> long { return v == unset ? -2 : v ? v - base : -1; };
+        const long lo = offset(lv, lib.data()), ro = offset(rv, ref.data());
+        if (lrc != rrc || ll != rl || lu != ru || lo != ro || lib_more != ref_more ||
+            std::memcmp(lib.data(), ref.data(), lib.size()) != 0) {
+            why << "field " << k << " at " << off << ": rc " << lrc << "/" << rrc << " len " << ll << "/" << rl
+                << " used " << lu << "/" << ru << " value at " << lo << "/" << ro << " more " << lib_more << "/"
+                << ref_more << " row now '" << show(std::string(lib.data(), lib.size())) << "' / '"
+                << show(std::string(ref.data(), ref.size())) << "'" << where();
+            return why.str();
+        }
+        if (lrc < 0 || lu == 0xABCD || lu > left)
+            break;
+        off += lu;
+    }
+    return {};
+}
+
+}  // namespace splitref

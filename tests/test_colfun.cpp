@@ -1,0 +1,316 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fldr_pub_fun.h"
+#include "qxdta.h"
+#include "qxfldr_comm.h"
+
+namespace {
+
+/* An allocator record over malloc that counts what it hands out. */
+struct counting_heap {
+    int64_t live = 0;
+    int64_t allocs = 0;
+    int64_t fail_after = -1;   /* allocations allowed before failing; -1 never fails */
+};
+
+void *counting_alloc(fldr_env *, void *heap, size_t size, const char *, uint32_t)
+{
+    auto *h = static_cast<counting_heap *>(heap);
+    if (h->fail_after >= 0 && h->allocs >= h->fail_after) return nullptr;
+    h->allocs++;
+    h->live++;
+    return std::malloc(size);
+}
+
+void counting_free(fldr_env *, void *heap, void *ptr)
+{
+    static_cast<counting_heap *>(heap)->live--;
+    std::free(ptr);
+}
+
+struct replace_fixture {
+    counting_heap heap;
+    mem_ctx_t ctx{counting_alloc, counting_free, &heap};
+    fldr_col col{};
+    bdta3_col src{};
+    bdta3_col dst{};
+
+    replace_fixture(const char *from, const char *to)
+    {
+        std::snprintf(col.rep_from, sizeof col.rep_from, "%s", from);
+        std::snprintf(col.rep_to, sizeof col.rep_to, "%s", to);
+        EXPECT_EQ(bdta3_col_data_create_low(nullptr, nullptr, &src, QXDT_VARCHAR, 4), 0);
+    }
+    ~replace_fixture()
+    {
+        bdta3_col_free(&src);
+        bdta3_col_free(&dst);
+    }
+    void add(uint32_t row, const std::string &text, uint32_t flag = 0)
+    {
+        EXPECT_EQ(bdta3_col_assign_str(nullptr, nullptr, &src, row, text.data(), static_cast<uint32_t>(text.size()),
+                                       flag), 0);
+    }
+    int32_t run(uint32_t rows) { return fldr_replace_fun(nullptr, &ctx, &col, &src, &dst, rows); }
+    std::string out(uint32_t row) const
+    {
+        if (dst.data->nulls[row] == 0) return "<null>";
+        const auto *v = static_cast<const qxdta_str *>(bdta3_col_value(&dst, row));
+        return std::string(v->ptr, v->len);
+    }
+    uint32_t out_flag(uint32_t row) const { return static_cast<const qxdta_str *>(bdta3_col_value(&dst, row))->flag; }
+};
+
+/* Left-to-right replacement of non-overlapping occurrences. */
+std::string naive_replace(const std::string &text, const std::string &from, const std::string &to)
+{
+    std::string out;
+    size_t pos = 0;
+    for (size_t hit; (hit = text.find(from, pos)) != std::string::npos; pos = hit + from.size()) {
+        out.append(text, pos, hit - pos).append(to);
+    }
+    return out.append(text, pos, std::string::npos);
+}
+
+/* Values of one column ("<null>" leaves a row null); outputs as "text/flag". */
+std::vector<std::string> replace_rows(const char *from, const char *to, const std::vector<std::string> &values)
+{
+    replace_fixture f(from, to);
+    for (uint32_t r = 0; r < values.size(); r++) {
+        if (values[r] != "<null>") f.add(r, values[r], 10 + r);
+    }
+    f.src.row_count = static_cast<uint32_t>(values.size());
+    EXPECT_EQ(f.run(static_cast<uint32_t>(values.size())), 0);
+    EXPECT_EQ(f.dst.type, QXDT_VARCHAR);
+    EXPECT_EQ(f.dst.row_count, values.size());
+    EXPECT_EQ(f.heap.live, 0);   // work areas released
+    std::vector<std::string> out;
+    for (uint32_t r = 0; r < values.size(); r++) {
+        out.push_back(f.out(r) == "<null>" ? "<null>" : f.out(r) + "/" + std::to_string(f.out_flag(r)));
+    }
+    return out;
+}
+
+using strings = std::vector<std::string>;
+
+} // namespace
+
+TEST(Replace, OverlapsShorterValuesNullsAndFlags)
+{
+    // Overlapping occurrences are skipped; a replaced value gets flag word 0, an unchanged one keeps its own.
+    EXPECT_EQ(replace_rows("aa", "b", {"aaaa", "aaa", "xaaay", "aa", "a", "<null>", "zzz"}),
+              (strings{"bb/0", "ba/0", "xbay/0", "b/0", "a/14", "<null>", "zzz/16"}));
+    EXPECT_EQ(replace_rows("ab", "XYZW", {"abababab", "zzabzz"}), (strings{"XYZWXYZWXYZWXYZW/0", "zzXYZWzz/0"}));
+    EXPECT_EQ(replace_rows("a", "", {"banana", "aaa"}), (strings{"bnn/0", "/0"}));   // emptied, still a value
+    // An empty pattern passes the column through, nulls included, with no work area.
+    EXPECT_EQ(replace_rows("", "ignored", {"one", "<null>", "three"}), (strings{"one/10", "<null>", "three/12"}));
+}
+
+TEST(Replace, WorkAreasOnlyGrowAndFailuresAreReported)
+{
+    replace_fixture f("a", "bb");
+    f.add(0, std::string(1000, 'a'));
+    f.add(1, "a");
+    f.add(2, std::string(500, 'a'));
+    f.add(3, std::string(70000, 'a'));    // values past 32767 bytes are ordinary here
+    ASSERT_EQ(f.run(4), 0);
+    EXPECT_EQ(f.out(3), std::string(140000, 'b'));
+    EXPECT_EQ(f.heap.allocs, 4);          // match array and output, each grown twice (1000, then 70000)
+    EXPECT_EQ(f.heap.live, 0);
+
+    replace_fixture g("a", "b");
+    g.add(0, "aaa");
+    g.heap.fail_after = 1;                // match array granted, output refused
+    EXPECT_EQ(g.run(1), FLDR_ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(g.heap.live, 0);
+
+    // A source column that does not hold text.
+    replace_fixture h("a", "b");
+    bdta3_col ints{};
+    ASSERT_EQ(bdta3_col_data_create_low(nullptr, nullptr, &ints, QXDT_INT, 1), 0);
+    EXPECT_LT(fldr_replace_fun(nullptr, &h.ctx, &h.col, &ints, &h.dst, 1), 0);
+    bdta3_col_free(&ints);
+}
+
+TEST(Replace, AgreesWithANaiveReplacementOnRandomValues)
+{
+    std::mt19937 rng(99);
+    for (int round = 0; round < 300; round++) {
+        std::string from(1 + rng() % 4, 'a'), to(rng() % 5, 'x');
+        for (auto &c : from) c = static_cast<char>('a' + rng() % 2);
+        for (auto &c : to) c = static_cast<char>('a' + rng() % 3);
+        strings values, expected;
+        for (uint32_t r = 0; r < 8; r++) {
+            std::string v(rng() % 40, 'a');
+            for (auto &c : v) c = static_cast<char>('a' + rng() % 2);
+            values.push_back(v);
+            const std::string want = naive_replace(v, from, to);
+            expected.push_back(want + "/" + (v.find(from) == std::string::npos ? std::to_string(10 + r) : "0"));
+        }
+        ASSERT_EQ(replace_rows(from.c_str(), to.c_str(), values), expected) << from << " -> " << to;
+    }
+}
+
+namespace {
+
+/* The server columns every binding test uses. */
+fldr_tab_col kServerCols[] = {
+    {"ID", QXDT_INT},        {"Name", QXDT_VARCHAR}, {"CODE", QXDT_CHAR},  {"born", QXDT_DATE},
+    {"STAMP", QXDT_TIMESTAMP_TZ}, {"V2", QXDT_VARCHAR2}, {"flag", QXDT_BIT},
+};
+const fldr_tab_info kTab{static_cast<uint16_t>(sizeof kServerCols / sizeof kServerCols[0]), kServerCols};
+
+struct bind_fixture {
+    fldr_inst *inst = new fldr_inst();
+    fldr_col col{};
+    std::vector<fldr_fun_arg *> owned_args;
+    std::vector<fldr_fun_arg_node *> owned_nodes;
+    std::vector<fldr_fun_arg_list *> owned_lists;
+
+    bind_fixture(int16_t kind, const char *name = "x")
+    {
+        col.fun_kind = kind;
+        col.rep_col_idx = -1;
+        col.substr_col_idx = -1;
+        std::snprintf(col.name, sizeof col.name, "%s", name);
+    }
+    ~bind_fixture()
+    {
+        for (auto *p : owned_args) delete p;
+        for (auto *p : owned_nodes) delete p;
+        for (auto *p : owned_lists) delete p;
+        delete inst;
+    }
+    fldr_fun_arg_list *list() { owned_lists.push_back(new fldr_fun_arg_list{}); return owned_lists.back(); }
+    fldr_fun_arg *arg(fldr_fun_arg_list *l, uint16_t kind, const char *text)
+    {
+        auto *a = new fldr_fun_arg{};
+        a->kind = kind;
+        a->col_idx = 0xFFFF;
+        std::snprintf(a->text, sizeof a->text, "%s", text);
+        auto *n = new fldr_fun_arg_node{a, nullptr, l->last, nullptr};
+        if (l->last != nullptr) l->last->next = n; else l->first = n;
+        l->last = n;
+        l->count++;
+        owned_args.push_back(a);
+        owned_nodes.push_back(n);
+        return a;
+    }
+    int32_t bind(const fldr_tab_info *tab = &kTab) { return fldr_fun_bind(inst, tab, &col); }
+};
+
+} // namespace
+
+TEST(ColumnFunctionBinding, ReplaceAndSysdate)
+{
+    bind_fixture rep(FLDR_FUN_REPLACE);
+    std::snprintf(rep.col.rep_col, sizeof rep.col.rep_col, "name");
+    EXPECT_EQ(rep.bind(), 0);
+    EXPECT_EQ(rep.col.rep_col_idx, 1);
+    std::snprintf(rep.col.rep_col, sizeof rep.col.rep_col, "nam");
+    EXPECT_EQ(rep.bind(), FLDR_ERR_COLUMN_FUNCTION);
+    EXPECT_EQ(rep.bind(nullptr), FLDR_ERR_COLUMN_FUNCTION);
+
+    for (const char *ok : {"born", "STAMP", "v2", "Name"}) {
+        bind_fixture sys(FLDR_FUN_SYSDATE, ok);
+        EXPECT_EQ(sys.bind(), 0) << ok;
+    }
+    for (const char *bad : {"ID", "CODE", "flag", "missing"}) {
+        bind_fixture sys(FLDR_FUN_SYSDATE, bad);
+        EXPECT_EQ(sys.bind(), FLDR_ERR_COLUMN_FUNCTION) << bad;
+    }
+}
+
+TEST(ColumnFunctionBinding, NextvalSubstrAndPlainKinds)
+{
+    bind_fixture seq(FLDR_FUN_NEXTVAL);
+    EXPECT_EQ(seq.bind(), FLDR_ERR_COLUMN_FUNCTION);   // no sequence name
+    std::snprintf(seq.col.seq_name, sizeof seq.col.seq_name, "S1");
+    EXPECT_EQ(seq.bind(), 0);
+    seq.inst->dpc_mode = 1;
+    EXPECT_EQ(seq.bind(), FLDR_ERR_DPC);               // refused even with a name
+
+    for (int16_t kind : {FLDR_FUN_SUBSTR, FLDR_FUN_SUBSTRB}) {
+        bind_fixture sub(kind);
+        std::snprintf(sub.col.substr_col, sizeof sub.col.substr_col, "code");
+        sub.col.substr_len = 3;
+        EXPECT_EQ(sub.bind(), 0);
+        EXPECT_EQ(sub.col.substr_col_idx, 2);
+        sub.col.substr_len = -1;
+        EXPECT_EQ(sub.bind(), FLDR_ERR_PARAMETER_VALUE);
+        sub.col.substr_len = 0;
+        std::snprintf(sub.col.substr_col, sizeof sub.col.substr_col, "born");   // not text
+        EXPECT_EQ(sub.bind(), FLDR_ERR_COLUMN_NAME);
+        std::snprintf(sub.col.substr_col, sizeof sub.col.substr_col, "ghost");
+        EXPECT_EQ(sub.bind(), FLDR_ERR_COLUMN_NAME);
+    }
+    for (int16_t kind : {FLDR_FUN_NONE, FLDR_FUN_TRIM, FLDR_FUN_DEFAULT}) {
+        bind_fixture plain(kind);
+        plain.inst->dpc_mode = 1;
+        plain.inst->call_refused = 1;
+        EXPECT_EQ(plain.bind(nullptr), 0);
+    }
+    // A name filling its whole array is compared within it.
+    bind_fixture full(FLDR_FUN_REPLACE);
+    std::memset(full.col.rep_col, 'a', sizeof full.col.rep_col);
+    std::string long_name(sizeof full.col.rep_col, 'A');
+    fldr_tab_col long_col{long_name.c_str(), QXDT_VARCHAR};
+    const fldr_tab_info long_tab{1, &long_col};
+    EXPECT_EQ(full.bind(&long_tab), 0);
+    long_name.push_back('A');
+    fldr_tab_col longer_col{long_name.c_str(), QXDT_VARCHAR};
+    const fldr_tab_info longer_tab{1, &longer_col};
+    EXPECT_EQ(full.bind(&longer_tab), FLDR_ERR_COLUMN_FUNCTION);
+}
+
+TEST(ColumnFunctionBinding, CallsCheckEveryArgumentInOrder)
+{
+    bind_fixture call(FLDR_FUN_CALL);
+    EXPECT_EQ(call.bind(), FLDR_ERR_PARAMETER_VALUE);      // no function name
+    std::snprintf(call.col.fun_name, sizeof call.col.fun_name, "F");
+    EXPECT_EQ(call.bind(), 0);                             // no arguments at all
+
+    fldr_fun_arg_list *top = call.list();
+    call.col.fun_args = top;
+    fldr_fun_arg *c1 = call.arg(top, 0, "stamp");
+    call.arg(top, 1, "const");
+    fldr_fun_arg *nested = call.arg(top, 2, "G");
+    nested->args = call.list();
+    fldr_fun_arg *c2 = call.arg(nested->args, 0, "ID");
+    EXPECT_EQ(call.bind(), 0);
+    EXPECT_EQ(c1->col_idx, 4);
+    EXPECT_EQ(c2->col_idx, 0);
+
+    call.inst->call_refused = 1;
+    EXPECT_EQ(call.bind(), FLDR_ERR_COLUMN_FUNCTION);      // refused only after the arguments pass
+    call.inst->call_refused = 2;
+    EXPECT_EQ(call.bind(), 0);
+
+    fldr_fun_arg *missing = call.arg(nested->args, 0, "nobody");
+    EXPECT_EQ(call.bind(), FLDR_ERR_PARAMETER_VALUE);      // the nested failure comes through
+    std::snprintf(missing->text, sizeof missing->text, "ID");
+    call.arg(top, 1, "");
+    call.inst->call_refused = 1;
+    EXPECT_EQ(call.bind(), FLDR_ERR_PARAMETER_VALUE);      // argument failure before the refusal
+}
+
+TEST(ColumnFunctionText, DoubleQuotesAreTripled)
+{
+    char out[32];
+    EXPECT_EQ(fldr_fun_triple_quotes("a\"b", out, sizeof out), 5);
+    EXPECT_STREQ(out, "a\"\"\"b");
+    EXPECT_EQ(fldr_fun_triple_quotes("", out, sizeof out), 0);
+    EXPECT_STREQ(out, "");
+    EXPECT_EQ(fldr_fun_triple_quotes("\"\"", out, 7), 6);
+    EXPECT_EQ(fldr_fun_triple_quotes("\"\"", out, 6), -1);
+    out[3] = 'Z';
+    EXPECT_EQ(fldr_fun_triple_quotes("abc", out, 3), -1);
+    EXPECT_EQ(out[3], 'Z');
+}

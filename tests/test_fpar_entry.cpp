@@ -1,0 +1,270 @@
+// Parse entry points, initialisers and character-set names.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fpar_test_util.h"
+
+using fpar_test::Parse;
+
+TEST(FparInit, ArgumentDefaults)
+{
+    fldr_args a;
+    std::memset(&a, 0x5a, sizeof a);
+    fldr_init_args(&a);
+    EXPECT_STREQ(a.log_file, "fldr.log");
+    EXPECT_STREQ(a.bad_file, "fldr.bad");
+    EXPECT_STREQ(a.lob_file_name, "qxfldr.lob");
+    EXPECT_STREQ(a.plog_file, "ldrp.log");
+    EXPECT_STREQ(a.lob_directory, "");
+    EXPECT_STREQ(a.oci_directory, "");
+    EXPECT_STREQ(a.null_str, "");
+    EXPECT_STREQ(a.sql_file, "");
+    EXPECT_EQ(a.skip_rows, 0u);
+    EXPECT_EQ(a.load_rows, 9223372036854775807ull);
+    EXPECT_EQ(a.commit_rows, 50000u);
+    EXPECT_EQ(a.direct, 1u);
+    EXPECT_EQ(a.index_option, 1u);
+    EXPECT_EQ(a.errors, 100u);
+    EXPECT_EQ(a.character_code, -2);
+    EXPECT_EQ(a.mode, 1u);
+    EXPECT_EQ(a.spare_code, -1);
+    EXPECT_EQ(a.mpp_client, 1u);
+    EXPECT_EQ(a.buffer_node_size, 10u);
+    EXPECT_EQ(a.log_size, 1u);
+    EXPECT_EQ(a.read_rows, 100000u);
+    EXPECT_EQ(a.send_node_number, 20u);
+    EXPECT_GE(a.task_thread_number, 1u);
+    EXPECT_LE(a.task_thread_number, 128u);
+    EXPECT_EQ(a.bldr_num, 64u);
+    EXPECT_EQ(a.blob_type, 0u);
+    EXPECT_EQ(a.bdta_size, 5000u);
+    EXPECT_EQ(a.single_hldr_hp, 1u);
+    EXPECT_EQ(a.ep_count, 0u);
+    EXPECT_EQ(a.width_count, 0u);
+    EXPECT_EQ(a.sql_text, nullptr);
+    EXPECT_EQ(a.sedf, nullptr);
+    EXPECT_EQ(a.lob_as_varchar_size, 10u);
+    EXPECT_EQ(a.log_level, 3u);
+    EXPECT_EQ(a.reconn_time, 5u);
+    EXPECT_EQ(a.compatible_mode, 0u);
+    EXPECT_EQ(a.data_list_kind, 0u);
+    EXPECT_EQ(a.data_name_first, nullptr);
+}
+
+TEST(FparInit, ControlColumnAndSeparatorRecords)
+{
+    Parse h;
+    fldr_ctl ctl;
+    std::memset(&ctl, 0x5a, sizeof ctl);
+    EXPECT_EQ(fldr_init_ctl(&h.env, h.heap, &ctl), 0);
+    EXPECT_EQ(ctl.data_file_count, 0u);
+    EXPECT_EQ(ctl.data_file_first, nullptr);
+    EXPECT_EQ(ctl.spec_first, nullptr);
+    EXPECT_EQ(ctl.load_mode, 'N');
+    EXPECT_EQ(ctl.bad_file.handle, -1);
+    EXPECT_STREQ(ctl.bad_file.path, "");
+    EXPECT_EQ(ctl.tab_info, nullptr);
+    EXPECT_STREQ(ctl.row_enclose, "\"");
+    EXPECT_EQ(ctl.row_enclose_len, 1u);
+    ASSERT_NE(ctl.sep_info, nullptr);
+    EXPECT_STREQ(ctl.sep_info->term, "|");
+    EXPECT_STREQ(ctl.sep_info->term_hex, "");
+    EXPECT_EQ(ctl.sep_info->term_len, 1u);
+    EXPECT_STREQ(ctl.sep_info->escape, "\\");
+    EXPECT_EQ(ctl.sep_info->escape_len, 1u);
+    EXPECT_EQ(ctl.sep_info->enclose_len, 0u);
+
+    fldr_col col;
+    std::memset(&col, 0x5a, sizeof col);
+    fldr_init_col(&h.env, h.heap, &col);
+    EXPECT_EQ(col.fun_kind, -1);
+    EXPECT_EQ(col.rep_col_idx, -1);
+    EXPECT_EQ(col.substr_col_idx, -1);
+    EXPECT_EQ(col.pos_start, -1);
+    EXPECT_EQ(col.pos_end, -1);
+    EXPECT_EQ(col.data_type, -1);
+    EXPECT_EQ(col.data_len, 0u);
+    EXPECT_EQ(col.constant, nullptr);
+    EXPECT_EQ(col.fun_args, nullptr);
+    EXPECT_STREQ(col.seq_name, "");
+    ASSERT_NE(col.sep_info, nullptr);
+    EXPECT_EQ(col.sep_info->term_len, 0u);
+    EXPECT_STREQ(col.sep_info->term, "");
+    EXPECT_NE(col.sep_info, ctl.sep_info);
+
+    fldr_seperator_info sep;
+    std::memset(&sep, 0x5a, sizeof sep);
+    EXPECT_EQ(fldr_init_seperator_info(&sep), 0);
+    EXPECT_STREQ(sep.term, "");
+    EXPECT_STREQ(sep.enclose_hex, "");
+    EXPECT_EQ(sep.term_len, 0u);
+    EXPECT_EQ(sep.enclose_is_hex, 0u);
+}
+
+TEST(FparCharset, NamesAndCodes)
+{
+    EXPECT_EQ(fpar_get_charactor_code("utf-8"), 1u);
+    EXPECT_EQ(fpar_get_charactor_code("gbk"), 2u);
+    EXPECT_EQ(fpar_get_charactor_code("EUC-KR"), 6u);
+    EXPECT_EQ(fpar_get_charactor_code("EUC KR"), 0u);
+    EXPECT_EQ(fpar_get_charactor_code("BIG5"), 0u);
+    EXPECT_EQ(fpar_get_local_code("euc kr"), 6u);
+    EXPECT_EQ(fpar_get_local_code("EUC-KR"), 0u);
+    EXPECT_EQ(fpar_get_local_code("BIG5"), 3u);
+    EXPECT_EQ(fpar_get_local_code("iso 8859 11"), 11u);
+    EXPECT_EQ(fpar_get_local_code(""), 0u);
+
+    char buf[12];
+    fpar_get_charactor(9, buf);
+    EXPECT_STREQ(buf, "SINGLE_BYTE");
+    fpar_get_local_code_str(9, buf);
+    EXPECT_STREQ(buf, "ASCII");
+    fpar_get_local_code_str(11, buf);
+    EXPECT_STREQ(buf, "ISO 8859 11");
+    fpar_get_charactor(3, buf);
+    EXPECT_STREQ(buf, "");
+    fpar_get_local_code_str(12, buf);
+    EXPECT_STREQ(buf, "");
+    // Every name maps back to its code.
+    for (uint32_t code = 1; code <= 11; code++) {
+        fpar_get_local_code_str(code, buf);
+        EXPECT_EQ(fpar_get_local_code(buf), code);
+        fpar_get_charactor(code, buf);
+        if (buf[0] != '\0') {
+            EXPECT_EQ(fpar_get_charactor_code(buf), code);
+        }
+    }
+}
+
+TEST(FparEntry, TokenBufferSizing)
+{
+    int is_inline = -1;
+    EXPECT_EQ(fpar_tokbuf_size(2037, &is_inline), 2047u);
+    EXPECT_EQ(is_inline, 1);
+    EXPECT_EQ(fpar_tokbuf_size(2038, &is_inline), 2048u);
+    EXPECT_EQ(is_inline, 0);
+    EXPECT_EQ(fpar_tokbuf_size(2147483538u, &is_inline), 2147483548u);
+    EXPECT_EQ(fpar_tokbuf_size(2147483539u, &is_inline), 0u);
+
+    // Both sides of the boundary parse the same way.
+    for (size_t len : {2037u, 2038u}) {
+        std::string text = "OPTIONS(LOG='x')";
+        text += std::string(len - text.size(), ' ');
+        Parse p(text);
+        EXPECT_EQ(p.rc, 0) << len;
+        EXPECT_STREQ(p.args.log_file, "x");
+    }
+}
+
+TEST(FparEntry, ResultAndErrorRecords)
+{
+    const std::string text = "-- c\nOPTIONS(ERRORS=1)";
+    Parse p(text);
+    ASSERT_EQ(p.rc, 0);
+    EXPECT_EQ(p.result->args, &p.args);
+    EXPECT_STREQ(p.result->text, text.c_str());
+    EXPECT_EQ(p.result->dash_comment_seen, 1u);
+    EXPECT_EQ(p.err->code, 0);
+    EXPECT_STREQ(p.err->msg, "");
+
+    Parse bad("OPTIONS(LOG='a' (");
+    EXPECT_EQ(bad.rc, FLDR_ERR_PARSE_FAILED);
+    EXPECT_EQ(bad.err->line, 1u);
+    EXPECT_EQ(bad.err->column, 17u);
+    EXPECT_EQ(bad.err_text(), "(");
+
+    // A syntax error at the end of the text keeps the last token read.
+    Parse eof("LOAD INFILE 'a' INTO");
+    EXPECT_EQ(eof.rc, FLDR_ERR_PARSE_FAILED);
+    EXPECT_EQ(eof.err_text(), "INTO");
+
+    fldr_env env;
+    mem_env_init(&env);
+    mem_heap_t *heap = mem_heap_create_low(&env, 0, 0, 0, 0, "test", __LINE__, 1);
+    fldr_args args{};
+    fldr_par_result *r = nullptr;
+    fldr_parse_err *e = nullptr;
+    EXPECT_EQ(fpar_main(&env, nullptr, &r, &e, &args, heap), 0);
+    mem_heap_free(&env, heap);
+}
+
+TEST(FparEntry, ParMainPreparesAndCopiesTheFirstTable)
+{
+    fldr_env env;
+    mem_env_init(&env);
+    fldr_args args{};
+    fldr_par_result *result = nullptr;
+    fldr_parse_err *err = nullptr;
+
+    EXPECT_EQ(fldr_par_main(&env, "LOAD INFILE 'in/a.txt' STR X '0A' INTO TABLE T FIELDS ','", &result,
+                            &err, &args),
+              0);
+    EXPECT_STREQ(args.data_file, "in\\a.txt");
+    EXPECT_STREQ(args.row_sep_hex, "0A");
+    EXPECT_STREQ(args.row_sep, "");
+    EXPECT_EQ(args.row_sep_len, 0u);
+    EXPECT_STREQ(args.field_sep, ",");
+    EXPECT_EQ(args.field_sep_len, 1u);
+    EXPECT_EQ(args.field_sep_is_hex, 0u);
+    EXPECT_EQ(args.skip_rows, UINT64_MAX);
+    EXPECT_EQ(args.errors, UINT32_MAX);
+    EXPECT_STREQ(args.log_file, "");
+    EXPECT_STREQ(args.bad_file, "");
+    EXPECT_EQ(args.commit_rows, 50000u);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(result->ctl_count, 1u);
+    EXPECT_EQ(result->ctl_first, nullptr);
+    EXPECT_EQ(result->args, &args);
+
+    EXPECT_EQ(fldr_par_main(&env, "OPTIONS(SKIP=3 LOG='l/x.log') LOAD INFILE 'b' INTO TABLE T "
+                                  "FIELDS X '7C7C'",
+                            &result, &err, &args),
+              0);
+    EXPECT_EQ(args.skip_rows, 3u);
+    EXPECT_STREQ(args.log_file, "l\\x.log");
+    EXPECT_STREQ(args.row_sep, "\r\n");
+    EXPECT_EQ(args.row_sep_len, 2u);
+    EXPECT_STREQ(args.field_sep_hex, "7C7C");
+    EXPECT_EQ(args.field_sep_len, 4u);
+    EXPECT_EQ(args.field_sep_is_hex, 1u);
+
+    // A parameter text gives no table: nothing is copied, nothing fails.
+    EXPECT_EQ(fldr_par_main(&env, "OPTIONS(SQL='select 1')", &result, &err, &args), 0);
+    EXPECT_EQ(result->ctl_count, 0u);
+    EXPECT_EQ(args.sql_text, nullptr);   // it lived in the released heap
+
+    // The error record stays readable after the heap is gone.
+    EXPECT_EQ(fldr_par_main(&env, "LOAD INFILE 'a' INTO TABLE T (c CHAR(0))", &result, &err, &args),
+              FLDR_ERR_PARSE_FAILED);
+    ASSERT_NE(err, nullptr);
+    EXPECT_EQ(err->code, 0);
+    EXPECT_EQ(err->line, 1u);
+    EXPECT_STREQ(err->text, ")");
+    EXPECT_EQ(fldr_par_main(&env, "OPTIONS(LOG='open", &result, &err, &args), FLDR_ERR_PARSE_FAILED);
+    EXPECT_EQ(err->code, -4);
+    EXPECT_STREQ(err->msg, "String  not terminated properly");
+    EXPECT_STREQ(err->text, "'open");
+}
+
+TEST(FparEntry, ParsesRunOnSeveralThreads)
+{
+    const std::string text = "OPTIONS(ERRORS=7) LOAD INFILE 'a' INTO TABLE T WHEN A='x' (c1, c2 DATE 'YYYY')";
+    std::vector<std::thread> threads;
+    std::vector<int> ok(4, 0);
+    for (int t = 0; t < 4; t++)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 200; i++) {
+                Parse p(text);
+                if (p.rc == 0 && p.args.errors == 7 && p.ctl()->col_count == 2)
+                    ok[t]++;
+            }
+        });
+    for (std::thread &th : threads)
+        th.join();
+    for (int n : ok)
+        EXPECT_EQ(n, 200);
+}

@@ -1,0 +1,400 @@
+// Parameters: every OPTIONS keyword with a valid value and past its limits.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fpar_test_util.h"
+
+using fpar_test::Parse;
+
+namespace {
+
+std::string opt(const std::string &body) { return "OPTIONS(" + body + ")"; }
+std::string quoted(const std::string &text) { return "'" + text + "'"; }
+
+// A refused value: -2007, and the option written before it kept.
+void expect_refused(const std::string &option)
+{
+    Parse p(opt("ROWS=77 " + option));
+    EXPECT_EQ(p.rc, FLDR_ERR_PARSE_FAILED) << option;
+    ASSERT_NE(p.err, nullptr);
+    EXPECT_EQ(p.err->code, 0) << option;
+    EXPECT_STREQ(p.err->msg, "") << option;
+    EXPECT_EQ(p.args.commit_rows, 77u) << option;
+}
+
+}  // namespace
+
+TEST(FparOptions, PathsAreCheckedAndStoredWithBackslashes)
+{
+    struct PathOpt {
+        const char *kw;
+        std::function<const char *(const fldr_args &)> field;
+    };
+    const std::vector<PathOpt> opts = {
+        {"LOG", [](const fldr_args &a) { return a.log_file; }},
+        {"LOB_DIRECTORY", [](const fldr_args &a) { return a.lob_directory; }},
+        {"OCI_DIRECTORY", [](const fldr_args &a) { return a.oci_directory; }},
+        {"PLOG", [](const fldr_args &a) { return a.plog_file; }},
+    };
+    const std::string p256 = "d/" + std::string(254, 'p');
+    std::string p256_stored = p256;
+    p256_stored[1] = '\\';
+    for (const PathOpt &o : opts) {
+        Parse ok(opt(std::string(o.kw) + "='a/b/c.log'"));
+        ASSERT_EQ(ok.rc, 0) << o.kw;
+        EXPECT_STREQ(o.field(ok.args), "a\\b\\c.log") << o.kw;
+        Parse full(opt(std::string(o.kw) + "=" + quoted(p256)));
+        ASSERT_EQ(full.rc, 0) << o.kw;
+        EXPECT_EQ(std::string(o.field(full.args)), p256_stored);
+        expect_refused(std::string(o.kw) + "=''");
+        expect_refused(std::string(o.kw) + "=" + quoted(std::string(257, 'p')));
+    }
+}
+
+TEST(FparOptions, TextsKeepTheirLimits)
+{
+    struct TextOpt {
+        const char *kw;
+        size_t      lo, hi;
+        std::function<const char *(const fldr_args &)> field;
+    };
+    const std::vector<TextOpt> opts = {
+        {"BADFILE", 1, 256, [](const fldr_args &a) { return a.bad_file; }},
+        {"LOB_FILE_NAME", 1, 128, [](const fldr_args &a) { return a.lob_file_name; }},
+        {"NULL_STR", 1, 128, [](const fldr_args &a) { return a.null_str; }},
+        {"CONTROL", 0, 256, [](const fldr_args &a) { return a.control_file; }},
+        {"FLDR_INI", 0, 256, [](const fldr_args &a) { return a.fldr_ini_file; }},
+        {"SQLFILE", 1, 256, [](const fldr_args &a) { return a.sql_file; }},
+    };
+    for (const TextOpt &o : opts) {
+        // Stored as written: the slash stays.
+        Parse ok(opt(std::string(o.kw) + "='x/y'"));
+        ASSERT_EQ(ok.rc, 0) << o.kw;
+        EXPECT_STREQ(o.field(ok.args), "x/y") << o.kw;
+        const std::string longest(o.hi, 'n');
+        Parse full(opt(std::string(o.kw) + "=" + quoted(longest)));
+        ASSERT_EQ(full.rc, 0) << o.kw;
+        EXPECT_EQ(std::string(o.field(full.args)), longest);
+        expect_refused(std::string(o.kw) + "=" + quoted(std::string(o.hi + 1, 'n')));
+        if (o.lo == 1) {
+            expect_refused(std::string(o.kw) + "=''");
+        } else {
+            Parse empty(opt("CONTROL='c' FLDR_INI='f' " + std::string(o.kw) + "=''"));
+            ASSERT_EQ(empty.rc, 0);
+            EXPECT_STREQ(o.field(empty.args), "");
+        }
+    }
+}
+
+TEST(FparOptions, SqlAndPointerTexts)
+{
+    Parse p(opt("SQL='select 1 from t' SEDF='f' SEDT='t' ESCAPE='\\\\'"));
+    ASSERT_EQ(p.rc, 0);
+    EXPECT_STREQ(p.args.sql_text, "select 1 from t");
+    EXPECT_STREQ(p.args.sedf, "f");
+    EXPECT_STREQ(p.args.sedt, "t");
+    EXPECT_STREQ(p.args.escape, "\\");
+    expect_refused("SQL=''");
+    // The pointer texts have no limit.
+    const std::string huge(5000, 's');
+    Parse big(opt("SEDF=" + quoted(huge) + " SQL=" + quoted(huge)));
+    ASSERT_EQ(big.rc, 0);
+    EXPECT_EQ(std::string(big.args.sedf), huge);
+    EXPECT_EQ(std::string(big.args.sql_text), huge);
+}
+
+TEST(FparOptions, NamedValuesAreLookedUpWithoutCase)
+{
+    Parse p(opt("CHARACTER_CODE='gb18030' MODE='out' BLOB_TYPE='hex' LOCAL_CODE='euc kr'"));
+    ASSERT_EQ(p.rc, 0);
+    EXPECT_EQ(p.args.character_code, 10);
+    EXPECT_EQ(p.args.mode, 2u);
+    EXPECT_EQ(p.args.blob_type, 1u);
+    EXPECT_EQ(p.args.local_code, 6u);
+
+    Parse q(opt("CHARACTER_CODE='BIG5' MODE='sideways' BLOB_TYPE='bin' LOCAL_CODE='EUC-KR'"));
+    ASSERT_EQ(q.rc, 0);
+    EXPECT_EQ(q.args.character_code, 0);
+    EXPECT_EQ(q.args.mode, 0u);
+    EXPECT_EQ(q.args.blob_type, 65535u);
+    EXPECT_EQ(q.args.local_code, 0u);
+
+    Parse r(opt("MODE='LOCAL_FILE' BLOB_TYPE='HEX_CHAR' CHARACTER_CODE='single_byte'"));
+    EXPECT_EQ(r.args.mode, 4u);
+    EXPECT_EQ(r.args.blob_type, 0u);
+    EXPECT_EQ(r.args.character_code, 9);
+}
+
+TEST(FparOptions, FieldSeparatorForms)
+{
+    Parse text(opt("FIELD_SEPERATOR='||'"));
+    ASSERT_EQ(text.rc, 0);
+    EXPECT_STREQ(text.args.field_sep, "||");
+    EXPECT_EQ(text.args.field_sep_len, 2u);
+    EXPECT_EQ(text.args.field_sep_is_hex, 0u);
+
+    Parse hex(opt("FIELD_SEPERATOR='x' FIELD_SEPERATOR=X '7C'"));
+    ASSERT_EQ(hex.rc, 0);
+    EXPECT_STREQ(hex.args.field_sep, "");
+    EXPECT_STREQ(hex.args.field_sep_hex, "7C");
+    EXPECT_EQ(hex.args.field_sep_len, 2u);
+    EXPECT_EQ(hex.args.field_sep_is_hex, 1u);
+
+    Parse empty(opt("FIELD_SEPERATOR=','  FIELD_SEPERATOR=''"));
+    ASSERT_EQ(empty.rc, 0);
+    EXPECT_STREQ(empty.args.field_sep, ",");
+    EXPECT_EQ(empty.args.field_sep_empty, 1u);
+    EXPECT_EQ(empty.args.field_sep_len, 0u);
+
+    // X'7C' without a blank is an integer to the scanner: a syntax error.
+    Parse glued(opt("FIELD_SEPERATOR=X'7C'"));
+    EXPECT_EQ(glued.rc, FLDR_ERR_PARSE_FAILED);
+    EXPECT_EQ(glued.err->code, 0);
+    EXPECT_EQ(glued.err_text(), "X'7C'");
+
+    Parse full(opt("FIELD_SEPERATOR=" + quoted(std::string(256, ';'))));
+    EXPECT_EQ(full.args.field_sep_len, 256u);
+    expect_refused("FIELD_SEPERATOR=" + quoted(std::string(257, ';')));
+    expect_refused("FIELD_SEPERATOR='\xa9'");
+    expect_refused("FIELD_SEPERATOR=X " + quoted(std::string(257, 'A')));
+}
+
+TEST(FparOptions, RowSeparatorForms)
+{
+    Parse p(opt("ROW_SEPERATOR=X '0D0A'"));
+    ASSERT_EQ(p.rc, 0);
+    EXPECT_STREQ(p.args.row_sep_hex, "0D0A");
+    EXPECT_STREQ(p.args.row_sep, "");
+    EXPECT_EQ(p.args.row_sep_len, 4u);
+
+    Parse t(opt("ROW_SEPERATOR=X '0A' ROW_SEPERATOR='\xa9$'"));
+    ASSERT_EQ(t.rc, 0);
+    EXPECT_STREQ(t.args.row_sep, "\xa9$");
+    EXPECT_STREQ(t.args.row_sep_hex, "");
+    EXPECT_EQ(t.args.row_sep_len, 2u);
+
+    Parse e(opt("ROW_SEPERATOR=''"));
+    ASSERT_EQ(e.rc, 0);
+    EXPECT_EQ(e.args.row_sep_len, 0u);
+    expect_refused("ROW_SEPERATOR=" + quoted(std::string(257, '#')));
+}
+
+TEST(FparOptions, IntegersKeepTheirWidth)
+{
+    Parse big(opt("SKIP=9223372036854775807 LOAD=4294967296 ROWS=X'10'"));
+    ASSERT_EQ(big.rc, 0);
+    EXPECT_EQ(big.args.skip_rows, 9223372036854775807ull);
+    EXPECT_EQ(big.args.load_rows, 4294967296ull);
+    EXPECT_EQ(big.args.commit_rows, 16u);
+
+    struct IntOpt {
+        const char *kw;
+        uint32_t fldr_args::*field;
+    };
+    const std::vector<IntOpt> opts = {
+        {"UNREP_CHAR_MODE", &fldr_args::unrep_char_mode},
+        {"BDTA_SIZE", &fldr_args::bdta_size},
+        {"INDEX_OPTION", &fldr_args::index_option},
+        {"ERRORS", &fldr_args::errors},
+        {"BUFFER_NODE_SIZE", &fldr_args::buffer_node_size},
+        {"LOG_SIZE", &fldr_args::log_size},
+        {"READ_ROWS", &fldr_args::read_rows},
+        {"SEND_NODE_NUMBER", &fldr_args::send_node_number},
+        {"TASK_THREAD_NUMBER", &fldr_args::task_thread_number},
+        {"BLDR_NUM", &fldr_args::bldr_num},
+        {"COMMIT_OPTION", &fldr_args::commit_option},
+        {"APPEND_OPTION", &fldr_args::append_option},
+        {"LOB_AS_VARCHAR_SIZE", &fldr_args::lob_as_varchar_size},
+        {"LOG_LEVEL", &fldr_args::log_level},
+        {"RECONN", &fldr_args::reconn},
+        {"RECONN_TIME", &fldr_args::reconn_time},
+        {"EXPORT_MODE", &fldr_args::export_mode},
+        {"BAD_FILE_MODE", &fldr_args::bad_file_mode},
+        {"COMPATIBLE_MODE", &fldr_args::compatible_mode},
+    };
+    for (const IntOpt &o : opts) {
+        Parse p(opt(std::string(o.kw) + "=1234"));
+        ASSERT_EQ(p.rc, 0) << o.kw;
+        EXPECT_EQ(p.args.*o.field, 1234u) << o.kw;
+        // Only the low 32 bits are kept.
+        Parse w(opt(std::string(o.kw) + "=4294967301"));
+        ASSERT_EQ(w.rc, 0) << o.kw;
+        EXPECT_EQ(w.args.*o.field, 5u) << o.kw;
+        // A string where an integer belongs is a syntax error.
+        expect_refused(std::string(o.kw) + "='5'");
+    }
+}
+
+TEST(FparOptions, BooleansTakeOnlyTrueOrFalse)
+{
+    struct BoolOpt {
+        const char *kw;
+        uint32_t fldr_args::*field;
+    };
+    const std::vector<BoolOpt> opts = {
+        {"MPP_CLIENT", &fldr_args::mpp_client},       {"SINGLE_FILE", &fldr_args::single_file},
+        {"SILENT", &fldr_args::silent},               {"LAN_MODE", &fldr_args::lan_mode},
+        {"COMPRESS_FLAG", &fldr_args::compress_flag}, {"DIRECT", &fldr_args::direct},
+        {"SET_IDENTITY", &fldr_args::set_identity},   {"SORTED", &fldr_args::sorted},
+        {"NULL_MODE", &fldr_args::null_mode},         {"ENABLE_CLASS_TYPE", &fldr_args::enable_class_type},
+        {"CLIENT_LOB", &fldr_args::client_lob},       {"FLUSH_FLAG", &fldr_args::flush_flag},
+        {"PARALLEL", &fldr_args::parallel},           {"IGNORE_BATCH_ERRORS", &fldr_args::ignore_batch_errors},
+        {"SINGLE_HLDR_HP", &fldr_args::single_hldr_hp}, {"COLNAME_HEADING", &fldr_args::colname_heading},
+        {"IGNORE_AIMLESS_DATA", &fldr_args::ignore_aimless_data},
+        {"LOB_AS_VARCHAR", &fldr_args::lob_as_varchar},
+        {"PRIORITY_ENCLOSE", &fldr_args::priority_enclose},
+    };
+    for (const BoolOpt &o : opts) {
+        Parse t(opt(std::string(o.kw) + "=true"));
+        ASSERT_EQ(t.rc, 0) << o.kw;
+        EXPECT_EQ(t.args.*o.field, 1u) << o.kw;
+        Parse f(opt(std::string(o.kw) + "=TRUE " + o.kw + "=False"));
+        ASSERT_EQ(f.rc, 0) << o.kw;
+        EXPECT_EQ(f.args.*o.field, 0u) << o.kw;
+        Parse one(opt(std::string(o.kw) + "=1"));
+        EXPECT_EQ(one.rc, FLDR_ERR_PARSE_FAILED) << o.kw;
+        EXPECT_EQ(one.err_text(), "1");
+    }
+    Parse db2(opt("COMPATIBLE_MODE=2 DB2_MODE=FALSE"));
+    EXPECT_EQ(db2.args.compatible_mode, 2u);
+    Parse db2t(opt("COMPATIBLE_MODE=2 DB2_MODE=TRUE"));
+    EXPECT_EQ(db2t.args.compatible_mode, 1u);
+}
+
+TEST(FparOptions, TableNames)
+{
+    Parse p(opt("TABLE=sch.tab"));
+    ASSERT_EQ(p.rc, 0);
+    EXPECT_STREQ(p.args.schema_name, "SCH");
+    EXPECT_STREQ(p.args.table_name, "TAB");
+
+    Parse kw(opt("TABLE=date.\"t x\""));
+    ASSERT_EQ(kw.rc, 0);
+    EXPECT_STREQ(kw.args.schema_name, "DATE");
+    EXPECT_STREQ(kw.args.table_name, "t x");
+
+    Parse opts_name(opt("TABLE=options"));
+    ASSERT_EQ(opts_name.rc, 0);
+    EXPECT_STREQ(opts_name.args.table_name, "OPTIONS");
+
+    const std::string n128(128, 'T');
+    Parse longest(opt("TABLE=" + n128 + "." + n128));
+    ASSERT_EQ(longest.rc, 0);
+    EXPECT_EQ(std::string(longest.args.table_name), n128);
+
+    Parse load(opt("TABLE=LOAD.T"));
+    EXPECT_EQ(load.rc, FLDR_ERR_PARSE_FAILED);
+    EXPECT_EQ(load.err_text(), "LOAD");
+    // A 129-character name never reaches the grammar: the scanner refuses it.
+    Parse too_long(opt("TABLE=" + std::string(129, 'T')));
+    EXPECT_EQ(too_long.rc, FLDR_ERR_PARSE_FAILED);
+    EXPECT_EQ(too_long.err->code, -5);
+}
+
+TEST(FparOptions, DataNames)
+{
+    Parse p(opt("DATA='a.txt', 'b/c.txt'"));
+    ASSERT_EQ(p.rc, 0);
+    EXPECT_EQ(p.args.data_list_kind, 0u);
+    ASSERT_EQ(p.args.data_name_count, 2u);
+    EXPECT_STREQ(p.args.data_name_first->name, "a.txt");
+    EXPECT_STREQ(p.args.data_name_last->name, "b/c.txt");
+    EXPECT_EQ(p.args.data_name_first->next, p.args.data_name_last);
+    EXPECT_EQ(p.args.data_name_last->prev, p.args.data_name_first);
+
+    Parse list(opt("DATA=LIST 'l1' DATA=DIRECTORY 'd1', 'd2'"));
+    ASSERT_EQ(list.rc, 0);
+    EXPECT_EQ(list.args.data_list_kind, 2u);
+    EXPECT_EQ(list.args.data_name_count, 3u);
+
+    Parse full(opt("DATA=" + quoted(std::string(256, 'f'))));
+    EXPECT_EQ(full.rc, 0);
+    expect_refused("DATA='a', ''");
+    expect_refused("DATA=" + quoted(std::string(257, 'f')));
+}
+
+TEST(FparOptions, SiteAndWidthLists)
+{
+    Parse p(opt("EP=(1, 1023) EP=(7)"));
+    ASSERT_EQ(p.rc, 0);
+    ASSERT_EQ(p.args.ep_count, 3u);
+    EXPECT_EQ(p.args.ep_list[0], 1u);
+    EXPECT_EQ(p.args.ep_list[1], 1023u);
+    EXPECT_EQ(p.args.ep_list[2], 7u);
+    expect_refused("EP=(1024)");
+    // Only the low 16 bits count: 65536 + 3 is site 3.
+    Parse low(opt("EP=(65539)"));
+    ASSERT_EQ(low.rc, 0);
+    EXPECT_EQ(low.args.ep_list[0], 3u);
+    Parse empty(opt("EP=()"));
+    EXPECT_EQ(empty.rc, FLDR_ERR_PARSE_FAILED);
+
+    // More than 1024 sites: the list keeps the first 1024.
+    std::string sites = "EP=(";
+    for (int i = 0; i < 1100; i++)
+        sites += (i ? "," : "") + std::to_string(i % 1000);
+    Parse many(opt(sites + ")"));
+    ASSERT_EQ(many.rc, 0);
+    EXPECT_EQ(many.args.ep_count, 1024u);
+    EXPECT_EQ(many.args.ep_list[1023], 23u);
+
+    Parse w(opt("WIDTH=3:10:65537"));
+    ASSERT_EQ(w.rc, 0);
+    ASSERT_EQ(w.args.width_count, 3u);
+    EXPECT_EQ(w.args.widths[0], 3u);
+    EXPECT_EQ(w.args.widths[2], 1u);
+
+    std::string widths = "WIDTH=1";
+    for (int i = 1; i < 2049; i++)
+        widths += ":" + std::to_string(i + 1);
+    Parse full(opt(widths));
+    ASSERT_EQ(full.rc, 0);
+    EXPECT_EQ(full.args.width_count, 2049u);
+    EXPECT_EQ(full.args.widths[2048], 2049u);
+    Parse over(opt(widths + ":5"));
+    EXPECT_EQ(over.rc, FLDR_ERR_PARSE_FAILED);
+    EXPECT_EQ(over.args.width_count, 2049u);
+    EXPECT_EQ(over.err_text(), "5");
+}
+
+TEST(FparOptions, ClauseShapes)
+{
+    Parse two(opt("LOG='x.log' ERRORS=5"));
+    ASSERT_EQ(two.rc, 0);
+    EXPECT_EQ(two.args.errors, 5u);
+
+    Parse comma(opt("LOG='x.log', ERRORS=5"));
+    EXPECT_EQ(comma.rc, FLDR_ERR_PARSE_FAILED);
+    EXPECT_EQ(comma.err->code, 0);
+    EXPECT_EQ(comma.err->line, 1u);
+    EXPECT_EQ(comma.err->column, 20u);
+    EXPECT_EQ(comma.err_text(), ",");
+    EXPECT_STREQ(comma.args.log_file, "x.log");
+
+    Parse again(opt("ERRORS=5 LOG='a'") + "\n" + opt("ERRORS=6"));
+    ASSERT_EQ(again.rc, 0);
+    EXPECT_EQ(again.args.errors, 6u);
+    EXPECT_STREQ(again.args.log_file, "a");
+
+    EXPECT_EQ(Parse("OPTIONS()").rc, FLDR_ERR_PARSE_FAILED);
+    Parse ident(opt("LOG=name"));
+    EXPECT_EQ(ident.rc, FLDR_ERR_PARSE_FAILED);
+    EXPECT_EQ(ident.err_text(), "name");  // the token as written
+
+    Parse empty("");
+    EXPECT_EQ(empty.rc, 0);
+    EXPECT_EQ(empty.result->ctl_count, 0u);
+    Parse blank("  -- nothing\n /* at all */ ");
+    EXPECT_EQ(blank.rc, 0);
+    EXPECT_EQ(blank.result->dash_comment_seen, 1u);
+
+    // Error position on a later line.
+    Parse late("OPTIONS(\n  ERRORS=5\n  SILENT=maybe)");
+    EXPECT_EQ(late.rc, FLDR_ERR_PARSE_FAILED);
+    EXPECT_EQ(late.err->line, 3u);
+    EXPECT_EQ(late.err->column, 10u);
+    EXPECT_EQ(late.err_text(), "maybe");
+}

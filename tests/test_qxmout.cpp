@@ -1,0 +1,377 @@
+// Message formatting ("%I64d"), message tables in three languages, the
+// language decision from the locale, console output, and the console
+// message table itself.
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <set>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "fldr_internal.h"
+#include "qxcvt.h"
+#include "qxmout.h"
+#include "qxutl.h"
+
+namespace {
+
+std::string fmt(uint32_t size, const char *format, ...)
+{
+    std::vector<char> buf(size + 8, '#');
+    va_list args;
+    va_start(args, format);
+    const int32_t n = qx_vsnprintf(size ? buf.data() : nullptr, size, format, args);
+    va_end(args);
+    for (size_t i = size; i < buf.size(); ++i)
+        EXPECT_EQ(buf[i], '#') << "byte " << i << " written past size " << size;
+    if (size == 0)
+        return "<" + std::to_string(n) + ">";
+    EXPECT_EQ(std::strlen(buf.data()), std::min<size_t>(static_cast<size_t>(n), size - 1));
+    return buf.data();
+}
+
+int32_t lookup(char *buf, mout_handle_t *h, int32_t code, int32_t fallback, int16_t argc,
+               uint32_t lang, ...)
+{
+    va_list args;
+    va_start(args, lang);
+    const int32_t n = mout_lookup(buf, h, code, fallback, argc, lang, args);
+    va_end(args);
+    return n;
+}
+
+std::string to_set(const std::string &utf8, uint32_t code)
+{
+    std::string out(utf8.size() * 4 + 1, '\0');
+    uint32_t len = 0;
+    EXPECT_EQ(qx_UtfToLocal(utf8.data(), static_cast<uint32_t>(utf8.size()), code, out.data(),
+                            static_cast<uint32_t>(out.size()), nullptr, nullptr, &len),
+              0);
+    out.resize(len);
+    return out;
+}
+
+// The conversions of a printf text, each as "<size><conversion>" with the
+// 64-bit sizes ("I64", "ll") written as "64": "%I64d" and "%lld" read the
+// same argument.
+std::vector<std::string> conversions(const char *text)
+{
+    std::vector<std::string> out;
+    for (const char *p = text; *p; ++p) {
+        if (*p != '%')
+            continue;
+        ++p;
+        if (*p == '%')
+            continue;
+        while (*p && std::strchr("-+ #0", *p)) ++p;
+        while (*p >= '0' && *p <= '9') ++p;
+        if (*p == '.') {
+            ++p;
+            while (*p >= '0' && *p <= '9') ++p;
+        }
+        std::string size;
+        if (std::strncmp(p, "I64", 3) == 0 || std::strncmp(p, "ll", 2) == 0) {
+            size = "64";
+            p += *p == 'I' ? 3 : 2;
+        } else if (*p == 'l' || *p == 'h' || *p == 'z') {
+            size = *p++;
+        }
+        out.push_back(size + *p);
+        if (!*p)
+            break;
+    }
+    return out;
+}
+
+// Sets or clears one environment variable for the life of the object.
+class EnvVar {
+public:
+    EnvVar(const char *name, const char *value) : name_(name)
+    {
+        if (const char *old = std::getenv(name)) old_ = old;
+        if (value) setenv(name, value, 1);
+        else unsetenv(name);
+    }
+    ~EnvVar()
+    {
+        if (old_) setenv(name_, old_->c_str(), 1);
+        else unsetenv(name_);
+    }
+private:
+    const char *name_;
+    std::optional<std::string> old_;
+};
+
+const mout_row_t *console_row(int32_t code)
+{
+    for (const mout_row_t &row : g_fldr_console_msgs)
+        if (row.code == code)
+            return &row;
+    return nullptr;
+}
+
+} // namespace
+
+TEST(QxFmt, SixtyFourBitConversionsAndPrintfForms)
+{
+    EXPECT_EQ(fmt(128, "%I64d|%I64d|%I64u", INT64_MIN, INT64_MAX, UINT64_MAX),
+              "-9223372036854775808|9223372036854775807|18446744073709551615");
+    EXPECT_EQ(fmt(128, "[%20I64d][%-6I64u][%I64x]", int64_t{-42}, uint64_t{7}, int64_t{255}),
+              "[                 -42][7     ][ff]");
+    // Arguments after a 64-bit one are still read from the right place.
+    EXPECT_EQ(fmt(128, "%I64d rows, %s, %d, %ld.%03ld(ms)", int64_t{5}, "x", 3, 12L, 7L),
+              "5 rows, x, 3, 12.007(ms)");
+    char expect[128];
+    std::snprintf(expect, sizeof expect, "%5.2f|%-4s|%*d|%.*s|%c|%lld|%hd|%zu|%+i|%#o|%%|%e", 3.14159,
+                  "ab", 6, 42, 2, "xyz", 'q', -7LL, short{-300}, size_t{9}, 5, 8u, 1e10);
+    EXPECT_EQ(fmt(128, "%5.2f|%-4s|%*d|%.*s|%c|%lld|%hd|%zu|%+i|%#o|%%|%e", 3.14159, "ab", 6, 42, 2,
+                  "xyz", 'q', -7LL, short{-300}, size_t{9}, 5, 8u, 1e10),
+              expect);
+    EXPECT_EQ(fmt(64, "%.*s|", -1, "whole"), "whole|");  // negative precision: none
+    EXPECT_EQ(fmt(64, "%*d|%s", -4, 7, "x"), "7   |x");     // negative width: left-justified
+    // An unknown conversion is shown as written, and a '*' it holds still
+    // takes its argument, so the next conversion reads the right one.
+    EXPECT_EQ(fmt(64, "%*y %d %I64", 5, 9), "%*y 9 %I64");
+    // "%n" writes nothing; a stray conversion stays as written; NULL %s is safe.
+    int untouched = 77;
+    EXPECT_EQ(fmt(64, "a%nb %y %", &untouched), "ab %y %");
+    EXPECT_EQ(untouched, 77);
+    EXPECT_EQ(fmt(64, "%s", static_cast<const char *>(nullptr)), "(null)");
+}
+
+TEST(QxFmt, CutOutputIsTerminatedAndCounted)
+{
+    EXPECT_EQ(fmt(10, "%I64d", INT64_MIN), "-92233720");
+    EXPECT_EQ(fmt(10, "abc%sdef", "0123456789"), "abc012345");
+    EXPECT_EQ(fmt(4, "%d%d%d%d", 1, 2, 3, 4), "123");
+    EXPECT_EQ(fmt(1, "%I64d", INT64_MAX), "");
+    // No buffer at all: only the length of the whole output.
+    EXPECT_EQ(fmt(0, "%I64d-%s", INT64_MIN, "tail"), "<25>");
+}
+
+TEST(QxMout, LookupInThreeLanguagesWithFallback)
+{
+    mout_handle_t *h = nullptr;
+    ASSERT_EQ(mout_init(&h, g_fldr_console_msgs, FLDR_CONSOLE_MSG_ROWS, QXCVT_UTF8, MOUT_LANG_EN), 0);
+    ASSERT_NE(h, nullptr);
+    char buf[MOUT_LINE_MAX];
+    const int64_t zero = 0;
+
+    EXPECT_EQ(lookup(buf, h, -10017, -10001, 1, MOUT_LANG_ZH_CN, zero),
+              static_cast<int32_t>(std::strlen("0 行加载成功。\n")));
+    EXPECT_STREQ(buf, "0 行加载成功。\n");
+    lookup(buf, h, -10017, -10001, 1, MOUT_LANG_ZH_TW, zero);
+    EXPECT_STREQ(buf, "0 行加載成功。\n");
+    lookup(buf, h, -10017, -10001, 1, MOUT_LANG_EN, zero);
+    EXPECT_STREQ(buf, "0 rows loaded success.\n");
+    lookup(buf, h, -10017, -10001, 1, 9, INT64_MIN);  // unknown language: English
+    EXPECT_STREQ(buf, "-9223372036854775808 rows loaded success.\n");
+    lookup(buf, h, -10038, -10001, 3, MOUT_LANG_ZH_CN, zero, 0L, 0L);
+    EXPECT_STREQ(buf, "0 行数据已导出\n用时: 0.000(ms)\n");
+    lookup(buf, h, -10012, -10001, 2, MOUT_LANG_EN, "S", "T");
+    EXPECT_STREQ(buf, "\nDest table: S.T\n");
+
+    // A code without a row takes -10001; extra arguments are ignored.
+    EXPECT_EQ(lookup(buf, h, -10052, -10001, 2, MOUT_LANG_EN, 1, 2), 19);
+    EXPECT_STREQ(buf, "Undefined exception");
+    lookup(buf, h, 12345, -10001, 0, MOUT_LANG_ZH_TW);
+    EXPECT_STREQ(buf, "未定義的異常");
+    // Neither row: -1 and an empty text.
+    EXPECT_EQ(lookup(buf, h, 12345, 54321, 0, MOUT_LANG_EN), -1);
+    EXPECT_STREQ(buf, "");
+    // Fewer arguments than the text takes: the text is shown unformatted.
+    lookup(buf, h, -10012, -10001, 1, MOUT_LANG_EN, "S");
+    EXPECT_STREQ(buf, "\nDest table: %s.%s\n");
+
+    // No table registered: nothing to find.
+    EXPECT_EQ(lookup(buf, nullptr, -10001, -10001, 0, MOUT_LANG_EN), -1);
+    EXPECT_STREQ(buf, "");
+
+    mout_deinit(h, g_fldr_console_msgs, FLDR_CONSOLE_MSG_ROWS, QXCVT_UTF8);
+    for (const mout_row_t &row : g_fldr_console_msgs)
+        for (const char *w : row.work)
+            EXPECT_EQ(w, nullptr);
+}
+
+TEST(QxMout, TextsAreKeptInTheLocalSet)
+{
+    for (uint32_t code : {QXCVT_GB18030, QXCVT_GBK, QXCVT_BIG5}) {
+        mout_handle_t *h = nullptr;
+        ASSERT_EQ(mout_init(&h, g_fldr_console_msgs, FLDR_CONSOLE_MSG_ROWS, code, MOUT_LANG_ZH_CN), 0);
+        char buf[MOUT_LINE_MAX];
+        const uint32_t lang = code == QXCVT_BIG5 ? MOUT_LANG_ZH_TW : MOUT_LANG_ZH_CN;
+        const std::string table = to_set("表名", code);
+        lookup(buf, h, -10011, -10001, 1, lang, table.c_str());
+        const std::string expect =
+            to_set(code == QXCVT_BIG5 ? "\n目標表: 表名\n" : "\n目标表: 表名\n", code);
+        EXPECT_EQ(std::string(buf), expect) << code;
+        // Every row's working text is the UTF-8 source in the local set.
+        for (const mout_row_t &row : g_fldr_console_msgs) {
+            EXPECT_EQ(std::string(row.work[MOUT_LANG_ZH_CN]), to_set(row.text_zh_cn, code));
+            EXPECT_EQ(std::string(row.work[MOUT_LANG_ZH_TW]), to_set(row.text_zh_tw, code));
+            EXPECT_STREQ(row.work[MOUT_LANG_EN], row.text_en);
+        }
+        mout_deinit(h, g_fldr_console_msgs, FLDR_CONSOLE_MSG_ROWS, code);
+    }
+}
+
+TEST(QxMout, LongLinesAreCutBetweenCharacters)
+{
+    mout_row_t rows[] = {
+        {1, 1, "中%s", "中%s", "ab%s", {}},
+        {2, 0, "x", "x", "x", {}},
+    };
+    for (uint32_t code : {QXCVT_UTF8, QXCVT_GB18030}) {
+        mout_handle_t *h = nullptr;
+        ASSERT_EQ(mout_init(&h, rows, 2, code, MOUT_LANG_ZH_CN), 0);
+        std::string arg;
+        for (int i = 0; i < 300; ++i)
+            arg += to_set("文", code);
+        std::vector<char> buf(MOUT_LINE_MAX + 16, '#');
+        for (uint32_t lang : {MOUT_LANG_ZH_CN, MOUT_LANG_EN}) {
+            const int32_t n = lookup(buf.data(), h, 1, 2, 1, lang, arg.c_str());
+            const size_t head = lang == MOUT_LANG_EN ? 2 : to_set("中", code).size();
+            const size_t ch = to_set("文", code).size();
+            // The most whole characters that leave room for the terminator.
+            const size_t expect = head + (MOUT_LINE_MAX - 1 - head) / ch * ch;
+            EXPECT_EQ(static_cast<size_t>(n), expect) << "code " << code << " lang " << lang;
+            EXPECT_EQ(std::strlen(buf.data()), expect);
+            EXPECT_EQ(qx_get_valid_chars(buf.data(), static_cast<uint32_t>(n), code, 0, 0), 0);
+            EXPECT_EQ(buf[MOUT_LINE_MAX], '#');
+        }
+        mout_deinit(h, rows, 2, code);
+    }
+}
+
+TEST(QxMout, LanguageAndLocalSetFromTheLocale)
+{
+    struct Case {
+        const char *lc_all, *lc_messages, *lang;
+        uint32_t code, lang_id;
+    };
+    const Case cases[] = {
+        {"zh_CN.GB18030", "en_US.UTF-8", "en_US.UTF-8", QXCVT_GB18030, MOUT_LANG_ZH_CN},
+        {nullptr, "zh_TW.Big5", "zh_CN.UTF-8", QXCVT_BIG5, MOUT_LANG_ZH_TW},
+        {"", "", "zh_HK.utf8", QXCVT_UTF8, MOUT_LANG_ZH_TW},  // empty values are skipped
+        {nullptr, nullptr, "zh_CN.gbk", QXCVT_GBK, MOUT_LANG_ZH_CN},
+        {nullptr, nullptr, "zh_CN.UTF-8@pinyin", QXCVT_UTF8, MOUT_LANG_ZH_CN},
+        {nullptr, nullptr, "en_US.ISO-8859-1", QXCVT_UTF8, MOUT_LANG_EN},
+        {nullptr, nullptr, "zh_SG.GB18030", QXCVT_GB18030, MOUT_LANG_EN},
+        {nullptr, nullptr, "C", QXCVT_UTF8, MOUT_LANG_EN},
+        {nullptr, nullptr, nullptr, QXCVT_UTF8, MOUT_LANG_EN},
+    };
+    for (const Case &c : cases) {
+        EnvVar all("LC_ALL", c.lc_all), messages("LC_MESSAGES", c.lc_messages), lang("LANG", c.lang);
+        uint32_t code = 99, lang_id = 99;
+        mout_get_local_code(&code, &lang_id);
+        EXPECT_EQ(code, c.code) << (c.lang ? c.lang : "(unset)");
+        EXPECT_EQ(lang_id, c.lang_id) << (c.lang ? c.lang : "(unset)");
+    }
+    // A forced value wins over the locale until it is cleared.
+    EnvVar all("LC_ALL", "zh_CN.GB18030");
+    mout_force_local_code(QXCVT_BIG5, MOUT_LANG_ZH_TW);
+    uint32_t code = 0, lang_id = 0;
+    mout_get_local_code(&code, &lang_id);
+    EXPECT_EQ(code, static_cast<uint32_t>(QXCVT_BIG5));
+    EXPECT_EQ(lang_id, static_cast<uint32_t>(MOUT_LANG_ZH_TW));
+    mout_force_local_code(-1, MOUT_LANG_EN);  // only the language stays forced
+    mout_get_local_code(&code, &lang_id);
+    EXPECT_EQ(code, static_cast<uint32_t>(QXCVT_GB18030));
+    EXPECT_EQ(lang_id, static_cast<uint32_t>(MOUT_LANG_EN));
+    mout_force_local_code(-1, -1);
+    mout_get_local_code(&code, &lang_id);
+    EXPECT_EQ(lang_id, static_cast<uint32_t>(MOUT_LANG_ZH_CN));
+}
+
+TEST(QxMout, ConsoleTableRowsAndArgumentCounts)
+{
+    std::set<int32_t> codes;
+    for (const mout_row_t &row : g_fldr_console_msgs) {
+        SCOPED_TRACE(row.code);
+        EXPECT_TRUE(codes.insert(row.code).second) << "duplicate code";
+        EXPECT_TRUE(row.code <= -10001 && row.code >= -10054 && row.code != -10052);
+        ASSERT_NE(row.text_zh_cn, nullptr);
+        ASSERT_NE(row.text_zh_tw, nullptr);
+        ASSERT_NE(row.text_en, nullptr);
+        // Each language takes exactly argc arguments, of the same kinds in
+        // the same order.
+        const auto en = conversions(row.text_en);
+        EXPECT_EQ(en.size(), row.argc) << row.text_en;
+        EXPECT_EQ(conversions(row.text_zh_cn), en) << row.text_zh_cn;
+        EXPECT_EQ(conversions(row.text_zh_tw), en) << row.text_zh_tw;
+        // English texts are ASCII; the Chinese ones are valid UTF-8.
+        for (const char *p = row.text_en; *p; ++p)
+            EXPECT_LT(static_cast<unsigned char>(*p), 0x80u);
+        EXPECT_EQ(qx_get_valid_chars(row.text_zh_cn, static_cast<uint32_t>(std::strlen(row.text_zh_cn)),
+                                     QXCVT_UTF8, 0, 0), 0);
+    }
+    EXPECT_EQ(codes.size(), 53u);
+    EXPECT_EQ(g_fldr_console_msgs[0].code, -10001);
+    EXPECT_STREQ(g_fldr_console_msgs[0].text_en, "Undefined exception");
+    // The 64-bit rows the summaries print use "%I64d" in every language,
+    // except the English text of -10038.
+    for (int32_t code : {-10017, -10019, -10021, -10023, -10025, -10027, -10030, -10049, -10051}) {
+        const mout_row_t *row = console_row(code);
+        ASSERT_NE(row, nullptr);
+        for (const char *text : {row->text_zh_cn, row->text_zh_tw, row->text_en})
+            EXPECT_NE(std::strstr(text, "%I64d"), nullptr) << code << ": " << text;
+    }
+    const mout_row_t *export_row = console_row(-10038);
+    ASSERT_NE(export_row, nullptr);
+    EXPECT_NE(std::strstr(export_row->text_zh_cn, "%I64d"), nullptr);
+    EXPECT_NE(std::strstr(export_row->text_en, "%lld"), nullptr);
+}
+
+TEST(QxMout, ConsoleOutputGoesToStandardOutput)
+{
+    char path[] = "/tmp/qxmout_stdout_XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    ASSERT_GE(saved, 0);
+    ASSERT_GE(dup2(fd, STDOUT_FILENO), 0);
+    const std::string big(3000, 'z');
+    const int32_t n1 = aq_printf_inner("%I64d rows, 100%% %s\n", INT64_MIN, "done");
+    const int32_t n2 = aq_printf_inner("%s|%I64u\n", big.c_str(), UINT64_MAX);
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+
+    std::string got;
+    FILE *f = std::fopen(path, "rb");
+    ASSERT_NE(f, nullptr);
+    char chunk[4096];
+    size_t r;
+    while ((r = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        got.append(chunk, r);
+    std::fclose(f);
+    close(fd);
+    unlink(path);
+    const std::string line1 = "-9223372036854775808 rows, 100% done\n";
+    const std::string line2 = big + "|18446744073709551615\n";
+    EXPECT_EQ(got, line1 + line2);
+    EXPECT_EQ(n1, static_cast<int32_t>(line1.size()));
+    EXPECT_EQ(n2, static_cast<int32_t>(line2.size()));
+}
+
+TEST(QxMout, ErrorSystemRunsBetweenStartAndStop)
+{
+    EXPECT_EQ(qxerr_sys_running(), 0);
+    qxerr_sys_init(0, 0);
+    EXPECT_EQ(qxerr_sys_running(), 1);
+    qxerr_sys_deinit();
+    EXPECT_EQ(qxerr_sys_running(), 0);
+    qxerr_sys_deinit();  // a stop without a start changes nothing
+    qxerr_sys_init(0, 0);
+    EXPECT_EQ(qxerr_sys_running(), 1);
+    qxerr_sys_deinit();
+    EXPECT_EQ(qxerr_sys_running(), 0);
+}

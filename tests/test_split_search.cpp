@@ -1,0 +1,263 @@
+/*
+** Row-terminator searches and the byte search: results, the choice of search
+** by the instance, and that no search reads past the bytes it is given.
+*/
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "fldr_file_split.h"
+#include "support/split_reference.h"
+
+using splitref::guarded_bytes;
+using splitref::split_table;
+
+namespace {
+
+/* Offset of the search result in s, or -1 for NULL; the bytes sit right
+** before an inaccessible page. */
+long plain_at(const std::string &s, const std::string &term)
+{
+    guarded_bytes g(s);
+    const char *hit = fldr_search_row_end(nullptr, g.data(), g.size(), static_cast<uint16_t>(term.size()),
+                                          term.data());
+    return hit ? hit - g.data() : -1;
+}
+
+struct instance {
+    split_table table{"|", "", "\\"};
+    fldr_inst   inst{};
+    instance(uint32_t scan_mode, uint32_t enclosed_rows)
+    {
+        inst.ctl = &table.ctl;
+        inst.scan_mode = scan_mode;
+        inst.enclosed_rows = enclosed_rows;
+    }
+    long at(const std::string &s, const std::string &term)
+    {
+        guarded_bytes g(s);
+        const char *hit = fldr_search_row_end(&inst, g.data(), g.size(),
+                                              static_cast<uint16_t>(term.size()), term.data());
+        return hit ? hit - g.data() : -1;
+    }
+};
+
+}  // namespace
+
+TEST(ByteSearch, FindsWholePatternsOnly)
+{
+    guarded_bytes g("aaab|x\r");
+    EXPECT_EQ(fldr_strstr(g.data(), 0, "a", 1), nullptr);
+    EXPECT_EQ(fldr_strstr(g.data(), g.size(), "aab", 3), g.data() + 1);
+    EXPECT_EQ(fldr_strstr(g.data(), g.size(), "|", 1), g.data() + 4);
+    /* Only partly present at the end of the range. */
+    EXPECT_EQ(fldr_strstr(g.data(), g.size(), "\r\n", 2), nullptr);
+    EXPECT_EQ(fldr_strstr(g.data(), 4, "b|", 2), nullptr);
+    EXPECT_EQ(fldr_strstr(g.data(), 5, "b|", 2), g.data() + 3);
+    /* Length 0: the first byte equal to the pattern's first byte. */
+    EXPECT_EQ(fldr_strstr(g.data(), g.size(), "x", 0), g.data() + 5);
+    EXPECT_EQ(fldr_strstr(g.data(), g.size(), "z", 1), nullptr);
+}
+
+TEST(RowSearch, PlainOneAndTwoByteTerminators)
+{
+    EXPECT_EQ(plain_at("ab\ncd\n", "\n"), 2);
+    EXPECT_EQ(plain_at("ab\rx\r\n", "\r\n"), 4);
+    EXPECT_EQ(plain_at("abcd", "\n"), -1);
+    /* A terminator cut by the end of the data is not complete. */
+    EXPECT_EQ(plain_at("abc\r", "\r\n"), -1);
+    EXPECT_EQ(plain_at("ab##|##", "##|##"), 2);
+    /* NUL and binary bytes are ordinary data. */
+    EXPECT_EQ(plain_at(std::string("a\0\xff\x80\n", 5), "\n"), 4);
+    EXPECT_EQ(fldr_search_row_end(nullptr, nullptr, 0, 1, "\n"), nullptr);
+}
+
+TEST(RowSearch, EnclosureAwareSkipsTerminatorsInsideEnclosures)
+{
+    instance in(FLDR_SCAN_ENCLOSED, 1);
+    EXPECT_EQ(in.at("\"a\nb\",c\n", "\n"), 7);
+    /* The closing enclosure is missing: the row is not complete here. */
+    EXPECT_EQ(in.at("x,\"a\nb\n", "\n"), -1);
+    EXPECT_EQ(in.at("\"a\r\nb\"\r\n", "\r\n"), 6);
+    /* Two-byte enclosure. After a closing enclosure the scan resumes one
+    ** byte into it, so "<<<" closes and opens again. */
+    split_table &t = in.table;
+    t.ctl.row_enclose[0] = '<';
+    t.ctl.row_enclose[1] = '<';
+    t.ctl.row_enclose_len = 2;
+    EXPECT_EQ(in.at("<<a\nb<<\nz", "\n"), 7);
+    EXPECT_EQ(in.at("<<a\nb<\nz", "\n"), -1);
+    EXPECT_EQ(in.at("<<a<<<\nb", "\n"), -1);
+    EXPECT_EQ(in.at("<<a<<x<\nb", "\n"), 7);
+    /* A single '<' is no enclosure. */
+    EXPECT_EQ(in.at("<a\nb", "\n"), 2);
+    /* Without enclosed rows, or in plain mode, the terminator is not protected. */
+    instance off(FLDR_SCAN_ENCLOSED, 0);
+    EXPECT_EQ(off.at("\"a\nb\",c\n", "\n"), 2);
+    instance plain(FLDR_SCAN_PLAIN, 1);
+    EXPECT_EQ(plain.at("\"a\nb\",c\n", "\n"), 2);
+}
+
+TEST(RowSearch, EnclosureAwareTakesATerminatorByteBeforeAnEnclosure)
+{
+    /* When the terminator and the enclosure start with the same byte, the
+    ** byte is a terminator candidate only. */
+    instance in(FLDR_SCAN_ENCLOSED, 1);
+    in.table.ctl.row_enclose[0] = '#';
+    in.table.ctl.row_enclose_len = 1;
+    EXPECT_EQ(in.at("#a#\n", "#\n"), 2);
+    EXPECT_EQ(in.at("a#x#b##", "##"), 5);
+}
+
+TEST(RowSearch, EscapeAwareHonoursOneEscapeAndIgnoresAnEscapedEscape)
+{
+    instance in(FLDR_SCAN_ESCAPED, 0);
+    EXPECT_EQ(in.at("a\\\nb\n", "\n"), 4);
+    EXPECT_EQ(in.at("a\\\\\n", "\n"), 3);
+    EXPECT_EQ(in.at("\nabc", "\n"), 0);
+    /* Three escapes: only two are looked at, so the terminator counts. */
+    EXPECT_EQ(in.at("\\\\\\\n", "\n"), 3);
+    EXPECT_EQ(in.at("a\\\n", "\n"), -1);
+    /* Two-byte terminator: the search goes on past the escaped one. */
+    EXPECT_EQ(in.at("a\\\r\nb\r\n", "\r\n"), 5);
+
+    /* Letters of the escape compare without case. */
+    splitref::set_sep_string(in.table.sep.escape, &in.table.sep.escape_len, "x");
+    EXPECT_EQ(in.at("aX\nb\n", "\n"), 4);
+    EXPECT_EQ(in.at("ax\nb\n", "\n"), 4);
+    /* The column escapes play no part in the row search. */
+    fldr_col *col = in.table.add_col("|", "");
+    splitref::set_sep_string(col->sep_info->escape, &col->sep_info->escape_len, "!");
+    EXPECT_EQ(in.at("a!\nb\n", "\n"), 2);
+    /* An empty escape protects nothing. */
+    in.table.sep.escape_len = 0;
+    EXPECT_EQ(in.at("aX\nb\n", "\n"), 2);
+}
+
+TEST(RowSearch, ChoiceNeedsTheControlRecordsSeparators)
+{
+    instance in(FLDR_SCAN_ESCAPED, 0);
+    in.table.ctl.sep_info = nullptr;
+    EXPECT_EQ(in.at("a\\\nb\n", "\n"), 2);
+    in.inst.ctl = nullptr;
+    EXPECT_EQ(in.at("a\\\nb\n", "\n"), 2);
+}
+
+TEST(RowSearch, LongBuffersAgreeWithTheReferenceAcrossBlockBoundaries)
+{
+    /* Place terminators and enclosures at every offset around the 16- and
+    ** 64-byte steps of the bulk search. */
+    split_table t("|", "", "\\");
+    for (size_t at_pos = 0; at_pos < 200; ++at_pos) {
+        for (const char *marker : {"\n", "\"", "\\"}) {
+            std::string s(220, 'x');
+            s[at_pos] = marker[0];
+            if (at_pos + 7 < s.size())
+                s[at_pos + 7] = '\n';
+            s[s.size() - 1] = '\n';
+            guarded_bytes g(s);
+            for (uint32_t mode : {0u, 1u, 2u}) {
+                fldr_inst inst{};
+                inst.ctl = &t.ctl;
+                inst.scan_mode = mode;
+                inst.enclosed_rows = 1;
+                const char *got = fldr_search_row_end(&inst, g.data(), g.size(), 1, "\n");
+                const char *want = splitref::search_row_end(&inst, g.data(), g.size(), 1, "\n");
+                ASSERT_EQ(got, want) << "offset " << at_pos << " marker " << int(marker[0]) << " mode " << mode;
+            }
+        }
+    }
+}
+
+namespace {
+
+void set_hex(char *hex_field, uint32_t *flag, const char *digits)
+{
+    std::memset(hex_field, 0, 257);
+    std::strcpy(hex_field, digits);
+    *flag = 1;
+}
+
+}  // namespace
+
+TEST(Separators, HexadecimalFormsBecomeBytes)
+{
+    fldr_seperator_info info{};
+    set_hex(info.term_hex, &info.term_is_hex, "0D0A");
+    set_hex(info.enclose_hex, &info.enclose_is_hex, "22");
+    set_hex(info.escape_hex, &info.escape_is_hex, "5c5C");
+    ASSERT_EQ(fldr_preprocess_sep_info_single(&info), 0);
+    EXPECT_EQ(std::string(info.term, info.term_len), "\r\n");
+    EXPECT_EQ(info.term[2], '\0');
+    EXPECT_EQ(std::string(info.enclose, info.enclose_len), "\"");
+    EXPECT_EQ(std::string(info.escape, info.escape_len), "\\\\");
+    /* The hexadecimal text and the flags stay: a second run gives the same. */
+    EXPECT_STREQ(info.term_hex, "0D0A");
+    ASSERT_EQ(fldr_preprocess_sep_info_single(&info), 0);
+    EXPECT_EQ(std::string(info.term, info.term_len), "\r\n");
+
+    /* Strings without the flag are left alone. */
+    fldr_seperator_info plain{};
+    splitref::set_sep_string(plain.term, &plain.term_len, "|");
+    std::strcpy(plain.term_hex, "2C");
+    ASSERT_EQ(fldr_preprocess_sep_info_single(&plain), 0);
+    EXPECT_EQ(std::string(plain.term, plain.term_len), "|");
+}
+
+TEST(Separators, BadHexadecimalFormsAreRefusedAfterEarlierConversions)
+{
+    fldr_seperator_info zero{};
+    set_hex(zero.term_hex, &zero.term_is_hex, "00");
+    EXPECT_EQ(fldr_preprocess_sep_info_single(&zero), FLDR_ERR_ROW_TERM);
+    fldr_seperator_info inner_zero{};
+    set_hex(inner_zero.term_hex, &inner_zero.term_is_hex, "2C002C");
+    EXPECT_EQ(fldr_preprocess_sep_info_single(&inner_zero), FLDR_ERR_ROW_TERM);
+
+    fldr_seperator_info partly{};
+    set_hex(partly.term_hex, &partly.term_is_hex, "7C");
+    set_hex(partly.enclose_hex, &partly.enclose_is_hex, "ZZ");
+    set_hex(partly.escape_hex, &partly.escape_is_hex, "5C");
+    EXPECT_EQ(fldr_preprocess_sep_info_single(&partly), FLDR_ERR_ROW_TERM);
+    EXPECT_EQ(std::string(partly.term, partly.term_len), "|");
+    EXPECT_EQ(partly.enclose_len, 0);
+    EXPECT_EQ(partly.escape_len, 0);
+}
+
+TEST(Separators, LoadPreparationRefusesAColumnWhoseTerminatorIsItsEnclosure)
+{
+    split_table t(",", "", "\\");
+    t.add_col();
+    fldr_col *clash = t.add_col("", ",");
+    fldr_col *after = t.add_col();
+    (void)clash;
+    /* A column after the clash is not prepared. */
+    fldr_seperator_info later{};
+    set_hex(later.term_hex, &later.term_is_hex, "3B");
+    after->sep_info = &later;
+    EXPECT_EQ(fldr_preprocess_load_sep_info(&t.ctl), FLDR_ERR_SEP_IS_ENCLOSE);
+    EXPECT_EQ(later.term_len, 0);
+
+    /* The column's own terminator, given in hexadecimal, clears the clash. */
+    split_table ok(",", "", "\\");
+    fldr_col *own = ok.add_col("", ",");
+    set_hex(own->sep_info->term_hex, &own->sep_info->term_is_hex, "3B");
+    EXPECT_EQ(fldr_preprocess_load_sep_info(&ok.ctl), 0);
+    EXPECT_EQ(std::string(own->sep_info->term, own->sep_info->term_len), ";");
+
+    /* The table's terminator in hexadecimal form meets a column's enclosure. */
+    split_table hex_table("", "", "\\");
+    set_hex(hex_table.sep.term_hex, &hex_table.sep.term_is_hex, "2c");
+    hex_table.add_col("", ",");
+    EXPECT_EQ(fldr_preprocess_load_sep_info(&hex_table.ctl), FLDR_ERR_SEP_IS_ENCLOSE);
+
+    /* A failing column conversion is returned as it is. */
+    split_table bad(",", "", "\\");
+    fldr_col *bad_col = bad.add_col("", "'");
+    set_hex(bad_col->sep_info->enclose_hex, &bad_col->sep_info->enclose_is_hex, "0");
+    EXPECT_EQ(fldr_preprocess_load_sep_info(&bad.ctl), FLDR_ERR_ROW_TERM);
+
+    /* Without columns nothing is compared: the scanner refuses it later. */
+    split_table none(",", ",", "\\");
+    EXPECT_EQ(fldr_preprocess_load_sep_info(&none.ctl), 0);
+}
