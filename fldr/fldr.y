@@ -454,7 +454,7 @@ static bool set_substr(fldr_parse_ctx *ctx, int16_t kind, const char *col_name, 
 %type <bexp>   condition comparison
 %type <bfield> when_field
 %type <bvalue> when_value
-%type <flag>   when_op
+%type <flag>   when_op bool
 %type <arg>    item
 %type <args>   items
 
@@ -574,26 +574,26 @@ option
     | EXPORT_MODE '=' integer         { NEED_ARGS(a); a->export_mode = (uint32_t)$3; }
     | BAD_FILE_MODE '=' integer       { NEED_ARGS(a); a->bad_file_mode = (uint32_t)$3; }
     | COMPATIBLE_MODE '=' integer     { NEED_ARGS(a); a->compatible_mode = (uint32_t)$3; }
-    | MPP_CLIENT '=' bool          { NEED_ARGS(a); a->mpp_client = $<flag>3; }
-    | SINGLE_FILE '=' bool         { NEED_ARGS(a); a->single_file = $<flag>3; }
-    | SILENT '=' bool              { NEED_ARGS(a); a->silent = $<flag>3; }
-    | LAN_MODE '=' bool            { NEED_ARGS(a); a->lan_mode = $<flag>3; }
-    | COMPRESS_FLAG '=' bool       { NEED_ARGS(a); a->compress_flag = $<flag>3; }
-    | DIRECT '=' bool              { NEED_ARGS(a); a->direct = $<flag>3; }
-    | SET_IDENTITY '=' bool        { NEED_ARGS(a); a->set_identity = $<flag>3; }
-    | SORTED '=' bool              { NEED_ARGS(a); a->sorted = $<flag>3; }
-    | NULL_MODE '=' bool           { NEED_ARGS(a); a->null_mode = $<flag>3; }
-    | ENABLE_CLASS_TYPE '=' bool   { NEED_ARGS(a); a->enable_class_type = $<flag>3; }
-    | CLIENT_LOB '=' bool          { NEED_ARGS(a); a->client_lob = $<flag>3; }
-    | FLUSH_FLAG '=' bool          { NEED_ARGS(a); a->flush_flag = $<flag>3; }
-    | PARALLEL '=' bool            { NEED_ARGS(a); a->parallel = $<flag>3; }
-    | IGNORE_BATCH_ERRORS '=' bool { NEED_ARGS(a); a->ignore_batch_errors = $<flag>3; }
-    | SINGLE_HLDR_HP '=' bool      { NEED_ARGS(a); a->single_hldr_hp = $<flag>3; }
-    | COLNAME_HEADING '=' bool     { NEED_ARGS(a); a->colname_heading = $<flag>3; }
-    | IGNORE_AIMLESS_DATA '=' bool { NEED_ARGS(a); a->ignore_aimless_data = $<flag>3; }
-    | LOB_AS_VARCHAR '=' bool      { NEED_ARGS(a); a->lob_as_varchar = $<flag>3; }
-    | PRIORITY_ENCLOSE '=' bool    { NEED_ARGS(a); a->priority_enclose = $<flag>3; }
-    | DB2_MODE '=' bool            { NEED_ARGS(a); if ($<flag>3) a->compatible_mode = 1; }
+    | MPP_CLIENT '=' bool          { NEED_ARGS(a); a->mpp_client = $3; }
+    | SINGLE_FILE '=' bool         { NEED_ARGS(a); a->single_file = $3; }
+    | SILENT '=' bool              { NEED_ARGS(a); a->silent = $3; }
+    | LAN_MODE '=' bool            { NEED_ARGS(a); a->lan_mode = $3; }
+    | COMPRESS_FLAG '=' bool       { NEED_ARGS(a); a->compress_flag = $3; }
+    | DIRECT '=' bool              { NEED_ARGS(a); a->direct = $3; }
+    | SET_IDENTITY '=' bool        { NEED_ARGS(a); a->set_identity = $3; }
+    | SORTED '=' bool              { NEED_ARGS(a); a->sorted = $3; }
+    | NULL_MODE '=' bool           { NEED_ARGS(a); a->null_mode = $3; }
+    | ENABLE_CLASS_TYPE '=' bool   { NEED_ARGS(a); a->enable_class_type = $3; }
+    | CLIENT_LOB '=' bool          { NEED_ARGS(a); a->client_lob = $3; }
+    | FLUSH_FLAG '=' bool          { NEED_ARGS(a); a->flush_flag = $3; }
+    | PARALLEL '=' bool            { NEED_ARGS(a); a->parallel = $3; }
+    | IGNORE_BATCH_ERRORS '=' bool { NEED_ARGS(a); a->ignore_batch_errors = $3; }
+    | SINGLE_HLDR_HP '=' bool      { NEED_ARGS(a); a->single_hldr_hp = $3; }
+    | COLNAME_HEADING '=' bool     { NEED_ARGS(a); a->colname_heading = $3; }
+    | IGNORE_AIMLESS_DATA '=' bool { NEED_ARGS(a); a->ignore_aimless_data = $3; }
+    | LOB_AS_VARCHAR '=' bool      { NEED_ARGS(a); a->lob_as_varchar = $3; }
+    | PRIORITY_ENCLOSE '=' bool    { NEED_ARGS(a); a->priority_enclose = $3; }
+    | DB2_MODE '=' bool            { NEED_ARGS(a); if ($3) a->compatible_mode = 1; }
     | TABLE '=' name               {
                                      NEED_ARGS(a);
                                      if (!set_table_name(a->schema_name, a->table_name, $3, NULL)) REFUSE();
@@ -610,8 +610,8 @@ option
     ;
 
 bool
-    : TRUE           { $<flag>$ = 1; }
-    | FALSE          { $<flag>$ = 0; }
+    : TRUE           { $$ = 1; }
+    | FALSE          { $$ = 0; }
     ;
 
 data_names
