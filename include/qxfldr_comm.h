@@ -586,7 +586,7 @@ QX_EXPORT int32_t fldr_deal_file_list(fldr_env *env, mem_heap_t *heap, fldr_ctl 
 /* List files into files; failures become diagnostics of inst; always 0. */
 QX_EXPORT int32_t fldr_resolve_path_file(fldr_env *env, struct fldr_inst *inst, uint32_t language,
                                          uint32_t out_code, mem_heap_t *heap, fldr_ctl *ctl);
-/* A directory walk; 0 or -65020 at the first bad entry. */
+/* A directory walk; 0, or -65020 at the first bad entry (-65001 when the heap is exhausted). */
 QX_EXPORT int32_t fldr_collect_datafiles_by_path(fldr_env *env, mem_heap_t *heap, fldr_ctl *ctl);
 /* Appends each data file's path and a line feed to out (sized by the caller). */
 QX_EXPORT void    fldr_cat_data_file(fldr_ctl *ctl, char *out);
