@@ -3,7 +3,8 @@
 **
 **   parallel_load CONTROL_FILE [WORKERS [BUFFER_MIB]]
 **   parallel_load                  (writes a sample control file and data file
-**                                   into a temporary directory and loads them)
+**                                   into a temporary directory, loads them and
+**                                   removes them)
 **
 ** It parses the control file, resolves and opens the data files of its first
 ** table, fills a row-buffer pool and a task pool, starts one reader thread and
@@ -30,6 +31,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <thread>
@@ -59,7 +61,10 @@ fldr_task *take_task(fldr_task_queue *queue, uint32_t ms)
     return task;
 }
 
-/* The pools of one load instance, owned for the length of a run. */
+}  // namespace
+
+/* The pools of one load instance. Buffers are touched once when they are
+** made, so that no run pays for their first use. */
 class Pipeline {
 public:
     Pipeline(fldr_ctl *ctl, const Options &options)
@@ -100,6 +105,7 @@ public:
         storage_.resize(buffer_count);
         for (uint32_t i = 0; i < buffer_count; i++) {
             storage_[i].reset(new char[static_cast<size_t>(options.buffer_bytes) + 1]);
+            std::memset(storage_[i].get(), 0, static_cast<size_t>(options.buffer_bytes) + 1);
             bufs_[i] = fldr_rowbuf{};
             bufs_[i].data = storage_[i].get();
             bufs_[i].cap = options.buffer_bytes;
@@ -135,6 +141,17 @@ public:
     Pipeline &operator=(const Pipeline &) = delete;
 
     fldr_inst &inst() { return *inst_; }
+
+    /* Counters of a new run; the pools are full again after any run. */
+    void restart()
+    {
+        fldr_inst &in = *inst_;
+        in.run_state = 0;
+        in.err_count = 0;
+        in.rows_read = 0;
+        in.task_pool.next_task_no = 0;
+        fldr_clear_diag(&in.diag);
+    }
     fldr_task_queue &queue(uint32_t i) { return queues_[i]; }
 
     bool all_home() const
@@ -151,7 +168,18 @@ private:
     std::vector<fldr_task>               tasks_;
 };
 
+namespace {
+
+/* Processor time of the calling thread, in seconds. */
+double thread_cpu_seconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
 struct WorkerCounts {
+    double  cpu = 0;
     int64_t rows = 0;
     int64_t fields = 0;
     int64_t bytes = 0;
@@ -184,8 +212,10 @@ void work(Pipeline &pipe, uint32_t worker_no, const Options &options, const std:
         const bool finished = reader_done.load();
         fldr_task *task = take_task(&pipe.queue(worker_no), 10);
         if (task == nullptr) {
-            if (finished)
+            if (finished) {
+                counts.cpu = thread_cpu_seconds();
                 return;
+            }
             continue;
         }
         counts.tasks++;
@@ -218,6 +248,16 @@ void work(Pipeline &pipe, uint32_t worker_no, const Options &options, const std:
 }
 
 }  // namespace
+
+void PipelineDeleter::operator()(Pipeline *pipe) const
+{
+    delete pipe;
+}
+
+PipelinePtr make_pipeline(fldr_ctl *ctl, const Options &options)
+{
+    return PipelinePtr(new Pipeline(ctl, options));
+}
 
 int32_t cut_row(fldr_ctl *ctl, const Options &options, const char *row_term, uint16_t row_term_len,
                 const char *start_str, uint16_t start_len, char *row, uint32_t row_len, char *work)
@@ -257,8 +297,14 @@ int32_t cut_row(fldr_ctl *ctl, const Options &options, const char *row_term, uin
 
 Counts run(fldr_ctl *ctl, const std::vector<fldr_data_file *> &files, const Options &options)
 {
+    PipelinePtr pipe = make_pipeline(ctl, options);
+    return run(*pipe, files, options);
+}
+
+Counts run(Pipeline &pipe, const std::vector<fldr_data_file *> &files, const Options &options)
+{
     Counts counts;
-    Pipeline pipe(ctl, options);
+    pipe.restart();
     fldr_inst &inst = pipe.inst();
     std::atomic<bool> reader_done{false};
 
@@ -271,6 +317,7 @@ Counts run(fldr_ctl *ctl, const std::vector<fldr_data_file *> &files, const Opti
             if (inst.rows_read == inst.load_rows)
                 break;   /* LOAD reached: the files after this one are not read */
         }
+        counts.reader_cpu = thread_cpu_seconds();
         reader_done.store(true);
     });
     std::vector<WorkerCounts> per_worker(options.workers);
@@ -288,6 +335,7 @@ Counts run(fldr_ctl *ctl, const std::vector<fldr_data_file *> &files, const Opti
         counts.bytes += w.bytes;
         counts.rejected += w.rejected;
         counts.tasks += w.tasks;
+        counts.worker_cpu += w.cpu;
     }
     if (!pipe.all_home())
         std::fprintf(stderr, "parallel_load: a buffer or a task did not come back\n");
@@ -498,6 +546,13 @@ int main(int argc, char **argv)
     if (argc <= 1)
         std::printf("sample control file: %s\n", ctl_path.c_str());
     int status = load(ctl_path, options);
+    if (argc <= 1) {
+        /* The sample is ours: leave nothing behind. */
+        const std::string dir = ctl_path.substr(0, ctl_path.rfind('/'));
+        std::remove((dir + "/people.dat").c_str());
+        std::remove(ctl_path.c_str());
+        rmdir(dir.c_str());
+    }
     fldr_deinit();
     return status;
 }

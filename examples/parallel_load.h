@@ -7,6 +7,7 @@
 #define QX_EXAMPLES_PARALLEL_LOAD_H
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "qxfldr_comm.h"
@@ -37,7 +38,17 @@ struct Counts {
     int64_t  bytes = 0;        /* bytes of the rows received */
     int64_t  rejected = 0;     /* rows whose fields could not be cut */
     int64_t  tasks = 0;        /* tasks received */
+    double   reader_cpu = 0;   /* seconds of processor time of the reader thread */
+    double   worker_cpu = 0;   /* seconds of processor time of all workers together */
 };
+
+/* The pools and the load instance of one table, reusable across runs. */
+class Pipeline;
+struct PipelineDeleter {
+    void operator()(Pipeline *pipe) const;
+};
+using PipelinePtr = std::unique_ptr<Pipeline, PipelineDeleter>;
+PipelinePtr make_pipeline(fldr_ctl *ctl, const Options &options);
 
 /*
 ** Loads the open data files of one table (terminators as bytes, file_no set)
@@ -45,6 +56,8 @@ struct Counts {
 ** LOAD limit, when the rejected rows pass ERRORS, or at the first error.
 */
 Counts run(fldr_ctl *ctl, const std::vector<fldr_data_file *> &files, const Options &options);
+/* The same with pools made beforehand (options must be those they were made with). */
+Counts run(Pipeline &pipe, const std::vector<fldr_data_file *> &files, const Options &options);
 
 /*
 ** Cuts every field of one row (its terminator included) as a worker does.

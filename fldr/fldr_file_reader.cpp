@@ -172,9 +172,11 @@ int32_t build_single_table_task(fldr_env *env, fldr_inst *inst, Chunk &chunk)
     int64_t rows_read = inst->rows_read;
     int32_t rc = FLDR_OK;
 
+    /* Invariant of the row loop: rows before pos are cut, `taken` of them
+    ** are stored in the task, and the offset array has room for `taken`. */
+    const fldr_bexp *when = inst->ctl != nullptr ? inst->ctl->when_cond : nullptr;
     while (inst->task_rows != 0) {
-        rc = grow_row_offsets(env, inst, inst, task, buf->cap, taken);
-        if (rc < 0)
+        if (taken >= task->row_cap && (rc = grow_row_offsets(env, inst, inst, task, buf->cap, taken)) < 0)
             break;
         const uint32_t row_len = next_row_len(inst, chunk, pos, left);
         if (row_len == 0) {
@@ -184,7 +186,8 @@ int32_t build_single_table_task(fldr_env *env, fldr_inst *inst, Chunk &chunk)
                 rc = report(env, inst, FLDR_ERR_NO_ROW_TERM);
             break;
         }
-        if (fldr_calc_bexp(inst, inst->ctl, pos, row_len, inst->charset, chunk.file) == 1)
+        /* Without a condition every row is taken: no call per row. */
+        if (when == nullptr || fldr_calc_bexp(inst, inst->ctl, pos, row_len, inst->charset, chunk.file) == 1)
             task->row_offs[taken++] = static_cast<uint32_t>(pos - buf->data);
         rows_read++;
         left -= row_len;
