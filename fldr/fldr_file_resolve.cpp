@@ -412,7 +412,7 @@ void walk_directory(const Walk &walk, const std::string &dir, const fldr_pattern
         if (name == "." || name == ".." || equals_nocase(name, "_desktop.ini")) continue;
         if (level && !os_path_match_spec(entry.name, level->pattern)) continue;
         full.assign(prefix).append(name);
-        if (entry.is_dir || os_path_is_dir(full.c_str())) {
+        if (entry.is_dir) {  /* follows links, as os_path_is_dir does */
             if (os_path_is_symlink(full.c_str())) continue;
             walk_directory(walk, full, level ? level->next : nullptr);
         } else if (!level && is_local_valid_path(full.c_str())) {
