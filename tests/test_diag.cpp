@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "fldr_internal.h"
@@ -40,24 +41,22 @@ protected:
 
 TEST(MessageTable, Lookups)
 {
-    EXPECT_STREQ(fldr_emsg_lookup(65001)->text_en, "File read over");
-    EXPECT_STREQ(fldr_emsg_lookup(65002)->text_en, "File load over");
-    // Codes without a row, the parser's own among them, give the general row.
-    for (int32_t code : {0, 7, -2007, -65005, -65041, -65042, -65045, -70000})
-        EXPECT_EQ(fldr_emsg_lookup(code)->code, -1) << code;
-    EXPECT_STREQ(fldr_emsg_lookup(0)->text_en, "General error");
-    // The first of the two -65040 rows wins.
-    EXPECT_STREQ(fldr_emsg_lookup(-65040)->text_en, "loading data to redundancy table");
-    EXPECT_STREQ(fldr_emsg_lookup(-65008)->text_en, "Already  initialized");
-    EXPECT_STREQ(fldr_emsg_lookup(-65009)->text_en, "UNINITIALIZED  Already");
-    EXPECT_STREQ(fldr_emsg_lookup(-65044)->text_en, "Reach error max");
+    // Codes without a row, the parser's own among them, give the general row;
+    // of the two -65040 rows the first wins.
+    const std::pair<int32_t, const char *> english[] = {
+        {65001, "File read over"}, {65002, "File load over"}, {0, "General error"}, {7, "General error"},
+        {-2007, "General error"}, {-65005, "General error"}, {-65041, "General error"},
+        {-65042, "General error"}, {-65045, "General error"}, {-70000, "General error"},
+        {-65040, "loading data to redundancy table"}, {-65008, "Already  initialized"},
+        {-65009, "UNINITIALIZED  Already"}, {-65044, "Reach error max"},
+    };
+    for (const auto &[code, text] : english)
+        EXPECT_STREQ(fldr_emsg_lookup(code)->text_en, text) << code;
+    EXPECT_EQ(fldr_emsg_lookup(-70000)->code, -1);
     EXPECT_STREQ(fldr_emsg_lookup(-65044)->text_spare, "");
-
     // Chinese texts are handed out in GB18030.
-    EXPECT_EQ(std::string(fldr_emsg_lookup(-65024)->text_zh_cn),
-              iconv_to("GB18030", "UTF-8", "打开文件失败"));
-    EXPECT_EQ(std::string(fldr_emsg_lookup(-65024)->text_zh_tw),
-              iconv_to("GB18030", "UTF-8", "打開文件失敗"));
+    EXPECT_EQ(std::string(fldr_emsg_lookup(-65024)->text_zh_cn), iconv_to("GB18030", "UTF-8", "打开文件失败"));
+    EXPECT_EQ(std::string(fldr_emsg_lookup(-65024)->text_zh_tw), iconv_to("GB18030", "UTF-8", "打開文件失敗"));
 
     // Every row has its three texts; codes are the documented set.
     std::set<int32_t> codes;
@@ -66,11 +65,9 @@ TEST(MessageTable, Lookups)
         ASSERT_NE(row, nullptr);
         if (row->code == code)
             codes.insert(code);
-        EXPECT_GT(strlen(row->text_zh_cn), 0u);
-        EXPECT_GT(strlen(row->text_zh_tw), 0u);
-        EXPECT_GT(strlen(row->text_en), 0u);
+        EXPECT_TRUE(*row->text_zh_cn && *row->text_zh_tw && *row->text_en) << code;
     }
-    EXPECT_EQ(codes.size(), 64u);  // -1, and -65001..-65067 less four gaps
+    EXPECT_EQ(codes.size(), 64u);   // -1, and -65001..-65067 less four gaps
 }
 
 TEST_F(Diag, GrowsInBlocksAndReusesThemAfterClear)
@@ -154,20 +151,19 @@ TEST_F(Diag, TextsInEachLanguageAndOutputSet)
     fldr_env *env = fldr_get_env();
     const std::string gb_cn = fldr_emsg_lookup(-65024)->text_zh_cn;
 
-    fldr_add_diag_rec(env, &list, -65024, nullptr, 0, 0, FLDR_LANG_ZH_CN, QXCVT_UTF8);
-    fldr_add_diag_rec(env, &list, -65024, nullptr, 0, 0, FLDR_LANG_ZH_CN, QXCVT_GBK);
-    fldr_add_diag_rec(env, &list, -65024, nullptr, 0, 0, FLDR_LANG_ZH_TW, QXCVT_UTF8);
-    fldr_add_diag_rec(env, &list, -65024, nullptr, 0, 0, FLDR_LANG_ZH_TW, QXCVT_GBK);
-    fldr_add_diag_rec(env, &list, -65024, nullptr, 0, 0, 7, QXCVT_UTF8);  // unknown: traditional
-    fldr_add_diag_rec(env, &list, -77, nullptr, 0, 0, FLDR_LANG_EN, QXCVT_UTF8);
-
-    EXPECT_STREQ(fldr_get_nth_diag_rec(&list.first, 1)->text, "打开文件失败");
-    EXPECT_EQ(std::string(fldr_get_nth_diag_rec(&list.first, 2)->text), gb_cn);
-    EXPECT_STREQ(fldr_get_nth_diag_rec(&list.first, 3)->text, "打開文件失敗");
-    EXPECT_EQ(std::string(fldr_get_nth_diag_rec(&list.first, 4)->text),
-              iconv_to("BIG5", "UTF-8", "打開文件失敗"));
-    EXPECT_STREQ(fldr_get_nth_diag_rec(&list.first, 5)->text, "打開文件失敗");
-    EXPECT_STREQ(fldr_get_nth_diag_rec(&list.first, 6)->text, "General error");
+    const std::tuple<int32_t, uint32_t, uint32_t, std::string> cases[] = {
+        {-65024, FLDR_LANG_ZH_CN, QXCVT_UTF8, "打开文件失败"},
+        {-65024, FLDR_LANG_ZH_CN, QXCVT_GBK, gb_cn},
+        {-65024, FLDR_LANG_ZH_TW, QXCVT_UTF8, "打開文件失敗"},
+        {-65024, FLDR_LANG_ZH_TW, QXCVT_GBK, iconv_to("BIG5", "UTF-8", "打開文件失敗")},
+        {-65024, 7, QXCVT_UTF8, "打開文件失敗"},   // an unknown language: traditional
+        {-77, FLDR_LANG_EN, QXCVT_UTF8, "General error"},
+    };
+    for (const auto &[code, lang, set, text] : cases) {
+        fldr_clear_diag(&list);
+        fldr_add_diag_rec(env, &list, code, nullptr, 0, 0, lang, set);
+        EXPECT_EQ(std::string(fldr_get_nth_diag_rec(&list.first, 1)->text), text) << lang << " " << set;
+    }
 
     // Every Chinese text of the table survives the round trip to UTF-8 and
     // to BIG5 the way iconv does it.

@@ -245,28 +245,20 @@ TEST(QxCvt, LengthsAndValidationAgreeWithIconvOnEveryCharacter)
     }
 }
 
+// Whole characters are measured against iconv below; these are the lead
+// bytes no valid character starts with, and the single-byte sets.
 TEST(QxCvt, LengthsOfLeadBytes)
 {
     const std::tuple<uint32_t, const char *, uint32_t> cases[] = {
-        // UTF-8 by the lead byte alone.
-        {QXCVT_UTF8, "A", 1}, {QXCVT_UTF8, "\xC3\xA9", 2}, {QXCVT_UTF8, "\xE4\xB8\xAD", 3},
-        {QXCVT_UTF8, "\xF0\x9F\x98\x80", 4}, {QXCVT_UTF8, "\x80", 1}, {QXCVT_UTF8, "\xFF", 1},
-        // GBK and GB18030: 4 when the second byte is a digit, else 2, trail bytes '\\' and '|' included.
-        {QXCVT_GBK, "\x81\x30\x81\x30", 4}, {QXCVT_GB18030, "\x81\x39\xEF\x30", 4},
-        {QXCVT_GB18030, "\xD6\xD0", 2}, {QXCVT_GBK, "\x81\x5C", 2}, {QXCVT_GB18030, "\x81\x7C", 2},
+        {QXCVT_UTF8, "A", 1}, {QXCVT_UTF8, "\x80", 1}, {QXCVT_UTF8, "\xFF", 1},
         {QXCVT_GBK, "\x81", 2}, {QXCVT_GB18030, "\x81", 2},   // reads the zero after it
-        {QXCVT_GBK, "\x80", 1}, {QXCVT_GB18030, "\xFF", 1}, {QXCVT_BIG5, "\xA5\x5C", 2},
-        {QXCVT_BIG5, "\xA4\x7C", 2}, {QXCVT_EUCKR, "\x81\x41", 2},
-        // EUC-JP: 3 after 0x8F, else 2. Single-byte sets: always 1.
-        {QXCVT_EUCJP, "\x8F\xB0\xA1", 3}, {QXCVT_EUCJP, "\x8E\xB1", 2}, {QXCVT_EUCJP, "\xA4\xA2", 2},
+        {QXCVT_GBK, "\x80", 1}, {QXCVT_GB18030, "\xFF", 1}, {QXCVT_EUCKR, "\x81\x41", 2},
         {QXCVT_LATIN5, "\xE4\xB8\xAD", 1}, {QXCVT_KOI8R, "\xE4\xB8\xAD", 1}, {QXCVT_LATIN1, "\xE4\xB8", 1},
         {QXCVT_ASCII, "\xE4\xB8\xAD", 1}, {QXCVT_TIS620, "\xE4\xB8\xAD", 1},
     };
     for (const auto &[code, bytes, len] : cases)
         EXPECT_EQ(encoding_mblen(code, bytes, 0), len) << code << " " << testing::PrintToString(bytes);
-    // BIG5 characters whose trail byte is '\\' or '|' are one character, valid, and convert as iconv does.
-    ASSERT_EQ(iconv_direct("BIG5", "UTF-8", "功"), "\xA5\x5C");
-    EXPECT_EQ(valid("a\xA5\x5C" "b", QXCVT_BIG5), 0);
+    // BIG5 characters whose trail byte is '|' convert as iconv does.
     bool ok = false;
     const std::string bar_utf = iconv_direct("UTF-8", "BIG5", "\xA4\x7C", &ok);
     ASSERT_TRUE(ok);

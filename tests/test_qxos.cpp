@@ -144,42 +144,23 @@ TEST_F(OsFileTest, BadHandlesPathsAndDirectories)
         EXPECT_EQ(os_file_path_is_asm(p), want) << (p ? p : "(null)");
 }
 
-// Injected system calls: the real ones, crippled.
+// Injected system calls: the real ones, crippled. The dribbling ones move two
+// or three bytes at a time with an EINTR before every other or third piece.
 std::atomic<int> g_calls{0};
-
-ssize_t pread_in_dribbles(int fd, void *buf, size_t count, off_t offset)
-{
-    // Three bytes at a time, with an EINTR before every other piece.
-    if (g_calls++ % 2 == 0) {
-        errno = EINTR;
-        return -1;
-    }
-    return pread(fd, buf, count < 3 ? count : 3, offset);
-}
-
-ssize_t pwrite_in_dribbles(int fd, const void *buf, size_t count, off_t offset)
-{
-    if (g_calls++ % 3 == 0) {
-        errno = EINTR;
-        return -1;
-    }
-    return pwrite(fd, buf, count < 2 ? count : 2, offset);
-}
-
-ssize_t pread_fails(int, void *, size_t, off_t)
-{
-    errno = EIO;
-    return -1;
-}
-
-ssize_t pwrite_disk_full_after_8(int fd, const void *buf, size_t count, off_t offset)
-{
-    if (offset >= 8) {
-        errno = ENOSPC;
-        return -1;
-    }
-    return pwrite(fd, buf, std::min<size_t>(count, static_cast<size_t>(8 - offset)), offset);
-}
+ssize_t (*const pread_in_dribbles)(int, void *, size_t, off_t) = [](int fd, void *buf, size_t n, off_t at) {
+    return g_calls++ % 2 == 0 ? (errno = EINTR, ssize_t{-1}) : pread(fd, buf, std::min<size_t>(n, 3), at);
+};
+ssize_t (*const pwrite_in_dribbles)(int, const void *, size_t, off_t) = [](int fd, const void *buf, size_t n,
+                                                                          off_t at) {
+    return g_calls++ % 3 == 0 ? (errno = EINTR, ssize_t{-1}) : pwrite(fd, buf, std::min<size_t>(n, 2), at);
+};
+ssize_t (*const pread_fails)(int, void *, size_t, off_t) = [](int, void *, size_t, off_t) {
+    return errno = EIO, ssize_t{-1};
+};
+ssize_t (*const pwrite_disk_full_after_8)(int, const void *, size_t, off_t) = [](int fd, const void *buf, size_t n,
+                                                                                off_t at) {
+    return at >= 8 ? (errno = ENOSPC, ssize_t{-1}) : pwrite(fd, buf, std::min<size_t>(n, 8 - at), at);
+};
 
 TEST_F(OsFileTest, InjectedShortCallsCompleteAndFailuresAreReported)
 {
