@@ -33,10 +33,20 @@ std::string iconv_to(const char *to, const char *from, const std::string &in)
     return out;
 }
 
-class Diag : public ::testing::Test {
-protected:
-    void SetUp() override { fldr_init(); }
-    void TearDown() override { fldr_deinit(); }
+struct Diag : ::testing::Test {
+    fldr_diag_list list;
+    fldr_env *env = nullptr;
+    void SetUp() override
+    {
+        fldr_init();
+        env = fldr_get_env();
+        fldr_init_diag(&list);
+    }
+    void TearDown() override
+    {
+        fldr_deinit_diag(env, &list);
+        fldr_deinit();
+    }
 };
 
 TEST(MessageTable, Lookups)
@@ -72,15 +82,13 @@ TEST(MessageTable, Lookups)
 
 TEST_F(Diag, GrowsInBlocksAndReusesThemAfterClear)
 {
-    fldr_diag_list list;
-    memset(&list, 0x5a, sizeof list);
+    memset(&list, 0x5a, sizeof list);   // every field must be set by the init
     fldr_init_diag(&list);
     EXPECT_EQ(list.capacity, 5u);
     EXPECT_EQ(list.count, 0u);
     EXPECT_EQ(list.flags, 3u);
     EXPECT_EQ(list.first.next, nullptr);
 
-    fldr_env *env = fldr_get_env();
     mem_pool_t *pool = fldr_get_global_obj()->pool;
     uint64_t blocks = mem2_pool_blocks_in_use(pool);
     for (int i = 1; i <= 5; i++)
@@ -121,11 +129,8 @@ TEST_F(Diag, GrowsInBlocksAndReusesThemAfterClear)
     EXPECT_EQ(list.first.recs[0].code, -65021);
 }
 
-TEST_F(Diag, DisabledListAndBoundedCallerText)
+TEST_F(Diag, DisabledListCallerTextsAndTextsInEachLanguageAndOutputSet)
 {
-    fldr_diag_list list;
-    fldr_init_diag(&list);
-    fldr_env *env = fldr_get_env();
     list.flags &= ~1u;
     for (int i = 0; i < 20; i++)
         fldr_add_diag_rec(env, &list, -1, "dropped", 0, 0, FLDR_LANG_EN, 1);
@@ -141,14 +146,6 @@ TEST_F(Diag, DisabledListAndBoundedCallerText)
     fldr_add_diag_rec(env, &list, -65024, longer.c_str(), 0, 0, FLDR_LANG_EN, 1);
     fldr_diag_rec *rec = fldr_get_nth_diag_rec(&list.first, 2);
     EXPECT_EQ(strlen(rec->text), sizeof rec->text - 1);
-    fldr_deinit_diag(env, &list);
-}
-
-TEST_F(Diag, TextsInEachLanguageAndOutputSet)
-{
-    fldr_diag_list list;
-    fldr_init_diag(&list);
-    fldr_env *env = fldr_get_env();
     const std::string gb_cn = fldr_emsg_lookup(-65024)->text_zh_cn;
 
     const std::tuple<int32_t, uint32_t, uint32_t, std::string> cases[] = {
@@ -179,16 +176,12 @@ TEST_F(Diag, TextsInEachLanguageAndOutputSet)
         EXPECT_EQ(std::string(fldr_get_nth_diag_rec(&list.first, 2)->text),
                   iconv_to("BIG5", "UTF-8", iconv_to("UTF-8", "GB18030", row->text_zh_tw))) << code;
     }
-    fldr_deinit_diag(env, &list);
 }
 
 TEST_F(Diag, ConcurrentReportersLoseNothing)
 {
     constexpr int k_threads = 8;
     constexpr int k_each = 10000;
-    fldr_diag_list list;
-    fldr_init_diag(&list);
-    fldr_env *env = fldr_get_env();
 
     std::vector<std::thread> threads;
     for (int t = 0; t < k_threads; t++)
@@ -221,7 +214,6 @@ TEST_F(Diag, ConcurrentReportersLoseNothing)
     }
     for (int v : seen)
         ASSERT_EQ(v, 1);
-    fldr_deinit_diag(env, &list);
 }
 
 }  // namespace

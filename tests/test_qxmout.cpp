@@ -97,7 +97,7 @@ struct EnvVar {
 
 } // namespace
 
-TEST(QxFmt, SixtyFourBitConversionsAndPrintfForms)
+TEST(QxFmt, SixtyFourBitConversionsPrintfFormsAndCutOutput)
 {
     EXPECT_EQ(fmt(128, "%I64d|%I64d|%I64u", INT64_MIN, INT64_MAX, UINT64_MAX),
               "-9223372036854775808|9223372036854775807|18446744073709551615");
@@ -122,10 +122,7 @@ TEST(QxFmt, SixtyFourBitConversionsAndPrintfForms)
     EXPECT_EQ(fmt(64, "a%nb %y %", &untouched), "ab %y %");
     EXPECT_EQ(untouched, 77);
     EXPECT_EQ(fmt(64, "%s", static_cast<const char *>(nullptr)), "(null)");
-}
-
-TEST(QxFmt, CutOutputIsTerminatedAndCounted)
-{
+    // Cut output is terminated and counted.
     EXPECT_EQ(fmt(10, "%I64d", INT64_MIN), "-92233720");
     EXPECT_EQ(fmt(10, "abc%sdef", "0123456789"), "abc012345");
     EXPECT_EQ(fmt(4, "%d%d%d%d", 1, 2, 3, 4), "123");
