@@ -873,7 +873,11 @@ int run_load(const LoadRequest &req)
                          : gp->tables[0]->plan.ctl->bad_file.path[0] != '\0'
                                ? os_path(gp->tables[0]->plan.ctl->bad_file.path)
                                : os_path(args.bad_file);
-            std::remove(tr->bad_path.c_str());   /* rejects of an earlier run would mislead */
+            /* Rejects of an earlier run would mislead; only a regular file is
+            ** removed (a bad-data file may be a device or a pipe). */
+            struct stat bst{};
+            if (::lstat(tr->bad_path.c_str(), &bst) == 0 && S_ISREG(bst.st_mode))
+                std::remove(tr->bad_path.c_str());
         }
     }
     for (auto &gp : groups)
