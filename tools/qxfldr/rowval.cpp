@@ -749,7 +749,9 @@ RowResult convert_row(const TablePlan &plan, RowScratch &scratch, const char *ro
             return RowResult::FormatError;
         }
         scratch.field_ptr[f] = value;
-        scratch.field_len[f] = value == nullptr ? FLDR_NULL_LEN : value_len;
+        /* A field the row does not have at all (TRAILING NULLCOLS) is NULL,
+        ** whatever NULL_STR says. */
+        scratch.field_len[f] = value == nullptr || len == 0 ? FLDR_NULL_LEN : value_len;
         if (positional) {
             if (data != nullptr && more_data != 0)
                 pos = static_cast<uint32_t>(data - base) + used;
@@ -860,6 +862,12 @@ RowResult convert_row(const TablePlan &plan, RowScratch &scratch, const char *ro
             break;
         }
         }
+        /* An empty value has no number or date to give: NULL for those types. */
+        if (!is_null && s.empty() && cp.type != QXDT_CHAR && cp.type != QXDT_VARCHAR &&
+            cp.type != QXDT_VARCHAR2 && cp.type != QXDT_CLOB && cp.date_fmt.empty())
+            is_null = true;
+        if (!is_null && trim_blanks(s).empty() && !cp.date_fmt.empty())
+            is_null = true;
         if (is_null) {
             if (cp.not_null) {
                 reason = "column " + cp.name + " cannot be NULL";
