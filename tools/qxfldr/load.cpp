@@ -914,6 +914,9 @@ int run_load(const LoadRequest &req)
             tr->plan.inst = tr->inst;
         }
         rs.reader_inst = g.tables[0]->inst;
+        log.line("read buffers: " + std::to_string(nbufs * g.tables.size()) + " x " + std::to_string(buf_cap >> 20) +
+                 " MiB; " + std::to_string(workers) + " workers; " + std::to_string(args.commit_rows) +
+                 " rows per transaction");
         if (g.tables.size() > 1) {
             for (auto &tr : g.tables) {
                 g.set_ctls.push_back(tr->plan.ctl);
