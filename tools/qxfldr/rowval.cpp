@@ -286,26 +286,46 @@ bool parse_iso(std::string_view s, DateTime &dt)
     return parse_with_format(s, with_frac, dt);
 }
 
-std::string format_datetime(const DateTime &dt, uint16_t type)
+/* Digits written by hand: this runs for every date of every row, and
+** snprintf was the larger part of a load's time. */
+void put_digits(std::string &out, int value, int width)
 {
-    char buf[64];
-    if (type == QXDT_DATE) {
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", dt.year, dt.month, dt.day);
-    } else if (type == QXDT_TIME) {
-        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", dt.hour, dt.minute, dt.second);
-    } else {
-        int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", dt.year, dt.month, dt.day,
-                              dt.hour, dt.minute, dt.second);
-        if (dt.nanos != 0) {
-            char frac[16];
-            std::snprintf(frac, sizeof frac, "%09ld", dt.nanos);
-            int digits = 9;
-            while (digits > 0 && frac[digits - 1] == '0')
-                digits--;
-            std::snprintf(buf + n, sizeof buf - static_cast<size_t>(n), ".%.*s", digits, frac);
-        }
+    char buf[8];
+    for (int i = width - 1; i >= 0; i--) {
+        buf[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
     }
-    return buf;
+    out.append(buf, static_cast<size_t>(width));
+}
+
+void format_datetime(const DateTime &dt, uint16_t type, std::string &out)
+{
+    out.clear();
+    if (type != QXDT_TIME) {
+        put_digits(out, dt.year, 4);
+        out += '-';
+        put_digits(out, dt.month, 2);
+        out += '-';
+        put_digits(out, dt.day, 2);
+        if (type == QXDT_DATE)
+            return;
+        out += ' ';
+    }
+    put_digits(out, dt.hour, 2);
+    out += ':';
+    put_digits(out, dt.minute, 2);
+    out += ':';
+    put_digits(out, dt.second, 2);
+    if (type != QXDT_TIME && dt.nanos != 0) {
+        long nanos = dt.nanos;
+        int digits = 9;
+        while (nanos % 10 == 0) {
+            nanos /= 10;
+            digits--;
+        }
+        out += '.';
+        put_digits(out, static_cast<int>(nanos), digits);
+    }
 }
 
 /* ------------------------------------------------------------ value steps */
@@ -612,6 +632,13 @@ bool eval_call(RowCtx &rc, const char *name, const fldr_fun_arg_list *args, std:
     return true;
 }
 
+/* Per-thread buffer of a formatted date. */
+std::string &date_text()
+{
+    thread_local std::string text;
+    return text;
+}
+
 /* Stores text s as a value of the column's type. */
 bool store_typed(const ColPlan &cp, std::string_view s, RowBatch &batch, std::string &reason)
 {
@@ -675,7 +702,8 @@ bool store_typed(const ColPlan &cp, std::string_view s, RowBatch &batch, std::st
         if (!(cp.date_fmt.empty() ? parse_iso(t, dt) : parse_with_format(t, cp.date_fmt, dt)))
             return bad(cp.date_fmt.empty() ? "a date (YYYY-MM-DD[ HH24:MI:SS])"
                                            : ("a date in the format " + std::string(cp.col->date_format)).c_str());
-        const std::string text = format_datetime(dt, cp.type);
+        std::string &text = date_text();
+        format_datetime(dt, cp.type, text);
         v.kind = Value::Text;
         v.t.off = static_cast<uint32_t>(batch.arena.size());
         v.t.len = static_cast<uint32_t>(text.size());
@@ -690,7 +718,7 @@ bool store_typed(const ColPlan &cp, std::string_view s, RowBatch &batch, std::st
             DateTime dt;
             if (!parse_with_format(trim_blanks(s), cp.date_fmt, dt))
                 return bad(("a date in the format " + std::string(cp.col->date_format)).c_str());
-            text = format_datetime(dt, dt.has_time ? QXDT_TIMESTAMP : QXDT_DATE);
+            format_datetime(dt, dt.has_time ? QXDT_TIMESTAMP : QXDT_DATE, text);
             out = text;
         }
         if (cp.length != 0 && utf8_chars(out) > cp.length) {
