@@ -300,6 +300,34 @@ TEST_F(Load, ExportWritesTheQueryAsText)
     EXPECT_NE(r.err.find("query refused"), std::string::npos) << r.err;
 }
 
+TEST_F(Load, EscapesTerminatorsAndManyRowsOverSeveralWorkers)
+{
+    db().exec("CREATE TABLE z (id INTEGER, txt TEXT)");
+    /* Escaped data: \| is a bar inside a value, \N is NULL; rows end at "#\n". */
+    dir.write("z.txt", "1|a\\|b#\n2|\\N#\n3|plain#\n");
+    auto r = load("LOAD DATA INFILE 'z.txt' STR '#\n' APPEND INTO TABLE z FIELDS TERMINATED BY '|' ESCAPED BY '\\\\'\n"
+                  "(id, txt)\n");
+    EXPECT_EQ(r.status, 0) << r.err << r.out;
+    EXPECT_EQ(db().rows("SELECT id, txt FROM z ORDER BY id"), (Rows{"1|a|b", "2|<null>", "3|plain"}));
+
+    /* 60000 rows over four workers and transactions of 7000: every row once. */
+    db().exec("DELETE FROM z");
+    std::string data;
+    for (int i = 1; i <= 60000; i++)
+        data += (i % 1000 == 0 ? "x" : "") + std::to_string(i) + "|t\r\n";   /* CRLF rows */
+    dir.write("many.txt", data);
+    r = load("LOAD DATA INFILE 'many.txt' APPEND INTO TABLE z FIELDS TERMINATED BY '|' (id, txt)\n",
+             {"TASK_THREAD_NUMBER=4", "ROWS=7000", "ERRORS=100", "BUFFER_NODE_SIZE=1"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(counts(59940, 0, 60)), std::string::npos) << r.out;
+    EXPECT_EQ(db().one("SELECT count(DISTINCT id) || ':' || sum(id) || ':' || max(length(txt)) FROM z"),
+              "59940:" + std::to_string(60000LL * 60001 / 2 - 1000LL * 60 * 61 / 2) + ":1");
+    /* The log names each rejected row by its number in the file. */
+    const std::string log = dir.read("fldr.log");
+    EXPECT_NE(log.find("file many.txt, row 1000: data error"), std::string::npos);
+    EXPECT_NE(log.find("file many.txt, row 60000: data error"), std::string::npos);
+}
+
 /* A doubled enclosure inside an enclosed field stands for one enclosure
 ** character; the splitter refuses the row instead (reported to its owner). */
 TEST_F(Load, DISABLED_DoubledEnclosure)

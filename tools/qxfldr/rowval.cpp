@@ -378,9 +378,10 @@ bool parse_real(std::string_view s, double &out)
     char *end = nullptr;
     errno = 0;
     out = std::strtod(buf, &end);
+    /* strtod also reads inf, nan and hexadecimal forms: a number here is
+    ** decimal digits, a point, an exponent and signs only. */
     return end == buf + s.size() && errno != ERANGE && std::isfinite(out) &&
-           !std::isalpha(static_cast<unsigned char>(buf[0])) &&
-           !(s.size() > 1 && std::isalpha(static_cast<unsigned char>(buf[1])));
+           s.find_first_not_of("0123456789+-.eE") == std::string_view::npos;
 }
 
 bool is_decimal(std::string_view s)
@@ -591,7 +592,11 @@ bool eval_call(RowCtx &rc, const char *name, const fldr_fun_arg_list *args, std:
         if (node->arg->kind == 0) {
             const int f = find_field_col(rc.plan, node->arg->text);
             const uint32_t len = rc.scratch.field_len[static_cast<size_t>(f)];
-            if (len == FLDR_NULL_LEN)
+            const ValueRules &rules = *rc.plan.rules;
+            if (len == FLDR_NULL_LEN ||
+                fldr_is_nullvalue(0, rc.scratch.field_ptr[static_cast<size_t>(f)], static_cast<int32_t>(len),
+                                  rules.null_str.c_str(), static_cast<uint32_t>(rules.null_str.size()),
+                                  rules.null_mode) == 1)
                 n = true;
             else
                 v.assign(rc.scratch.field_ptr[static_cast<size_t>(f)], len);
@@ -823,15 +828,24 @@ RowResult convert_row(const TablePlan &plan, RowScratch &scratch, const char *ro
             const uint32_t len = scratch.field_len[static_cast<size_t>(f)];
             const char *p = scratch.field_ptr[static_cast<size_t>(f)];
             const fldr_col *col = cp.col;
+            const bool call = col != nullptr && col->fun_kind == FLDR_FUN_CALL;
+            if (call) {
+                /* A call sees its arguments' NULLs itself (NVL). */
+                if (!eval_call(ctx, col->fun_name, col->fun_args, scratch.text, is_null))
+                    return reject(RowResult::DataError);
+                if (is_null)
+                    break;
+            }
             /* NULL rules first, on the value as cut; TRIM then may empty it. */
-            if (len == FLDR_NULL_LEN ||
+            if (call) {
+            } else if (len == FLDR_NULL_LEN ||
                 fldr_is_nullvalue(0, p, static_cast<int32_t>(len), rules.null_str.c_str(),
                                   static_cast<uint32_t>(rules.null_str.size()), rules.null_mode) == 1) {
                 is_null = true;
                 break;
             }
-            char *tp = const_cast<char *>(p);
-            uint32_t tl = len;
+            char *tp = call ? scratch.text.data() : const_cast<char *>(p);
+            uint32_t tl = call ? static_cast<uint32_t>(scratch.text.size()) : len;
             if (col != nullptr && col->fun_kind == FLDR_FUN_TRIM) {
                 fldr_trim_str(&tp, &tl);
                 if (tl == 0 && rules.null_mode == 0) {
@@ -882,10 +896,6 @@ RowResult convert_row(const TablePlan &plan, RowScratch &scratch, const char *ro
             } else if (col->fun_kind == FLDR_FUN_SUBSTR || col->fun_kind == FLDR_FUN_SUBSTRB) {
                 s = substring(s, col->substr_start, col->substr_len, col->fun_kind == FLDR_FUN_SUBSTRB,
                               FLDR_CHARSET_UTF8);
-            } else if (col->fun_kind == FLDR_FUN_CALL) {
-                if (!eval_call(ctx, col->fun_name, col->fun_args, scratch.text, is_null))
-                    return reject(RowResult::DataError);
-                s = scratch.text;
             }
             break;
         }
