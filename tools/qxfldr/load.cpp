@@ -944,6 +944,7 @@ int run_load(const LoadRequest &req)
 
         /* Main thread: Ctrl-C and the progress line. */
         bool shown = false;
+        int ticks = 0;
         while (!rs.reader_done.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             if (g_interrupted && !rs.stop) {
@@ -951,7 +952,7 @@ int run_load(const LoadRequest &req)
                 log.line("interrupted; the rows committed so far stay");
             }
             const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-            if (progress && secs > 2.0) {
+            if (progress && secs > 2.0 && ++ticks % 25 == 0) {   /* four times a second */
                 const double done = static_cast<double>(rs.bytes_done.load());
                 const double rate = rs.rows_done.load() / secs;
                 const double left = done > 0 ? (static_cast<double>(g.total_bytes) - done) * secs / done : 0;
