@@ -480,43 +480,10 @@ void writer_main(RunState &rs)
     }
 }
 
-/* SKIP: the first rows of the group's data are passed over. */
-int32_t skip_rows(RunState &rs, fldr_data_file *file, int64_t &left, std::vector<char> &buf)
-{
-    while (left > 0 && file->file_offset < file->file_size) {
-        const uint64_t n = std::min<uint64_t>(buf.size() - 1, file->file_size - file->file_offset);
-        if (os_file_read_by_offset_normal(file->handle, file->file_offset, buf.data(), static_cast<uint32_t>(n)) == 0)
-            return FLDR_ERR_READ_FILE;
-        buf[n] = '\0';
-        const bool last = file->file_offset + n == file->file_size;
-        uint32_t pos = 0;
-        while (left > 0 && pos < n) {
-            const char *end = fldr_search_row_end(rs.reader_inst, buf.data() + pos, static_cast<uint32_t>(n) - pos,
-                                                  file->row_term_len, file->row_term);
-            if (end == nullptr) {
-                if (!last) {
-                    if (pos == 0)
-                        return FLDR_ERR_NO_ROW_TERM;
-                    break;
-                }
-                pos = static_cast<uint32_t>(n);
-            } else {
-                pos = static_cast<uint32_t>(end - buf.data()) + file->row_term_len;
-            }
-            left--;
-            rs.group->skipped++;
-            rs.group->file_skipped[file->file_no]++;
-        }
-        file->file_offset += pos;
-    }
-    return 0;
-}
-
 void reader_main(RunState &rs, int64_t skip)
 {
     Group &g = *rs.group;
     fldr_env *env = fldr_get_env();
-    std::vector<char> skip_buf(skip > 0 ? (1u << 20) + 1 : 0);
     int32_t rc = 0;
     for (fldr_data_file *file : g.files) {
         g.file_base[file->file_no] = rs.reader_inst->rows_read;
@@ -529,7 +496,12 @@ void reader_main(RunState &rs, int64_t skip)
         file->file_size = os_file_size_in_bytes(file->handle);
         file->file_offset = 0;
         if (skip > 0) {
-            rc = skip_rows(rs, file, skip, skip_buf);
+            /* SKIP: the first rows of the group's data are passed over, file after file. */
+            uint64_t skipped = 0;
+            rc = fldr_skip_rows_in_file(env, rs.reader_inst, file, static_cast<uint64_t>(skip), &skipped);
+            skip -= static_cast<int64_t>(skipped);
+            g.skipped += static_cast<int64_t>(skipped);
+            g.file_skipped[file->file_no] += static_cast<int64_t>(skipped);
             rs.bytes_done += file->file_offset;
         }
         if (rc == 0)
