@@ -5,7 +5,7 @@
 **   per LOAD statement (a group of INTO TABLE clauses sharing data files):
 **     data files resolved, separators prepared, tables described by the
 **     sink, column functions bound (TablePlan per table)
-**     reader thread:  SKIP, then lib_read_rows per data file: chunks in
+**     reader thread:  SKIP, then fldr_read_rows_and_build_task per data file: chunks in
 **                     pooled buffers -> tasks of row offsets -> worker queues
 **     workers (TASK_THREAD_NUMBER): rows -> values (rowval) -> RowBatch;
 **                     rejected rows -> bad-data file + log; buffers and
@@ -37,7 +37,6 @@
 #include <mutex>
 #include <thread>
 
-#include "lib_entry.h"
 #include "qxcalc.h"
 #include "rowval.h"
 #include "sink.h"
@@ -505,7 +504,7 @@ void reader_main(RunState &rs, int64_t skip)
             rs.bytes_done += file->file_offset;
         }
         if (rc == 0)
-            rc = lib_read_rows(env, rs.reader_inst, file);
+            rc = fldr_read_rows_and_build_task(env, rs.reader_inst, file);
         os_file_close_normal(file->handle);
         file->handle = -1;
         if (rc != 0)
@@ -562,10 +561,24 @@ std::string mout(int32_t code, int16_t argc, ...)
 
 namespace {
 
+/* The parse and what it hangs on: the control text and the parse heap,
+** released on every way out of a load. */
 struct ParsedControl {
+    fldr_env        *env = nullptr;
+    char            *text = nullptr;   /* control-file text, from the library's pool */
     fldr_args        args{};
     fldr_par_result *result = nullptr;
     mem_heap_t      *heap = nullptr;
+
+    ParsedControl() = default;
+    ParsedControl(const ParsedControl &) = delete;
+    ParsedControl &operator=(const ParsedControl &) = delete;
+    ~ParsedControl()
+    {
+        if (heap != nullptr)
+            mem_heap_free(env, heap);
+        fldr_mem_free(env, nullptr, text);
+    }
 };
 
 bool convert_hex(const char *hex, char *out, uint16_t *out_len, size_t cap)
@@ -620,11 +633,11 @@ int run_load(const LoadRequest &req)
     fldr_init();
     fldr_env *env = fldr_get_env();
     ParsedControl pc;
+    pc.env = env;
 
     /* 1. The control file, then the command line's OPTIONS over it. */
-    char *text = nullptr;
     uint32_t text_len = 0;
-    if (fldr_get_ctl_content(env, req.control.c_str(), &text, &text_len) != 0) {
+    if (fldr_get_ctl_content(env, req.control.c_str(), &pc.text, &text_len) != 0) {
         std::fprintf(stderr, "qxfldr: cannot read control file %s\n", req.control.c_str());
         return kExitUsage;
     }
@@ -638,14 +651,13 @@ int run_load(const LoadRequest &req)
     args.errors = UINT32_MAX;
     args.log_file[0] = args.bad_file[0] = args.null_str[0] = args.sql_file[0] = '\0';
     fldr_parse_err *perr = nullptr;
-    int32_t rc = fpar_main(env, text, &pc.result, &perr, &args, pc.heap);
+    int32_t rc = fpar_main(env, pc.text, &pc.result, &perr, &args, pc.heap);
     if (rc != 0) {
         std::fprintf(stderr, "qxfldr: syntax error in control file %s at line %u, column %u%s%s%s%s\n",
                      req.control.c_str(), perr ? perr->line : 0, perr ? perr->column : 0,
                      perr && perr->text ? ", near '" : "", perr && perr->text ? perr->text : "",
                      perr && perr->text ? "'" : "", perr && perr->msg[0] ? (std::string(": ") + perr->msg).c_str() : "");
         std::fprintf(stderr, "qxfldr: nothing was loaded\n");
-        fldr_mem_free(env, nullptr, text);
         return kExitUsage;
     }
     for (const auto &[key, value] : req.options) {
@@ -701,8 +713,6 @@ int run_load(const LoadRequest &req)
         return kExitFailed;
     }
     log.line("load of control file " + req.control + " into " + db);
-    if (lib_interim_note()[0] != '\0')
-        log.line(std::string("interim tool versions in use:") + lib_interim_note());
 
     std::string err;
     std::unique_ptr<Sink> sink = db == ":none:" ? make_none_sink() : make_sqlite_sink(db, err);
@@ -1012,8 +1022,6 @@ int run_load(const LoadRequest &req)
         std::fprintf(stderr, "qxfldr: load stopped: %s\n", stop_reason.c_str());
     for (auto *seq : sequences)
         delete seq;
-    fldr_mem_free(env, nullptr, text);
-    mem_heap_free(env, pc.heap);
     return status;
 }
 

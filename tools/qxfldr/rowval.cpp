@@ -19,7 +19,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "lib_entry.h"
 #include "qxcvt.h"
 
 namespace qxfldr {
@@ -500,7 +499,7 @@ bool build_plan(fldr_env *env, mem_heap_t *heap, TablePlan &plan, fldr_inst *ins
             return false;
         }
         if (col->fun_str != nullptr && col->fun_str[0] != '\0') {
-            const int32_t rc = lib_map_fun_str(env, inst, &plan.tab_info, col, heap);
+            const int32_t rc = fldr_map_fun_str(env, inst, &plan.tab_info, col, heap);
             if (rc != 0 && !(plan.desc.any_columns && rc == FLDR_ERR_COLUMN_FUNCTION)) {
                 err = "column " + cp.name + ": function \"" + col->fun_str + "\" refused: " + lib_message(rc);
                 return false;
