@@ -22,19 +22,12 @@
 #include "fldr_internal.h"
 #include "qxcalc.h"
 
-using fldr_split::find_either;
 
 namespace {
 
 inline const char *next_byte(const char *p, const char *end, char c)
 {
     return static_cast<const char *>(std::memchr(p, c, static_cast<size_t>(end - p)));
-}
-
-/* Whole pattern at p, inside [p, end). */
-inline bool matches_at(const char *p, const char *end, const char *pat, size_t pat_len)
-{
-    return static_cast<size_t>(end - p) >= pat_len && std::memcmp(p, pat, pat_len) == 0;
 }
 
 inline uint8_t ascii_lower(uint8_t c)
@@ -162,11 +155,17 @@ char *fldr_search_row_plain(const char *buf, uint32_t len, const char *term, uin
 }
 
 /*
-** Invariant of the loop: every terminator before p lies inside an enclosure
-** or is not whole; p is never inside an open enclosure. A byte equal to the
-** terminator's first byte is only ever a terminator candidate, never the
-** start of an enclosure. After a closing enclosure the scan resumes one byte
-** into it, so the rest of the closing string is looked at again.
+** The data is taken in blocks of 64 bytes; for each block two bit masks mark
+** the bytes equal to the terminator's first byte and to the enclosure's
+** first byte, and the positions are visited in order from the masks, so a
+** row with several enclosures costs no rescans.
+**
+** State: `inside` is true between an opening enclosure and its closing one;
+** `from` is the first position still to be looked at. Outside, a byte equal
+** to the terminator's first byte is only ever a terminator candidate, never
+** the start of an enclosure; inside, only whole enclosures count. After a
+** closing enclosure the scan resumes one byte into it, so the rest of a
+** closing string of several bytes is looked at again.
 */
 char *fldr_search_row_enclosed(const char *buf, uint32_t len, const char *term, uint16_t term_len,
                                const char *enclose, uint16_t enclose_len)
@@ -178,28 +177,45 @@ char *fldr_search_row_enclosed(const char *buf, uint32_t len, const char *term, 
     const char *end = buf + len;
     const uint8_t term0 = static_cast<uint8_t>(term[0]);
     const uint8_t encl0 = static_cast<uint8_t>(enclose[0]);
-    const char *p = buf;
-    while (p < end) {
-        p = find_either(p, end, term0, encl0);
-        if (p == end)
-            return nullptr;
-        if (static_cast<uint8_t>(*p) == term0) {
-            if (matches_at(p, end, term, term_len))
-                return const_cast<char *>(p);
-            ++p;
+    bool inside = false;
+    const char *from = buf;
+    for (const char *block = buf; block < end; block += 64) {
+        const size_t n = static_cast<size_t>(end - block) < 64 ? static_cast<size_t>(end - block) : 64;
+        if (from >= block + n)
             continue;
+        uint64_t term_bits, encl_bits;
+        fldr_split::byte_masks(block, n, term0, encl0, &term_bits, &encl_bits);
+        /* Drop the positions before `from`. */
+        const size_t skip = from > block ? static_cast<size_t>(from - block) : 0;
+        const uint64_t live_from = skip == 0 ? ~0ull : ~0ull << skip;
+        uint64_t live = (inside ? encl_bits : (term_bits | encl_bits)) & live_from;
+        while (live != 0) {
+            const unsigned k = static_cast<unsigned>(__builtin_ctzll(live));
+            const char *q = block + k;
+            live &= live - 1;
+            if (!inside) {
+                if ((term_bits >> k) & 1) {
+                    if (fldr_split::bytes_at(q, end, term, term_len))
+                        return const_cast<char *>(q);
+                    continue;
+                }
+                if (!fldr_split::bytes_at(q, end, enclose, enclose_len))
+                    continue;
+                /* Opening enclosure: only a whole enclosure from q + e on closes it. */
+                inside = true;
+                from = q + enclose_len;
+                const size_t rel = static_cast<size_t>(from - block);
+                live = rel >= 64 ? 0 : encl_bits & (~0ull << rel);
+            } else {
+                if (!fldr_split::bytes_at(q, end, enclose, enclose_len))
+                    continue;
+                inside = false;
+                from = q + 1;
+                live = k + 1 >= 64 ? 0 : (term_bits | encl_bits) & (~0ull << (k + 1));
+            }
         }
-        if (!matches_at(p, end, enclose, enclose_len)) {
-            ++p;
-            continue;
-        }
-        /* An opening enclosure: the row cannot end before its closing one. */
-        const char *close = fldr_strstr(p + enclose_len, static_cast<uint32_t>(end - (p + enclose_len)),
-                                        enclose, enclose_len);
-        if (close == nullptr)
-            return nullptr;
-        p = close + 1;
     }
+    /* End of the data: no terminator, or an enclosure still open. */
     return nullptr;
 }
 

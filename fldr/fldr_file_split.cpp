@@ -45,12 +45,10 @@ inline bool same_sep(const sep_bytes &a, const sep_bytes &b)
            (a.len == 1 ? a.bytes[0] == b.bytes[0] : std::memcmp(a.bytes, b.bytes, a.len) == 0);
 }
 
-/* The whole string at p, inside [p, end). */
+/* The whole string at p, inside [p, end); an absent string never matches. */
 inline bool at(const char *p, const char *end, const sep_bytes &s)
 {
-    if (s.len == 0 || static_cast<size_t>(end - p) < s.len)
-        return false;
-    return s.len == 1 ? p[0] == s.bytes[0] : std::memcmp(p, s.bytes, s.len) == 0;
+    return s.len != 0 && fldr_split::bytes_at(p, end, s.bytes, s.len);
 }
 
 /* Length (at least 1) of the character at p with `left` bytes of data from
@@ -131,18 +129,32 @@ int32_t fldr_scan_field(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_la
     const uint8_t stop_r = first_or(R, stop_t);
     const uint8_t stop_e = first_or(E, stop_t);
     const uint8_t stop_s = escapes ? first_or(S, stop_t) : stop_t;
-    const bool stop_high = charset != QXCVT_ASCII;
+    const fldr_split::stop_bytes stops(stop_t, stop_r, stop_e, stop_s, charset != QXCVT_ASCII);
+    /* When no separator starts with a byte of 0x80 or more, such a byte can
+    ** only start a character: runs of multi-byte characters are stepped over
+    ** without the separator tests. */
+    const bool high_is_text = charset != QXCVT_ASCII && stop_t < 0x80 && stop_r < 0x80 && stop_e < 0x80 &&
+                              stop_s < 0x80;
 
     enum class finish { stopped, field_end, row_end };
     finish how = finish::stopped;
     int32_t rc = 0;
 
     while (p < end) {
-        const char *run_end = fldr_split::find_special(p, end, stop_t, stop_r, stop_e, stop_s, stop_high);
+        const char *run_end = stops.find(p, end);
         if (run_end != p) {
             take(static_cast<size_t>(run_end - p));
             if (p == end)
                 break;
+        }
+        if (high_is_text && static_cast<uint8_t>(*p) >= 0x80) {
+            do {
+                const size_t n = char_len(charset, p, static_cast<size_t>(end - p));
+                if (n > static_cast<size_t>(end - p))
+                    goto scan_stopped;   /* a character cut by the end of the data */
+                take(n);
+            } while (p < end && static_cast<uint8_t>(*p) >= 0x80);
+            continue;
         }
 
         if (escapes && at(p, end, S)) {

@@ -8,6 +8,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #include "qxfldr_comm.h"
 
@@ -44,68 +45,100 @@ int32_t fldr_scan_field(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_la
 namespace fldr_split {
 
 /*
-** First byte in [p, end) equal to one of b0..b3, or (with high) of value
-** 0x80 or more; end when there is none. The callers repeat a byte when they
-** need fewer than four. Loads never pass end: whole 16-byte blocks first,
+** The bytes a scan must stop at: up to four given bytes (callers repeat one
+** when they need fewer) and, with `high`, every byte of 0x80 or more. Built
+** once per scan; find() never loads past `end`: whole 16-byte blocks first,
 ** then single bytes.
 */
-static inline const char *find_special(const char *p, const char *end, uint8_t b0, uint8_t b1,
-                                       uint8_t b2, uint8_t b3, bool high)
-{
+class stop_bytes {
+public:
+    stop_bytes(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3, bool high)
+        : b0_(b0), b1_(b1), b2_(b2), b3_(b3), high_(high)
+    {
 #if defined(__SSE2__)
-    if (end - p >= 16) {
-        const __m128i v0 = _mm_set1_epi8(static_cast<char>(b0));
-        const __m128i v1 = _mm_set1_epi8(static_cast<char>(b1));
-        const __m128i v2 = _mm_set1_epi8(static_cast<char>(b2));
-        const __m128i v3 = _mm_set1_epi8(static_cast<char>(b3));
-        const int high_mask = high ? 0xFFFF : 0;
-        do {
+        v0_ = _mm_set1_epi8(static_cast<char>(b0));
+        v1_ = _mm_set1_epi8(static_cast<char>(b1));
+        v2_ = _mm_set1_epi8(static_cast<char>(b2));
+        v3_ = _mm_set1_epi8(static_cast<char>(b3));
+        high_mask_ = high ? 0xFFFF : 0;
+#endif
+    }
+
+    bool is_stop(uint8_t c) const
+    {
+        return c == b0_ || c == b1_ || c == b2_ || c == b3_ || (high_ && c >= 0x80);
+    }
+
+    /* First stop byte in [p, end), or end. */
+    const char *find(const char *p, const char *end) const
+    {
+#if defined(__SSE2__)
+        while (end - p >= 16) {
             const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-            const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, v0), _mm_cmpeq_epi8(x, v1)),
-                                             _mm_or_si128(_mm_cmpeq_epi8(x, v2), _mm_cmpeq_epi8(x, v3)));
-            const int bits = _mm_movemask_epi8(hit) | (_mm_movemask_epi8(x) & high_mask);
+            const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, v0_), _mm_cmpeq_epi8(x, v1_)),
+                                             _mm_or_si128(_mm_cmpeq_epi8(x, v2_), _mm_cmpeq_epi8(x, v3_)));
+            const int bits = _mm_movemask_epi8(hit) | (_mm_movemask_epi8(x) & high_mask_);
             if (bits != 0)
                 return p + __builtin_ctz(static_cast<unsigned>(bits));
             p += 16;
-        } while (end - p >= 16);
-    }
+        }
 #endif
-    for (; p < end; ++p) {
-        const uint8_t c = static_cast<uint8_t>(*p);
-        if (c == b0 || c == b1 || c == b2 || c == b3 || (high && c >= 0x80))
-            return p;
+        for (; p < end; ++p)
+            if (is_stop(static_cast<uint8_t>(*p)))
+                return p;
+        return end;
     }
-    return end;
-}
 
-/* First byte in [p, end) equal to a or b; end when there is none. Long
-** stretches go 64 bytes per step, which keeps it near memchr's pace. */
-static inline const char *find_either(const char *p, const char *end, uint8_t a, uint8_t b)
+private:
+    uint8_t b0_, b1_, b2_, b3_;
+    bool    high_;
+#if defined(__SSE2__)
+    __m128i v0_, v1_, v2_, v3_;
+    int     high_mask_;
+#endif
+};
+
+/* Bit i set where block[i] == a, resp. == b, for the n <= 64 bytes of block. */
+static inline void byte_masks(const char *block, size_t n, uint8_t a, uint8_t b, uint64_t *mask_a,
+                              uint64_t *mask_b)
 {
 #if defined(__SSE2__)
-    const __m128i va = _mm_set1_epi8(static_cast<char>(a));
-    const __m128i vb = _mm_set1_epi8(static_cast<char>(b));
-    while (end - p >= 64) {
-        const __m128i x0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        const __m128i x1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16));
-        const __m128i x2 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 32));
-        const __m128i x3 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 48));
-        const __m128i h0 = _mm_or_si128(_mm_cmpeq_epi8(x0, va), _mm_cmpeq_epi8(x0, vb));
-        const __m128i h1 = _mm_or_si128(_mm_cmpeq_epi8(x1, va), _mm_cmpeq_epi8(x1, vb));
-        const __m128i h2 = _mm_or_si128(_mm_cmpeq_epi8(x2, va), _mm_cmpeq_epi8(x2, vb));
-        const __m128i h3 = _mm_or_si128(_mm_cmpeq_epi8(x3, va), _mm_cmpeq_epi8(x3, vb));
-        const __m128i any = _mm_or_si128(_mm_or_si128(h0, h1), _mm_or_si128(h2, h3));
-        if (_mm_movemask_epi8(any) != 0) {
-            const uint64_t bits = static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(h0))) |
-                                  static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(h1))) << 16 |
-                                  static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(h2))) << 32 |
-                                  static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(h3))) << 48;
-            return p + __builtin_ctzll(bits);
+    if (n == 64) {
+        const __m128i va = _mm_set1_epi8(static_cast<char>(a));
+        const __m128i vb = _mm_set1_epi8(static_cast<char>(b));
+        uint64_t ma = 0, mb = 0;
+        for (int i = 0; i < 4; ++i) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * i));
+            ma |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, va)))) << (16 * i);
+            mb |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, vb)))) << (16 * i);
         }
-        p += 64;
+        *mask_a = ma;
+        *mask_b = mb;
+        return;
     }
 #endif
-    return find_special(p, end, a, b, a, b, false);
+    uint64_t ma = 0, mb = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t c = static_cast<uint8_t>(block[i]);
+        ma |= static_cast<uint64_t>(c == a) << i;
+        mb |= static_cast<uint64_t>(c == b) << i;
+    }
+    *mask_a = ma;
+    *mask_b = mb;
+}
+
+/* The whole of pat (n bytes) at p, inside [p, end); short patterns compare inline. */
+static inline bool bytes_at(const char *p, const char *end, const char *pat, size_t n)
+{
+    if (static_cast<size_t>(end - p) < n)
+        return false;
+    switch (n) {
+    case 0: return true;
+    case 1: return p[0] == pat[0];
+    case 2: return p[0] == pat[0] && p[1] == pat[1];
+    case 3: return p[0] == pat[0] && p[1] == pat[1] && p[2] == pat[2];
+    default: return memcmp(p, pat, n) == 0;
+    }
 }
 
 }  // namespace fldr_split

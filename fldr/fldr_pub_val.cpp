@@ -55,7 +55,7 @@ extern "C" int32_t fldr_is_nullvalue(int32_t null_word, const char *val, int32_t
     if (null_mode == 2 && len == 0) return 0;
     if ((null_mode == 1 || null_mode == 2) && len == -1) return 1;
     if (null_len != 0 && null_str != nullptr) {
-        if (len < 0 || static_cast<uint32_t>(len) != null_len) return 0;
+        if (len < 0 || static_cast<uint32_t>(len) != null_len || val == nullptr) return 0;
         return std::memcmp(val, null_str, null_len) == 0 ? 1 : 0;
     }
     if (null_mode == 0 && len == 0) return 1;

@@ -55,6 +55,9 @@ int32_t run_parse(fldr_env *env, const char *text, fldr_par_result **result, fld
         return FLDR_ERR_OUT_OF_MEMORY;
     memset(ctx->err_rec, 0, sizeof *ctx->err_rec);
     memset(ctx->result, 0, sizeof *ctx->result);
+    /* From here on every return hands out the two records. */
+    *result = ctx->result;
+    *err = ctx->err_rec;
     ctx->escapes_on = 1;
     ctx->result->args = args;
     ctx->cur_col = col;
@@ -86,8 +89,6 @@ int32_t run_parse(fldr_env *env, const char *text, fldr_par_result **result, fld
 
     int32_t rc = fldr_parse_run(ctx);
 
-    *result = ctx->result;
-    *err = ctx->err_rec;
     if (ctx->err_code != 0) {
         fldr_parse_err *e = ctx->err_rec;
         if (e->code == 0) {

@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char *const kHead = R"(qxfldr: \d{4}-(0[1-9]|1[0-2])-(0[1-9]|[12]\d|3[01]) ([01]\d|2[0-3]):[0-5]\d:[0-5]\d )";
+const char *const kHead = R"(qxfldr: \d{4}-(?:0[1-9]|1[0-2])-(?:0[1-9]|[12]\d|3[01]) (?:[01]\d|2[0-3]):[0-5]\d:[0-5]\d )";
 
 // Records the sizes a caller's allocator was asked for.
 struct CountingHeap {
