@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <future>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "pg_catalog.h"
 #include "pg_conn.h"
 #include "pg_copy.h"
+#include "pg_target.h"
 #include "qxdta.h"
 #include "support/pg_cluster.h"
 
@@ -514,6 +517,67 @@ TEST(PgBatch, ServerStoppedMidLoadKeepsOnlyCommittedBatches)
     EXPECT_EQ(committed, 3000u);
     EXPECT_EQ(rows_of(again.get(), "SELECT count(*), max(id) FROM crash"),
               std::vector<std::string>{"3000|2999"});
+}
+
+TEST(PgTarget, WorkersLoadSideBySideThroughConflictingKeys)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP TABLE IF EXISTS shared_keys; CREATE TABLE shared_keys (id int PRIMARY KEY, who text NOT NULL);");
+    qxpg::Target target;
+    std::string error;
+    EXPECT_FALSE(target.open(cluster().conninfo(), "missing_table", error));
+    EXPECT_EQ(error, "table missing_table does not exist");
+    ASSERT_TRUE(target.open(cluster().conninfo(), "shared_keys", error)) << error;
+    std::unique_ptr<qxpg::Worker> a = target.make_worker(error);
+    std::unique_ptr<qxpg::Worker> b = target.make_worker(error);
+    ASSERT_TRUE(a && b) << error;
+    EXPECT_NE(PQbackendPID(a->conn().get()), PQbackendPID(b->conn().get()));
+
+    // Worker a loads 0..5999 upwards, worker b the even keys downwards: each
+    // waits on keys the other holds uncommitted, which makes deadlocks.
+    auto run = [](qxpg::Worker *w, std::vector<int> keys, std::string who, std::vector<qxpg::Refusal> *refusals) {
+        std::string msg;
+        for (size_t i = 0; i < keys.size(); ++i) {
+            std::string id = std::to_string(keys[i]);
+            if (!w->writer().add_row(fields_of({id, who}), static_cast<uint64_t>(keys[i]), msg))
+                return "encode: " + msg;
+            if (w->writer().pending() == 300 || i + 1 == keys.size()) {
+                qxpg::FlushResult res = w->writer().flush([&](const qxpg::Refusal &r) {
+                    refusals->push_back(r);
+                    return true;
+                });
+                if (res.status != qxpg::FlushStatus::ok)
+                    return res.error;
+                w->committed += res.committed;
+                w->refused += res.refused;
+            }
+        }
+        return std::string();
+    };
+    std::vector<int> up, down;
+    for (int k = 0; k < 6000; ++k)
+        up.push_back(k);
+    for (int k = 5998; k >= 0; k -= 2)
+        down.push_back(k);
+    std::vector<qxpg::Refusal> ref_a, ref_b;
+    auto fa = std::async(std::launch::async, run, a.get(), up, "a", &ref_a);
+    auto fb = std::async(std::launch::async, run, b.get(), down, "b", &ref_b);
+    ASSERT_EQ(fa.wait_for(std::chrono::seconds(120)), std::future_status::ready);
+    ASSERT_EQ(fb.wait_for(std::chrono::seconds(120)), std::future_status::ready);
+    EXPECT_EQ(fa.get(), "");
+    EXPECT_EQ(fb.get(), "");
+
+    EXPECT_EQ(a->committed + b->committed, 6000u);
+    EXPECT_EQ(a->refused + b->refused, 3000u);
+    EXPECT_EQ(ref_a.size() + ref_b.size(), 3000u);
+    for (const auto *refs : {&ref_a, &ref_b})
+        for (const qxpg::Refusal &r : *refs) {
+            EXPECT_EQ(r.sqlstate, "23505") << r.message;
+            EXPECT_EQ(r.tag % 2, 0u);
+        }
+    qxpg::Conn conn = connect();
+    EXPECT_EQ(rows_of(conn.get(), "SELECT count(*), count(DISTINCT id), min(id), max(id) FROM shared_keys"),
+              std::vector<std::string>{"6000|6000|0|5999"});
 }
 
 } // namespace

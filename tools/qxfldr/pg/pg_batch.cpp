@@ -4,6 +4,8 @@
 #include "pg_batch.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "pg_conn.h"
 
@@ -14,6 +16,15 @@ namespace {
 /* Bytes handed to libpq per call: large enough to amortise the call, small
    enough that libpq's output buffer stays modest. */
 constexpr size_t kPutChunk = 256 * 1024;
+
+/* Times a batch is sent again after conflicts with other transactions (rule 7). */
+constexpr int kConflictRetries = 8;
+
+/* Class 40: transaction rollback (deadlock, serialization failure). */
+bool is_conflict_state(const std::string &state)
+{
+    return state.size() == 5 && state.compare(0, 2, "40") == 0;
+}
 
 /*
 ** Errors no row causes: connection and resource trouble, the server going
@@ -125,6 +136,7 @@ BatchWriter::Outcome BatchWriter::copy_range(size_t lo, size_t hi, std::string &
     }
     if (have_error)
         outcome = PQstatus(conn_) == CONNECTION_BAD || is_fatal_state(sqlstate) ? Outcome::fatal
+                  : is_conflict_state(sqlstate)                                 ? Outcome::conflict
                                                                                 : Outcome::refused;
     else if (PQstatus(conn_) == CONNECTION_BAD) {
         message = one_line(PQerrorMessage(conn_));
@@ -135,7 +147,7 @@ BatchWriter::Outcome BatchWriter::copy_range(size_t lo, size_t hi, std::string &
 
 void BatchWriter::locate(size_t lo, size_t hi, bool known_bad, const RefusalHandler &on_refused)
 {
-    if (stop_ || fatal_)
+    if (stop_ || fatal_ || conflict_)
         return;
     size_t count = hi - lo;
     // A single row is always sent: its own refusal gives the server's message.
@@ -152,6 +164,11 @@ void BatchWriter::locate(size_t lo, size_t hi, bool known_bad, const RefusalHand
             result_.error = fatal_message(message, sqlstate);
             return;
         }
+        if (outcome == Outcome::conflict) {
+            conflict_ = true;
+            result_.error = fatal_message(message, sqlstate);
+            return;
+        }
         const char *close_sql =
             outcome == Outcome::ok ? "RELEASE SAVEPOINT qx_part" : "ROLLBACK TO SAVEPOINT qx_part";
         if (!command(close_sql, error, sqlstate)) {
@@ -165,6 +182,7 @@ void BatchWriter::locate(size_t lo, size_t hi, bool known_bad, const RefusalHand
         }
         if (count == 1) {
             ++result_.refused;
+            refused_[lo] = 1;
             if (!on_refused(Refusal{tags_[lo], message, sqlstate}))
                 stop_ = true;
             return;
@@ -177,48 +195,83 @@ void BatchWriter::locate(size_t lo, size_t hi, bool known_bad, const RefusalHand
     locate(mid, hi, first_half_whole, on_refused);
 }
 
-FlushResult BatchWriter::flush(const RefusalHandler &on_refused)
+void BatchWriter::drop_refused()
 {
-    result_ = FlushResult{};
-    stop_ = fatal_ = false;
-    size_t rows = tags_.size();
-    if (rows == 0)
-        return result_;
+    std::string data;
+    std::vector<size_t> ends;
+    std::vector<uint64_t> tags;
+    size_t from = 0;
+    for (size_t i = 0; i < tags_.size(); ++i) {
+        if (!refused_[i]) {
+            data.append(data_, from, ends_[i] - from);
+            ends.push_back(data.size());
+            tags.push_back(tags_[i]);
+        }
+        from = ends_[i];
+    }
+    data_.swap(data);
+    ends_.swap(ends);
+    tags_.swap(tags);
+    refused_.assign(tags_.size(), 0);
+}
 
+BatchWriter::Outcome BatchWriter::attempt(const RefusalHandler &on_refused)
+{
+    size_t rows = tags_.size();
+    result_.committed = 0;
+    stop_ = fatal_ = conflict_ = false;
+    refused_.assign(rows, 0);
+    if (rows == 0)
+        return Outcome::ok;
+
+    // Rule 1: the whole batch in one COPY, committed by itself.
     std::string message, sqlstate;
     Outcome first = copy_range(0, rows, message, sqlstate);
     if (first == Outcome::ok) {
         result_.committed = rows;
-        discard();
-        return result_;
+        return Outcome::ok;
     }
-    if (first == Outcome::fatal) {
-        result_.status = FlushStatus::failed;
+    if (first == Outcome::fatal || first == Outcome::conflict) {
         result_.error = fatal_message(message, sqlstate);
-        discard();
-        return result_;
+        return first;
     }
 
+    // Rules 2 to 5: the search inside one transaction.
     std::string error;
     if (!command("BEGIN", error, sqlstate)) {
-        result_.status = FlushStatus::failed;
         result_.error = fatal_message(error, sqlstate);
-        discard();
-        return result_;
+        return Outcome::fatal;
     }
     locate(0, rows, true, on_refused);
-    if (fatal_) {
+    if (fatal_ || conflict_) {
         if (PQstatus(conn_) != CONNECTION_BAD)
             command("ROLLBACK", error, sqlstate);
-        result_.status = FlushStatus::failed;
         result_.committed = 0;
-    } else if (!command("COMMIT", error, sqlstate)) {
-        result_.status = FlushStatus::failed;
+        return fatal_ ? Outcome::fatal : Outcome::conflict;
+    }
+    if (!command("COMMIT", error, sqlstate)) {
         result_.error = fatal_message("commit failed: " + error, sqlstate);
         result_.committed = 0;
-    } else if (stop_) {
-        result_.status = FlushStatus::stopped;
+        return is_conflict_state(sqlstate) ? Outcome::conflict : Outcome::fatal;
     }
+    return stop_ ? Outcome::refused : Outcome::ok;
+}
+
+FlushResult BatchWriter::flush(const RefusalHandler &on_refused)
+{
+    result_ = FlushResult{};
+    Outcome outcome = attempt(on_refused);
+    // Rule 7: conflicts with other transactions; rows reported stay reported.
+    for (int retry = 1; outcome == Outcome::conflict && !stop_ && retry <= kConflictRetries; ++retry) {
+        drop_refused();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5 * retry * retry));
+        result_.error.clear();
+        outcome = attempt(on_refused);
+    }
+    if (outcome == Outcome::fatal || outcome == Outcome::conflict)
+        result_.status = FlushStatus::failed;
+    else if (stop_)
+        result_.status = FlushStatus::stopped;
     discard();
     return result_;
 }

@@ -20,7 +20,12 @@
 **       it are not loaded;
 **   (6) a lost connection, or an error that no row causes (permissions, a
 **       table dropped meanwhile, the server shutting down), ends the batch
-**       with nothing of it committed and a one-line message.
+**       with nothing of it committed and a one-line message;
+**   (7) a conflict with another transaction (deadlock, serialization: two
+**       workers inserting each other's keys) is no row's fault: the whole
+**       transaction is rolled back and the batch sent again, without the rows
+**       already reported as refused (each row is reported once), a few times
+**       at most before it counts as rule 6.
 */
 #ifndef QXFLDR_PG_BATCH_H
 #define QXFLDR_PG_BATCH_H
@@ -83,10 +88,12 @@ public:
     void discard();
 
 private:
-    enum class Outcome { ok, refused, fatal };
+    enum class Outcome { ok, refused, conflict, fatal };
     Outcome copy_range(size_t lo, size_t hi, std::string &message, std::string &sqlstate);
     bool command(const char *sql, std::string &error, std::string &sqlstate);
     void locate(size_t lo, size_t hi, bool known_bad, const RefusalHandler &on_refused);
+    Outcome attempt(const RefusalHandler &on_refused);
+    void drop_refused();
     std::string fatal_message(const std::string &what, const std::string &sqlstate) const;
 
     PGconn *conn_;
@@ -98,8 +105,10 @@ private:
 
     /* State of one search (rules 2 to 6). */
     FlushResult result_;
+    std::vector<uint8_t> refused_;   /* per row: reported as refused in this flush */
     bool stop_ = false;
     bool fatal_ = false;
+    bool conflict_ = false;
 };
 
 } // namespace qxpg
