@@ -322,6 +322,33 @@ struct Collected {
     }
 };
 
+TEST(PgCopy, TextInTheDataFilesCharacterSetIsConvertedByTheServer)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP TABLE IF EXISTS gbk_text; CREATE TABLE gbk_text (id int, t text);");
+    qxpg::Conn conn = connect();
+    std::string error, msg;
+    EXPECT_FALSE(qxpg::set_client_charset(conn.get(), 11, error));
+    EXPECT_EQ(error, "character set 11 has no PostgreSQL client encoding");
+    ASSERT_TRUE(qxpg::set_client_charset(conn.get(), 2, error)) << error;
+    qxpg::Table table;
+    ASSERT_TRUE(qxpg::describe_table(conn.get(), "gbk_text", table, error)) << error;
+    for (bool binary : {true, false}) {
+        qxpg::BatchWriter writer(conn.get(), table, binary);
+        ASSERT_TRUE(writer.add_row(fields_of({binary ? "1" : "2", "\xD6\xD0\xCE\xC4"}), 1, msg));
+        ASSERT_TRUE(writer.add_row(fields_of({"9", "\xD6"}), 2, msg));  // a cut character
+        Collected got;
+        qxpg::FlushResult res = writer.flush(got.handler());
+        EXPECT_EQ(res.committed, 1u);
+        ASSERT_EQ(got.refusals.size(), 1u);
+        EXPECT_NE(got.refusals[0].message.find("encoding \"GBK\""), std::string::npos)
+            << got.refusals[0].message;
+    }
+    qxpg::Conn utf8 = connect();
+    EXPECT_EQ(rows_of(utf8.get(), "SELECT id, t FROM gbk_text ORDER BY id"),
+              (std::vector<std::string>{"1|中文", "2|中文"}));
+}
+
 void make_checked_table()
 {
     sql("DROP TABLE IF EXISTS checked; CREATE TABLE checked (id int PRIMARY KEY,"

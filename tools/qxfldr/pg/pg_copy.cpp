@@ -149,7 +149,7 @@ CopyEncoder::CopyEncoder(const Table &table, bool allow_binary) : table_(&table)
         case OID_BPCHAR: kind = Bin::text_bytes; break;
         default: binary_ = false; break;
         }
-        kinds_ += kind;
+        kinds_.push_back(kind);
     }
     copy_sql_ = "COPY " + table.qualified + " (";
     for (size_t i = 0; i < table.cols.size(); ++i) {

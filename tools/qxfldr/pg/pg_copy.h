@@ -22,6 +22,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "pg_catalog.h"
 
@@ -63,7 +64,7 @@ private:
     const Table *table_;
     bool binary_ = false;
     std::string copy_sql_;
-    std::basic_string<Bin> kinds_;   /* binary kind of each column */
+    std::vector<Bin> kinds_;   /* binary kind of each column */
 };
 
 /* Appends `value` to `out` with text-format escapes. */
