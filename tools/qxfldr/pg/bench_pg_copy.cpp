@@ -41,7 +41,7 @@ void make_data(Data &d, bool dated, std::string &file)
     std::string text;
     for (int i = 0; i < kRows; ++i) {
         d.cols[0].push_back(std::to_string(i));
-        d.cols[1].push_back("customer name " + std::to_string(i * 7919 % 100003));
+        d.cols[1].push_back("customer name " + std::to_string(int64_t(i) * 7919 % 100003));
         d.cols[2].push_back(std::to_string(i % 1000) + "." + std::to_string(i % 97));
         char day[16];
         std::snprintf(day, sizeof day, "2024-%02d-%02d", i % 12 + 1, i % 28 + 1);
