@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <future>
 #include <thread>
 #include <string>
@@ -257,6 +258,54 @@ TEST(PgCopy, BinaryNumbersAreReadAsTheServerReadsThem)
         EXPECT_FALSE(enc.encode_row(fields_of(b.row), out, msg));
         EXPECT_EQ(msg, b.message);
         EXPECT_EQ(out, "keep");
+    }
+}
+
+TEST(PgCopy, ConvertedValuesTakeTheSamePathAsText)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP TABLE IF EXISTS typed_bin, typed_txt;"
+        "CREATE TABLE typed_bin (s smallint, i int, d float8, t text);"
+        "CREATE TABLE typed_txt (s smallint, i int, d numeric, t text);");
+    qxpg::Conn conn = connect();
+    std::string error, msg;
+    using TV = qxpg::TypedValue;
+    auto row = [](int64_t s, double i, double d, const char *t) {
+        return std::vector<TV>{{TV::Int, s, 0, nullptr, 0}, {TV::Real, 0, i, nullptr, 0},
+                               {TV::Real, 0, d, nullptr, 0}, {TV::Text, 0, 0, t, uint32_t(std::strlen(t))}};
+    };
+    for (const char *name : {"typed_bin", "typed_txt"}) {
+        qxpg::Table table;
+        ASSERT_TRUE(qxpg::describe_table(conn.get(), name, table, error)) << error;
+        qxpg::BatchWriter writer(conn.get(), table);
+        EXPECT_EQ(writer.encoder().binary(), std::string(name) == "typed_bin");
+        std::vector<TV> good = row(-32768, 7.0, 0.1, "x");
+        std::vector<TV> nulls(4);
+        ASSERT_TRUE(writer.add_typed_row(good, 1, msg)) << msg;
+        ASSERT_TRUE(writer.add_typed_row(nulls, 2, msg)) << msg;
+        std::vector<TV> too_big = row(40000, 1, 1, "y");
+        std::vector<TV> fraction = row(1, 2.5, 1, "z");
+        if (writer.encoder().binary()) {
+            EXPECT_FALSE(writer.add_typed_row(too_big, 3, msg));
+            EXPECT_EQ(msg, "column s: value \"40000\" is out of range for type smallint");
+            EXPECT_FALSE(writer.add_typed_row(fraction, 4, msg));
+            EXPECT_EQ(msg, "column i: invalid input syntax for type integer: \"2.5\"");
+        } else {
+            ASSERT_TRUE(writer.add_typed_row(too_big, 3, msg));
+            ASSERT_TRUE(writer.add_typed_row(fraction, 4, msg));
+        }
+        std::vector<std::string> refused;
+        qxpg::FlushResult res = writer.flush([&](const qxpg::Refusal &r) {
+            refused.push_back(r.message);
+            return true;
+        });
+        EXPECT_EQ(res.committed, 2u) << name;
+        if (!writer.encoder().binary()) {
+            EXPECT_EQ(refused, (std::vector<std::string>{"value \"40000\" is out of range for type smallint",
+                                                         "invalid input syntax for type integer: \"2.5\""}));
+        }
+        EXPECT_EQ(rows_of(conn.get(), std::string("SELECT * FROM ") + name + " ORDER BY s"),
+                  (std::vector<std::string>{"-32768|7|0.1|x", "<null>|<null>|<null>|<null>"}));
     }
 }
 

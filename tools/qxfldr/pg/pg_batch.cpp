@@ -60,6 +60,15 @@ bool BatchWriter::add_row(std::span<const Field> fields, uint64_t tag, std::stri
     return true;
 }
 
+bool BatchWriter::add_typed_row(std::span<const TypedValue> values, uint64_t tag, std::string &message)
+{
+    if (!encoder_.encode_typed_row(values, data_, message))
+        return false;
+    ends_.push_back(data_.size());
+    tags_.push_back(tag);
+    return true;
+}
+
 void BatchWriter::discard()
 {
     data_.clear();

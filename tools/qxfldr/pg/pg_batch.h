@@ -80,6 +80,7 @@ public:
     ** treats it as a refused row.
     */
     bool add_row(std::span<const Field> fields, uint64_t tag, std::string &message);
+    bool add_typed_row(std::span<const TypedValue> values, uint64_t tag, std::string &message);
 
     /* Sends the batch as described above and empties it, whatever the outcome. */
     FlushResult flush(const RefusalHandler &on_refused);

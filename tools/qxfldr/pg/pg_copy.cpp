@@ -5,6 +5,7 @@
 #include "pg_copy.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -275,6 +276,32 @@ bool CopyEncoder::encode_row(std::span<const Field> fields, std::string &out,
     }
     out += '\n';
     return true;
+}
+
+bool CopyEncoder::encode_typed_row(std::span<const TypedValue> values, std::string &out,
+                                   std::string &message) const
+{
+    // Numbers become text in a per-row scratch area (32 bytes hold any
+    // int64 and any shortest double), then follow the text path, so that
+    // both paths refuse the same values with the same words.
+    constexpr size_t kNumberRoom = 32;
+    thread_local std::vector<Field> fields;
+    thread_local std::vector<char> scratch;
+    fields.resize(values.size());
+    scratch.resize(values.size() * kNumberRoom);
+    for (size_t c = 0; c < values.size(); ++c) {
+        const TypedValue &v = values[c];
+        char *room = scratch.data() + c * kNumberRoom;
+        std::to_chars_result res{room, std::errc()};
+        switch (v.kind) {
+        case TypedValue::Null: fields[c] = Field{nullptr, kNullLen}; continue;
+        case TypedValue::Text: fields[c] = Field{v.ptr, v.len}; continue;
+        case TypedValue::Int: res = std::to_chars(room, room + kNumberRoom, v.i); break;
+        case TypedValue::Real: res = std::to_chars(room, room + kNumberRoom, v.r); break;
+        }
+        fields[c] = Field{room, static_cast<uint32_t>(res.ptr - room)};
+    }
+    return encode_row(fields, out, message);
 }
 
 } // namespace qxpg

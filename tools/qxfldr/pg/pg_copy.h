@@ -37,6 +37,19 @@ struct Field {
     uint32_t    len;   /* kNullLen: null */
 };
 
+/*
+** A value already converted by the loader: an integer, a float, text bytes,
+** or a null. Numbers reach the server as their shortest exact decimal text
+** (or, in binary format, as the column's binary form).
+*/
+struct TypedValue {
+    enum Kind : uint8_t { Null, Int, Real, Text } kind = Null;
+    int64_t     i = 0;        /* Int */
+    double      r = 0;        /* Real */
+    const char *ptr = nullptr;/* Text */
+    uint32_t    len = 0;      /* Text */
+};
+
 class CopyEncoder {
 public:
     /* `allow_binary` false forces text format (tests compare the two). */
@@ -56,6 +69,8 @@ public:
     ** per column; `out` is then unchanged.
     */
     bool encode_row(std::span<const Field> fields, std::string &out, std::string &message) const;
+    /* The same for converted values (same refusals, same wording). */
+    bool encode_typed_row(std::span<const TypedValue> values, std::string &out, std::string &message) const;
 
 private:
     enum class Bin : uint8_t { text_bytes, int2, int4, int8, float4, float8 };
