@@ -329,12 +329,13 @@ bool equals_nocase(std::string_view a, std::string_view b)
     return true;
 }
 
-void append_level(fldr_env *env, mem_heap_t *heap, fldr_pattern_list *levels, std::string_view text)
+/* False when the heap is exhausted: a lost level would widen the walk. */
+bool append_level(fldr_env *env, mem_heap_t *heap, fldr_pattern_list *levels, std::string_view text)
 {
     auto *level = (fldr_pattern_level *)mem_heap_alloc_low(env, heap, sizeof(fldr_pattern_level), 0,
                                                            FLDR_TAG_FILE, __LINE__);
     auto *copy = (char *)mem_heap_alloc_low(env, heap, text.size() + 1, 0, FLDR_TAG_FILE, __LINE__);
-    if (!level || !copy) return;
+    if (!level || !copy) return false;
     memcpy(copy, text.data(), text.size());
     copy[text.size()] = '\0';
     level->pattern = copy;
@@ -346,21 +347,25 @@ void append_level(fldr_env *env, mem_heap_t *heap, fldr_pattern_list *levels, st
         levels->first = level;
     levels->last = level;
     levels->count++;
+    return true;
 }
 
 /*
 ** Cuts the wildcard levels off path. The components from the first one
 ** whose closing "\" is at or after the later of the first "?" and the first
 ** "*" (and always the last component) become levels; the first component
-** always stays in the directory. Returns the directory.
+** always stays in the directory. Returns false when the heap is exhausted.
 */
-std::string split_levels(fldr_env *env, mem_heap_t *heap, const std::string &path,
-                         fldr_pattern_list *levels)
+bool split_levels(fldr_env *env, mem_heap_t *heap, const std::string &path, std::string *dir,
+                  fldr_pattern_list *levels)
 {
     *levels = fldr_pattern_list{};
     size_t first_q = path.find('?');
     size_t first_star = path.find('*');
-    if (first_q == std::string::npos && first_star == std::string::npos) return path;
+    if (first_q == std::string::npos && first_star == std::string::npos) {
+        *dir = path;
+        return true;
+    }
     size_t wild = first_q == std::string::npos      ? first_star
                   : first_star == std::string::npos ? first_q
                                                     : std::max(first_q, first_star);
@@ -368,8 +373,8 @@ std::string split_levels(fldr_env *env, mem_heap_t *heap, const std::string &pat
     size_t dir_end = path.find('\\');   /* closes the first component */
     if (dir_end == std::string::npos) {
         /* One component only: it is both the directory and the last level. */
-        append_level(env, heap, levels, path);
-        return path;
+        *dir = path;
+        return append_level(env, heap, levels, path);
     }
     size_t comp_start = dir_end + 1;
     bool in_levels = false;
@@ -381,13 +386,15 @@ std::string split_levels(fldr_env *env, mem_heap_t *heap, const std::string &pat
         } else {
             in_levels = true;
             size_t comp_end = last ? path.size() : close;
-            append_level(env, heap, levels,
-                         std::string_view(path).substr(comp_start, comp_end - comp_start));
+            if (!append_level(env, heap, levels,
+                              std::string_view(path).substr(comp_start, comp_end - comp_start)))
+                return false;
         }
         if (last) break;
         comp_start = close + 1;
     }
-    return dir_end == 0 ? std::string("\\") : path.substr(0, dir_end);
+    *dir = dir_end == 0 ? std::string("\\") : path.substr(0, dir_end);
+    return true;
 }
 
 struct Walk {
@@ -412,7 +419,7 @@ void walk_directory(const Walk &walk, const std::string &dir, const fldr_pattern
         if (name == "." || name == ".." || equals_nocase(name, "_desktop.ini")) continue;
         if (level && !os_path_match_spec(entry.name, level->pattern)) continue;
         full.assign(prefix).append(name);
-        if (entry.is_dir || os_path_is_dir(full.c_str())) {
+        if (entry.is_dir) {  /* follows links, as os_path_is_dir does */
             if (os_path_is_symlink(full.c_str())) continue;
             walk_directory(walk, full, level ? level->next : nullptr);
         } else if (!level && is_local_valid_path(full.c_str())) {
@@ -487,7 +494,8 @@ int32_t fldr_collect_datafiles_by_path(fldr_env *env, mem_heap_t *heap, fldr_ctl
         std::string path;
         if (!normalise_dir_path(entry->path, &path)) return FLDR_ERR_FILE_PATH;
         fldr_pattern_list levels;
-        std::string dir = split_levels(env, heap, path, &levels);
+        std::string dir;
+        if (!split_levels(env, heap, path, &dir, &levels)) return FLDR_ERR_OUT_OF_MEMORY;
         if (!os_path_is_dir(dir.c_str())) return FLDR_ERR_FILE_PATH;
         walk_directory(Walk{env, heap, ctl, entry}, dir, levels.first);
     }

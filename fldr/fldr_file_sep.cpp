@@ -48,14 +48,12 @@ inline bool escape_equal(const char *p, const char *escape, size_t escape_len)
 
 /* ============================================================= separators */
 
-namespace {
-
 /*
 ** "0x" + hex text -> bytes into dst (a 257-byte string field) and *dst_len.
 ** A text that does not convert, or bytes holding a zero, are refused: a
 ** separator is a NUL-terminated text everywhere else.
 */
-int32_t convert_hex_sep(const char *hex, char *dst, uint16_t *dst_len)
+int32_t fldr_hex_to_sep(const char *hex, char *dst, uint16_t *dst_len)
 {
     char text[2 + 257];
     text[0] = '0';
@@ -78,18 +76,16 @@ int32_t convert_hex_sep(const char *hex, char *dst, uint16_t *dst_len)
     return 0;
 }
 
-}  // namespace
-
 int32_t fldr_preprocess_sep_info_single(fldr_seperator_info *info)
 {
     int32_t rc = 0;
-    if (info->term_is_hex == 1 && (rc = convert_hex_sep(info->term_hex, info->term, &info->term_len)) != 0)
+    if (info->term_is_hex == 1 && (rc = fldr_hex_to_sep(info->term_hex, info->term, &info->term_len)) != 0)
         return rc;
     if (info->enclose_is_hex == 1 &&
-        (rc = convert_hex_sep(info->enclose_hex, info->enclose, &info->enclose_len)) != 0)
+        (rc = fldr_hex_to_sep(info->enclose_hex, info->enclose, &info->enclose_len)) != 0)
         return rc;
     if (info->escape_is_hex == 1 &&
-        (rc = convert_hex_sep(info->escape_hex, info->escape, &info->escape_len)) != 0)
+        (rc = fldr_hex_to_sep(info->escape_hex, info->escape, &info->escape_len)) != 0)
         return rc;
     return 0;
 }

@@ -20,6 +20,11 @@
 extern "C" {
 #endif
 
+/* "0x" + hex (NUL-terminated digits) into dst (at least 257 bytes, NUL
+** added) and *dst_len; FLDR_ERR_ROW_TERM when it does not convert or the
+** bytes hold a zero. */
+int32_t fldr_hex_to_sep(const char *hex, char *dst, uint16_t *dst_len);
+
 /* The three row searches behind fldr_search_row_end; each returns the first
 ** byte of the terminator or NULL, and never reads outside buf[0, len). */
 char *fldr_search_row_plain(const char *buf, uint32_t len, const char *term, uint16_t term_len);

@@ -166,6 +166,14 @@ QX_EXPORT int32_t fldr_mem_free(fldr_env *env, mem_ctx_t *mem_ctx, void *ptr)
     return fldr_free(env, mem_ctx, ptr);
 }
 
+/* The documented call form ends its named arguments with an i16. The C
+** standard leaves va_start on a promoted type undefined; on the System V
+** x86-64 and AArch64 ABIs the named arguments sit in registers and va_start
+** only records where the variable ones begin, so it is well defined there. */
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wvarargs"
+#endif
 QX_EXPORT int32_t fldr_mout_lookup(char *buf, int32_t code, int16_t argc, ...)
 {
     va_list args;
@@ -174,6 +182,9 @@ QX_EXPORT int32_t fldr_mout_lookup(char *buf, int32_t code, int16_t argc, ...)
     va_end(args);
     return rc;
 }
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 
 QX_EXPORT void fldr_inst_enter(fldr_inst *inst)
 {

@@ -13,6 +13,7 @@
 #include "qxcalc.h"
 #include "qxdta.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -257,4 +258,42 @@ extern "C" int32_t fldr_replace_fun(fldr_env *env, mem_ctx_t *mem_ctx, const fld
     dst->row_count = rows;
     /* 3. The work areas are released by their owners. */
     return 0;
+}
+
+/*
+** The function text goes to the parser with every double quote written
+** three times; a copy up to 2048 bytes lives on the stack, a longer one in
+** a block of the instance's memory context.
+*/
+extern "C" int32_t fldr_map_fun_str(fldr_env *env, fldr_inst *inst, const fldr_tab_info *tab, fldr_col *col,
+                                    mem_heap_t *heap)
+{
+    if (col == nullptr) return FLDR_ERR_NULL_POINTER;
+    if (col->fun_str == nullptr || col->fun_str[0] == '\0') return 0;
+
+    /* 1. The copy for the parser. */
+    const size_t len = std::strlen(col->fun_str);
+    constexpr size_t kStackCopy = 2048;
+    char stack_copy[kStackCopy + 1];
+    mem_ctx_t *mem_ctx = inst != nullptr ? inst->mem_ctx : nullptr;
+    char *copy = stack_copy;
+    size_t cap = sizeof stack_copy;
+    if (len > kStackCopy / 3) {
+        if (len > (SIZE_MAX - 1) / 3) return FLDR_ERR_OUT_OF_MEMORY;
+        cap = 3 * len + 1;
+        copy = static_cast<char *>(fldr_alloc(env, mem_ctx, cap, FLDR_TAG_PUB, __LINE__));
+        if (copy == nullptr) return FLDR_ERR_OUT_OF_MEMORY;
+    }
+    (void)fldr_fun_triple_quotes(col->fun_str, copy, cap);   /* cap >= 3 * len + 1: always fits */
+
+    /* 2., 3. Parse into the column. */
+    fldr_par_result *result = nullptr;
+    fldr_parse_err *err = nullptr;
+    const int32_t rc = fpar_main_ex(env, copy, &result, &err, col, heap);
+    if (copy != stack_copy) fldr_free(env, mem_ctx, copy);
+    if (rc == FLDR_ERR_NO_TOKEN_BUFFER) return FLDR_ERR_OUT_OF_MEMORY;
+    if (rc != 0) return FLDR_ERR_PARSE;
+
+    /* 4. Bind what the function names. */
+    return fldr_fun_bind(inst, tab, col);
 }

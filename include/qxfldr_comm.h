@@ -586,12 +586,64 @@ QX_EXPORT int32_t fldr_deal_file_list(fldr_env *env, mem_heap_t *heap, fldr_ctl 
 /* List files into files; failures become diagnostics of inst; always 0. */
 QX_EXPORT int32_t fldr_resolve_path_file(fldr_env *env, struct fldr_inst *inst, uint32_t language,
                                          uint32_t out_code, mem_heap_t *heap, fldr_ctl *ctl);
-/* A directory walk; 0 or -65020 at the first bad entry. */
+/* A directory walk; 0, or -65020 at the first bad entry (-65001 when the heap is exhausted). */
 QX_EXPORT int32_t fldr_collect_datafiles_by_path(fldr_env *env, mem_heap_t *heap, fldr_ctl *ctl);
 /* Appends each data file's path and a line feed to out (sized by the caller). */
 QX_EXPORT void    fldr_cat_data_file(fldr_ctl *ctl, char *out);
 
-/* (sequential reading) */
+/* -- Sequential reading --
+** A read state and a row buffer belong to one thread. Their memory comes
+** from fldr_mem_alloc with the caller's mem_ctx and is given back with
+** fldr_mem_free(env, mem_ctx, ptr) on buf, data and row_offs.
+*/
+
+#define FLDR_READ_BUF_SIZE   16777216u  /* read buffer: 16 MiB */
+#define FLDR_ROW_BUF_SIZE    16384000u  /* row buffer bytes */
+#define FLDR_ROW_BUF_ROWS        1000u  /* row offsets a row buffer holds */
+
+/* Read state; invariant pos <= len <= cap, the bytes before pos are consumed. */
+typedef struct fldr_read_info {
+    fldr_data_file *cur_file;   /* file being read; NULL before the first */
+    char           *buf;        /* cap + 1 bytes; a NUL may follow the data */
+    uint32_t        pos;        /* first byte not yet consumed */
+    uint32_t        cap;        /* FLDR_READ_BUF_SIZE */
+    uint32_t        len;        /* file bytes in buf */
+} fldr_read_info;
+
+/* Whole rows, terminators included, stored back to back. */
+typedef struct fldr_row_buf {
+    char     *data;             /* cap bytes */
+    uint32_t  cap;              /* FLDR_ROW_BUF_SIZE; rows fill at most cap - 1 bytes */
+    uint32_t  used;             /* bytes stored */
+    uint32_t *row_offs;         /* start of each stored row; FLDR_ROW_BUF_ROWS entries */
+    uint32_t  row_cnt;          /* rows stored */
+} fldr_row_buf;
+
+QX_EXPORT int32_t fldr_init_read(fldr_env *env, mem_ctx_t *mem_ctx, fldr_read_info *info);
+QX_EXPORT int32_t fldr_init_row_buf(fldr_env *env, mem_ctx_t *mem_ctx, fldr_row_buf *rb);
+QX_EXPORT int32_t fldr_reset_row_buf(fldr_row_buf *rb);
+QX_EXPORT int32_t fldr_reset_read_info(fldr_read_info *info);
+/* Keeps the current file while it has unread data, else opens the next
+** openable file of ctl (a file that cannot be opened is reported and
+** skipped). 0, FLDR_FILE_LOAD_OVER or FLDR_ERR_ROW_TERM. */
+QX_EXPORT int32_t fldr_get_next_file(fldr_env *env, struct fldr_inst *inst, uint32_t language,
+                                     uint32_t out_code, fldr_ctl *ctl, fldr_read_info *info);
+/* Up to max_rows whole rows of the current file into rb; *out_full is set to
+** 1 when rb is full (the caller sets it to 0 first). 0, FLDR_FILE_READ_OVER
+** after the file's last row, or a negative code. */
+QX_EXPORT int32_t fldr_cpy_rows(struct fldr_inst *inst, fldr_read_info *info, fldr_row_buf *rb,
+                                uint32_t max_rows, uint32_t *out_rows, uint32_t *out_full);
+/* Up to max_rows rows into rb across files. 0, FLDR_FILE_READ_OVER,
+** FLDR_FILE_LOAD_OVER or a negative code. */
+QX_EXPORT int32_t fldr_get_rows_new(fldr_env *env, struct fldr_inst *inst, uint32_t language,
+                                    uint32_t out_code, fldr_ctl *ctl, fldr_read_info *info,
+                                    fldr_row_buf *rb, uint32_t max_rows);
+/* Rows of the current file from pos to its end (plain terminator search). */
+QX_EXPORT int32_t fldr_get_rowcount(fldr_read_info *info, void *reserved, uint32_t *out_count);
+/* Skips up to `rows` rows at the start of the open file df by advancing its
+** file_offset. 0, -503 (no memory) or FLDR_ERR_READ_FILE. */
+QX_EXPORT int32_t fldr_skip_rows_in_file(fldr_env *env, struct fldr_inst *inst, fldr_data_file *df,
+                                         uint64_t rows, uint64_t *out_skipped);
 
 /* ================================================= 5. Record splitting */
 

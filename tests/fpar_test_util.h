@@ -115,6 +115,36 @@ struct Scan {
     }
 };
 
+// Runs the grammar alone and returns its own result (0, 1, 2 or -1).
+inline int32_t grammar_result(const std::string &text, fldr_col *col = nullptr)
+{
+    fldr_env env{};
+    mem_env_init(&env);
+    mem_heap_t *heap = mem_heap_create_low(&env, 0, 0, 0, 0, "test", __LINE__, 1);
+    auto ctx = std::make_unique<fldr_parse_ctx>();
+    std::memset(ctx.get(), 0, sizeof(fldr_parse_ctx));
+    fldr_args args{};
+    fldr_par_result result{};
+    fldr_parse_err err{};
+    result.args = col == nullptr ? &args : nullptr;
+    ctx->env = &env;
+    ctx->parse_heap = heap;
+    ctx->upper_idents = 1;
+    ctx->escapes_on = 1;
+    ctx->result = &result;
+    ctx->err_rec = &err;
+    ctx->cur_col = col;
+    fldr_yylex_init_extra(ctx.get(), &ctx->scanner);
+    std::string tokbuf = text;
+    tokbuf.append(2, '\0');
+    ctx->tokbuf = tokbuf.data();
+    fldr_scan_begin(ctx.get(), text.size());
+    const int32_t rc = fldr_parse_run(ctx.get());
+    fldr_yylex_destroy(ctx->scanner);
+    mem_heap_free(&env, heap);
+    return rc;
+}
+
 }  // namespace fpar_test
 
 #endif

@@ -301,16 +301,73 @@ TEST(ColumnFunctionBinding, CallsCheckEveryArgumentInOrder)
     EXPECT_EQ(call.bind(), FLDR_ERR_PARAMETER_VALUE);      // argument failure before the refusal
 }
 
-TEST(ColumnFunctionText, DoubleQuotesAreTripled)
+namespace {
+
+/* Parses and binds one function text for the column "born" against kTab. */
+struct map_fixture {
+    fldr_env *env;
+    mem_heap_t *heap;
+    fldr_inst *inst = new fldr_inst();
+    fldr_col col;
+
+    explicit map_fixture(const char *text)
+    {
+        fldr_init();
+        env = fldr_get_env();
+        heap = mem_heap_create_low(env, 0, 4096, 0, 0, "test", __LINE__, 1);
+        inst->silent = 1;
+        inst->log_file.handle = -1;
+        fldr_init_col(env, heap, &col);
+        std::snprintf(col.name, sizeof col.name, "born");
+        col.fun_str = const_cast<char *>(text);
+    }
+    ~map_fixture()
+    {
+        mem_heap_free(env, heap);
+        delete inst;
+        fldr_deinit();
+    }
+    int32_t map() { return fldr_map_fun_str(env, inst, &kTab, &col, heap); }
+};
+
+} // namespace
+
+TEST(ColumnFunctionMapping, ParsesThenBinds)
 {
-    char out[32];
-    EXPECT_EQ(fldr_fun_triple_quotes("a\"b", out, sizeof out), 5);
-    EXPECT_STREQ(out, "a\"\"\"b");
-    EXPECT_EQ(fldr_fun_triple_quotes("", out, sizeof out), 0);
-    EXPECT_STREQ(out, "");
-    EXPECT_EQ(fldr_fun_triple_quotes("\"\"", out, 7), 6);
-    EXPECT_EQ(fldr_fun_triple_quotes("\"\"", out, 6), -1);
-    out[3] = 'Z';
-    EXPECT_EQ(fldr_fun_triple_quotes("abc", out, 3), -1);
-    EXPECT_EQ(out[3], 'Z');
+    {
+        map_fixture f("REPLACE(:name, '\"', 'x')");
+        ASSERT_EQ(f.map(), 0);
+        EXPECT_EQ(f.col.fun_kind, FLDR_FUN_REPLACE);
+        EXPECT_STREQ(f.col.rep_from, "\"\"\"");   // the quote reached the parser three times
+        EXPECT_EQ(f.col.rep_col_idx, 1);
+    }
+    {
+        map_fixture f("s1.nextval");
+        f.inst->dpc_mode = 1;
+        EXPECT_EQ(f.map(), FLDR_ERR_DPC);   // a bind refusal comes through
+    }
+    // A text past 682 bytes is copied into a block of the instance's memory context.
+    std::string long_text = "F(:id, '" + std::string(1000, 'v') + "')";
+    counting_heap counted;
+    mem_ctx_t ctx{counting_alloc, counting_free, &counted};
+    {
+        map_fixture f(long_text.c_str());
+        f.inst->mem_ctx = &ctx;
+        EXPECT_EQ(f.map(), 0);
+        EXPECT_EQ(counted.allocs, 1);
+        EXPECT_EQ(counted.live, 0);
+        counted.fail_after = 1;
+        EXPECT_EQ(f.map(), FLDR_ERR_OUT_OF_MEMORY);
+    }
+    for (const char *bad : {"REPLACE(:name,", "REPLACE(:name, \"ab\", 'x')", "SUBSTR(:name, 1)"}) {
+        map_fixture f(bad);
+        EXPECT_EQ(f.map(), FLDR_ERR_PARSE) << bad;
+    }
+    {
+        map_fixture f("");
+        EXPECT_EQ(f.map(), 0);
+        f.col.fun_str = nullptr;
+        EXPECT_EQ(f.map(), 0);
+        EXPECT_EQ(f.col.fun_kind, FLDR_FUN_NONE);
+    }
 }

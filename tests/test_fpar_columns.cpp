@@ -295,9 +295,9 @@ TEST(FparColumns, DeepNestingEndsWithStackExhaustion)
     EXPECT_EQ(ok.p.rc, 0);
 
     std::string deep;
-    for (int i = 0; i < 5000; i++)
+    for (int i = 0; i < 6000; i++)
         deep += "F(";
-    deep += std::string(5000, ')');
+    deep += std::string(6000, ')');
     FunCol over(deep);
     EXPECT_EQ(over.p.rc, FLDR_ERR_PARSE_FAILED);
     EXPECT_EQ(over.p.err->code, 0);

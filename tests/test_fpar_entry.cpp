@@ -192,6 +192,21 @@ TEST(FparEntry, ResultAndErrorRecords)
     mem_heap_free(&env, heap);
 }
 
+TEST(FparEntry, GrammarResultsBeforeMapping)
+{
+    using fpar_test::grammar_result;
+    EXPECT_EQ(grammar_result("OPTIONS(ERRORS=1)"), 0);
+    EXPECT_EQ(grammar_result("OPTIONS(ERRORS=1,)"), 1);
+    EXPECT_EQ(grammar_result("OPTIONS(LOG='')"), -1);
+    fldr_col col{};
+    EXPECT_EQ(grammar_result("F(F(F()))", &col), 0);
+    std::string deep;
+    for (int i = 0; i < 6000; i++)   // two stack entries per level
+        deep += "F(";
+    EXPECT_EQ(grammar_result(deep, &col), 2);   // stack past 10000 entries
+    EXPECT_EQ(grammar_result(deep.substr(0, 2 * 2000), &col), 1);   // deep enough, then cut short
+}
+
 TEST(FparEntry, ParMainPreparesAndCopiesTheFirstTable)
 {
     fldr_env env;

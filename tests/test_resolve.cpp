@@ -196,6 +196,31 @@ TEST_F(Resolve, ListFiles)
     for (fldr_data_file *df = ctl_.spec_first; df; df = df->next) EXPECT_EQ(df->handle, -1);
 }
 
+TEST_F(Resolve, ListEntryTerminatorsAndUnreadableLists)
+{
+    touch("a.txt");
+    touch("l.lst", s("a.txt"));
+    fldr_data_file *hex = entry(path("l.lst"));
+    hex->row_term_len = 0;
+    strcpy(hex->row_term_hex, "7C0A");
+    strcpy(hex->start_hex, "23");
+    strcpy(entry(path("l.lst"))->row_term_hex, "7G");     // not hexadecimal
+    strcpy(entry(path("l.lst"))->start_hex, "410042");    // a zero byte
+    entry(path("."));                                     // a directory: cannot be opened as a list
+    ASSERT_EQ(fldr_resolve_path_file(fldr_get_env(), &inst_, FLDR_LANG_EN, 1, heap_, &ctl_), 0);
+
+    ASSERT_EQ(files(), (Strings{s("a.txt")}));
+    fldr_data_file *df = ctl_.data_file_first;
+    EXPECT_EQ(df->row_term_len, 2);
+    EXPECT_STREQ(df->row_term, "|\n");
+    EXPECT_EQ(df->start_len, 1);
+    EXPECT_STREQ(df->start_str, "#");
+    EXPECT_STREQ(hex->row_term_hex, "");  // the entry itself is converted
+    EXPECT_EQ(hex->start_given, 1u);
+    EXPECT_EQ(diag_codes(), (std::vector<int32_t>{FLDR_ERR_ROW_TERM, FLDR_ERR_ROW_TERM,
+                                                  FLDR_ERR_OPEN_FILE}));
+}
+
 TEST_F(Resolve, ListFileWithoutInstanceReportsNothing)
 {
     touch("a.txt");

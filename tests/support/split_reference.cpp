@@ -2,7 +2,7 @@
 ** Reference row searches and field scanner, written for clarity only: every
 ** position is visited, every comparison is a byte loop.
 */
-#include "support/split_reference.h"
+#include "split_reference.h"
 
 #include <cstring>
 

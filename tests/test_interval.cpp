@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "qxfldr_comm.h"
+
+namespace {
+
+void *heap_alloc(fldr_env *, void *heap, size_t size, const char *, uint32_t)
+{
+    auto *budget = static_cast<int *>(heap);
+    if (*budget == 0) return nullptr;
+    (*budget)--;
+    return std::malloc(size);
+}
+
+void heap_free(fldr_env *, void *, void *ptr)
+{
+    std::free(ptr);
+}
+
+/* An instance whose memory context is malloc with a budget of blocks, and the caller's array. */
+struct interval_fixture {
+    int budget = 1000;
+    mem_ctx_t ctx{heap_alloc, heap_free, &budget};
+    fldr_inst *inst = new fldr_inst();
+    std::vector<void *> info = std::vector<void *>(FLDR_INTERVAL_ARRAY, nullptr);
+
+    interval_fixture()
+    {
+        inst->mem_ctx = &ctx;
+        inst->silent = 1;
+        inst->log_file.handle = -1;   // no log file
+    }
+    ~interval_fixture()
+    {
+        for (void *block : info) std::free(block);
+        delete inst;
+    }
+    char *add(uint32_t n)
+    {
+        char *slot = nullptr;
+        EXPECT_EQ(fldr_add_interval_info(inst, info.data(), n, &slot), 0);
+        return slot;
+    }
+    fldr_interval_block *block(uint32_t element) { return static_cast<fldr_interval_block *>(info[element]); }
+};
+
+} // namespace
+
+TEST(IntervalInfo, SlotsLiveInBlocksOfAHundred)
+{
+    interval_fixture f;
+    char *zero = f.add(0);
+    ASSERT_NE(f.block(1), nullptr);
+    EXPECT_EQ(f.block(1)->used, 1);
+    EXPECT_EQ(f.block(1)->capacity, 100);
+    EXPECT_EQ(zero, f.block(1)->slots[0]);
+    EXPECT_EQ(f.info[0], nullptr);   // element 0 is never used
+
+    char *s250 = f.add(250);
+    char *s299 = f.add(299);
+    EXPECT_EQ(f.block(3)->used, 2);
+    EXPECT_EQ(f.block(2), nullptr);
+    EXPECT_EQ(s299 - s250, 49 * FLDR_INTERVAL_SLOT);
+    for (int i = 0; i < FLDR_INTERVAL_SLOT; i++) ASSERT_EQ(s250[i], 0);   // zeroed at creation
+    std::memset(s250, 'x', FLDR_INTERVAL_SLOT);   // the whole slot is the caller's
+    EXPECT_EQ(s299[0], 0);
+    EXPECT_EQ(f.block(3)->bitmap[50 / 8], 1u << (50 % 8));
+    EXPECT_EQ(f.block(3)->bitmap[99 / 8], 1u << (99 % 8));
+
+    EXPECT_EQ(fldr_get_interval_info(f.info.data(), 250), s250);
+    EXPECT_EQ(fldr_get_interval_info(f.info.data(), 251), nullptr);
+    EXPECT_EQ(fldr_get_interval_info(f.info.data(), 1000), nullptr);
+
+    // The highest number the registry takes uses the last element.
+    char *last = f.add(65599);
+    EXPECT_NE(f.info[656], nullptr);
+    EXPECT_EQ(fldr_get_interval_info(f.info.data(), 65599), last);
+}
+
+TEST(IntervalInfo, ResetAndAddAgain)
+{
+    interval_fixture f;
+    char *s250 = f.add(250);
+    char *s299 = f.add(299);
+    std::strcpy(s250, "kept");
+    EXPECT_EQ(fldr_reset_interval_info(nullptr, f.info.data(), 250), 0);
+    EXPECT_EQ(fldr_get_interval_info(f.info.data(), 250), nullptr);
+    EXPECT_EQ(fldr_get_interval_info(f.info.data(), 299), s299);
+    EXPECT_EQ(f.block(3)->used, 1);
+    EXPECT_STREQ(s250, "kept");   // reset leaves the bytes
+
+    // Added again: same slot, contents kept, every addition counted.
+    EXPECT_EQ(f.add(250), s250);
+    EXPECT_STREQ(s250, "kept");
+    EXPECT_EQ(f.add(250), s250);
+    EXPECT_EQ(f.block(3)->used, 3);
+
+    // Resets count whether or not the slot was in use; the block stays at 0 and below.
+    fldr_reset_interval_info(nullptr, f.info.data(), 250);
+    fldr_reset_interval_info(nullptr, f.info.data(), 299);
+    fldr_reset_interval_info(nullptr, f.info.data(), 299);
+    EXPECT_EQ(f.block(3)->used, 0);
+    EXPECT_NE(f.block(3), nullptr);
+    // A reset of a number without a block changes nothing.
+    EXPECT_EQ(fldr_reset_interval_info(nullptr, f.info.data(), 5000), 0);
+    EXPECT_EQ(f.info[51], nullptr);
+}
+
+TEST(IntervalInfo, NumbersOutsideTheRegistryAndMemoryFailures)
+{
+    interval_fixture f;
+    // Lookups past the range answer null without reading the array.
+    EXPECT_EQ(fldr_get_interval_info(nullptr, 65600), nullptr);
+    EXPECT_EQ(fldr_get_interval_info(nullptr, 0xFFFFFFFFu), nullptr);
+    // Add and reset never index past the 657 elements.
+    char *slot = reinterpret_cast<char *>(0x1);
+    EXPECT_EQ(fldr_add_interval_info(f.inst, f.info.data(), 65600, &slot), FLDR_ERR_OUT_OF_RANGE);
+    EXPECT_EQ(fldr_add_interval_info(f.inst, f.info.data(), 0xFFFFFFFFu, &slot), FLDR_ERR_OUT_OF_RANGE);
+    EXPECT_EQ(fldr_reset_interval_info(nullptr, f.info.data(), 70000), 0);
+
+    f.budget = 0;
+    EXPECT_EQ(fldr_add_interval_info(f.inst, f.info.data(), 700, &slot), FLDR_ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(f.info[8], nullptr);
+    f.budget = 1;
+    EXPECT_NE(f.add(700), nullptr);
+    EXPECT_NE(f.add(701), nullptr);   // same block: no allocation needed
+}
