@@ -153,6 +153,10 @@ bool Conn::open(const std::string &conninfo, std::string &error)
         PQfinish(conn);
         return false;
     }
+    // Notices (a server's warning that it is shutting down, for example)
+    // would print loose lines on the console; every failure they precede
+    // is reported by the caller as one line of its own.
+    PQsetNoticeProcessor(conn, [](void *, const char *) {}, nullptr);
     conn_ = conn;
     return true;
 }
