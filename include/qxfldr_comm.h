@@ -674,9 +674,10 @@ QX_EXPORT char *fldr_search_row_end(struct fldr_inst *inst, const char *buf, uin
 ** first byte). *out_value (inside data) and *out_len give the value, with
 ** FLDR_NULL_LEN for NULL in scan modes 1 and 2; *out_used the bytes consumed,
 ** terminators and enclosures included. Values that must be rebuilt (escapes,
-** doubled enclosures) are rewritten in place inside data. *more_data is set
-** to 1 by the caller at the start of each row. reserved is not used; work is
-** the caller's scratch area of at least len bytes.
+** doubled enclosures) are rewritten in place at the front of the bytes they
+** came from, so work (a scratch area of at least len bytes in the calling
+** convention) is not written, and reserved is not used. *more_data is set
+** to 1 by the caller at the start of each row.
 ** Returns 0, FLDR_ERR_DATA, FLDR_ERR_SEP_IS_ENCLOSE or FLDR_ERR_TOO_FEW_COLUMNS.
 */
 QX_EXPORT int32_t fldr_get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,

@@ -267,7 +267,7 @@ int32_t fmt_iv_dt(const void *value, const cast_ctx &ctx, std::string &out)
         put_unsigned(out, amount, u == first ? 1 : 2);
     }
     if (last == 3 && q.frac > 0) {
-        char digits[10];
+        char digits[16];  /* nanos < 10^9: nine digits; room for what the compiler cannot prove */
         std::snprintf(digits, sizeof digits, "%09u", nanos);
         out.push_back('.');
         out.append(digits, static_cast<size_t>(q.frac));

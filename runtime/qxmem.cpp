@@ -54,7 +54,7 @@ void count_alloc(fldr_env *env, size_t size)
     std::atomic_ref<uint64_t>(env->alloc_bytes).fetch_add(size, std::memory_order_relaxed);
 }
 
-const char *tag_or_unknown(const char *file) { return file != nullptr ? file : "?"; }
+[[maybe_unused]] const char *tag_or_unknown(const char *file) { return file != nullptr ? file : "?"; }
 
 } // namespace
 

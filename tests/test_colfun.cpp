@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <deque>
+#include <memory>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fldr_pub_fun.h"
@@ -39,8 +42,7 @@ struct replace_fixture {
     counting_heap heap;
     mem_ctx_t ctx{counting_alloc, counting_free, &heap};
     fldr_col col{};
-    bdta3_col src{};
-    bdta3_col dst{};
+    bdta3_col src{}, dst{};
 
     replace_fixture(const char *from, const char *to)
     {
@@ -59,13 +61,10 @@ struct replace_fixture {
                                        flag), 0);
     }
     int32_t run(uint32_t rows) { return fldr_replace_fun(nullptr, &ctx, &col, &src, &dst, rows); }
-    std::string out(uint32_t row) const
+    const qxdta_str *out(uint32_t row) const
     {
-        if (dst.data->nulls[row] == 0) return "<null>";
-        const auto *v = static_cast<const qxdta_str *>(bdta3_col_value(&dst, row));
-        return std::string(v->ptr, v->len);
+        return dst.data->nulls[row] ? static_cast<const qxdta_str *>(bdta3_col_value(&dst, row)) : nullptr;
     }
-    uint32_t out_flag(uint32_t row) const { return static_cast<const qxdta_str *>(bdta3_col_value(&dst, row))->flag; }
 };
 
 /* Left-to-right replacement of non-overlapping occurrences. */
@@ -93,7 +92,8 @@ std::vector<std::string> replace_rows(const char *from, const char *to, const st
     EXPECT_EQ(f.heap.live, 0);   // work areas released
     std::vector<std::string> out;
     for (uint32_t r = 0; r < values.size(); r++) {
-        out.push_back(f.out(r) == "<null>" ? "<null>" : f.out(r) + "/" + std::to_string(f.out_flag(r)));
+        const qxdta_str *v = f.out(r);
+        out.push_back(v ? std::string(v->ptr, v->len) + "/" + std::to_string(v->flag) : "<null>");
     }
     return out;
 }
@@ -121,7 +121,7 @@ TEST(Replace, WorkAreasOnlyGrowAndFailuresAreReported)
     f.add(2, std::string(500, 'a'));
     f.add(3, std::string(70000, 'a'));    // values past 32767 bytes are ordinary here
     ASSERT_EQ(f.run(4), 0);
-    EXPECT_EQ(f.out(3), std::string(140000, 'b'));
+    EXPECT_EQ(std::string(f.out(3)->ptr, f.out(3)->len), std::string(140000, 'b'));
     EXPECT_EQ(f.heap.allocs, 4);          // match array and output, each grown twice (1000, then 70000)
     EXPECT_EQ(f.heap.live, 0);
 
@@ -168,42 +168,32 @@ fldr_tab_col kServerCols[] = {
 const fldr_tab_info kTab{static_cast<uint16_t>(sizeof kServerCols / sizeof kServerCols[0]), kServerCols};
 
 struct bind_fixture {
-    fldr_inst *inst = new fldr_inst();
+    std::unique_ptr<fldr_inst> inst = std::make_unique<fldr_inst>();
     fldr_col col{};
-    std::vector<fldr_fun_arg *> owned_args;
-    std::vector<fldr_fun_arg_node *> owned_nodes;
-    std::vector<fldr_fun_arg_list *> owned_lists;
+    std::deque<fldr_fun_arg> args;   // a deque keeps the addresses the lists hold
+    std::deque<fldr_fun_arg_node> nodes;
+    std::deque<fldr_fun_arg_list> lists;
 
-    bind_fixture(int16_t kind, const char *name = "x")
+    explicit bind_fixture(int16_t kind, const char *name = "x")
     {
         col.fun_kind = kind;
-        col.rep_col_idx = -1;
-        col.substr_col_idx = -1;
+        col.rep_col_idx = col.substr_col_idx = -1;
         std::snprintf(col.name, sizeof col.name, "%s", name);
     }
-    ~bind_fixture()
-    {
-        for (auto *p : owned_args) delete p;
-        for (auto *p : owned_nodes) delete p;
-        for (auto *p : owned_lists) delete p;
-        delete inst;
-    }
-    fldr_fun_arg_list *list() { owned_lists.push_back(new fldr_fun_arg_list{}); return owned_lists.back(); }
+    fldr_fun_arg_list *list() { return &lists.emplace_back(); }
     fldr_fun_arg *arg(fldr_fun_arg_list *l, uint16_t kind, const char *text)
     {
-        auto *a = new fldr_fun_arg{};
+        fldr_fun_arg *a = &args.emplace_back();
         a->kind = kind;
         a->col_idx = 0xFFFF;
         std::snprintf(a->text, sizeof a->text, "%s", text);
-        auto *n = new fldr_fun_arg_node{a, nullptr, l->last, nullptr};
-        if (l->last != nullptr) l->last->next = n; else l->first = n;
+        auto *n = &nodes.emplace_back(fldr_fun_arg_node{a, nullptr, l->last, nullptr});
+        (l->last != nullptr ? l->last->next : l->first) = n;
         l->last = n;
         l->count++;
-        owned_args.push_back(a);
-        owned_nodes.push_back(n);
         return a;
     }
-    int32_t bind(const fldr_tab_info *tab = &kTab) { return fldr_fun_bind(inst, tab, &col); }
+    int32_t bind(const fldr_tab_info *tab = &kTab) { return fldr_fun_bind(inst.get(), tab, &col); }
 };
 
 } // namespace
@@ -237,37 +227,33 @@ TEST(ColumnFunctionBinding, NextvalSubstrAndPlainKinds)
     seq.inst->dpc_mode = 1;
     EXPECT_EQ(seq.bind(), FLDR_ERR_DPC);               // refused even with a name
 
+    const std::tuple<const char *, int32_t, int32_t> substr_cases[] = {
+        {"code", 3, 0}, {"code", -1, FLDR_ERR_PARAMETER_VALUE},
+        {"born", 0, FLDR_ERR_COLUMN_NAME}, {"ghost", 0, FLDR_ERR_COLUMN_NAME},   // not text, no such column
+    };
     for (int16_t kind : {FLDR_FUN_SUBSTR, FLDR_FUN_SUBSTRB}) {
         bind_fixture sub(kind);
-        std::snprintf(sub.col.substr_col, sizeof sub.col.substr_col, "code");
-        sub.col.substr_len = 3;
-        EXPECT_EQ(sub.bind(), 0);
-        EXPECT_EQ(sub.col.substr_col_idx, 2);
-        sub.col.substr_len = -1;
-        EXPECT_EQ(sub.bind(), FLDR_ERR_PARAMETER_VALUE);
-        sub.col.substr_len = 0;
-        std::snprintf(sub.col.substr_col, sizeof sub.col.substr_col, "born");   // not text
-        EXPECT_EQ(sub.bind(), FLDR_ERR_COLUMN_NAME);
-        std::snprintf(sub.col.substr_col, sizeof sub.col.substr_col, "ghost");
-        EXPECT_EQ(sub.bind(), FLDR_ERR_COLUMN_NAME);
+        for (const auto &[name, len, want] : substr_cases) {
+            std::snprintf(sub.col.substr_col, sizeof sub.col.substr_col, "%s", name);
+            sub.col.substr_len = len;
+            EXPECT_EQ(sub.bind(), want) << kind << " " << name << " " << len;
+            EXPECT_TRUE(want != 0 || sub.col.substr_col_idx == 2);
+        }
     }
     for (int16_t kind : {FLDR_FUN_NONE, FLDR_FUN_TRIM, FLDR_FUN_DEFAULT}) {
         bind_fixture plain(kind);
-        plain.inst->dpc_mode = 1;
-        plain.inst->call_refused = 1;
+        plain.inst->dpc_mode = plain.inst->call_refused = 1;
         EXPECT_EQ(plain.bind(nullptr), 0);
     }
     // A name filling its whole array is compared within it.
     bind_fixture full(FLDR_FUN_REPLACE);
     std::memset(full.col.rep_col, 'a', sizeof full.col.rep_col);
-    std::string long_name(sizeof full.col.rep_col, 'A');
-    fldr_tab_col long_col{long_name.c_str(), QXDT_VARCHAR};
-    const fldr_tab_info long_tab{1, &long_col};
-    EXPECT_EQ(full.bind(&long_tab), 0);
-    long_name.push_back('A');
-    fldr_tab_col longer_col{long_name.c_str(), QXDT_VARCHAR};
-    const fldr_tab_info longer_tab{1, &longer_col};
-    EXPECT_EQ(full.bind(&longer_tab), FLDR_ERR_COLUMN_FUNCTION);
+    for (size_t extra : {0, 1}) {
+        const std::string name(sizeof full.col.rep_col + extra, 'A');
+        fldr_tab_col one{name.c_str(), QXDT_VARCHAR};
+        const fldr_tab_info tab{1, &one};
+        EXPECT_EQ(full.bind(&tab), extra == 0 ? 0 : FLDR_ERR_COLUMN_FUNCTION);
+    }
 }
 
 TEST(ColumnFunctionBinding, CallsCheckEveryArgumentInOrder)
@@ -307,7 +293,7 @@ namespace {
 struct map_fixture {
     fldr_env *env;
     mem_heap_t *heap;
-    fldr_inst *inst = new fldr_inst();
+    std::unique_ptr<fldr_inst> inst = std::make_unique<fldr_inst>();
     fldr_col col;
 
     explicit map_fixture(const char *text)
@@ -324,10 +310,9 @@ struct map_fixture {
     ~map_fixture()
     {
         mem_heap_free(env, heap);
-        delete inst;
         fldr_deinit();
     }
-    int32_t map() { return fldr_map_fun_str(env, inst, &kTab, &col, heap); }
+    int32_t map() { return fldr_map_fun_str(env, inst.get(), &kTab, &col, heap); }
 };
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "fldr_internal.h"
@@ -32,32 +33,40 @@ std::string iconv_to(const char *to, const char *from, const std::string &in)
     return out;
 }
 
-class Diag : public ::testing::Test {
-protected:
-    void SetUp() override { fldr_init(); }
-    void TearDown() override { fldr_deinit(); }
+struct Diag : ::testing::Test {
+    fldr_diag_list list;
+    fldr_env *env = nullptr;
+    void SetUp() override
+    {
+        fldr_init();
+        env = fldr_get_env();
+        fldr_init_diag(&list);
+    }
+    void TearDown() override
+    {
+        fldr_deinit_diag(env, &list);
+        fldr_deinit();
+    }
 };
 
 TEST(MessageTable, Lookups)
 {
-    EXPECT_STREQ(fldr_emsg_lookup(65001)->text_en, "File read over");
-    EXPECT_STREQ(fldr_emsg_lookup(65002)->text_en, "File load over");
-    // Codes without a row, the parser's own among them, give the general row.
-    for (int32_t code : {0, 7, -2007, -65005, -65041, -65042, -65045, -70000})
-        EXPECT_EQ(fldr_emsg_lookup(code)->code, -1) << code;
-    EXPECT_STREQ(fldr_emsg_lookup(0)->text_en, "General error");
-    // The first of the two -65040 rows wins.
-    EXPECT_STREQ(fldr_emsg_lookup(-65040)->text_en, "loading data to redundancy table");
-    EXPECT_STREQ(fldr_emsg_lookup(-65008)->text_en, "Already  initialized");
-    EXPECT_STREQ(fldr_emsg_lookup(-65009)->text_en, "UNINITIALIZED  Already");
-    EXPECT_STREQ(fldr_emsg_lookup(-65044)->text_en, "Reach error max");
+    // Codes without a row, the parser's own among them, give the general row;
+    // of the two -65040 rows the first wins.
+    const std::pair<int32_t, const char *> english[] = {
+        {65001, "File read over"}, {65002, "File load over"}, {0, "General error"}, {7, "General error"},
+        {-2007, "General error"}, {-65005, "General error"}, {-65041, "General error"},
+        {-65042, "General error"}, {-65045, "General error"}, {-70000, "General error"},
+        {-65040, "loading data to redundancy table"}, {-65008, "Already  initialized"},
+        {-65009, "UNINITIALIZED  Already"}, {-65044, "Reach error max"},
+    };
+    for (const auto &[code, text] : english)
+        EXPECT_STREQ(fldr_emsg_lookup(code)->text_en, text) << code;
+    EXPECT_EQ(fldr_emsg_lookup(-70000)->code, -1);
     EXPECT_STREQ(fldr_emsg_lookup(-65044)->text_spare, "");
-
     // Chinese texts are handed out in GB18030.
-    EXPECT_EQ(std::string(fldr_emsg_lookup(-65024)->text_zh_cn),
-              iconv_to("GB18030", "UTF-8", "打开文件失败"));
-    EXPECT_EQ(std::string(fldr_emsg_lookup(-65024)->text_zh_tw),
-              iconv_to("GB18030", "UTF-8", "打開文件失敗"));
+    EXPECT_EQ(std::string(fldr_emsg_lookup(-65024)->text_zh_cn), iconv_to("GB18030", "UTF-8", "打开文件失败"));
+    EXPECT_EQ(std::string(fldr_emsg_lookup(-65024)->text_zh_tw), iconv_to("GB18030", "UTF-8", "打開文件失敗"));
 
     // Every row has its three texts; codes are the documented set.
     std::set<int32_t> codes;
@@ -66,24 +75,20 @@ TEST(MessageTable, Lookups)
         ASSERT_NE(row, nullptr);
         if (row->code == code)
             codes.insert(code);
-        EXPECT_GT(strlen(row->text_zh_cn), 0u);
-        EXPECT_GT(strlen(row->text_zh_tw), 0u);
-        EXPECT_GT(strlen(row->text_en), 0u);
+        EXPECT_TRUE(*row->text_zh_cn && *row->text_zh_tw && *row->text_en) << code;
     }
-    EXPECT_EQ(codes.size(), 64u);  // -1, and -65001..-65067 less four gaps
+    EXPECT_EQ(codes.size(), 64u);   // -1, and -65001..-65067 less four gaps
 }
 
 TEST_F(Diag, GrowsInBlocksAndReusesThemAfterClear)
 {
-    fldr_diag_list list;
-    memset(&list, 0x5a, sizeof list);
+    memset(&list, 0x5a, sizeof list);   // every field must be set by the init
     fldr_init_diag(&list);
     EXPECT_EQ(list.capacity, 5u);
     EXPECT_EQ(list.count, 0u);
     EXPECT_EQ(list.flags, 3u);
     EXPECT_EQ(list.first.next, nullptr);
 
-    fldr_env *env = fldr_get_env();
     mem_pool_t *pool = fldr_get_global_obj()->pool;
     uint64_t blocks = mem2_pool_blocks_in_use(pool);
     for (int i = 1; i <= 5; i++)
@@ -124,11 +129,8 @@ TEST_F(Diag, GrowsInBlocksAndReusesThemAfterClear)
     EXPECT_EQ(list.first.recs[0].code, -65021);
 }
 
-TEST_F(Diag, DisabledListAndBoundedCallerText)
+TEST_F(Diag, DisabledListCallerTextsAndTextsInEachLanguageAndOutputSet)
 {
-    fldr_diag_list list;
-    fldr_init_diag(&list);
-    fldr_env *env = fldr_get_env();
     list.flags &= ~1u;
     for (int i = 0; i < 20; i++)
         fldr_add_diag_rec(env, &list, -1, "dropped", 0, 0, FLDR_LANG_EN, 1);
@@ -144,30 +146,21 @@ TEST_F(Diag, DisabledListAndBoundedCallerText)
     fldr_add_diag_rec(env, &list, -65024, longer.c_str(), 0, 0, FLDR_LANG_EN, 1);
     fldr_diag_rec *rec = fldr_get_nth_diag_rec(&list.first, 2);
     EXPECT_EQ(strlen(rec->text), sizeof rec->text - 1);
-    fldr_deinit_diag(env, &list);
-}
-
-TEST_F(Diag, TextsInEachLanguageAndOutputSet)
-{
-    fldr_diag_list list;
-    fldr_init_diag(&list);
-    fldr_env *env = fldr_get_env();
     const std::string gb_cn = fldr_emsg_lookup(-65024)->text_zh_cn;
 
-    fldr_add_diag_rec(env, &list, -65024, nullptr, 0, 0, FLDR_LANG_ZH_CN, QXCVT_UTF8);
-    fldr_add_diag_rec(env, &list, -65024, nullptr, 0, 0, FLDR_LANG_ZH_CN, QXCVT_GBK);
-    fldr_add_diag_rec(env, &list, -65024, nullptr, 0, 0, FLDR_LANG_ZH_TW, QXCVT_UTF8);
-    fldr_add_diag_rec(env, &list, -65024, nullptr, 0, 0, FLDR_LANG_ZH_TW, QXCVT_GBK);
-    fldr_add_diag_rec(env, &list, -65024, nullptr, 0, 0, 7, QXCVT_UTF8);  // unknown: traditional
-    fldr_add_diag_rec(env, &list, -77, nullptr, 0, 0, FLDR_LANG_EN, QXCVT_UTF8);
-
-    EXPECT_STREQ(fldr_get_nth_diag_rec(&list.first, 1)->text, "打开文件失败");
-    EXPECT_EQ(std::string(fldr_get_nth_diag_rec(&list.first, 2)->text), gb_cn);
-    EXPECT_STREQ(fldr_get_nth_diag_rec(&list.first, 3)->text, "打開文件失敗");
-    EXPECT_EQ(std::string(fldr_get_nth_diag_rec(&list.first, 4)->text),
-              iconv_to("BIG5", "UTF-8", "打開文件失敗"));
-    EXPECT_STREQ(fldr_get_nth_diag_rec(&list.first, 5)->text, "打開文件失敗");
-    EXPECT_STREQ(fldr_get_nth_diag_rec(&list.first, 6)->text, "General error");
+    const std::tuple<int32_t, uint32_t, uint32_t, std::string> cases[] = {
+        {-65024, FLDR_LANG_ZH_CN, QXCVT_UTF8, "打开文件失败"},
+        {-65024, FLDR_LANG_ZH_CN, QXCVT_GBK, gb_cn},
+        {-65024, FLDR_LANG_ZH_TW, QXCVT_UTF8, "打開文件失敗"},
+        {-65024, FLDR_LANG_ZH_TW, QXCVT_GBK, iconv_to("BIG5", "UTF-8", "打開文件失敗")},
+        {-65024, 7, QXCVT_UTF8, "打開文件失敗"},   // an unknown language: traditional
+        {-77, FLDR_LANG_EN, QXCVT_UTF8, "General error"},
+    };
+    for (const auto &[code, lang, set, text] : cases) {
+        fldr_clear_diag(&list);
+        fldr_add_diag_rec(env, &list, code, nullptr, 0, 0, lang, set);
+        EXPECT_EQ(std::string(fldr_get_nth_diag_rec(&list.first, 1)->text), text) << lang << " " << set;
+    }
 
     // Every Chinese text of the table survives the round trip to UTF-8 and
     // to BIG5 the way iconv does it.
@@ -183,16 +176,12 @@ TEST_F(Diag, TextsInEachLanguageAndOutputSet)
         EXPECT_EQ(std::string(fldr_get_nth_diag_rec(&list.first, 2)->text),
                   iconv_to("BIG5", "UTF-8", iconv_to("UTF-8", "GB18030", row->text_zh_tw))) << code;
     }
-    fldr_deinit_diag(env, &list);
 }
 
 TEST_F(Diag, ConcurrentReportersLoseNothing)
 {
     constexpr int k_threads = 8;
     constexpr int k_each = 10000;
-    fldr_diag_list list;
-    fldr_init_diag(&list);
-    fldr_env *env = fldr_get_env();
 
     std::vector<std::thread> threads;
     for (int t = 0; t < k_threads; t++)
@@ -225,7 +214,6 @@ TEST_F(Diag, ConcurrentReportersLoseNothing)
     }
     for (int v : seen)
         ASSERT_EQ(v, 1);
-    fldr_deinit_diag(env, &list);
 }
 
 }  // namespace

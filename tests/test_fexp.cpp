@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <string>
 #include <vector>
@@ -18,16 +19,13 @@ namespace {
 struct batch_guard {
     bdta3 *b;
     explicit batch_guard(std::vector<uint16_t> types, uint32_t rows = 4)
+        : b(bdta3_create(nullptr, nullptr, static_cast<uint16_t>(types.size()), types.data()))
     {
-        b = bdta3_create(nullptr, nullptr, static_cast<uint16_t>(types.size()), types.data());
-        for (uint16_t i = 0; i < types.size(); i++) {
-            if (qxdta_value_size(types[i]) != 0) {
-                EXPECT_EQ(bdta3_col_data_create_low(nullptr, nullptr, &b->cols[i], types[i], rows), 0);
-            }
-        }
+        for (uint16_t i = 0; i < types.size(); i++)
+            EXPECT_TRUE(qxdta_value_size(types[i]) == 0 ||
+                        bdta3_col_data_create_low(nullptr, nullptr, &b->cols[i], types[i], rows) == 0);
     }
     batch_guard(const batch_guard &) = delete;
-    batch_guard &operator=(const batch_guard &) = delete;
     ~batch_guard() { bdta3_free2(nullptr, nullptr, b); }
     bdta3_col *col(uint16_t i) { return &b->cols[i]; }
 };
@@ -40,6 +38,14 @@ void put(bdta3_col *col, uint32_t row, const T &value)
     std::memcpy(bdta3_col_value(col, row), &value, sizeof(T));
     col->data->nulls[row] = 1;
     if (col->row_count < row + 1) col->row_count = row + 1;
+}
+
+template <typename T>
+void put_rows(bdta3_col *col, std::initializer_list<T> values)
+{
+    uint32_t row = 0;
+    for (const T &v : values)
+        put(col, row++, v);
 }
 
 void put_str(bdta3_col *col, uint32_t row, const std::string &text)
@@ -97,23 +103,15 @@ TEST(Export, EdgeValuesOfNumbers)
     put<int8_t>(b.col(0), 0, -128);
     put<int16_t>(b.col(1), 0, -32768);
     put<int32_t>(b.col(2), 0, std::numeric_limits<int32_t>::min());
-    put<int64_t>(b.col(3), 0, std::numeric_limits<int64_t>::min());
-    put<int64_t>(b.col(3), 1, std::numeric_limits<int64_t>::max());
+    put_rows<int64_t>(b.col(3), {std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max()});
     const unsigned __int128 max128 = ~static_cast<unsigned __int128>(0);
-    put(b.col(4), 0, dec(7, 3, true));
-    put(b.col(4), 1, dec(0, 2, true));
-    put(b.col(4), 2, dec(max128, 38, false));
-    put(b.col(4), 3, dec(max128, 0, true));
-    put(b.col(4), 4, dec(5, 39, false));   // no text for a scale past 38: the row goes NULL
-    put(b.col(5), 0, 0.1f);
-    put(b.col(5), 1, 1e20f);
-    put(b.col(5), 2, std::numeric_limits<float>::quiet_NaN());
-    put(b.col(5), 3, -std::numeric_limits<float>::infinity());
-    put(b.col(6), 0, 0.1);
-    put(b.col(6), 1, 1.0 / 3.0);
-    put(b.col(6), 2, -0.0);
+    put_rows(b.col(4), {dec(7, 3, true), dec(0, 2, true), dec(max128, 38, false), dec(max128, 0, true),
+                        dec(5, 39, false)});   // no text for a scale past 38: the row goes NULL
+    put_rows(b.col(5), {0.1f, 1e20f, std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity()});
+    put_rows(b.col(6), {0.1, 1.0 / 3.0, -0.0});
     b.b->row_count = 5;
-    for (uint16_t i = 0; i < 7; i++) b.col(i)->row_count = 5;
+    for (uint16_t i = 0; i < 7; i++)
+        b.col(i)->row_count = 5;
     const std::vector<strings> t = export_texts(b.b);
     EXPECT_EQ(t[0][0], "-128");
     EXPECT_EQ(t[1][0], "-32768");
@@ -219,11 +217,9 @@ TEST(Export, UnsupportedCodesStopAfterEarlierColumns)
 TEST(Export, IntervalsByQualifier)
 {
     batch_guard src({QXDT_INTERVAL_YM, QXDT_INTERVAL_DT}, 3);
-    put<int32_t>(src.col(0), 0, 30);
-    put<int32_t>(src.col(0), 1, -14);
-    put(src.col(1), 0, qxdta_ivdt{3 * 86400 + 4 * 3600 + 5 * 60 + 6, 250000000, 0});
-    put(src.col(1), 1, qxdta_ivdt{-(75 * 60 + 30), 0, 0});
-    put(src.col(1), 2, qxdta_ivdt{0, -5, 0});
+    put_rows<int32_t>(src.col(0), {30, -14});
+    put_rows(src.col(1), {qxdta_ivdt{3 * 86400 + 4 * 3600 + 5 * 60 + 6, 250000000, 0}, qxdta_ivdt{-(75 * 60 + 30), 0, 0},
+                          qxdta_ivdt{0, -5, 0}});
     src.col(0)->row_count = 2;
     src.b->row_count = 2;
     auto with = [&](uint16_t ym, uint16_t dt) {
@@ -242,22 +238,7 @@ TEST(Export, IntervalsByQualifier)
     EXPECT_EQ(export_texts(src.b)[1][2], "-0 00:00:00.000000");
 }
 
-TEST(Export, DateTimesFollowTheSelectionAndKeepNulls)
-{
-    batch_guard src({QXDT_DATE, QXDT_TIMESTAMP_LTZ}, 4);
-    put_time(src.col(0), 0, {2020, 1, 1, 0, 0, 0, 0, 0});
-    put_time(src.col(0), 3, {2020, 4, 4, 0, 0, 0, 0, 0});
-    uint16_t sel[3] = {3, 1, 0};
-    src.col(0)->sel = sel;
-    src.col(0)->row_count = 3;
-    put_time(src.col(1), 0, {1999, 9, 9, 9, 9, 9, 0, 60});
-    src.col(1)->row_count = 3;
-    src.b->row_count = 3;
-    EXPECT_EQ(export_texts(src.b), (std::vector<strings>{{"2020-04-04", "<null>", "2020-01-01"},
-                                                         {"1999-09-09 09:09:09 +01:00", "<null>", "<null>"}}));
-}
-
-TEST(Export, FailingDateTimeRowEndsItsColumn)
+TEST(Export, DateTimesFollowTheSelectionAndAFailingRowEndsItsColumn)
 {
     batch_guard src({QXDT_DATE}, 3);
     put_time(src.col(0), 0, {2020, 1, 1, 0, 0, 0, 0, 0});
@@ -281,4 +262,17 @@ TEST(Export, FailingDateTimeRowEndsItsColumn)
     int32_t rc = 0;
     export_texts(src.b, nullptr, &rc);
     EXPECT_LT(rc, 0);
+
+    // Date-times follow the selection and keep nulls.
+    batch_guard sel_src({QXDT_DATE, QXDT_TIMESTAMP_LTZ}, 4);
+    put_time(sel_src.col(0), 0, {2020, 1, 1, 0, 0, 0, 0, 0});
+    put_time(sel_src.col(0), 3, {2020, 4, 4, 0, 0, 0, 0, 0});
+    uint16_t sel[3] = {3, 1, 0};
+    sel_src.col(0)->sel = sel;
+    sel_src.col(0)->row_count = 3;
+    put_time(sel_src.col(1), 0, {1999, 9, 9, 9, 9, 9, 0, 60});
+    sel_src.col(1)->row_count = 3;
+    sel_src.b->row_count = 3;
+    EXPECT_EQ(export_texts(sel_src.b), (std::vector<strings>{{"2020-04-04", "<null>", "2020-01-01"},
+                                                             {"1999-09-09 09:09:09 +01:00", "<null>", "<null>"}}));
 }

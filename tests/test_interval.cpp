@@ -2,30 +2,26 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "qxfldr_comm.h"
 
 namespace {
 
-void *heap_alloc(fldr_env *, void *heap, size_t size, const char *, uint32_t)
+// Blocks from malloc while a budget of allocations lasts.
+void *heap_alloc(fldr_env *, void *budget, size_t size, const char *, uint32_t)
 {
-    auto *budget = static_cast<int *>(heap);
-    if (*budget == 0) return nullptr;
-    (*budget)--;
-    return std::malloc(size);
+    return (*static_cast<int *>(budget))-- > 0 ? std::malloc(size) : nullptr;
 }
 
-void heap_free(fldr_env *, void *, void *ptr)
-{
-    std::free(ptr);
-}
+void heap_free(fldr_env *, void *, void *ptr) { std::free(ptr); }
 
 /* An instance whose memory context is malloc with a budget of blocks, and the caller's array. */
 struct interval_fixture {
     int budget = 1000;
     mem_ctx_t ctx{heap_alloc, heap_free, &budget};
-    fldr_inst *inst = new fldr_inst();
+    std::unique_ptr<fldr_inst> inst = std::make_unique<fldr_inst>();
     std::vector<void *> info = std::vector<void *>(FLDR_INTERVAL_ARRAY, nullptr);
 
     interval_fixture()
@@ -37,12 +33,11 @@ struct interval_fixture {
     ~interval_fixture()
     {
         for (void *block : info) std::free(block);
-        delete inst;
     }
     char *add(uint32_t n)
     {
         char *slot = nullptr;
-        EXPECT_EQ(fldr_add_interval_info(inst, info.data(), n, &slot), 0);
+        EXPECT_EQ(fldr_add_interval_info(inst.get(), info.data(), n, &slot), 0);
         return slot;
     }
     fldr_interval_block *block(uint32_t element) { return static_cast<fldr_interval_block *>(info[element]); }
@@ -118,12 +113,12 @@ TEST(IntervalInfo, NumbersOutsideTheRegistryAndMemoryFailures)
     EXPECT_EQ(fldr_get_interval_info(nullptr, 0xFFFFFFFFu), nullptr);
     // Add and reset never index past the 657 elements.
     char *slot = reinterpret_cast<char *>(0x1);
-    EXPECT_EQ(fldr_add_interval_info(f.inst, f.info.data(), 65600, &slot), FLDR_ERR_OUT_OF_RANGE);
-    EXPECT_EQ(fldr_add_interval_info(f.inst, f.info.data(), 0xFFFFFFFFu, &slot), FLDR_ERR_OUT_OF_RANGE);
+    EXPECT_EQ(fldr_add_interval_info(f.inst.get(), f.info.data(), 65600, &slot), FLDR_ERR_OUT_OF_RANGE);
+    EXPECT_EQ(fldr_add_interval_info(f.inst.get(), f.info.data(), 0xFFFFFFFFu, &slot), FLDR_ERR_OUT_OF_RANGE);
     EXPECT_EQ(fldr_reset_interval_info(nullptr, f.info.data(), 70000), 0);
 
     f.budget = 0;
-    EXPECT_EQ(fldr_add_interval_info(f.inst, f.info.data(), 700, &slot), FLDR_ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(fldr_add_interval_info(f.inst.get(), f.info.data(), 700, &slot), FLDR_ERR_OUT_OF_MEMORY);
     EXPECT_EQ(f.info[8], nullptr);
     f.budget = 1;
     EXPECT_NE(f.add(700), nullptr);

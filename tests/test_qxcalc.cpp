@@ -40,10 +40,9 @@ std::vector<uint32_t> bm_search(const std::string &text, const std::string &pat,
 
 std::vector<uint32_t> bm_all(const std::string &text, const std::string &pat)
 {
-    int32_t rc = 0;
+    int32_t rc = -1;
     auto out = bm_search(text, pat, static_cast<uint32_t>(text.size() + 1), &rc);
-    EXPECT_EQ(rc, 0);
-    return out;
+    return rc == 0 ? out : std::vector<uint32_t>{0xBAD};
 }
 
 std::string time_text(const qxtime_fields &f, int32_t type, int32_t frac = -1)
@@ -82,7 +81,7 @@ TEST(QxcalcHex, DigitsOddCountsAndRefusals)
     EXPECT_EQ(nbin_from_char_low_with_len("g1", 2, out, 2), QXCALC_ERR_HEX_DIGIT);
 }
 
-TEST(QxcalcBoyerMoore, EveryOccurrenceFromOneWithinTheCapacity)
+TEST(QxcalcBoyerMoore, EveryOccurrenceFromOneWithinTheCapacityAsANaiveSearch)
 {
     EXPECT_EQ(bm_all("aaaa", "aa"), (std::vector<uint32_t>{1, 2, 3}));
     EXPECT_EQ(bm_all("abcabcab", "cab"), (std::vector<uint32_t>{3, 6}));
@@ -93,10 +92,8 @@ TEST(QxcalcBoyerMoore, EveryOccurrenceFromOneWithinTheCapacity)
     EXPECT_EQ(rc, QXCALC_ERR_NO_ROOM);
     int32_t bmgs[1];
     EXPECT_EQ(preprocess_bmgs("", 0, bmgs), QXCALC_ERR_ARGUMENT);
-}
 
-TEST(QxcalcBoyerMoore, AgreesWithANaiveSearchOnRandomTexts)
-{
+    // Agrees with a naive search on random texts.
     std::mt19937 rng(20240607);
     for (int round = 0; round < 3000; round++) {
         /* Small alphabets give many overlapping matches and partial suffixes; some patterns pass 256 bytes. */
@@ -113,7 +110,7 @@ TEST(QxcalcBoyerMoore, AgreesWithANaiveSearchOnRandomTexts)
     }
 }
 
-TEST(QxcalcTime, TextFormsByType)
+TEST(QxcalcTime, TextFormsByTypeInvalidValuesAndArguments)
 {
     qxtime_fields f{2024, 2, 29, 13, 5, 9, 120000000, 480};
     EXPECT_EQ(time_text(f, 14), "2024-02-29");
@@ -125,10 +122,7 @@ TEST(QxcalcTime, TextFormsByType)
     f = {-44, 3, 15, 13, 5, 9, 999999999, -570};
     EXPECT_EQ(time_text(f, 23), "-0044-03-15 13:05:09.999999999 -09:30");
     EXPECT_EQ(time_text(f, 15, 3), "13:05:09.999");   // truncated, not rounded
-}
 
-TEST(QxcalcTime, InvalidValuesAndArguments)
-{
     const std::string bad = "error " + std::to_string(QXCALC_ERR_DATETIME);
     const std::string arg = "error " + std::to_string(QXCALC_ERR_ARGUMENT);
     EXPECT_EQ(time_text({2023, 2, 29, 0, 0, 0, 0, 0}, 14), bad);            // not a leap year

@@ -7,6 +7,7 @@
 #include <iconv.h>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "qxcvt.h"
@@ -40,48 +41,30 @@ struct Cvt {
     uint32_t used, bad, len;
 };
 
-Cvt to_utf(const std::string &src, uint32_t code, uint32_t dst_size = 4096)
+// Converts through qx_LocalToUtf (to_utf8) or qx_UtfToLocal into a guarded buffer.
+Cvt convert(bool to_utf8, const std::string &src, uint32_t code, uint32_t dst_size)
 {
     Cvt c{};
     std::vector<char> dst(dst_size + 1, '\x7F');
-    c.rc = qx_LocalToUtf(src.data(), static_cast<uint32_t>(src.size()), code, dst.data(), dst_size,
-                         &c.used, &c.bad, &c.len);
+    c.rc = (to_utf8 ? qx_LocalToUtf : qx_UtfToLocal)(src.data(), static_cast<uint32_t>(src.size()), code,
+                                                     dst.data(), dst_size, &c.used, &c.bad, &c.len);
     EXPECT_LE(c.len, dst_size);
     EXPECT_EQ(dst[dst_size], '\x7F') << "wrote past dst_size";
     c.out.assign(dst.data(), c.len);
     return c;
 }
-
-Cvt from_utf(const std::string &src, uint32_t code, uint32_t dst_size = 4096)
-{
-    Cvt c{};
-    std::vector<char> dst(dst_size + 1, '\x7F');
-    c.rc = qx_UtfToLocal(src.data(), static_cast<uint32_t>(src.size()), code, dst.data(), dst_size,
-                         &c.used, &c.bad, &c.len);
-    EXPECT_LE(c.len, dst_size);
-    EXPECT_EQ(dst[dst_size], '\x7F') << "wrote past dst_size";
-    c.out.assign(dst.data(), c.len);
-    return c;
-}
+Cvt to_utf(const std::string &src, uint32_t code, uint32_t size = 4096) { return convert(true, src, code, size); }
+Cvt from_utf(const std::string &src, uint32_t code, uint32_t size = 4096) { return convert(false, src, code, size); }
 
 std::string utf8_of(uint32_t cp)
 {
-    std::string s;
-    if (cp < 0x80) {
-        s += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        s += static_cast<char>(0xC0 | (cp >> 6));
-        s += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        s += static_cast<char>(0xE0 | (cp >> 12));
-        s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        s += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        s += static_cast<char>(0xF0 | (cp >> 18));
-        s += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        s += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    if (cp < 0x80)
+        return std::string(1, static_cast<char>(cp));
+    const int n = cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+    std::string s(n, '\0');
+    for (int i = n - 1; i > 0; --i, cp >>= 6)
+        s[i] = static_cast<char>(0x80 | (cp & 0x3F));
+    s[0] = static_cast<char>(((0xF00 >> n) & 0xFF) | cp);   // C0, E0 or F0 and the high bits
     return s;
 }
 
@@ -206,17 +189,14 @@ TEST(QxCvt, InvalidAndCutCharactersBecomeQuestionMarks)
 TEST(QxCvt, UnknownCodeProducesNothing)
 {
     for (uint32_t code : {0u, 12u, 0xFFFFFFFFu}) {
-        char dst[16] = "untouched";
-        uint32_t used = 9, bad = 9, len = 9;
-        EXPECT_EQ(qx_LocalToUtf("abc", 3, code, dst, sizeof dst, &used, &bad, &len),
-                  QXCVT_ERR_UNKNOWN_CODE);
-        EXPECT_EQ(used, 0u);
-        EXPECT_EQ(bad, 0u);
-        EXPECT_EQ(len, 0u);
-        EXPECT_STREQ(dst, "untouched");
-        EXPECT_EQ(qx_UtfToLocal("abc", 3, code, dst, sizeof dst, &used, &bad, &len),
-                  QXCVT_ERR_UNKNOWN_CODE);
-        EXPECT_EQ(len, 0u);
+        for (bool to_utf8 : {true, false}) {
+            char dst[16] = "untouched";
+            uint32_t used = 9, bad = 9, len = 9;
+            EXPECT_EQ((to_utf8 ? qx_LocalToUtf : qx_UtfToLocal)("abc", 3, code, dst, sizeof dst, &used, &bad, &len),
+                      QXCVT_ERR_UNKNOWN_CODE);
+            EXPECT_EQ(used + bad + len, 0u);
+            EXPECT_STREQ(dst, "untouched");
+        }
         EXPECT_EQ(encoding_mblen(code, "\xE4\xB8\xAD", 0), 1u);
     }
 }
@@ -265,45 +245,24 @@ TEST(QxCvt, LengthsAndValidationAgreeWithIconvOnEveryCharacter)
     }
 }
 
+// Whole characters are measured against iconv below; these are the lead
+// bytes no valid character starts with, and the single-byte sets.
 TEST(QxCvt, LengthsOfLeadBytes)
 {
-    // UTF-8 by the lead byte alone.
-    EXPECT_EQ(encoding_mblen(QXCVT_UTF8, "A", 0), 1u);
-    EXPECT_EQ(encoding_mblen(QXCVT_UTF8, "\xC3\xA9", 0), 2u);
-    EXPECT_EQ(encoding_mblen(QXCVT_UTF8, "\xE4\xB8\xAD", 0), 3u);
-    EXPECT_EQ(encoding_mblen(QXCVT_UTF8, "\xF0\x9F\x98\x80", 0), 4u);
-    EXPECT_EQ(encoding_mblen(QXCVT_UTF8, "\x80", 0), 1u);
-    EXPECT_EQ(encoding_mblen(QXCVT_UTF8, "\xFF", 0), 1u);
-    // GBK and GB18030: 4 when the second byte is a digit, else 2.
-    for (uint32_t code : {QXCVT_GBK, QXCVT_GB18030}) {
-        EXPECT_EQ(encoding_mblen(code, "\x81\x30\x81\x30", 0), 4u);
-        EXPECT_EQ(encoding_mblen(code, "\x81\x39\xEF\x30", 0), 4u);
-        EXPECT_EQ(encoding_mblen(code, "\xD6\xD0", 0), 2u);
-        EXPECT_EQ(encoding_mblen(code, "\x81\x5C", 0), 2u);   // trail byte '\'
-        EXPECT_EQ(encoding_mblen(code, "\x81\x7C", 0), 2u);   // trail byte '|'
-        EXPECT_EQ(encoding_mblen(code, "\x81", 0), 2u);       // reads the zero after it
-        EXPECT_EQ(encoding_mblen(code, "\x80", 0), 1u);
-        EXPECT_EQ(encoding_mblen(code, "\xFF", 0), 1u);
-    }
-    // BIG5 characters whose trail byte is '\' or '|' are one character, and valid.
-    const std::string big5_backslash = iconv_direct("BIG5", "UTF-8", "功");  // A5 5C
-    ASSERT_EQ(big5_backslash, "\xA5\x5C");
-    EXPECT_EQ(encoding_mblen(QXCVT_BIG5, big5_backslash.c_str(), 0), 2u);
-    EXPECT_EQ(valid("a" + big5_backslash + "b", QXCVT_BIG5), 0);
+    const std::tuple<uint32_t, const char *, uint32_t> cases[] = {
+        {QXCVT_UTF8, "A", 1}, {QXCVT_UTF8, "\x80", 1}, {QXCVT_UTF8, "\xFF", 1},
+        {QXCVT_GBK, "\x81", 2}, {QXCVT_GB18030, "\x81", 2},   // reads the zero after it
+        {QXCVT_GBK, "\x80", 1}, {QXCVT_GB18030, "\xFF", 1}, {QXCVT_EUCKR, "\x81\x41", 2},
+        {QXCVT_LATIN5, "\xE4\xB8\xAD", 1}, {QXCVT_KOI8R, "\xE4\xB8\xAD", 1}, {QXCVT_LATIN1, "\xE4\xB8", 1},
+        {QXCVT_ASCII, "\xE4\xB8\xAD", 1}, {QXCVT_TIS620, "\xE4\xB8\xAD", 1},
+    };
+    for (const auto &[code, bytes, len] : cases)
+        EXPECT_EQ(encoding_mblen(code, bytes, 0), len) << code << " " << testing::PrintToString(bytes);
+    // BIG5 characters whose trail byte is '|' convert as iconv does.
     bool ok = false;
-    const std::string big5_bar = "\xA4\x7C";
-    const std::string bar_utf = iconv_direct("UTF-8", "BIG5", big5_bar, &ok);
+    const std::string bar_utf = iconv_direct("UTF-8", "BIG5", "\xA4\x7C", &ok);
     ASSERT_TRUE(ok);
-    EXPECT_EQ(encoding_mblen(QXCVT_BIG5, big5_bar.c_str(), 0), 2u);
-    EXPECT_EQ(to_utf(big5_bar, QXCVT_BIG5).out, bar_utf);
-    EXPECT_EQ(encoding_mblen(QXCVT_EUCKR, "\x81\x41", 0), 2u);
-    // EUC-JP: 3 after 0x8F, else 2.
-    EXPECT_EQ(encoding_mblen(QXCVT_EUCJP, "\x8F\xB0\xA1", 0), 3u);
-    EXPECT_EQ(encoding_mblen(QXCVT_EUCJP, "\x8E\xB1", 0), 2u);
-    EXPECT_EQ(encoding_mblen(QXCVT_EUCJP, "\xA4\xA2", 0), 2u);
-    // Single-byte sets.
-    for (uint32_t code : {QXCVT_LATIN5, QXCVT_KOI8R, QXCVT_LATIN1, QXCVT_ASCII, QXCVT_TIS620})
-        EXPECT_EQ(encoding_mblen(code, "\xE4\xB8\xAD", 0), 1u) << code;
+    EXPECT_EQ(to_utf("\xA4\x7C", QXCVT_BIG5).out, bar_utf);
 }
 
 TEST(QxCvt, ValidationRefusesCutAndMalformedCharacters)
@@ -315,49 +274,27 @@ TEST(QxCvt, ValidationRefusesCutAndMalformedCharacters)
     };
     const int32_t bad = QXCVT_ERR_INVALID_CHAR;
     const Case cases[] = {
-        {QXCVT_UTF8, "", 0},
-        {QXCVT_UTF8, "plain ascii text, long enough for the word loop", 0},
+        {QXCVT_UTF8, "", 0}, {QXCVT_UTF8, "plain ascii text, long enough for the word loop", 0},
         {QXCVT_UTF8, "\xE4\xB8\xAD\xE6\x96\x87", 0},
-        {QXCVT_UTF8, "\xE4\xB8\xAD\xE6\x96", bad},              // cut at the end
-        {QXCVT_UTF8, "\xE4\xB8" "abcdefghij", bad},             // cut in the middle
-        {QXCVT_UTF8, "\xC0\x80", bad},                          // overlong NUL
-        {QXCVT_UTF8, "\xC1\xBF", bad},
-        {QXCVT_UTF8, "\xE0\x9F\xBF", bad},                      // overlong three-byte
-        {QXCVT_UTF8, "\xF0\x8F\xBF\xBF", bad},                  // overlong four-byte
-        {QXCVT_UTF8, "\xED\xA0\x80", bad},                      // surrogate
-        {QXCVT_UTF8, "\xED\x9F\xBF", 0},                        // U+D7FF
-        {QXCVT_UTF8, "\xF4\x8F\xBF\xBF", 0},                    // U+10FFFF
-        {QXCVT_UTF8, "\xF4\x90\x80\x80", bad},                  // above U+10FFFF
-        {QXCVT_UTF8, "\xF5\x80\x80\x80", bad},
-        {QXCVT_UTF8, "abcdefgh\x80", bad},                      // stray continuation
-        {QXCVT_GBK, "\xD6\xD0\xCE\xC4", 0},
-        {QXCVT_GBK, "\xD6\xD0\xCE", bad},
-        {QXCVT_GBK, "\xD6\x30", bad},                           // digit trail: not GBK
-        {QXCVT_GBK, "\x81\x7F", bad},
-        {QXCVT_GBK, "\x80", 0},                                // the euro sign
-        {QXCVT_GB18030, "\x80", bad},
-        {QXCVT_GB18030, "\x81\x30\x81\x30", 0},
-        {QXCVT_GB18030, "\x81\x30\x81", bad},
-        {QXCVT_GB18030, "\x81\x30\x20\x30", bad},
-        {QXCVT_GB18030, "\xD6\xD0\x81", bad},
-        {QXCVT_BIG5, "\xA4\xA4\xA4\x40", 0},
-        {QXCVT_BIG5, "\xA4\x80", bad},                          // trail in the gap 7F-A0
-        {QXCVT_BIG5, "\xA4", bad},
-        {QXCVT_BIG5, "\x80", 0},                                // C1 control
-        {QXCVT_EUCKR, "\x90", bad},
-        {QXCVT_EUCKR, "\xB0\xA1", 0},
-        {QXCVT_EUCKR, "\xB0\x41", bad},
-        {QXCVT_EUCJP, "\x8F\xB0", bad},
-        {QXCVT_EUCJP, "\x8E\xE0", bad},
-        {QXCVT_ASCII, "abc\x80", bad},
-        {QXCVT_LATIN1, "\x80\xFF", 0},
-        {QXCVT_TIS620, "\xA1\xDF", 0},
-        {QXCVT_TIS620, "\xDB", bad},
+        {QXCVT_UTF8, "\xE4\xB8\xAD\xE6\x96", bad}, {QXCVT_UTF8, "\xE4\xB8" "abcdefghij", bad},   // cut
+        {QXCVT_UTF8, "\xC0\x80", bad}, {QXCVT_UTF8, "\xC1\xBF", bad},                          // overlong
+        {QXCVT_UTF8, "\xE0\x9F\xBF", bad}, {QXCVT_UTF8, "\xF0\x8F\xBF\xBF", bad},
+        {QXCVT_UTF8, "\xED\xA0\x80", bad}, {QXCVT_UTF8, "\xED\x9F\xBF", 0},                    // surrogate, U+D7FF
+        {QXCVT_UTF8, "\xF4\x8F\xBF\xBF", 0}, {QXCVT_UTF8, "\xF4\x90\x80\x80", bad},            // U+10FFFF and above
+        {QXCVT_UTF8, "\xF5\x80\x80\x80", bad}, {QXCVT_UTF8, "abcdefgh\x80", bad},              // stray continuation
+        {QXCVT_GBK, "\xD6\xD0\xCE\xC4", 0}, {QXCVT_GBK, "\xD6\xD0\xCE", bad},
+        {QXCVT_GBK, "\xD6\x30", bad}, {QXCVT_GBK, "\x81\x7F", bad},                            // digit trail: not GBK
+        {QXCVT_GBK, "\x80", 0}, {QXCVT_GB18030, "\x80", bad},                                  // the euro sign
+        {QXCVT_GB18030, "\x81\x30\x81\x30", 0}, {QXCVT_GB18030, "\x81\x30\x81", bad},
+        {QXCVT_GB18030, "\x81\x30\x20\x30", bad}, {QXCVT_GB18030, "\xD6\xD0\x81", bad},
+        {QXCVT_BIG5, "\xA4\xA4\xA4\x40", 0}, {QXCVT_BIG5, "\xA4\x80", bad},                    // trail in 7F-A0
+        {QXCVT_BIG5, "\xA4", bad}, {QXCVT_BIG5, "\x80", 0},                                    // C1 control
+        {QXCVT_EUCKR, "\x90", bad}, {QXCVT_EUCKR, "\xB0\xA1", 0}, {QXCVT_EUCKR, "\xB0\x41", bad},
+        {QXCVT_EUCJP, "\x8F\xB0", bad}, {QXCVT_EUCJP, "\x8E\xE0", bad}, {QXCVT_ASCII, "abc\x80", bad},
+        {QXCVT_LATIN1, "\x80\xFF", 0}, {QXCVT_TIS620, "\xA1\xDF", 0}, {QXCVT_TIS620, "\xDB", bad},
     };
-    for (const Case &c : cases) {
-        EXPECT_EQ(valid(c.bytes, c.code), c.expect)
-            << "code " << c.code << " " << testing::PrintToString(c.bytes);
-    }
+    for (const Case &c : cases)
+        EXPECT_EQ(valid(c.bytes, c.code), c.expect) << "code " << c.code << " " << testing::PrintToString(c.bytes);
 }
 
 TEST(QxCvt, ConcurrentConversionsShareTheConverters)

@@ -3,6 +3,7 @@
 // message table itself.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <climits>
 #include <cstdarg>
@@ -12,7 +13,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "fldr_internal.h"
@@ -61,21 +61,15 @@ std::string to_set(const std::string &utf8, uint32_t code)
 // The conversions of a printf text, each as "<size><conversion>" with the
 // 64-bit sizes ("I64", "ll") written as "64": "%I64d" and "%lld" read the
 // same argument.
-std::vector<std::string> conversions(const char *text)
+std::vector<std::string> conversions(const char *p)
 {
     std::vector<std::string> out;
-    for (const char *p = text; *p; ++p) {
-        if (*p != '%')
-            continue;
-        ++p;
-        if (*p == '%')
-            continue;
-        while (*p && std::strchr("-+ #0", *p)) ++p;
-        while (*p >= '0' && *p <= '9') ++p;
-        if (*p == '.') {
+    while ((p = std::strchr(p, '%')) != nullptr && *++p != '\0') {
+        if (*p == '%') {
             ++p;
-            while (*p >= '0' && *p <= '9') ++p;
+            continue;
         }
+        p += std::strspn(p, "-+ #0123456789.");
         std::string size;
         if (std::strncmp(p, "I64", 3) == 0 || std::strncmp(p, "ll", 2) == 0) {
             size = "64";
@@ -84,42 +78,26 @@ std::vector<std::string> conversions(const char *text)
             size = *p++;
         }
         out.push_back(size + *p);
-        if (!*p)
-            break;
     }
     return out;
 }
 
 // Sets or clears one environment variable for the life of the object.
-class EnvVar {
-public:
-    EnvVar(const char *name, const char *value) : name_(name)
+struct EnvVar {
+    const char *name;
+    std::optional<std::string> old;
+    EnvVar(const char *n, const char *value) : name(n)
     {
-        if (const char *old = std::getenv(name)) old_ = old;
-        if (value) setenv(name, value, 1);
-        else unsetenv(name);
+        if (const char *v = std::getenv(n))
+            old = v;
+        value ? setenv(n, value, 1) : unsetenv(n);
     }
-    ~EnvVar()
-    {
-        if (old_) setenv(name_, old_->c_str(), 1);
-        else unsetenv(name_);
-    }
-private:
-    const char *name_;
-    std::optional<std::string> old_;
+    ~EnvVar() { old ? setenv(name, old->c_str(), 1) : unsetenv(name); }
 };
-
-const mout_row_t *console_row(int32_t code)
-{
-    for (const mout_row_t &row : g_fldr_console_msgs)
-        if (row.code == code)
-            return &row;
-    return nullptr;
-}
 
 } // namespace
 
-TEST(QxFmt, SixtyFourBitConversionsAndPrintfForms)
+TEST(QxFmt, SixtyFourBitConversionsPrintfFormsAndCutOutput)
 {
     EXPECT_EQ(fmt(128, "%I64d|%I64d|%I64u", INT64_MIN, INT64_MAX, UINT64_MAX),
               "-9223372036854775808|9223372036854775807|18446744073709551615");
@@ -144,10 +122,7 @@ TEST(QxFmt, SixtyFourBitConversionsAndPrintfForms)
     EXPECT_EQ(fmt(64, "a%nb %y %", &untouched), "ab %y %");
     EXPECT_EQ(untouched, 77);
     EXPECT_EQ(fmt(64, "%s", static_cast<const char *>(nullptr)), "(null)");
-}
-
-TEST(QxFmt, CutOutputIsTerminatedAndCounted)
-{
+    // Cut output is terminated and counted.
     EXPECT_EQ(fmt(10, "%I64d", INT64_MIN), "-92233720");
     EXPECT_EQ(fmt(10, "abc%sdef", "0123456789"), "abc012345");
     EXPECT_EQ(fmt(4, "%d%d%d%d", 1, 2, 3, 4), "123");
@@ -163,36 +138,33 @@ TEST(QxMout, LookupInThreeLanguagesWithFallback)
     ASSERT_NE(h, nullptr);
     char buf[MOUT_LINE_MAX];
     const int64_t zero = 0;
-
-    EXPECT_EQ(lookup(buf, h, -10017, -10001, 1, MOUT_LANG_ZH_CN, zero),
-              static_cast<int32_t>(std::strlen("0 行加载成功。\n")));
-    EXPECT_STREQ(buf, "0 行加载成功。\n");
-    lookup(buf, h, -10017, -10001, 1, MOUT_LANG_ZH_TW, zero);
-    EXPECT_STREQ(buf, "0 行加載成功。\n");
-    lookup(buf, h, -10017, -10001, 1, MOUT_LANG_EN, zero);
-    EXPECT_STREQ(buf, "0 rows loaded success.\n");
-    lookup(buf, h, -10017, -10001, 1, 9, INT64_MIN);  // unknown language: English
+    const std::pair<uint32_t, const char *> rows_loaded[] = {
+        {MOUT_LANG_ZH_CN, "0 行加载成功。\n"}, {MOUT_LANG_ZH_TW, "0 行加載成功。\n"},
+        {MOUT_LANG_EN, "0 rows loaded success.\n"}, {9, "0 rows loaded success.\n"},   // unknown: English
+    };
+    for (const auto &[lang, text] : rows_loaded) {
+        EXPECT_EQ(lookup(buf, h, -10017, -10001, 1, lang, zero), static_cast<int32_t>(std::strlen(text)));
+        EXPECT_STREQ(buf, text);
+    }
+    lookup(buf, h, -10017, -10001, 1, MOUT_LANG_EN, INT64_MIN);
     EXPECT_STREQ(buf, "-9223372036854775808 rows loaded success.\n");
     lookup(buf, h, -10038, -10001, 3, MOUT_LANG_ZH_CN, zero, 0L, 0L);
     EXPECT_STREQ(buf, "0 行数据已导出\n用时: 0.000(ms)\n");
     lookup(buf, h, -10012, -10001, 2, MOUT_LANG_EN, "S", "T");
     EXPECT_STREQ(buf, "\nDest table: S.T\n");
-
-    // A code without a row takes -10001; extra arguments are ignored.
+    // A code without a row takes the fallback; extra arguments are ignored.
     EXPECT_EQ(lookup(buf, h, -10052, -10001, 2, MOUT_LANG_EN, 1, 2), 19);
     EXPECT_STREQ(buf, "Undefined exception");
     lookup(buf, h, 12345, -10001, 0, MOUT_LANG_ZH_TW);
     EXPECT_STREQ(buf, "未定義的異常");
-    // Neither row: -1 and an empty text.
+    // Neither row, or no table at all: -1 and an empty text.
     EXPECT_EQ(lookup(buf, h, 12345, 54321, 0, MOUT_LANG_EN), -1);
+    EXPECT_STREQ(buf, "");
+    EXPECT_EQ(lookup(buf, nullptr, -10001, -10001, 0, MOUT_LANG_EN), -1);
     EXPECT_STREQ(buf, "");
     // Fewer arguments than the text takes: the text is shown unformatted.
     lookup(buf, h, -10012, -10001, 1, MOUT_LANG_EN, "S");
     EXPECT_STREQ(buf, "\nDest table: %s.%s\n");
-
-    // No table registered: nothing to find.
-    EXPECT_EQ(lookup(buf, nullptr, -10001, -10001, 0, MOUT_LANG_EN), -1);
-    EXPECT_STREQ(buf, "");
 
     mout_deinit(h, g_fldr_console_msgs, FLDR_CONSOLE_MSG_ROWS, QXCVT_UTF8);
     for (const mout_row_t &row : g_fldr_console_msgs)
@@ -274,20 +246,18 @@ TEST(QxMout, LanguageAndLocalSetFromTheLocale)
         EXPECT_EQ(code, c.code) << (c.lang ? c.lang : "(unset)");
         EXPECT_EQ(lang_id, c.lang_id) << (c.lang ? c.lang : "(unset)");
     }
-    // A forced value wins over the locale until it is cleared.
+    // A forced value wins over the locale until it is cleared, each half on its own.
     EnvVar all("LC_ALL", "zh_CN.GB18030");
-    mout_force_local_code(QXCVT_BIG5, MOUT_LANG_ZH_TW);
-    uint32_t code = 0, lang_id = 0;
-    mout_get_local_code(&code, &lang_id);
-    EXPECT_EQ(code, static_cast<uint32_t>(QXCVT_BIG5));
-    EXPECT_EQ(lang_id, static_cast<uint32_t>(MOUT_LANG_ZH_TW));
-    mout_force_local_code(-1, MOUT_LANG_EN);  // only the language stays forced
-    mout_get_local_code(&code, &lang_id);
-    EXPECT_EQ(code, static_cast<uint32_t>(QXCVT_GB18030));
-    EXPECT_EQ(lang_id, static_cast<uint32_t>(MOUT_LANG_EN));
-    mout_force_local_code(-1, -1);
-    mout_get_local_code(&code, &lang_id);
-    EXPECT_EQ(lang_id, static_cast<uint32_t>(MOUT_LANG_ZH_CN));
+    const int32_t forced[][4] = {{QXCVT_BIG5, MOUT_LANG_ZH_TW, QXCVT_BIG5, MOUT_LANG_ZH_TW},
+                                 {-1, MOUT_LANG_EN, QXCVT_GB18030, MOUT_LANG_EN},
+                                 {-1, -1, QXCVT_GB18030, MOUT_LANG_ZH_CN}};
+    for (const auto &f : forced) {
+        mout_force_local_code(f[0], f[1]);
+        uint32_t code = 0, lang_id = 0;
+        mout_get_local_code(&code, &lang_id);
+        EXPECT_EQ(code, static_cast<uint32_t>(f[2])) << f[0] << "," << f[1];
+        EXPECT_EQ(lang_id, static_cast<uint32_t>(f[3])) << f[0] << "," << f[1];
+    }
 }
 
 TEST(QxMout, ConsoleTableRowsAndArgumentCounts)
@@ -313,65 +283,41 @@ TEST(QxMout, ConsoleTableRowsAndArgumentCounts)
                                      QXCVT_UTF8, 0, 0), 0);
     }
     EXPECT_EQ(codes.size(), 53u);
-    EXPECT_EQ(g_fldr_console_msgs[0].code, -10001);
-    EXPECT_STREQ(g_fldr_console_msgs[0].text_en, "Undefined exception");
     // The 64-bit rows the summaries print use "%I64d" in every language,
     // except the English text of -10038.
     for (int32_t code : {-10017, -10019, -10021, -10023, -10025, -10027, -10030, -10049, -10051}) {
-        const mout_row_t *row = console_row(code);
-        ASSERT_NE(row, nullptr);
+        auto row = std::find_if(std::begin(g_fldr_console_msgs), std::end(g_fldr_console_msgs),
+                                [&](const mout_row_t &r) { return r.code == code; });
+        ASSERT_NE(row, std::end(g_fldr_console_msgs));
         for (const char *text : {row->text_zh_cn, row->text_zh_tw, row->text_en})
             EXPECT_NE(std::strstr(text, "%I64d"), nullptr) << code << ": " << text;
     }
-    const mout_row_t *export_row = console_row(-10038);
-    ASSERT_NE(export_row, nullptr);
-    EXPECT_NE(std::strstr(export_row->text_zh_cn, "%I64d"), nullptr);
-    EXPECT_NE(std::strstr(export_row->text_en, "%lld"), nullptr);
+    const mout_row_t &export_row = *std::find_if(std::begin(g_fldr_console_msgs), std::end(g_fldr_console_msgs),
+                                                 [](const mout_row_t &r) { return r.code == -10038; });
+    EXPECT_NE(std::strstr(export_row.text_zh_cn, "%I64d"), nullptr);
+    EXPECT_NE(std::strstr(export_row.text_en, "%lld"), nullptr);
 }
 
-TEST(QxMout, ConsoleOutputGoesToStandardOutput)
+TEST(QxMout, ConsoleOutputAndErrorSystem)
 {
-    char path[] = "/tmp/qxmout_stdout_XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    std::fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    ASSERT_GE(saved, 0);
-    ASSERT_GE(dup2(fd, STDOUT_FILENO), 0);
-    const std::string big(3000, 'z');
+    const std::string big(3000, 'z');   // past the stack line: formatted into its own block
+    testing::internal::CaptureStdout();
     const int32_t n1 = aq_printf_inner("%I64d rows, 100%% %s\n", INT64_MIN, "done");
     const int32_t n2 = aq_printf_inner("%s|%I64u\n", big.c_str(), UINT64_MAX);
-    std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-
-    std::string got;
-    FILE *f = std::fopen(path, "rb");
-    ASSERT_NE(f, nullptr);
-    char chunk[4096];
-    size_t r;
-    while ((r = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-        got.append(chunk, r);
-    std::fclose(f);
-    close(fd);
-    unlink(path);
+    const std::string got = testing::internal::GetCapturedStdout();
     const std::string line1 = "-9223372036854775808 rows, 100% done\n";
     const std::string line2 = big + "|18446744073709551615\n";
     EXPECT_EQ(got, line1 + line2);
     EXPECT_EQ(n1, static_cast<int32_t>(line1.size()));
     EXPECT_EQ(n2, static_cast<int32_t>(line2.size()));
-}
 
-TEST(QxMout, ErrorSystemRunsBetweenStartAndStop)
-{
+    // The error system runs between start and stop; a stop without a start changes nothing.
     EXPECT_EQ(qxerr_sys_running(), 0);
-    qxerr_sys_init(0, 0);
-    EXPECT_EQ(qxerr_sys_running(), 1);
-    qxerr_sys_deinit();
-    EXPECT_EQ(qxerr_sys_running(), 0);
-    qxerr_sys_deinit();  // a stop without a start changes nothing
-    qxerr_sys_init(0, 0);
-    EXPECT_EQ(qxerr_sys_running(), 1);
-    qxerr_sys_deinit();
-    EXPECT_EQ(qxerr_sys_running(), 0);
+    for (int round = 0; round < 2; ++round) {
+        qxerr_sys_init(0, 0);
+        EXPECT_EQ(qxerr_sys_running(), 1);
+        qxerr_sys_deinit();
+        EXPECT_EQ(qxerr_sys_running(), 0);
+        qxerr_sys_deinit();
+    }
 }

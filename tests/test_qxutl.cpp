@@ -33,21 +33,7 @@ struct ForcedCode {
 
 } // namespace
 
-TEST(QxUtl, PathNamesAreCheckedForLengthAndForbiddenBytes)
-{
-    ForcedCode utf8(QXCVT_UTF8);
-    EXPECT_TRUE(is_valid_pathname_raw("data\\t1.txt", 1));
-    EXPECT_TRUE(is_valid_pathname_raw("C:\\load\\数据.txt", 1));
-    EXPECT_TRUE(is_valid_pathname_raw(std::string(256, 'a').c_str(), 1));
-    EXPECT_FALSE(is_valid_pathname_raw(std::string(257, 'a').c_str(), 1));
-    EXPECT_FALSE(is_valid_pathname_raw("", 1));
-    EXPECT_FALSE(is_valid_pathname_raw(nullptr, 1));
-    for (const char *bad : {"a<b", "a>b", "a\"b", "a|b", "a*b", "a?b", "a\tb", "a\x01" "b", "a\x1f"})
-        EXPECT_FALSE(is_valid_pathname_raw(bad, 1)) << testing::PrintToString(bad);
-    EXPECT_TRUE(is_valid_pathname_raw("a b\x7f", 0));
-}
-
-TEST(QxUtl, DoubleByteNamesKeepTrailBytesThatLookLikeSeparators)
+TEST(QxUtl, PathNamesAreCheckedForLengthForbiddenBytesAndDoubleByteTrails)
 {
     // "\xA4\x7C" is one BIG5 character whose trail byte is '|'.
     const char *big5_name = "d\\\xA4\x7C.txt";
@@ -59,6 +45,14 @@ TEST(QxUtl, DoubleByteNamesKeepTrailBytesThatLookLikeSeparators)
     }
     ForcedCode utf8(QXCVT_UTF8);
     EXPECT_FALSE(is_valid_pathname_raw(big5_name, 1));
+    EXPECT_TRUE(is_valid_pathname_raw("C:\\load\\数据.txt", 1));
+    EXPECT_TRUE(is_valid_pathname_raw(std::string(256, 'a').c_str(), 1));
+    EXPECT_FALSE(is_valid_pathname_raw(std::string(257, 'a').c_str(), 1));
+    EXPECT_FALSE(is_valid_pathname_raw("", 1));
+    EXPECT_FALSE(is_valid_pathname_raw(nullptr, 1));
+    for (const char *bad : {"a<b", "a>b", "a\"b", "a|b", "a*b", "a?b", "a\tb", "a\x01" "b", "a\x1f"})
+        EXPECT_FALSE(is_valid_pathname_raw(bad, 1)) << testing::PrintToString(bad);
+    EXPECT_TRUE(is_valid_pathname_raw("a b\x7f", 0));
 }
 
 TEST(QxUtl, TruncationNeverSplitsACharacter)

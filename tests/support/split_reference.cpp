@@ -557,6 +557,15 @@ std::string check_case(const split_case &c)
                 return why.str();
             }
         }
+        const char *portable = fldr_search_row_enclosed_portable(g.data(), g.size(), rt, rl, c.row_enclose.c_str(),
+                                                                 static_cast<uint16_t>(c.row_enclose.size()));
+        const char *expected = search_enclosed(g.data(), g.size(), rt, rl, c.row_enclose.c_str(),
+                                               static_cast<uint16_t>(c.row_enclose.size()));
+        if (portable != expected) {
+            why << "portable enclosed search: got " << (portable ? portable - g.data() : -1) << " want "
+                << (expected ? expected - g.data() : -1) << where();
+            return why.str();
+        }
         const char *got = fldr_strstr(g.data(), g.size(), c.term.c_str(), static_cast<int32_t>(c.term.size()));
         const char *want = strstr_ref(g.data(), g.size(), c.term.c_str(), static_cast<int32_t>(c.term.size()));
         if (got != want) {

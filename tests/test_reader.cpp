@@ -1,0 +1,463 @@
+/*
+** The reader: data files become tasks of row offsets, with real worker
+** threads on the other side of the queues.
+*/
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+
+#include "load_rig.h"
+
+using namespace qxtest;
+using namespace std::chrono_literals;
+
+namespace {
+
+/* Rows of varying length, numbered, each ending with term. */
+std::vector<std::string> make_rows(int count, const std::string &term, uint32_t seed = 1,
+                                   const std::string &prefix = "")
+{
+    std::mt19937 gen(seed);
+    std::uniform_int_distribution<int> width(0, 300);
+    std::vector<std::string> rows;
+    for (int i = 0; i < count; i++) {
+        std::string row = prefix + std::to_string(i) + "|" + std::string(width(gen), 'a' + i % 26);
+        rows.push_back(row + term);
+    }
+    return rows;
+}
+
+std::string joined(const std::vector<std::string> &rows)
+{
+    std::string all;
+    for (const auto &row : rows)
+        all += row;
+    return all;
+}
+
+/* Every row of the file arrived exactly once, in its place, with row
+** numbers that count the rows the reader cut. */
+void expect_rows_in_order(Collected &got, const std::vector<std::string> &rows, int64_t first_no = 0)
+{
+    std::sort(got.rows.begin(), got.rows.end(),
+              [](const SeenRow &a, const SeenRow &b) { return a.row_no < b.row_no; });
+    ASSERT_EQ(got.rows.size(), rows.size());
+    int64_t pos = 0;
+    for (size_t i = 0; i < rows.size(); i++) {
+        EXPECT_EQ(got.rows[i].row_no, first_no + static_cast<int64_t>(i));
+        EXPECT_EQ(got.rows[i].file_pos, pos) << "row " << i;
+        ASSERT_EQ(got.rows[i].text, rows[i]) << "row " << i;
+        pos += static_cast<int64_t>(rows[i].size());
+    }
+}
+
+TEST(Reader, EveryRowOfAMultiChunkFileArrivesOnceInItsPlace)
+{
+    Watchdog dog(120s);
+    TempDir dir;
+    for (const std::string term : {"\n", "\r\n", "<EOR>"}) {
+        /* Chunks of 64 KiB, 20 KiB and 4 KiB: rows and terminators straddle
+        ** chunk ends everywhere, and below 16 KiB every chunk gives one row. */
+        for (uint32_t cap : {65536u, 20000u, 4096u}) {
+            SCOPED_TRACE("term " + term + " cap " + std::to_string(cap));
+            std::vector<std::string> rows = make_rows(cap == 4096 ? 300 : 3000, term, cap);
+            rows.back().resize(rows.back().size() - term.size());   /* last row unterminated */
+            std::string path = dir.file("rows.dat");
+            write_file(path, joined(rows));
+
+            PipeRig rig(3, cap, 3, 2);
+            DataFile file(path, term.c_str(), 5);
+            Collected got;
+            ASSERT_EQ(run_load(rig, {&file.rec}, got), 0);
+            expect_rows_in_order(got, rows);
+            EXPECT_EQ(rig.inst().rows_read, static_cast<int64_t>(rows.size()));
+            EXPECT_EQ(file.rec.file_offset, file.rec.file_size);
+            EXPECT_TRUE(rig.all_home());
+
+            /* Task numbers count up from 0 without gaps; each task describes
+            ** its own piece of the file. */
+            std::vector<int64_t> numbers;
+            for (const fldr_task &task : got.tasks) {
+                numbers.push_back(task.task_no);
+                EXPECT_EQ(task.file_no, 5);
+                EXPECT_EQ(task.kind, static_cast<uint32_t>(FLDR_TASK_ROWS));
+                EXPECT_LE(task.file_off + task.data_len, static_cast<int64_t>(file.rec.file_size));
+                EXPECT_LE(task.data_len, cap);
+            }
+            std::sort(numbers.begin(), numbers.end());
+            for (size_t i = 0; i < numbers.size(); i++)
+                EXPECT_EQ(numbers[i], static_cast<int64_t>(i));
+        }
+    }
+}
+
+TEST(Reader, TasksHoldAtMostTaskRowsAndCountersRunOnAcrossFiles)
+{
+    Watchdog dog(60s);
+    TempDir dir;
+    std::vector<std::string> first = make_rows(500, "\n", 7);
+    std::vector<std::string> second = make_rows(300, "\n", 8);
+    write_file(dir.file("a.dat"), joined(first));
+    write_file(dir.file("b.dat"), joined(second));
+    PipeRig rig(2, 65536, 2, 1);
+    rig.inst().task_rows = 7;
+    DataFile a(dir.file("a.dat"), "\n", 0);
+    DataFile b(dir.file("b.dat"), "\n", 1);
+    Collected got;
+    ASSERT_EQ(run_load(rig, {&a.rec, &b.rec}, got), 0);
+    EXPECT_EQ(rig.inst().rows_read, 800);
+    for (const fldr_task &task : got.tasks)
+        EXPECT_LE(task.row_cnt, 7u);
+    std::vector<std::string> all = first;
+    all.insert(all.end(), second.begin(), second.end());
+    std::sort(got.rows.begin(), got.rows.end(),
+              [](const SeenRow &x, const SeenRow &y) { return x.row_no < y.row_no; });
+    ASSERT_EQ(got.rows.size(), all.size());
+    for (size_t i = 0; i < all.size(); i++) {
+        EXPECT_EQ(got.rows[i].text, all[i]);
+        EXPECT_EQ(got.rows[i].file_no, i < first.size() ? 0 : 1);
+    }
+    EXPECT_TRUE(rig.all_home());
+}
+
+TEST(Reader, EmptyFilesAndFilesWithoutAnyTerminator)
+{
+    Watchdog dog(60s);
+    TempDir dir;
+    write_file(dir.file("empty.dat"), "");
+    PipeRig rig(2, 4096, 2, 1);
+    DataFile empty(dir.file("empty.dat"));
+    Collected got;
+    EXPECT_EQ(run_load(rig, {&empty.rec}, got), 0);
+    EXPECT_TRUE(got.tasks.empty());
+    EXPECT_EQ(rig.inst().rows_read, 0);
+
+    /* Within one buffer the whole file is its last row. */
+    write_file(dir.file("one.dat"), "no terminator here");
+    DataFile one(dir.file("one.dat"));
+    EXPECT_EQ(run_load(rig, {&one.rec}, got), 0);
+    ASSERT_EQ(got.rows.size(), 1u);
+    EXPECT_EQ(got.rows[0].text, "no terminator here");
+
+    /* Larger than a buffer, it can never be cut. */
+    write_file(dir.file("big.dat"), std::string(10000, 'x'));
+    DataFile big(dir.file("big.dat"));
+    EXPECT_EQ(run_load(rig, {&big.rec}, got), FLDR_ERR_NO_ROW_TERM);
+    EXPECT_EQ(big.rec.file_offset, 0u);
+    ASSERT_GE(rig.inst().diag.count, 1u);
+    EXPECT_EQ(fldr_get_nth_diag_rec(&rig.inst().diag.first, 1)->code, FLDR_ERR_NO_ROW_TERM);
+    EXPECT_TRUE(rig.all_home());
+}
+
+TEST(Reader, RowLongerThanTheBufferStopsAfterTheRowsBeforeIt)
+{
+    Watchdog dog(60s);
+    TempDir dir;
+    std::vector<std::string> rows = {"1|a\n", "2|b\n", "3|" + std::string(9000, 'c') + "\n", "4|d\n"};
+    write_file(dir.file("long.dat"), joined(rows));
+    PipeRig rig(2, 4096, 2, 2);
+    DataFile file(dir.file("long.dat"));
+    Collected got;
+    EXPECT_EQ(run_load(rig, {&file.rec}, got), FLDR_ERR_NO_ROW_TERM);
+    std::vector<std::string> before(rows.begin(), rows.begin() + 2);
+    expect_rows_in_order(got, before);
+    EXPECT_EQ(file.rec.file_offset, 8u);   /* handed out up to the long row */
+    EXPECT_EQ(rig.inst().rows_read, 2);
+    EXPECT_TRUE(rig.all_home());
+}
+
+TEST(Reader, LoadLimitEndsReadingInTheMiddleOfAChunk)
+{
+    Watchdog dog(60s);
+    TempDir dir;
+    std::vector<std::string> rows = make_rows(100, "\n", 3);
+    write_file(dir.file("rows.dat"), joined(rows));
+    {
+        PipeRig rig(2, 1 << 20, 2, 2);
+        rig.inst().load_rows = 10;
+        DataFile file(dir.file("rows.dat"));
+        Collected got;
+        EXPECT_EQ(run_load(rig, {&file.rec}, got), 0);
+        expect_rows_in_order(got, std::vector<std::string>(rows.begin(), rows.begin() + 10));
+        EXPECT_EQ(rig.inst().rows_read, 10);
+        EXPECT_EQ(file.rec.file_offset, joined(std::vector<std::string>(rows.begin(), rows.begin() + 10)).size());
+        EXPECT_TRUE(rig.all_home());
+    }
+    {
+        /* A limit of 0 never ends reading: it is compared after a row is counted. */
+        PipeRig rig(2, 1 << 20, 2, 2);
+        rig.inst().load_rows = 0;
+        DataFile file(dir.file("rows.dat"));
+        Collected got;
+        EXPECT_EQ(run_load(rig, {&file.rec}, got), 0);
+        EXPECT_EQ(got.rows.size(), rows.size());
+        EXPECT_TRUE(rig.all_home());
+    }
+}
+
+/* A table condition: the row's first byte equals `letter`. */
+struct FirstByteIs {
+    fldr_bexp_field field{};
+    fldr_bexp_value value{};
+    fldr_bexp       node{};
+    char            text[2];
+
+    explicit FirstByteIs(char letter) : text{letter, 0}
+    {
+        field.kind = 1;
+        field.start = 1;
+        field.end = 1;
+        value.kind = 2;
+        value.len = 1;
+        value.text = text;
+        node.kind = 0;
+        node.field = &field;
+        node.op = 0;
+        node.value = &value;
+    }
+};
+
+TEST(Reader, RowsFailingTheConditionAreCountedButNeverSent)
+{
+    Watchdog dog(60s);
+    TempDir dir;
+    /* 2000 rows of b first: whole chunks where no row is taken. */
+    std::vector<std::string> rows;
+    for (int i = 0; i < 4000; i++)
+        rows.push_back(std::string(1, i < 2000 ? 'b' : "ab"[i % 2]) + "|" + std::to_string(i) +
+                       std::string(40, '.') + "\n");
+    write_file(dir.file("mixed.dat"), joined(rows));
+    PipeRig rig(2, 20000, 2, 2);
+    FirstByteIs cond('a');
+    rig.ctl().when_cond = &cond.node;
+    DataFile file(dir.file("mixed.dat"));
+    Collected got;
+    ASSERT_EQ(run_load(rig, {&file.rec}, got), 0);
+    EXPECT_EQ(rig.inst().rows_read, 4000);
+    std::vector<std::string> taken;
+    for (const auto &row : rows)
+        if (row[0] == 'a')
+            taken.push_back(row);
+    ASSERT_EQ(got.rows.size(), taken.size());
+    std::sort(got.rows.begin(), got.rows.end(),
+              [](const SeenRow &x, const SeenRow &y) { return x.file_pos < y.file_pos; });
+    for (size_t i = 0; i < taken.size(); i++)
+        EXPECT_EQ(got.rows[i].text, taken[i]);
+    EXPECT_EQ(file.rec.file_offset, file.rec.file_size);
+    EXPECT_TRUE(rig.all_home());
+}
+
+TEST(Reader, StopRequestEndsReadingWhileWorkersAreSlow)
+{
+    Watchdog dog(60s);
+    TempDir dir;
+    std::vector<std::string> rows = make_rows(300, "\n", 11);
+    write_file(dir.file("rows.dat"), joined(rows));
+    for (int variant = 0; variant < 2; variant++) {
+        PipeRig rig(2, 4096, 2, 2);
+        DataFile file(dir.file("rows.dat"));
+        Collected got;
+        std::atomic<int> seen{0};
+        fldr_inst &inst = rig.inst();
+        int32_t rc = run_load(rig, {&file.rec}, got, [&](fldr_task &) {
+            std::this_thread::sleep_for(2ms);
+            if (seen.fetch_add(1) == 5) {
+                if (variant == 0) {
+                    std::atomic_ref<int32_t>(inst.run_state).store(-1);
+                } else {
+                    std::atomic_ref<uint32_t>(inst.mode_flag).store(1);
+                    std::atomic_ref<int32_t>(inst.run_mode).store(5);
+                }
+            }
+        });
+        EXPECT_EQ(rc, FLDR_ERR_REACH_ERROR_MAX);
+        EXPECT_GE(got.rows.size(), 6u);
+        EXPECT_LT(got.rows.size(), rows.size());
+        expect_rows_in_order(got, std::vector<std::string>(rows.begin(), rows.begin() + got.rows.size()));
+        EXPECT_EQ(file.rec.file_offset,
+                  joined(std::vector<std::string>(rows.begin(), rows.begin() + got.rows.size())).size());
+        EXPECT_TRUE(rig.all_home());
+    }
+}
+
+TEST(Reader, ErrorLimitEndsReadingAfterTheChunk)
+{
+    Watchdog dog(60s);
+    TempDir dir;
+    std::vector<std::string> rows = make_rows(300, "\n", 12);
+    write_file(dir.file("rows.dat"), joined(rows));
+    PipeRig rig(2, 4096, 2, 2);
+    rig.inst().errors = 3;
+    DataFile file(dir.file("rows.dat"));
+    Collected got;
+    fldr_inst &inst = rig.inst();
+    int32_t rc = run_load(rig, {&file.rec}, got, [&](fldr_task &task) {
+        std::this_thread::sleep_for(1ms);
+        std::atomic_ref<int64_t>(inst.err_count).fetch_add(task.row_cnt);   /* every row rejected */
+    });
+    EXPECT_EQ(rc, FLDR_ERR_REACH_ERROR_MAX);
+    EXPECT_GE(got.rows.size(), 4u);
+    EXPECT_LT(got.rows.size(), rows.size());
+    expect_rows_in_order(got, std::vector<std::string>(rows.begin(), rows.begin() + got.rows.size()));
+    EXPECT_TRUE(rig.all_home());
+}
+
+TEST(Reader, ReadFailuresGiveTheBufferBack)
+{
+    Watchdog dog(60s);
+    TempDir dir;
+    std::vector<std::string> rows = make_rows(2000, "\n", 13);
+    std::string path = dir.file("shrinks.dat");
+    write_file(path, joined(rows));
+    PipeRig rig(2, 65536, 2, 1);
+    DataFile file(path);
+    ASSERT_EQ(truncate(path.c_str(), 1000), 0);   /* the file shrinks after it was opened */
+    Collected got;
+    EXPECT_EQ(run_load(rig, {&file.rec}, got), FLDR_ERR_READ_FILE);
+    EXPECT_TRUE(got.rows.empty());
+    EXPECT_EQ(file.rec.file_offset, 0u);
+    EXPECT_TRUE(rig.all_home());
+
+    DataFile closed(path);
+    os_file_close_normal(closed.rec.handle);
+    closed.rec.handle = OS_INVALID_HANDLE;
+    closed.rec.file_size = 100;
+    EXPECT_EQ(run_load(rig, {&closed.rec}, got), FLDR_ERR_READ_FILE);
+    EXPECT_TRUE(rig.all_home());
+}
+
+/* Allocator whose blocks run out after `left` allocations. */
+struct FailingHeap {
+    int left;
+};
+void *failing_alloc(fldr_env *, void *heap, size_t size, const char *, uint32_t)
+{
+    auto *h = static_cast<FailingHeap *>(heap);
+    if (h->left-- <= 0)
+        return nullptr;
+    return std::malloc(size);
+}
+void failing_free(fldr_env *, void *, void *ptr)
+{
+    std::free(ptr);
+}
+
+TEST(Reader, OffsetArrayThatCannotGrowGivesEverythingBack)
+{
+    Watchdog dog(60s);
+    TempDir dir;
+    std::vector<std::string> rows(30000, "abcd\n");
+    write_file(dir.file("many.dat"), joined(rows));
+    FailingHeap heap{1};   /* the first growth succeeds, the second fails */
+    mem_ctx_t ctx{failing_alloc, failing_free, &heap};
+    PipeRig rig(1, 1 << 20, 1, 1);
+    rig.inst().mem_ctx = &ctx;
+    DataFile file(dir.file("many.dat"));
+    Collected got;
+    EXPECT_EQ(run_load(rig, {&file.rec}, got), FLDR_ERR_OUT_OF_MEMORY);
+    EXPECT_TRUE(got.rows.empty());
+    ASSERT_GE(rig.inst().diag.count, 1u);
+    EXPECT_EQ(fldr_get_nth_diag_rec(&rig.inst().diag.first, 1)->code, FLDR_ERR_OUT_OF_MEMORY);
+    EXPECT_TRUE(rig.all_home());
+}
+
+/* Two tables from one file: table 0 is the reading instance itself. */
+struct TwoTables {
+    PipeRig         first{2, 20000, 2, 1};
+    PipeRig         second{2, 20000, 2, 2};
+    FirstByteIs     cond_a{'a'};
+    FirstByteIs     cond_b{'b'};
+    fldr_ctl        ctl_a{};
+    fldr_ctl        ctl_b{};
+    fldr_ctl       *ctls[2] = {&ctl_a, &ctl_b};
+    fldr_inst      *insts[2] = {&first.inst(), &second.inst()};
+    uint32_t        row_cnts[2] = {};
+    fldr_rowbuf    *rowbufs[2] = {};
+    fldr_task      *tasks[2] = {};
+    fldr_table_set  set{nullptr, ctls, insts, row_cnts, rowbufs, tasks};
+
+    TwoTables()
+    {
+        ctl_a.when_cond = &cond_a.node;
+        ctl_b.when_cond = &cond_b.node;
+        first.inst().multi_table = 1;
+        first.inst().table_cnt = 2;
+        first.inst().tables = &set;
+    }
+};
+
+TEST(Reader, SeveralTablesEachGetTheirRowsFromTheirOwnPools)
+{
+    Watchdog dog(60s);
+    TempDir dir;
+    std::vector<std::string> rows;
+    for (int i = 0; i < 3000; i++) {
+        /* A run of rows no table takes, then a mix of both and neither. */
+        char key = i < 800 ? 'c' : "abcab"[i % 5];
+        rows.push_back(std::string(1, key) + "|" + std::to_string(i) + std::string(i % 50, '-') + "\n");
+    }
+    write_file(dir.file("multi.dat"), joined(rows));
+    TwoTables tables;
+    DataFile file(dir.file("multi.dat"));
+    Collected got_a;
+    Collected got_b;
+    int32_t rc = run_load_sides(tables.first, {Side{&tables.first, &got_a}, Side{&tables.second, &got_b}},
+                                {&file.rec}, [](fldr_task &) {});
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(tables.first.inst().rows_read, 3000);
+    EXPECT_EQ(tables.second.inst().rows_read, 0);
+    for (auto [got, key] : {std::pair{&got_a, 'a'}, std::pair{&got_b, 'b'}}) {
+        std::vector<std::string> expected;
+        for (const auto &row : rows)
+            if (row[0] == key)
+                expected.push_back(row);
+        std::sort(got->rows.begin(), got->rows.end(),
+                  [](const SeenRow &x, const SeenRow &y) { return x.file_pos < y.file_pos; });
+        ASSERT_EQ(got->rows.size(), expected.size()) << key;
+        for (size_t i = 0; i < expected.size(); i++)
+            EXPECT_EQ(got->rows[i].text, expected[i]);
+    }
+    /* Each table numbers its own tasks. */
+    EXPECT_EQ(tables.second.inst().task_pool.next_task_no, static_cast<int64_t>(got_b.tasks.size()));
+    EXPECT_EQ(tables.first.inst().task_pool.next_task_no, static_cast<int64_t>(got_a.tasks.size()));
+    EXPECT_EQ(file.rec.file_offset, file.rec.file_size);
+    EXPECT_TRUE(tables.first.all_home());
+    EXPECT_TRUE(tables.second.all_home());
+}
+
+TEST(Reader, SeveralTablesAndARowLongerThanTheBuffer)
+{
+    Watchdog dog(60s);
+    TempDir dir;
+    std::string data = "a|1\nb|2\n" + std::string(30000, 'a') + "\nb|3\n";
+    write_file(dir.file("long.dat"), data);
+    TwoTables tables;
+    DataFile file(dir.file("long.dat"));
+    Collected got_a;
+    Collected got_b;
+    int32_t rc = run_load_sides(tables.first, {Side{&tables.first, &got_a}, Side{&tables.second, &got_b}},
+                                {&file.rec}, [](fldr_task &) {});
+    EXPECT_EQ(rc, FLDR_ERR_NO_ROW_TERM);
+    EXPECT_EQ(got_a.rows.size(), 1u);
+    EXPECT_EQ(got_b.rows.size(), 1u);
+    EXPECT_TRUE(tables.first.all_home());
+    EXPECT_TRUE(tables.second.all_home());
+}
+
+TEST(Reader, RefusesSettingsThatCouldNeverEnd)
+{
+    TempDir dir;
+    write_file(dir.file("rows.dat"), "a\nb\n");
+    PipeRig rig(1, 4096, 1, 1);
+    DataFile file(dir.file("rows.dat"));
+    rig.inst().task_rows = 0;
+    EXPECT_EQ(fldr_read_rows_and_build_task(fldr_get_env(), &rig.inst(), &file.rec), FLDR_ERR_PARAMETER);
+    rig.inst().task_rows = 10;
+    file.rec.row_term_len = 0;
+    EXPECT_EQ(fldr_read_rows_and_build_task(fldr_get_env(), &rig.inst(), &file.rec), FLDR_ERR_ROW_TERM);
+    EXPECT_TRUE(rig.all_home());
+}
+
+}  // namespace
