@@ -1,0 +1,922 @@
+/*
+** The per-row value pipeline (see rowval.h for the way of a row).
+**
+** Invariants:
+**   (1) convert_row appends exactly plan.insert_cols.size() values to the
+**       batch for a loaded row and nothing for a rejected one: the batch's
+**       sizes are taken on entry and restored on every rejection.
+**   (2) Field values point into scratch.row (or are rebuilt in
+**       scratch.text); they are copied into the batch arena before the next
+**       row overwrites the scratch.
+*/
+#include "rowval.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "lib_entry.h"
+#include "qxcvt.h"
+
+namespace qxfldr {
+
+namespace {
+
+bool iequal(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); i++)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+std::string lib_message(int32_t code)
+{
+    const fldr_emsg_row *row = fldr_emsg_lookup(code);
+    if (row == nullptr || row->text_en == nullptr)
+        return "error " + std::to_string(code);
+    return row->text_en;
+}
+
+/* Functions a column's call form may use, with their argument counts. */
+struct CallFn {
+    const char *name;
+    int         min_args, max_args;
+};
+constexpr CallFn kCallFns[] = {
+    {"UPPER", 1, 1}, {"LOWER", 1, 1}, {"LTRIM", 1, 1}, {"RTRIM", 1, 1},
+    {"CONCAT", 1, 64}, {"NVL", 2, 2}, {"LENGTH", 1, 1},
+};
+
+const CallFn *find_call_fn(const char *name)
+{
+    for (const auto &fn : kCallFns)
+        if (iequal(fn.name, name))
+            return &fn;
+    return nullptr;
+}
+
+int find_field_col(const TablePlan &plan, std::string_view name)
+{
+    for (const auto &c : plan.cols)
+        if (c.source == ColPlan::Field && iequal(c.name, name))
+            return c.field_no;
+    return -1;
+}
+
+bool check_call(const TablePlan &plan, const char *fn_name, const fldr_fun_arg_list *args, std::string &err)
+{
+    const CallFn *fn = find_call_fn(fn_name);
+    const int count = args == nullptr ? 0 : static_cast<int>(args->count);
+    if (fn == nullptr) {
+        err = std::string("function ") + fn_name + " is not supported (UPPER, LOWER, LTRIM, RTRIM, "
+              "CONCAT, NVL, LENGTH are)";
+        return false;
+    }
+    if (count < fn->min_args || count > fn->max_args) {
+        err = std::string("function ") + fn_name + " takes " + std::to_string(fn->min_args) +
+              (fn->max_args != fn->min_args ? " or more" : "") + " arguments";
+        return false;
+    }
+    for (fldr_fun_arg_node *node = args == nullptr ? nullptr : args->first; node; node = node->next) {
+        if (node->arg->kind == 0 && find_field_col(plan, node->arg->text) < 0) {
+            err = std::string("function ") + fn_name + " names column " + node->arg->text +
+                  ", which takes no field of the data";
+            return false;
+        }
+        if (node->arg->kind == 2 && !check_call(plan, node->arg->text, node->arg->args, err))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+RowScratch::~RowScratch()
+{
+    bdta3_col_free(&rep_src);
+    bdta3_col_free(&rep_dst);
+}
+
+/* ------------------------------------------------------------ date formats */
+
+bool parse_date_format(const char *fmt, std::vector<DatePart> &parts)
+{
+    parts.clear();
+    std::string f;
+    for (const char *p = fmt; *p; p++)
+        f += static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+    size_t i = 0;
+    auto take = [&](const char *word) {
+        const size_t n = std::strlen(word);
+        if (f.compare(i, n, word) == 0) {
+            i += n;
+            return true;
+        }
+        return false;
+    };
+    while (i < f.size()) {
+        if (take("YYYY") || take("RRRR"))
+            parts.push_back({DatePart::Year4, 4, 0});
+        else if (take("YY") || take("RR"))
+            parts.push_back({DatePart::Year2, 2, 0});
+        else if (take("MON"))
+            parts.push_back({DatePart::MonthName, 3, 0});
+        else if (take("MM"))
+            parts.push_back({DatePart::Month, 2, 0});
+        else if (take("DD"))
+            parts.push_back({DatePart::Day, 2, 0});
+        else if (take("HH24"))
+            parts.push_back({DatePart::Hour24, 2, 0});
+        else if (take("HH12") || take("HH"))
+            parts.push_back({DatePart::Hour12, 2, 0});
+        else if (take("MI"))
+            parts.push_back({DatePart::Minute, 2, 0});
+        else if (take("SS"))
+            parts.push_back({DatePart::Second, 2, 0});
+        else if (take("FF")) {
+            uint8_t digits = 6;
+            if (i < f.size() && f[i] >= '1' && f[i] <= '9')
+                digits = static_cast<uint8_t>(f[i++] - '0');
+            parts.push_back({DatePart::Fraction, digits, 0});
+        } else if (take("AM") || take("PM"))
+            parts.push_back({DatePart::Meridian, 2, 0});
+        else if (std::isalnum(static_cast<unsigned char>(f[i])))
+            return false;
+        else
+            parts.push_back({DatePart::Literal, 1, f[i++]});
+    }
+    return !parts.empty();
+}
+
+namespace {
+
+struct DateTime {
+    int  year = 0, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+    long nanos = 0;
+    bool has_time = false;
+};
+
+bool valid_date(const DateTime &dt)
+{
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (dt.year < 1 || dt.year > 9999 || dt.month < 1 || dt.month > 12 || dt.day < 1)
+        return false;
+    int last = days[dt.month - 1];
+    if (dt.month == 2 && ((dt.year % 4 == 0 && dt.year % 100 != 0) || dt.year % 400 == 0))
+        last = 29;
+    return dt.day <= last && dt.hour < 24 && dt.minute < 60 && dt.second < 60;
+}
+
+bool read_digits(std::string_view s, size_t &i, int max_digits, int &out)
+{
+    int n = 0, v = 0;
+    while (i < s.size() && n < max_digits && std::isdigit(static_cast<unsigned char>(s[i]))) {
+        v = v * 10 + (s[i++] - '0');
+        n++;
+    }
+    out = v;
+    return n > 0;
+}
+
+bool parse_with_format(std::string_view s, const std::vector<DatePart> &parts, DateTime &dt)
+{
+    static const char *months[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                   "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+    size_t i = 0;
+    bool pm = false, h12 = false;
+    for (const auto &part : parts) {
+        int v = 0;
+        switch (part.kind) {
+        case DatePart::Literal:
+            /* Any separator matches any separator: 2024/01/02 reads with YYYY-MM-DD. */
+            if (i >= s.size() || std::isalnum(static_cast<unsigned char>(s[i])))
+                return false;
+            i++;
+            break;
+        case DatePart::MonthName: {
+            if (i + 3 > s.size())
+                return false;
+            int found = 0;
+            for (int m = 0; m < 12; m++)
+                if (iequal(s.substr(i, 3), months[m]))
+                    found = m + 1;
+            if (found == 0)
+                return false;
+            dt.month = found;
+            i += 3;
+            break;
+        }
+        case DatePart::Meridian:
+            if (i + 2 > s.size())
+                return false;
+            if (iequal(s.substr(i, 2), "PM"))
+                pm = true;
+            else if (!iequal(s.substr(i, 2), "AM"))
+                return false;
+            i += 2;
+            break;
+        case DatePart::Fraction: {
+            int n = 0;
+            long frac = 0;
+            while (i < s.size() && n < 9 && std::isdigit(static_cast<unsigned char>(s[i]))) {
+                frac = frac * 10 + (s[i++] - '0');
+                n++;
+            }
+            if (n == 0)
+                return false;
+            for (; n < 9; n++)
+                frac *= 10;
+            dt.nanos = frac;
+            dt.has_time = true;
+            break;
+        }
+        default:
+            if (!read_digits(s, i, part.width, v))
+                return false;
+            switch (part.kind) {
+            case DatePart::Year4: dt.year = v; break;
+            case DatePart::Year2: dt.year = v < 50 ? 2000 + v : 1900 + v; break;
+            case DatePart::Month: dt.month = v; break;
+            case DatePart::Day: dt.day = v; break;
+            case DatePart::Hour24: dt.hour = v; dt.has_time = true; break;
+            case DatePart::Hour12: dt.hour = v; h12 = true; dt.has_time = true; break;
+            case DatePart::Minute: dt.minute = v; dt.has_time = true; break;
+            case DatePart::Second: dt.second = v; dt.has_time = true; break;
+            default: break;
+            }
+        }
+    }
+    if (h12) {
+        if (dt.hour < 1 || dt.hour > 12)
+            return false;
+        dt.hour = dt.hour % 12 + (pm ? 12 : 0);
+    }
+    return i == s.size() && valid_date(dt);
+}
+
+/* YYYY-MM-DD, optionally followed by a blank or T and HH:MI[:SS[.F]]. */
+bool parse_iso(std::string_view s, DateTime &dt)
+{
+    static const std::vector<DatePart> date_only = [] {
+        std::vector<DatePart> p;
+        parse_date_format("YYYY-MM-DD", p);
+        return p;
+    }();
+    static const std::vector<DatePart> with_time = [] {
+        std::vector<DatePart> p;
+        parse_date_format("YYYY-MM-DD HH24:MI:SS", p);
+        return p;
+    }();
+    static const std::vector<DatePart> with_frac = [] {
+        std::vector<DatePart> p;
+        parse_date_format("YYYY-MM-DD HH24:MI:SS.FF9", p);
+        return p;
+    }();
+    if (s.size() <= 10)
+        return parse_with_format(s, date_only, dt);
+    if (s.size() <= 19)
+        return parse_with_format(s, with_time, dt);
+    return parse_with_format(s, with_frac, dt);
+}
+
+/* Digits written by hand: this runs for every date of every row, and
+** snprintf was the larger part of a load's time. */
+void put_digits(std::string &out, int value, int width)
+{
+    char buf[8];
+    for (int i = width - 1; i >= 0; i--) {
+        buf[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+    out.append(buf, static_cast<size_t>(width));
+}
+
+void format_datetime(const DateTime &dt, uint16_t type, std::string &out)
+{
+    out.clear();
+    if (type != QXDT_TIME) {
+        put_digits(out, dt.year, 4);
+        out += '-';
+        put_digits(out, dt.month, 2);
+        out += '-';
+        put_digits(out, dt.day, 2);
+        if (type == QXDT_DATE)
+            return;
+        out += ' ';
+    }
+    put_digits(out, dt.hour, 2);
+    out += ':';
+    put_digits(out, dt.minute, 2);
+    out += ':';
+    put_digits(out, dt.second, 2);
+    if (type != QXDT_TIME && dt.nanos != 0) {
+        long nanos = dt.nanos;
+        int digits = 9;
+        while (nanos % 10 == 0) {
+            nanos /= 10;
+            digits--;
+        }
+        out += '.';
+        put_digits(out, static_cast<int>(nanos), digits);
+    }
+}
+
+/* ------------------------------------------------------------ value steps */
+
+std::string_view trim_blanks(std::string_view s)
+{
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool parse_int(std::string_view s, int64_t &out)
+{
+    s = trim_blanks(s);
+    if (s.empty())
+        return false;
+    size_t i = 0;
+    bool neg = false;
+    if (s[0] == '+' || s[0] == '-') {
+        neg = s[0] == '-';
+        i = 1;
+    }
+    if (i == s.size())
+        return false;
+    uint64_t v = 0;
+    for (; i < s.size(); i++) {
+        const unsigned d = static_cast<unsigned char>(s[i]) - '0';
+        if (d > 9)
+            return false;
+        if (v > (UINT64_MAX - d) / 10)
+            return false;
+        v = v * 10 + d;
+    }
+    if (v > static_cast<uint64_t>(INT64_MAX) + (neg ? 1u : 0u))
+        return false;
+    out = neg ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
+    return true;
+}
+
+bool parse_real(std::string_view s, double &out)
+{
+    s = trim_blanks(s);
+    if (s.empty() || s.size() > 400)
+        return false;
+    char buf[512];
+    std::memcpy(buf, s.data(), s.size());
+    buf[s.size()] = '\0';
+    char *end = nullptr;
+    errno = 0;
+    out = std::strtod(buf, &end);
+    /* strtod also reads inf, nan and hexadecimal forms: a number here is
+    ** decimal digits, a point, an exponent and signs only. */
+    return end == buf + s.size() && errno != ERANGE && std::isfinite(out) &&
+           s.find_first_not_of("0123456789+-.eE") == std::string_view::npos;
+}
+
+bool is_decimal(std::string_view s)
+{
+    s = trim_blanks(s);
+    size_t i = 0, digits = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+        i++;
+    for (; i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])); i++)
+        digits++;
+    if (i < s.size() && s[i] == '.')
+        for (i++; i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])); i++)
+            digits++;
+    if (digits > 0 && i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        i++;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+            i++;
+        size_t exp = 0;
+        for (; i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])); i++)
+            exp++;
+        if (exp == 0)
+            return false;
+    }
+    return digits > 0 && i == s.size();
+}
+
+uint32_t utf8_chars(std::string_view s)
+{
+    uint32_t n = 0;
+    for (unsigned char c : s)
+        n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+bool all_ascii(std::string_view s)
+{
+    for (unsigned char c : s)
+        if (c >= 0x80)
+            return false;
+    return true;
+}
+
+/* Character-wise substring: start counted from 1 (negative: from the end),
+** len characters (negative or 0: none). Bytes when `bytes` is set. */
+std::string_view substring(std::string_view s, int32_t start, int32_t len, bool bytes, uint32_t charset)
+{
+    std::vector<uint32_t> starts;
+    for (uint32_t i = 0; i < s.size();) {
+        starts.push_back(i);
+        uint32_t step = bytes ? 1 : encoding_mblen(charset, s.data() + i, 0);
+        i += step == 0 ? 1 : step;
+    }
+    const int64_t n = static_cast<int64_t>(starts.size());
+    int64_t first = start > 0 ? start - 1 : (start < 0 ? n + start : 0);
+    if (first < 0 || first >= n || len <= 0)
+        return {};
+    int64_t last = first + len;
+    if (last > n)
+        last = n;
+    const uint32_t from = starts[static_cast<size_t>(first)];
+    const uint32_t to = last == n ? static_cast<uint32_t>(s.size()) : starts[static_cast<size_t>(last)];
+    return s.substr(from, to - from);
+}
+
+}  // namespace
+
+/* ------------------------------------------------------------ plan */
+
+bool build_plan(fldr_env *env, mem_heap_t *heap, TablePlan &plan, fldr_inst *inst,
+                std::vector<std::atomic<int64_t> *> &sequences, std::string &err)
+{
+    fldr_ctl *ctl = plan.ctl;
+    plan.inst = inst;
+    plan.tab_cols.clear();
+    for (const auto &c : plan.desc.cols)
+        plan.tab_cols.push_back({c.name.c_str(), c.type});
+    plan.tab_info.col_count = static_cast<uint16_t>(plan.tab_cols.size());
+    plan.tab_info.cols = plan.tab_cols.data();
+    ctl->tab_info = &plan.tab_info;
+
+    auto find_desc = [&plan](std::string_view name) -> const TableColumn * {
+        for (const auto &c : plan.desc.cols)
+            if (iequal(c.name, name))
+                return &c;
+        return nullptr;
+    };
+
+    if (ctl->col_first == nullptr) {
+        /* No field list: the data's fields fill the table's columns in order. */
+        if (plan.desc.any_columns) {
+            err = "table " + plan.display_name + ": a field list is needed when the database is :none:";
+            return false;
+        }
+        for (const auto &c : plan.desc.cols) {
+            ColPlan cp;
+            cp.name = c.name;
+            cp.field_no = static_cast<int>(plan.field_cols.size());
+            cp.out_no = static_cast<int>(plan.insert_cols.size());
+            cp.type = c.type;
+            cp.length = c.length;
+            cp.not_null = c.not_null;
+            plan.field_cols.push_back(nullptr);
+            plan.insert_cols.push_back(c.name);
+            plan.cols.push_back(std::move(cp));
+        }
+        return true;
+    }
+
+    /* First pass: sources, fields and output columns. */
+    for (fldr_col *col = ctl->col_first; col != nullptr; col = col->next) {
+        ColPlan cp;
+        cp.col = col;
+        cp.name = col->name;
+        if (fldr_lst_col_check(col) != 0) {
+            err = "column " + cp.name + " is listed twice";
+            return false;
+        }
+        if (col->fun_str != nullptr && col->fun_str[0] != '\0') {
+            const int32_t rc = lib_map_fun_str(env, inst, &plan.tab_info, col, heap);
+            if (rc != 0 && !(plan.desc.any_columns && rc == FLDR_ERR_COLUMN_FUNCTION)) {
+                err = "column " + cp.name + ": function \"" + col->fun_str + "\" refused: " + lib_message(rc);
+                return false;
+            }
+        }
+        if (col->constant != nullptr) {
+            cp.source = ColPlan::Constant;
+            cp.constant.assign(col->constant, col->constant_len);
+        } else if (col->fun_kind == FLDR_FUN_SYSDATE) {
+            cp.source = ColPlan::Sysdate;
+        } else if (col->fun_kind == FLDR_FUN_NEXTVAL) {
+            cp.source = ColPlan::Nextval;
+            sequences.push_back(new std::atomic<int64_t>(0));
+            cp.sequence = sequences.back();
+        } else if (col->fun_kind == FLDR_FUN_DEFAULT) {
+            cp.source = ColPlan::Default;
+        }
+        /* Only a CONSTANT takes nothing from the data; SYSDATE, NEXTVAL and
+        ** DEFAULT columns still consume their field (as WHEN lookups do). */
+        if (cp.source != ColPlan::Constant) {
+            cp.field_no = static_cast<int>(plan.field_cols.size());
+            plan.field_cols.push_back(col);
+        }
+        if (!col->is_filler && cp.source != ColPlan::Default) {
+            if (plan.desc.any_columns) {
+                cp.type = col->data_type == 14 ? QXDT_TIMESTAMP : QXDT_VARCHAR;
+            } else {
+                const TableColumn *tc = find_desc(cp.name);
+                if (tc == nullptr) {
+                    err = "column " + cp.name + " does not exist in table " + plan.display_name;
+                    return false;
+                }
+                cp.name = tc->name;
+                cp.type = tc->type;
+                cp.length = tc->length;
+                cp.not_null = tc->not_null;
+            }
+            cp.out_no = static_cast<int>(plan.insert_cols.size());
+            plan.insert_cols.push_back(cp.name);
+        }
+        if (col->data_type == 14 && col->date_format[0] != '\0' &&
+            !parse_date_format(col->date_format, cp.date_fmt)) {
+            err = "column " + cp.name + ": date format '" + col->date_format + "' is not understood";
+            return false;
+        }
+        plan.cols.push_back(std::move(cp));
+    }
+
+    /* Second pass: columns that take their value from another column's field. */
+    for (auto &cp : plan.cols) {
+        fldr_col *col = cp.col;
+        const char *src = nullptr;
+        if (col->fun_kind == FLDR_FUN_REPLACE)
+            src = col->rep_col;
+        else if (col->fun_kind == FLDR_FUN_SUBSTR || col->fun_kind == FLDR_FUN_SUBSTRB)
+            src = col->substr_col;
+        if (src != nullptr && !iequal(src, col->name)) {
+            cp.src_field = find_field_col(plan, src);
+            if (cp.src_field < 0) {
+                err = "column " + cp.name + ": " + src + " takes no field of the data";
+                return false;
+            }
+        }
+        if (col->fun_kind == FLDR_FUN_CALL && !check_call(plan, col->fun_name, col->fun_args, err)) {
+            err = "column " + cp.name + ": " + err;
+            return false;
+        }
+    }
+    return true;
+}
+
+/* ------------------------------------------------------------ one row */
+
+namespace {
+
+struct RowCtx {
+    const TablePlan &plan;
+    RowScratch      &scratch;
+};
+
+/* A function call's value; false (with reason) when it cannot be computed. */
+bool eval_call(RowCtx &rc, const char *name, const fldr_fun_arg_list *args, std::string &out, bool &is_null)
+{
+    std::vector<std::string> vals;
+    std::vector<bool>        nulls;
+    for (fldr_fun_arg_node *node = args == nullptr ? nullptr : args->first; node; node = node->next) {
+        std::string v;
+        bool n = false;
+        if (node->arg->kind == 0) {
+            const int f = find_field_col(rc.plan, node->arg->text);
+            const uint32_t len = rc.scratch.field_len[static_cast<size_t>(f)];
+            const ValueRules &rules = *rc.plan.rules;
+            if (len == FLDR_NULL_LEN ||
+                fldr_is_nullvalue(0, rc.scratch.field_ptr[static_cast<size_t>(f)], static_cast<int32_t>(len),
+                                  rules.null_str.c_str(), static_cast<uint32_t>(rules.null_str.size()),
+                                  rules.null_mode) == 1)
+                n = true;
+            else
+                v.assign(rc.scratch.field_ptr[static_cast<size_t>(f)], len);
+        } else if (node->arg->kind == 1) {
+            v = node->arg->text;
+        } else if (!eval_call(rc, node->arg->text, node->arg->args, v, n)) {
+            return false;
+        }
+        vals.push_back(std::move(v));
+        nulls.push_back(n);
+    }
+    is_null = false;
+    out.clear();
+    if (iequal(name, "CONCAT")) {
+        for (auto &v : vals)
+            out += v;
+    } else if (iequal(name, "NVL")) {
+        out = nulls[0] ? vals[1] : vals[0];
+        is_null = nulls[0] && nulls[1];
+    } else if (iequal(name, "LENGTH")) {
+        out = std::to_string(utf8_chars(vals[0]));
+        is_null = nulls[0];
+    } else {
+        out = vals[0];
+        is_null = nulls[0];
+        if (iequal(name, "UPPER") || iequal(name, "LOWER")) {
+            const bool up = iequal(name, "UPPER");
+            for (auto &c : out)
+                if (static_cast<unsigned char>(c) < 0x80)
+                    c = static_cast<char>(up ? std::toupper(c) : std::tolower(c));
+        } else if (iequal(name, "LTRIM")) {
+            out.erase(0, out.find_first_not_of(' '));
+        } else if (iequal(name, "RTRIM")) {
+            const size_t last = out.find_last_not_of(' ');
+            out.erase(last == std::string::npos ? 0 : last + 1);
+        }
+    }
+    return true;
+}
+
+/* Per-thread buffer of a formatted date. */
+std::string &date_text()
+{
+    thread_local std::string text;
+    return text;
+}
+
+/* Stores text s as a value of the column's type. */
+bool store_typed(const ColPlan &cp, std::string_view s, RowBatch &batch, std::string &reason)
+{
+    Value v{};
+    auto bad = [&](const char *what) {
+        reason = "column " + cp.name + ": '" + std::string(s.substr(0, 64)) + "' is not " + what;
+        return false;
+    };
+    switch (cp.type) {
+    case QXDT_BIT:
+    case QXDT_TINYINT:
+    case QXDT_SMALLINT:
+    case QXDT_INT:
+    case QXDT_BIGINT: {
+        int64_t n = 0;
+        if (!parse_int(s, n))
+            return bad("an integer");
+        const int64_t lim = cp.type == QXDT_TINYINT ? 127 : cp.type == QXDT_SMALLINT ? 32767
+                            : cp.type == QXDT_INT ? 2147483647 : INT64_MAX;
+        if (n > lim || n < -lim - 1 || (cp.type == QXDT_BIT && (n < 0 || n > 1)))
+            return bad("in the column's range");
+        v.kind = Value::Int;
+        v.i = n;
+        break;
+    }
+    case QXDT_BOOLEAN: {
+        const std::string_view t = trim_blanks(s);
+        if (t == "1" || iequal(t, "TRUE") || iequal(t, "T") || iequal(t, "Y") || iequal(t, "YES"))
+            v.i = 1;
+        else if (t == "0" || iequal(t, "FALSE") || iequal(t, "F") || iequal(t, "N") || iequal(t, "NO"))
+            v.i = 0;
+        else
+            return bad("a boolean");
+        v.kind = Value::Int;
+        break;
+    }
+    case QXDT_FLOAT:
+    case QXDT_DOUBLE:
+        if (!parse_real(s, v.r))
+            return bad("a number");
+        v.kind = Value::Real;
+        break;
+    case QXDT_DEC: {
+        const std::string_view t = trim_blanks(s);
+        if (!is_decimal(t))
+            return bad("a number");
+        v.kind = Value::Text;
+        v.t.off = static_cast<uint32_t>(batch.arena.size());
+        v.t.len = static_cast<uint32_t>(t.size());
+        batch.arena.append(t);
+        break;
+    }
+    case QXDT_DATE:
+    case QXDT_TIME:
+    case QXDT_TIMESTAMP:
+    case QXDT_DATETIME:
+    case QXDT_TIMESTAMP_TZ:
+    case QXDT_TIMESTAMP_LTZ: {
+        DateTime dt;
+        const std::string_view t = trim_blanks(s);
+        if (!(cp.date_fmt.empty() ? parse_iso(t, dt) : parse_with_format(t, cp.date_fmt, dt)))
+            return bad(cp.date_fmt.empty() ? "a date (YYYY-MM-DD[ HH24:MI:SS])"
+                                           : ("a date in the format " + std::string(cp.col->date_format)).c_str());
+        std::string &text = date_text();
+        format_datetime(dt, cp.type, text);
+        v.kind = Value::Text;
+        v.t.off = static_cast<uint32_t>(batch.arena.size());
+        v.t.len = static_cast<uint32_t>(text.size());
+        batch.arena += text;
+        break;
+    }
+    default: {
+        std::string text;
+        std::string_view out = s;
+        if (!cp.date_fmt.empty()) {
+            /* A DATE field loaded into a text column: stored in the ISO form. */
+            DateTime dt;
+            if (!parse_with_format(trim_blanks(s), cp.date_fmt, dt))
+                return bad(("a date in the format " + std::string(cp.col->date_format)).c_str());
+            format_datetime(dt, dt.has_time ? QXDT_TIMESTAMP : QXDT_DATE, text);
+            out = text;
+        }
+        if (cp.length != 0 && utf8_chars(out) > cp.length) {
+            reason = "column " + cp.name + ": value of " + std::to_string(utf8_chars(out)) +
+                     " characters is longer than the column's " + std::to_string(cp.length);
+            return false;
+        }
+        v.kind = Value::Text;
+        v.t.off = static_cast<uint32_t>(batch.arena.size());
+        v.t.len = static_cast<uint32_t>(out.size());
+        batch.arena.append(out);
+    }
+    }
+    batch.values[batch.values.size() - batch.width + static_cast<size_t>(cp.out_no)] = v;
+    return true;
+}
+
+}  // namespace
+
+RowResult convert_row(const TablePlan &plan, RowScratch &scratch, const char *row, uint32_t row_len,
+                      const char *row_term, uint16_t row_term_len, RowBatch &batch, std::string &reason)
+{
+    const fldr_inst *inst = plan.inst;
+    const ValueRules &rules = *plan.rules;
+    const size_t nfields = plan.field_cols.size();
+
+    /* 1. Cut the fields from a private copy of the row. */
+    scratch.row.assign(row, row_len);
+    scratch.row.push_back('\0');
+    if (scratch.work.size() < row_len + 1)
+        scratch.work.resize(row_len + 1);
+    scratch.field_ptr.assign(nfields, nullptr);
+    scratch.field_len.assign(nfields, 0);
+    char *base = scratch.row.data();
+    uint32_t pos = 0, more_data = 1;
+    for (size_t f = 0; f < nfields; f++) {
+        const fldr_col *col = plan.field_cols[f];
+        char *data = base + pos;
+        uint32_t len = row_len - pos;
+        const bool positional = col != nullptr && col->pos_start != -1;
+        if (positional) {
+            char *start = nullptr;
+            uint32_t plen = 0;
+            fldr_nth_val_position_reset(col, base, row_len, &start, &plen);
+            data = start;
+            len = start == nullptr ? 0 : plen;
+        }
+        char *value = nullptr;
+        uint32_t value_len = 0, used = 0;
+        const int32_t rc = fldr_get_nth_val_len(plan.ctl, col, f + 1 == nfields ? 1 : 0, row_term, row_term_len,
+                                                data, len, inst->charset, inst->scan_mode, inst->enclosed_rows,
+                                                &value, &value_len, &used, scratch.work.data(), nullptr, &more_data);
+        if (rc < 0) {
+            const std::string who = col != nullptr ? col->name : plan.cols[f].name;
+            reason = "field " + std::to_string(f + 1) + " (" + who + "): " + lib_message(rc);
+            return RowResult::FormatError;
+        }
+        scratch.field_ptr[f] = value;
+        /* A field the row does not have at all (TRAILING NULLCOLS) is NULL,
+        ** whatever NULL_STR says. */
+        scratch.field_len[f] = value == nullptr || len == 0 ? FLDR_NULL_LEN : value_len;
+        if (positional) {
+            if (data != nullptr && more_data != 0)
+                pos = static_cast<uint32_t>(data - base) + used;
+        } else {
+            pos += used;
+        }
+        if (pos > row_len)
+            pos = row_len;
+    }
+
+    /* 2. Values, in the order of the columns. */
+    const size_t arena_mark = batch.arena.size();
+    const size_t values_mark = batch.values.size();
+    batch.values.resize(values_mark + batch.width);
+    auto reject = [&](RowResult why) {
+        batch.arena.resize(arena_mark);
+        batch.values.resize(values_mark);
+        return why;
+    };
+    RowCtx ctx{plan, scratch};
+    for (const auto &cp : plan.cols) {
+        if (cp.out_no < 0)
+            continue;
+        std::string_view s;
+        bool is_null = false;
+        switch (cp.source) {
+        case ColPlan::Default:
+            continue;
+        case ColPlan::Nextval:
+            batch.values[values_mark + static_cast<size_t>(cp.out_no)].kind = Value::Int;
+            batch.values[values_mark + static_cast<size_t>(cp.out_no)].i = cp.sequence->fetch_add(1) + 1;
+            continue;
+        case ColPlan::Constant:
+            s = cp.constant;
+            break;
+        case ColPlan::Sysdate:
+            s = rules.sysdate;
+            break;
+        case ColPlan::Field: {
+            const int f = cp.src_field >= 0 ? cp.src_field : cp.field_no;
+            const uint32_t len = scratch.field_len[static_cast<size_t>(f)];
+            const char *p = scratch.field_ptr[static_cast<size_t>(f)];
+            const fldr_col *col = cp.col;
+            const bool call = col != nullptr && col->fun_kind == FLDR_FUN_CALL;
+            if (call) {
+                /* A call sees its arguments' NULLs itself (NVL). */
+                if (!eval_call(ctx, col->fun_name, col->fun_args, scratch.text, is_null))
+                    return reject(RowResult::DataError);
+                if (is_null)
+                    break;
+            }
+            /* NULL rules first, on the value as cut; TRIM then may empty it. */
+            if (call) {
+            } else if (len == FLDR_NULL_LEN ||
+                fldr_is_nullvalue(0, p, static_cast<int32_t>(len), rules.null_str.c_str(),
+                                  static_cast<uint32_t>(rules.null_str.size()), rules.null_mode) == 1) {
+                is_null = true;
+                break;
+            }
+            char *tp = call ? scratch.text.data() : const_cast<char *>(p);
+            uint32_t tl = call ? static_cast<uint32_t>(scratch.text.size()) : len;
+            if (col != nullptr && col->fun_kind == FLDR_FUN_TRIM) {
+                fldr_trim_str(&tp, &tl);
+                if (tl == 0 && rules.null_mode == 0) {
+                    is_null = true;
+                    break;
+                }
+            }
+            s = std::string_view(tp, tl);
+            /* Character set: the database holds UTF-8. */
+            if (!all_ascii(s)) {
+                if (rules.charset != FLDR_CHARSET_UTF8 && rules.charset != FLDR_CHARSET_SINGLE_BYTE) {
+                    scratch.conv.resize(s.size() * 4 + 4);
+                    uint32_t used = 0, bad_chars = 0, out_len = 0;
+                    const int32_t crc = qx_LocalToUtf(s.data(), static_cast<uint32_t>(s.size()), rules.charset,
+                                                      scratch.conv.data(), static_cast<uint32_t>(scratch.conv.size()),
+                                                      &used, &bad_chars, &out_len);
+                    if (crc != 0 || bad_chars != 0 || used != s.size()) {
+                        reason = "column " + cp.name + ": bytes that are not characters of the data's character set";
+                        return reject(RowResult::DataError);
+                    }
+                    s = std::string_view(scratch.conv.data(), out_len);
+                } else if (rules.charset == FLDR_CHARSET_UTF8 &&
+                           qx_get_valid_chars(s.data(), static_cast<uint32_t>(s.size()), FLDR_CHARSET_UTF8, 0, 0) < 0) {
+                    reason = "column " + cp.name + ": bytes that are not UTF-8 characters "
+                             "(set CHARACTER_CODE to the data's character set)";
+                    return reject(RowResult::DataError);
+                }
+            }
+            if (col == nullptr)
+                break;
+            if (col->fun_kind == FLDR_FUN_REPLACE) {
+                /* The library replaces in a batch column; here a batch of one row. */
+                if (scratch.rep_src.data == nullptr &&
+                    bdta3_col_data_create_low(fldr_get_env(), nullptr, &scratch.rep_src, QXDT_VARCHAR, 1) != 0) {
+                    reason = "column " + cp.name + ": out of memory in REPLACE";
+                    return reject(RowResult::DataError);
+                }
+                bdta3_col_assign_str(fldr_get_env(), nullptr, &scratch.rep_src, 0, s.data(),
+                                     static_cast<uint32_t>(s.size()), 0);
+                scratch.rep_src.row_count = 1;
+                if (fldr_replace_fun(fldr_get_env(), nullptr, col, &scratch.rep_src, &scratch.rep_dst, 1) != 0) {
+                    reason = "column " + cp.name + ": out of memory in REPLACE";
+                    return reject(RowResult::DataError);
+                }
+                const qxdta_str *out = static_cast<const qxdta_str *>(bdta3_col_value(&scratch.rep_dst, 0));
+                scratch.text.assign(out->ptr, out->len);
+                s = scratch.text;
+            } else if (col->fun_kind == FLDR_FUN_SUBSTR || col->fun_kind == FLDR_FUN_SUBSTRB) {
+                s = substring(s, col->substr_start, col->substr_len, col->fun_kind == FLDR_FUN_SUBSTRB,
+                              FLDR_CHARSET_UTF8);
+            }
+            break;
+        }
+        }
+        /* An empty value has no number or date to give: NULL for those types. */
+        if (!is_null && s.empty() && cp.type != QXDT_CHAR && cp.type != QXDT_VARCHAR &&
+            cp.type != QXDT_VARCHAR2 && cp.type != QXDT_CLOB && cp.date_fmt.empty())
+            is_null = true;
+        if (!is_null && trim_blanks(s).empty() && !cp.date_fmt.empty())
+            is_null = true;
+        if (is_null) {
+            if (cp.not_null) {
+                reason = "column " + cp.name + " cannot be NULL";
+                return reject(RowResult::DataError);
+            }
+            continue;   /* the slot is a Null value already */
+        }
+        if (!store_typed(cp, s, batch, reason))
+            return reject(RowResult::DataError);
+    }
+    return RowResult::Loaded;
+}
+
+}  // namespace qxfldr

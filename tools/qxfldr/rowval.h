@@ -1,0 +1,105 @@
+/*
+** The per-row value pipeline: one data row becomes one row of typed values
+** for one table, or a rejection with its reason. Independent of the sink:
+** it knows the target columns only through their TableDesc.
+**
+**   row bytes --copy--> scratch row --fldr_get_nth_val_len--> fields
+**   fields --NULL rules, TRIM, REPLACE, SUBSTR, character set, DATE,
+**            CONSTANT, SYSDATE, type check--> Values in a RowBatch
+**
+** The row is copied before its fields are cut because cutting rewrites
+** escaped and doubled-enclosure values in place, and a rejected row must
+** reach the bad-data file as it was read.
+*/
+#ifndef QXFLDR_TOOL_ROWVAL_H
+#define QXFLDR_TOOL_ROWVAL_H
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "qxdta.h"
+#include "qxfldr_comm.h"
+#include "sink.h"
+
+namespace qxfldr {
+
+/* One element of a date format, as the tool reads dates. */
+struct DatePart {
+    enum Kind : uint8_t { Year4, Year2, Month, MonthName, Day, Hour24, Hour12, Minute, Second, Fraction,
+                          Meridian, Literal } kind;
+    uint8_t width;      /* digits (Fraction: 1-9), or literal length */
+    char    lit;        /* Literal: the character */
+};
+
+/* How one column of the control file (or of the table) gets its value. */
+struct ColPlan {
+    fldr_col   *col = nullptr;   /* NULL when the control file lists no columns */
+    std::string name;
+    enum Source { Field, Constant, Sysdate, Nextval, Default } source = Field;
+    int         field_no = -1;   /* Field: index among the cut fields */
+    int         out_no = -1;     /* index in the INSERT's column list, -1 for FILLER/DEFAULT */
+    int         src_field = -1;  /* REPLACE/SUBSTR of another column: its field index */
+    uint16_t    type = QXDT_VARCHAR;
+    uint32_t    length = 0;      /* characters, 0 for no limit */
+    bool        not_null = false;
+    std::vector<DatePart> date_fmt;   /* DATE 'format' of the control file */
+    std::string constant;
+    std::atomic<int64_t> *sequence = nullptr;   /* Nextval */
+};
+
+/* Settings shared by every row of a load. */
+struct ValueRules {
+    uint32_t    null_mode = 0;
+    std::string null_str;
+    uint32_t    charset = FLDR_CHARSET_UTF8;   /* of the data files */
+    std::string sysdate;                        /* SYSDATE text, fixed at load start */
+};
+
+/* Everything a worker needs to turn rows into values for one table. */
+struct TablePlan {
+    uint32_t              table_no = 0;
+    fldr_ctl             *ctl = nullptr;
+    fldr_inst            *inst = nullptr;      /* the table's load instance */
+    TableDesc             desc;
+    std::vector<ColPlan>  cols;
+    std::vector<fldr_col *> field_cols;        /* per cut field: its column record or NULL */
+    std::vector<std::string> insert_cols;
+    const ValueRules     *rules = nullptr;
+    std::string           display_name;        /* schema.table as written */
+    std::vector<fldr_tab_col> tab_cols;        /* the description in the library's form */
+    fldr_tab_info         tab_info{};          /* hung on ctl->tab_info */
+};
+
+/* Builds the plan of a control record against its table; false with err
+** naming the missing column or the refused function. */
+bool build_plan(fldr_env *env, mem_heap_t *heap, TablePlan &plan, fldr_inst *inst,
+                std::vector<std::atomic<int64_t> *> &sequences, std::string &err);
+
+enum class RowResult { Loaded, FormatError, DataError };
+
+/* A worker's reusable scratch space. */
+struct RowScratch {
+    std::string row;       /* copy of the row being cut, plus a zero byte */
+    std::string work;      /* the splitter's work area */
+    std::vector<const char *> field_ptr;
+    std::vector<uint32_t>     field_len;   /* FLDR_NULL_LEN for null */
+    std::string conv;      /* character-set conversion output */
+    std::string text;      /* built values (dates, substrings, functions) */
+    bdta3_col   rep_src{};
+    bdta3_col   rep_dst{};
+    ~RowScratch();
+};
+
+/* Converts one row (row_len bytes, its terminator included) and appends its
+** values to batch, or leaves batch as it was and sets reason. */
+RowResult convert_row(const TablePlan &plan, RowScratch &scratch, const char *row, uint32_t row_len,
+                      const char *row_term, uint16_t row_term_len, RowBatch &batch, std::string &reason);
+
+/* Date parsing, exposed for the checks of the plan. */
+bool parse_date_format(const char *fmt, std::vector<DatePart> &parts);
+
+}  // namespace qxfldr
+
+#endif
