@@ -40,6 +40,23 @@ TEST(QxfldrPg, LoadsRowsThroughCopy)
               "1:Ann:2001-02-03,2:Bo tab\t:~,3:~:1999-12-31,4:Di:2020-02-29,5:Ed:2000-01-01");
 }
 
+TEST(QxfldrPg, ExportsAQueryAsText)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP TABLE IF EXISTS sold; CREATE TABLE sold (id int, price numeric(8,2), day date, note text);"
+        "INSERT INTO sold VALUES (1, 9.5, '2024-02-29', 'a,b'), (2, NULL, NULL, NULL), (3, -0.25, '1999-01-01', '');");
+    qxtest::Dir dir;
+    qxtest::RunResult r = qxtest::run(dir, {"mode=OUT", "db=" + cluster().uri(), "sql=SELECT * FROM sold ORDER BY id",
+                                            "data=" + (dir / "out.txt"), "FIELD_SEPERATOR=|"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("out.txt"), "1|9.50|2024-02-29|a,b\n2|||\n3|-0.25|1999-01-01|\n");
+
+    r = qxtest::run(dir, {"mode=OUT", "db=" + cluster().uri(), "sql=SELECT nothing", "data=" + (dir / "y.txt")});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("qxfldr: the export query failed: column \"nothing\" does not exist"), std::string::npos)
+        << r.err;
+}
+
 TEST(QxfldrPg, BadTargetsEndWithOneClearLine)
 {
     PG_REQUIRE_CLUSTER();
