@@ -133,3 +133,10 @@ if [ "$big" -gt 0 ]; then
   printf "  %-8s peak RSS %6d MiB  %s  (%.1f s)\n" "${big} MiB" $((rss / 1024)) "$([ $((rss / 1024)) -le $limit ] && echo within || echo OVER)" "$secs"
   rm -f "$work/b.db" "$work/b.db-wal" "$work/b.db-shm" "$bigdata"
 fi
+
+# ---- PostgreSQL: the same file loaded by qxfldr with 1 and 2 workers and by
+# psql's \copy, on a private server (tools/qxfldr/pg/peers_pg.sh).
+echo
+. tools/qxfldr/pg/peers_pg.sh
+QXFLDR="$bin/qxfldr" pg_peers "$data" "$ctl" big \
+  "$(grep -v '^--' bench/peers.sql | sed 's/DOUBLE/DOUBLE PRECISION/')" "FORMAT csv"

@@ -54,6 +54,8 @@ int fail(const std::string &msg)
 
 int run_export(const ExportRequest &req)
 {
+    if (is_pg_target(req.db))
+        return run_pg_export(req);
     const auto started = std::chrono::steady_clock::now();
     fldr_init();
     fldr_env *env = fldr_get_env();

@@ -699,7 +699,7 @@ int run_load(const LoadRequest &req)
     /* Relative names of the control file are relative to its directory. */
     const std::filesystem::path ctl_dir = std::filesystem::absolute(req.control).parent_path();
     std::string db = req.db.empty() ? (ctl_dir / "qxfldr.db").string() : req.db;
-    if (db != ":none:")
+    if (db != ":none:" && !is_pg_target(db))
         db = std::filesystem::absolute(db).string();
     if (chdir(ctl_dir.c_str()) != 0) {
         std::fprintf(stderr, "qxfldr: cannot enter %s\n", ctl_dir.c_str());
@@ -715,7 +715,9 @@ int run_load(const LoadRequest &req)
     log.line("load of control file " + req.control + " into " + db);
 
     std::string err;
-    std::unique_ptr<Sink> sink = db == ":none:" ? make_none_sink() : make_sqlite_sink(db, err);
+    std::unique_ptr<Sink> sink = db == ":none:"      ? make_none_sink()
+                                 : is_pg_target(db) ? make_pg_sink(db, err)
+                                                    : make_sqlite_sink(db, err);
     if (sink == nullptr) {
         std::fprintf(stderr, "qxfldr: %s\n", err.c_str());
         log.line(err);

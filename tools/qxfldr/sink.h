@@ -88,6 +88,13 @@ std::unique_ptr<Sink> make_sqlite_sink(const std::string &path, std::string &err
 ** column takes text; rows are counted and dropped. */
 std::unique_ptr<Sink> make_none_sink();
 
+/* PostgreSQL server by libpq connection string or postgresql:// URI (sink_pg.cpp). */
+bool is_pg_target(const std::string &db);
+std::unique_ptr<Sink> make_pg_sink(const std::string &conninfo, std::string &err);
+/* mode=OUT from PostgreSQL (tool.h's ExportRequest; the exit code). */
+struct ExportRequest;
+int run_pg_export(const ExportRequest &req);
+
 /* Library type code and length of a declared SQL type. */
 void map_decl_type(const std::string &decl, uint16_t &type, uint32_t &length);
 

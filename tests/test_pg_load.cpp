@@ -1,0 +1,659 @@
+/*
+** The PostgreSQL load layer against a private server: connections and their
+** errors, table descriptions, COPY encoding in both formats, and the batch
+** engine's search for refused rows, its error limit, and a server that dies
+** in the middle of a load.
+*/
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "pg_batch.h"
+#include "pg_catalog.h"
+#include "pg_conn.h"
+#include "pg_copy.h"
+#include "pg_target.h"
+#include "qxdta.h"
+#include "support/pg_cluster.h"
+
+namespace {
+
+[[maybe_unused]] auto *const g_env = testing::AddGlobalTestEnvironment(new pgtest::ClusterEnv);
+
+using qxpg::Field;
+
+pgtest::PgCluster &cluster() { return *pgtest::current_cluster(); }
+
+void sql(const std::string &text)
+{
+    std::string out;
+    ASSERT_TRUE(cluster().psql(text, out)) << out;
+}
+
+qxpg::Conn connect()
+{
+    qxpg::Conn conn;
+    std::string error;
+    EXPECT_TRUE(conn.open(cluster().conninfo(), error)) << error;
+    return conn;
+}
+
+/* Every row of a query as text, fields joined by '|', nulls as "<null>". */
+std::vector<std::string> rows_of(PGconn *conn, const std::string &query)
+{
+    qxpg::Result res(PQexec(conn, query.c_str()));
+    EXPECT_EQ(res.status(), PGRES_TUPLES_OK) << PQerrorMessage(conn);
+    std::vector<std::string> out;
+    for (int r = 0; r < PQntuples(res.get()); ++r) {
+        std::string line;
+        for (int c = 0; c < PQnfields(res.get()); ++c) {
+            if (c > 0)
+                line += '|';
+            line += PQgetisnull(res.get(), r, c) ? "<null>" : PQgetvalue(res.get(), r, c);
+        }
+        out.push_back(line);
+    }
+    return out;
+}
+
+/* Builds fields from strings; "<null>" gives a null. */
+std::vector<Field> fields_of(const std::vector<std::string> &values)
+{
+    std::vector<Field> out;
+    for (const std::string &v : values)
+        out.push_back(v == "<null>" ? Field{nullptr, qxpg::kNullLen}
+                                    : Field{v.data(), static_cast<uint32_t>(v.size())});
+    return out;
+}
+
+bool is_one_line(const std::string &s)
+{
+    return !s.empty() && s.find('\n') == std::string::npos && s.find('\r') == std::string::npos;
+}
+
+TEST(PgConnect, ConnectionStringsUrisAndEnvironment)
+{
+    PG_REQUIRE_CLUSTER();
+    std::string error;
+    qxpg::Conn by_keywords, by_uri;
+    ASSERT_TRUE(by_keywords.open(cluster().conninfo(), error)) << error;
+    ASSERT_TRUE(by_uri.open(cluster().uri(), error)) << error;
+    EXPECT_EQ(rows_of(by_uri.get(), "SELECT current_user, current_database()"),
+              std::vector<std::string>{"qxtest|postgres"});
+    EXPECT_EQ(rows_of(by_uri.get(), "SELECT application_name FROM pg_stat_activity WHERE pid = pg_backend_pid()"),
+              std::vector<std::string>{"qxfldr"});
+
+    // What the string leaves out comes from the PG* variables.
+    setenv("PGHOST", cluster().socket_dir().c_str(), 1);
+    setenv("PGUSER", "qxtest", 1);
+    qxpg::Conn by_env;
+    bool ok = by_env.open("dbname=postgres", error);
+    unsetenv("PGHOST");
+    unsetenv("PGUSER");
+    EXPECT_TRUE(ok) << error;
+}
+
+TEST(PgConnect, FailuresAreOneLineAndKeepThePasswordSecret)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP ROLE IF EXISTS qxpw; CREATE ROLE qxpw LOGIN PASSWORD 'right-pass';");
+    std::string error;
+    qxpg::Conn conn;
+    ASSERT_TRUE(conn.open(cluster().conninfo("qxpw") + " password=right-pass", error)) << error;
+
+    struct Case {
+        std::string conninfo;
+        std::string expect;
+    } cases[] = {
+        {cluster().conninfo("qxpw") + " password=wrong-pass", "password authentication failed"},
+        {cluster().conninfo("qxtest", "no_such_db"), "does not exist"},
+        {"host=" + cluster().socket_dir() + " bogus_option=1", "invalid connection option"},
+        {"postgresql://qxpw:wrong-pass@/postgres?host=" + cluster().socket_dir(),
+         "password authentication failed"},
+        {"host=/nonexistent/dir user=qxtest", "No such file or directory"},
+    };
+    for (const Case &c : cases) {
+        qxpg::Conn bad;
+        EXPECT_FALSE(bad.open(c.conninfo, error)) << c.conninfo;
+        EXPECT_TRUE(is_one_line(error)) << error;
+        EXPECT_EQ(error.rfind("cannot connect to PostgreSQL: ", 0), 0u) << error;
+        EXPECT_NE(error.find(c.expect), std::string::npos) << error;
+        EXPECT_EQ(error.find("wrong-pass"), std::string::npos) << error;
+        EXPECT_FALSE(bad);
+    }
+}
+
+TEST(PgCatalog, DescribesNamesTypesAndNotNull)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP SCHEMA IF EXISTS s1 CASCADE; CREATE SCHEMA s1;"
+        "CREATE DOMAIN s1.code AS varchar(8) NOT NULL;"
+        "CREATE TYPE s1.mood AS ENUM ('sad', 'ok');"
+        "CREATE TABLE s1.\"Mixed Table\" (id int4 NOT NULL, gone int, small int2, big int8,"
+        " amount numeric(12,2), r real, d double precision, flag boolean, c char(3),"
+        " v varchar(20), t text, b bytea, day date, tm time, tmz timetz, ts timestamp,"
+        " tsz timestamptz, iv interval, u uuid, j jsonb, m s1.mood, k s1.code,"
+        " twice int GENERATED ALWAYS AS (id * 2) STORED, \"Odd \"\"Name\" text);"
+        "ALTER TABLE s1.\"Mixed Table\" DROP COLUMN gone;");
+    qxpg::Conn conn = connect();
+    qxpg::Table table;
+    std::string error;
+    ASSERT_TRUE(qxpg::describe_table(conn.get(), "s1.\"Mixed Table\"", table, error)) << error;
+    EXPECT_EQ(table.qualified, "\"s1\".\"Mixed Table\"");
+
+    struct Expect {
+        const char *name;
+        uint16_t type;
+        bool not_null;
+    } expect[] = {
+        {"id", QXDT_INT, true},        {"small", QXDT_SMALLINT, false},
+        {"big", QXDT_BIGINT, false},   {"amount", QXDT_DEC, false},
+        {"r", QXDT_FLOAT, false},      {"d", QXDT_DOUBLE, false},
+        {"flag", QXDT_BIT, false},     {"c", QXDT_CHAR, false},
+        {"v", QXDT_VARCHAR, false},    {"t", QXDT_VARCHAR, false},
+        {"b", QXDT_VARBINARY, false},  {"day", QXDT_DATE, false},
+        {"tm", QXDT_TIME, false},      {"tmz", QXDT_TIME_TZ, false},
+        {"ts", QXDT_TIMESTAMP, false}, {"tsz", QXDT_TIMESTAMP_TZ, false},
+        {"iv", QXDT_INTERVAL_DT, false}, {"u", QXDT_VARCHAR, false},
+        {"j", QXDT_VARCHAR, false},    {"m", QXDT_VARCHAR, false},
+        {"k", QXDT_VARCHAR, true},     {"Odd \"Name", QXDT_VARCHAR, false},
+    };
+    ASSERT_EQ(table.cols.size(), std::size(expect));
+    for (size_t i = 0; i < std::size(expect); ++i) {
+        EXPECT_EQ(table.cols[i].name, expect[i].name);
+        EXPECT_EQ(table.cols[i].qx_type, expect[i].type) << expect[i].name;
+        EXPECT_EQ(table.cols[i].not_null, expect[i].not_null) << expect[i].name;
+    }
+    EXPECT_EQ(table.cols[8].type_name, "character varying(20)");
+    EXPECT_EQ(table.cols[20].type_oid, qxpg::OID_VARCHAR);  // the domain's base type
+
+    fldr_tab_info info = table.tab_info();
+    ASSERT_EQ(info.col_count, table.cols.size());
+    EXPECT_STREQ(info.cols[21].name, "Odd \"Name");
+    EXPECT_EQ(info.cols[3].type, QXDT_DEC);
+}
+
+TEST(PgCatalog, RefusesMissingTablesViewsAndUnfeedableTypes)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP TABLE IF EXISTS shapes CASCADE;"
+        "CREATE TABLE shapes (id int, corners point, tags text[]);"
+        "CREATE OR REPLACE VIEW shape_view AS SELECT id FROM shapes;");
+    qxpg::Conn conn = connect();
+    qxpg::Table table;
+    std::string error;
+    struct Case {
+        const char *table;
+        const char *expect;
+    } cases[] = {
+        {"no_such_table", "table no_such_table does not exist"},
+        {"public.no_such_table", "table public.no_such_table does not exist"},
+        {"shape_view", "shape_view is not a table"},
+        {"shapes", "column corners of table shapes has type point, which the loader cannot feed"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_FALSE(qxpg::describe_table(conn.get(), c.table, table, error)) << c.table;
+        EXPECT_EQ(error, c.expect);
+    }
+    sql("ALTER TABLE shapes DROP COLUMN corners;");
+    EXPECT_FALSE(qxpg::describe_table(conn.get(), "shapes", table, error));
+    EXPECT_EQ(error, "column tags of table shapes has type text[], which the loader cannot feed");
+}
+
+TEST(PgCopy, TextFormatEscapesEveryByteThatNeedsIt)
+{
+    std::string out;
+    qxpg::append_text_escaped(out, std::string_view("a\tb\nc\rd\\e\\N\0f", 13));
+    EXPECT_EQ(out, std::string("a\\tb\\nc\\rd\\\\e\\\\N\0f", 18));
+    out.clear();
+    qxpg::append_text_escaped(out, "");
+    qxpg::append_text_escaped(out, "plain");
+    EXPECT_EQ(out, "plain");
+}
+
+TEST(PgCopy, BinaryNumbersAreReadAsTheServerReadsThem)
+{
+    qxpg::Table table;
+    table.name = "n";
+    table.qualified = "\"public\".\"n\"";
+    table.cols = {{"s", "smallint", qxpg::OID_INT2, -1, QXDT_SMALLINT, false},
+                  {"i", "integer", qxpg::OID_INT4, -1, QXDT_INT, false},
+                  {"b", "bigint", qxpg::OID_INT8, -1, QXDT_BIGINT, false},
+                  {"r", "real", qxpg::OID_FLOAT4, -1, QXDT_FLOAT, false},
+                  {"d", "double precision", qxpg::OID_FLOAT8, -1, QXDT_DOUBLE, false}};
+    qxpg::CopyEncoder enc(table);
+    ASSERT_TRUE(enc.binary());
+    EXPECT_EQ(enc.copy_sql(),
+              "COPY \"public\".\"n\" (\"s\", \"i\", \"b\", \"r\", \"d\") FROM STDIN WITH (FORMAT binary)");
+    EXPECT_FALSE(qxpg::CopyEncoder(table, false).binary());
+
+    std::string out, msg;
+    ASSERT_TRUE(enc.encode_row(fields_of({" -32768 ", "+7", "-9223372036854775808", "NaN", "-Infinity"}),
+                               out, msg)) << msg;
+    // 2 (count) + 5 lengths + 2 + 4 + 8 + 4 + 8 payload bytes.
+    EXPECT_EQ(out.size(), 2u + 20u + 26u);
+    EXPECT_EQ(out.substr(0, 2), std::string("\0\5", 2));
+    EXPECT_EQ(out.substr(2, 6), std::string("\0\0\0\2\x80\0", 6));
+
+    struct Bad {
+        std::vector<std::string> row;
+        const char *message;
+    } bad[] = {
+        {{"32768", "1", "1", "1", "1"}, "column s: value \"32768\" is out of range for type smallint"},
+        {{"1", "12x", "1", "1", "1"}, "column i: invalid input syntax for type integer: \"12x\""},
+        {{"1", "", "1", "1", "1"}, "column i: invalid input syntax for type integer: \"\""},
+        {{"1", "1", "9223372036854775808", "1", "1"},
+         "column b: value \"9223372036854775808\" is out of range for type bigint"},
+        {{"1", "1", "1", "1e39", "1"}, "column r: \"1e39\" is out of range for type real"},
+        {{"1", "1", "1", "1", "1.5.2"}, "column d: invalid input syntax for type double precision: \"1.5.2\""},
+        {{"1", "1", "1", "1"}, "the row has 4 values for 5 columns"},
+    };
+    for (const Bad &b : bad) {
+        out = "keep";
+        EXPECT_FALSE(enc.encode_row(fields_of(b.row), out, msg));
+        EXPECT_EQ(msg, b.message);
+        EXPECT_EQ(out, "keep");
+    }
+}
+
+TEST(PgCopy, ConvertedValuesTakeTheSamePathAsText)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP TABLE IF EXISTS typed_bin, typed_txt;"
+        "CREATE TABLE typed_bin (s smallint, i int, d float8, t text);"
+        "CREATE TABLE typed_txt (s smallint, i int, d numeric, t text);");
+    qxpg::Conn conn = connect();
+    std::string error, msg;
+    using TV = qxpg::TypedValue;
+    auto row = [](int64_t s, double i, double d, const char *t) {
+        return std::vector<TV>{{TV::Int, s, 0, nullptr, 0}, {TV::Real, 0, i, nullptr, 0},
+                               {TV::Real, 0, d, nullptr, 0}, {TV::Text, 0, 0, t, uint32_t(std::strlen(t))}};
+    };
+    for (const char *name : {"typed_bin", "typed_txt"}) {
+        qxpg::Table table;
+        ASSERT_TRUE(qxpg::describe_table(conn.get(), name, table, error)) << error;
+        qxpg::BatchWriter writer(conn.get(), table);
+        EXPECT_EQ(writer.encoder().binary(), std::string(name) == "typed_bin");
+        std::vector<TV> good = row(-32768, 7.0, 0.1, "x");
+        std::vector<TV> nulls(4);
+        ASSERT_TRUE(writer.add_typed_row(good, 1, msg)) << msg;
+        ASSERT_TRUE(writer.add_typed_row(nulls, 2, msg)) << msg;
+        std::vector<TV> too_big = row(40000, 1, 1, "y");
+        std::vector<TV> fraction = row(1, 2.5, 1, "z");
+        if (writer.encoder().binary()) {
+            EXPECT_FALSE(writer.add_typed_row(too_big, 3, msg));
+            EXPECT_EQ(msg, "column s: value \"40000\" is out of range for type smallint");
+            EXPECT_FALSE(writer.add_typed_row(fraction, 4, msg));
+            EXPECT_EQ(msg, "column i: invalid input syntax for type integer: \"2.5\"");
+        } else {
+            ASSERT_TRUE(writer.add_typed_row(too_big, 3, msg));
+            ASSERT_TRUE(writer.add_typed_row(fraction, 4, msg));
+        }
+        std::vector<std::string> refused;
+        qxpg::FlushResult res = writer.flush([&](const qxpg::Refusal &r) {
+            refused.push_back(r.message);
+            return true;
+        });
+        EXPECT_EQ(res.committed, 2u) << name;
+        if (!writer.encoder().binary()) {
+            EXPECT_EQ(refused, (std::vector<std::string>{"value \"40000\" is out of range for type smallint",
+                                                         "invalid input syntax for type integer: \"2.5\""}));
+        }
+        EXPECT_EQ(rows_of(conn.get(), std::string("SELECT * FROM ") + name + " ORDER BY s"),
+                  (std::vector<std::string>{"-32768|7|0.1|x", "<null>|<null>|<null>|<null>"}));
+    }
+}
+
+/* Loads rows through a writer and expects every row to pass. */
+void load_all(PGconn *conn, const qxpg::Table &table, bool binary,
+              const std::vector<std::vector<std::string>> &rows)
+{
+    qxpg::BatchWriter writer(conn, table, binary);
+    std::string msg;
+    for (size_t i = 0; i < rows.size(); ++i)
+        ASSERT_TRUE(writer.add_row(fields_of(rows[i]), i, msg)) << msg;
+    qxpg::FlushResult res = writer.flush([](const qxpg::Refusal &r) {
+        ADD_FAILURE() << "refused row " << r.tag << ": " << r.message;
+        return true;
+    });
+    ASSERT_EQ(res.status, qxpg::FlushStatus::ok) << res.error;
+    EXPECT_EQ(res.committed, rows.size());
+    EXPECT_EQ(res.copies, 1u);
+}
+
+TEST(PgCopy, ValuesArriveUnchangedInBothFormats)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP TABLE IF EXISTS vals; CREATE TABLE vals (k int, s smallint, b bigint, r real,"
+        " d float8, v varchar(40), c char(4), t text);");
+    qxpg::Conn conn = connect();
+    qxpg::Table table;
+    std::string error;
+    ASSERT_TRUE(qxpg::describe_table(conn.get(), "vals", table, error)) << error;
+    const std::vector<std::vector<std::string>> rows = {
+        {"1", "-5", "9007199254740993", "0.25", "1e300", "tab\there", "ab", "line\nbreak\r\n"},
+        {"2", "<null>", "<null>", "<null>", "<null>", "<null>", "<null>", "<null>"},
+        {"3", "0", "-1", "-Infinity", "NaN", "back\\slash \\N", "x", "\\."},
+        {"4", " 12 ", "+3", "1.5", "-0", "", "", "中文 ünïcode"},
+    };
+    load_all(conn.get(), table, true, rows);
+    for (auto &row : const_cast<std::vector<std::vector<std::string>> &>(rows))
+        row[0] = std::to_string(std::stoi(row[0]) + 10);
+    load_all(conn.get(), table, false, rows);
+
+    // Each text-format row equals its binary-format twin, value for value.
+    EXPECT_EQ(rows_of(conn.get(), "SELECT a.k FROM vals a JOIN vals b ON b.k = a.k + 10 "
+                                  "WHERE (a.s, a.b, a.r, a.d, a.v, a.c, a.t) IS NOT DISTINCT FROM "
+                                  "(b.s, b.b, b.r, b.d, b.v, b.c, b.t) ORDER BY 1"),
+              (std::vector<std::string>{"1", "2", "3", "4"}));
+    EXPECT_EQ(rows_of(conn.get(), "SELECT s, b, r, d, v, c, t FROM vals WHERE k IN (1, 3, 4) ORDER BY k"),
+              (std::vector<std::string>{"-5|9007199254740993|0.25|1e+300|tab\there|ab  |line\nbreak\r\n",
+                                        "0|-1|-Infinity|NaN|back\\slash \\N|x   |\\.",
+                                        "12|3|1.5|-0||    |中文 ünïcode"}));
+    EXPECT_EQ(rows_of(conn.get(), "SELECT count(*) FROM vals WHERE s IS NULL AND t IS NULL"),
+              std::vector<std::string>{"2"});
+}
+
+struct Collected {
+    std::vector<qxpg::Refusal> refusals;
+    size_t stop_after = SIZE_MAX;
+    qxpg::RefusalHandler handler()
+    {
+        return [this](const qxpg::Refusal &r) {
+            refusals.push_back(r);
+            return refusals.size() < stop_after;
+        };
+    }
+};
+
+TEST(PgCopy, TextInTheDataFilesCharacterSetIsConvertedByTheServer)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP TABLE IF EXISTS gbk_text; CREATE TABLE gbk_text (id int, t text);");
+    qxpg::Conn conn = connect();
+    std::string error, msg;
+    EXPECT_FALSE(qxpg::set_client_charset(conn.get(), 11, error));
+    EXPECT_EQ(error, "character set 11 has no PostgreSQL client encoding");
+    ASSERT_TRUE(qxpg::set_client_charset(conn.get(), 2, error)) << error;
+    qxpg::Table table;
+    ASSERT_TRUE(qxpg::describe_table(conn.get(), "gbk_text", table, error)) << error;
+    for (bool binary : {true, false}) {
+        qxpg::BatchWriter writer(conn.get(), table, binary);
+        ASSERT_TRUE(writer.add_row(fields_of({binary ? "1" : "2", "\xD6\xD0\xCE\xC4"}), 1, msg));
+        ASSERT_TRUE(writer.add_row(fields_of({"9", "\xD6"}), 2, msg));  // a cut character
+        Collected got;
+        qxpg::FlushResult res = writer.flush(got.handler());
+        EXPECT_EQ(res.committed, 1u);
+        ASSERT_EQ(got.refusals.size(), 1u);
+        EXPECT_NE(got.refusals[0].message.find("encoding \"GBK\""), std::string::npos)
+            << got.refusals[0].message;
+    }
+    qxpg::Conn utf8 = connect();
+    EXPECT_EQ(rows_of(utf8.get(), "SELECT id, t FROM gbk_text ORDER BY id"),
+              (std::vector<std::string>{"1|中文", "2|中文"}));
+}
+
+void make_checked_table()
+{
+    sql("DROP TABLE IF EXISTS checked; CREATE TABLE checked (id int PRIMARY KEY,"
+        " qty int NOT NULL CHECK (qty >= 0), note text, day date);"
+        "INSERT INTO checked VALUES (1000, 1, 'already there', NULL);");
+}
+
+TEST(PgBatch, RefusedRowsAreFoundByHalvingAndTheRestCommitted)
+{
+    PG_REQUIRE_CLUSTER();
+    make_checked_table();
+    qxpg::Conn conn = connect();
+    qxpg::Table table;
+    std::string error;
+    ASSERT_TRUE(qxpg::describe_table(conn.get(), "checked", table, error)) << error;
+    qxpg::BatchWriter writer(conn.get(), table);
+    ASSERT_FALSE(writer.encoder().binary());  // a date column: text format
+
+    // 200 rows; rows 17, 18, 90, 150 and 199 are refused for five reasons.
+    std::vector<std::vector<std::string>> rows;
+    for (int i = 0; i < 200; ++i)
+        rows.push_back({std::to_string(i), std::to_string(i % 7), "n" + std::to_string(i), "2024-01-02"});
+    rows[17][2] = "<null>";                // a null note is fine
+    rows[18][1] = "-1";                    // check constraint
+    rows[90][0] = "1000";                  // duplicate of a committed row
+    rows[150][1] = "<null>";               // NOT NULL
+    rows[199][3] = "2024-02-30";           // not a date
+    rows[17][0] = "17";
+    std::string msg;
+    for (size_t i = 0; i < rows.size(); ++i)
+        ASSERT_TRUE(writer.add_row(fields_of(rows[i]), 1000 + i, msg)) << msg;
+    Collected got;
+    qxpg::FlushResult res = writer.flush(got.handler());
+    ASSERT_EQ(res.status, qxpg::FlushStatus::ok) << res.error;
+    EXPECT_EQ(res.committed, 196u);
+    EXPECT_EQ(res.refused, 4u);
+    EXPECT_EQ(writer.pending(), 0u);
+    // Four refusals over 200 rows: a few dozen COPYs, not one per row.
+    EXPECT_LE(res.copies, 1u + 4u * 2u * 8u);
+
+    ASSERT_EQ(got.refusals.size(), 4u);
+    EXPECT_EQ(got.refusals[0].tag, 1018u);
+    EXPECT_NE(got.refusals[0].message.find("violates check constraint \"checked_qty_check\""), std::string::npos);
+    EXPECT_EQ(got.refusals[0].sqlstate, "23514");
+    EXPECT_EQ(got.refusals[1].tag, 1090u);
+    EXPECT_NE(got.refusals[1].message.find("duplicate key value violates unique constraint"), std::string::npos);
+    EXPECT_NE(got.refusals[1].message.find("Key (id)=(1000) already exists"), std::string::npos);
+    EXPECT_EQ(got.refusals[2].tag, 1150u);
+    EXPECT_NE(got.refusals[2].message.find("null value in column \"qty\""), std::string::npos);
+    EXPECT_EQ(got.refusals[3].tag, 1199u);
+    EXPECT_NE(got.refusals[3].message.find("date/time field value out of range: \"2024-02-30\""),
+              std::string::npos);
+    for (const qxpg::Refusal &r : got.refusals)
+        EXPECT_TRUE(is_one_line(r.message)) << r.message;
+
+    EXPECT_EQ(rows_of(conn.get(), "SELECT count(*), sum(id) FROM checked WHERE id < 1000"),
+              std::vector<std::string>{"196|" + std::to_string(199 * 200 / 2 - 18 - 90 - 150 - 199)});
+    EXPECT_EQ(rows_of(conn.get(), "SELECT count(*) FROM checked WHERE note IS NULL AND id = 17"),
+              std::vector<std::string>{"1"});
+}
+
+TEST(PgBatch, OneBadRowInABatchAndClientSideRefusals)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP TABLE IF EXISTS ints; CREATE TABLE ints (id int PRIMARY KEY, v bigint NOT NULL);");
+    qxpg::Conn conn = connect();
+    qxpg::Table table;
+    std::string error;
+    ASSERT_TRUE(qxpg::describe_table(conn.get(), "ints", table, error)) << error;
+    qxpg::BatchWriter writer(conn.get(), table);
+    ASSERT_TRUE(writer.encoder().binary());
+    std::string msg;
+    for (int i = 0; i < 50; ++i)
+        ASSERT_TRUE(writer.add_row(fields_of({std::to_string(i), i == 33 ? "<null>" : "5"}), i, msg));
+    // A value that has no binary form is refused before it reaches the server.
+    EXPECT_FALSE(writer.add_row(fields_of({"51", "five"}), 51, msg));
+    EXPECT_EQ(msg, "column v: invalid input syntax for type bigint: \"five\"");
+    EXPECT_EQ(writer.pending(), 50u);
+
+    Collected got;
+    qxpg::FlushResult res = writer.flush(got.handler());
+    ASSERT_EQ(res.status, qxpg::FlushStatus::ok) << res.error;
+    EXPECT_EQ(res.committed, 49u);
+    ASSERT_EQ(got.refusals.size(), 1u);
+    EXPECT_EQ(got.refusals[0].tag, 33u);
+    EXPECT_EQ(got.refusals[0].sqlstate, "23502");
+    EXPECT_NE(got.refusals[0].message.find("null value in column \"v\" of relation \"ints\""), std::string::npos);
+    EXPECT_EQ(rows_of(conn.get(), "SELECT count(*), bool_and(id <> 33) FROM ints"),
+              std::vector<std::string>{"49|t"});
+
+    // A batch of one refused row.
+    ASSERT_TRUE(writer.add_row(fields_of({"1", "1"}), 7, msg));
+    res = writer.flush(got.handler());
+    EXPECT_EQ(res.status, qxpg::FlushStatus::ok);
+    EXPECT_EQ(res.committed, 0u);
+    ASSERT_EQ(got.refusals.size(), 2u);
+    EXPECT_EQ(got.refusals[1].tag, 7u);
+    EXPECT_EQ(got.refusals[1].sqlstate, "23505");
+}
+
+TEST(PgBatch, StoppingAtARefusalKeepsTheRowsBeforeIt)
+{
+    PG_REQUIRE_CLUSTER();
+    make_checked_table();
+    qxpg::Conn conn = connect();
+    qxpg::Table table;
+    std::string error;
+    ASSERT_TRUE(qxpg::describe_table(conn.get(), "checked", table, error)) << error;
+    qxpg::BatchWriter writer(conn.get(), table);
+    std::string msg;
+    for (int i = 0; i < 64; ++i) {
+        std::string qty = (i == 10 || i == 40 || i == 50) ? "-1" : "1";
+        ASSERT_TRUE(writer.add_row(fields_of({std::to_string(i), qty, "x", "<null>"}), i, msg));
+    }
+    Collected got;
+    got.stop_after = 2;  // the second refusal reaches the caller's limit
+    qxpg::FlushResult res = writer.flush(got.handler());
+    EXPECT_EQ(res.status, qxpg::FlushStatus::stopped);
+    ASSERT_EQ(got.refusals.size(), 2u);
+    EXPECT_EQ(got.refusals[1].tag, 40u);
+    EXPECT_EQ(res.committed, 39u);
+    EXPECT_EQ(rows_of(conn.get(), "SELECT count(*), max(id) FROM checked WHERE id < 1000"),
+              std::vector<std::string>{"39|39"});
+}
+
+TEST(PgBatch, ErrorsNoRowCausesEndTheBatchWithNothingCommitted)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP TABLE IF EXISTS doomed; CREATE TABLE doomed (id int, v text);"
+        "DROP ROLE IF EXISTS qxro; CREATE ROLE qxro LOGIN;");
+    qxpg::Conn conn = connect();
+    qxpg::Table table;
+    std::string error, msg;
+    ASSERT_TRUE(qxpg::describe_table(conn.get(), "doomed", table, error)) << error;
+
+    // No privilege on the table: refused as a whole, no row searched for.
+    qxpg::Conn ro;
+    ASSERT_TRUE(ro.open(cluster().conninfo("qxro"), error)) << error;
+    qxpg::BatchWriter ro_writer(ro.get(), table);
+    ASSERT_TRUE(ro_writer.add_row(fields_of({"1", "a"}), 1, msg));
+    Collected got;
+    qxpg::FlushResult res = ro_writer.flush(got.handler());
+    EXPECT_EQ(res.status, qxpg::FlushStatus::failed);
+    EXPECT_EQ(res.error, "PostgreSQL failed the load of table doomed: permission denied for table doomed");
+    EXPECT_TRUE(got.refusals.empty());
+
+    // The table dropped after it was described.
+    qxpg::BatchWriter writer(conn.get(), table);
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(writer.add_row(fields_of({std::to_string(i), "v"}), i, msg));
+    sql("DROP TABLE doomed;");
+    res = writer.flush(got.handler());
+    EXPECT_EQ(res.status, qxpg::FlushStatus::failed);
+    EXPECT_EQ(res.committed, 0u);
+    EXPECT_TRUE(is_one_line(res.error));
+    EXPECT_NE(res.error.find("relation \"public.doomed\" does not exist"), std::string::npos) << res.error;
+    EXPECT_TRUE(got.refusals.empty());
+    EXPECT_EQ(writer.pending(), 0u);
+}
+
+TEST(PgBatch, ServerStoppedMidLoadKeepsOnlyCommittedBatches)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP TABLE IF EXISTS crash; CREATE TABLE crash (id int PRIMARY KEY, v text);");
+    qxpg::Conn conn = connect();
+    qxpg::Table table;
+    std::string error, msg;
+    ASSERT_TRUE(qxpg::describe_table(conn.get(), "crash", table, error)) << error;
+    qxpg::BatchWriter writer(conn.get(), table);
+    Collected got;
+    uint64_t committed = 0;
+    int next_id = 0;
+    for (int batch = 0; batch < 3; ++batch) {
+        for (int i = 0; i < 1000; ++i, ++next_id)
+            ASSERT_TRUE(writer.add_row(fields_of({std::to_string(next_id), "payload"}), next_id, msg));
+        qxpg::FlushResult res = writer.flush(got.handler());
+        ASSERT_EQ(res.status, qxpg::FlushStatus::ok) << res.error;
+        committed += res.committed;
+    }
+    ASSERT_TRUE(cluster().stop_immediate(error)) << error;
+    for (int i = 0; i < 1000; ++i, ++next_id)
+        ASSERT_TRUE(writer.add_row(fields_of({std::to_string(next_id), "payload"}), next_id, msg));
+    qxpg::FlushResult res = writer.flush(got.handler());
+    EXPECT_EQ(res.status, qxpg::FlushStatus::failed);
+    EXPECT_EQ(res.committed, 0u);
+    EXPECT_TRUE(is_one_line(res.error)) << res.error;
+    EXPECT_EQ(res.error.rfind("connection to PostgreSQL lost while loading table crash: ", 0), 0u) << res.error;
+    EXPECT_TRUE(conn.lost());
+    EXPECT_TRUE(got.refusals.empty());
+
+    ASSERT_TRUE(cluster().restart(error)) << error;
+    qxpg::Conn again = connect();
+    EXPECT_EQ(committed, 3000u);
+    EXPECT_EQ(rows_of(again.get(), "SELECT count(*), max(id) FROM crash"),
+              std::vector<std::string>{"3000|2999"});
+}
+
+TEST(PgTarget, WorkersLoadSideBySideThroughConflictingKeys)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP TABLE IF EXISTS shared_keys; CREATE TABLE shared_keys (id int PRIMARY KEY, who text NOT NULL);");
+    qxpg::Target target;
+    std::string error;
+    EXPECT_FALSE(target.open(cluster().conninfo(), "missing_table", error));
+    EXPECT_EQ(error, "table missing_table does not exist");
+    ASSERT_TRUE(target.open(cluster().conninfo(), "shared_keys", error)) << error;
+    std::unique_ptr<qxpg::Worker> a = target.make_worker(error);
+    std::unique_ptr<qxpg::Worker> b = target.make_worker(error);
+    ASSERT_TRUE(a && b) << error;
+    EXPECT_NE(PQbackendPID(a->conn().get()), PQbackendPID(b->conn().get()));
+
+    // Worker a loads 0..5999 upwards, worker b the even keys downwards: each
+    // waits on keys the other holds uncommitted, which makes deadlocks.
+    auto run = [](qxpg::Worker *w, std::vector<int> keys, std::string who, std::vector<qxpg::Refusal> *refusals) {
+        std::string msg;
+        for (size_t i = 0; i < keys.size(); ++i) {
+            std::string id = std::to_string(keys[i]);
+            if (!w->writer().add_row(fields_of({id, who}), static_cast<uint64_t>(keys[i]), msg))
+                return "encode: " + msg;
+            if (w->writer().pending() == 300 || i + 1 == keys.size()) {
+                qxpg::FlushResult res = w->writer().flush([&](const qxpg::Refusal &r) {
+                    refusals->push_back(r);
+                    return true;
+                });
+                if (res.status != qxpg::FlushStatus::ok)
+                    return res.error;
+                w->committed += res.committed;
+                w->refused += res.refused;
+            }
+        }
+        return std::string();
+    };
+    std::vector<int> up, down;
+    for (int k = 0; k < 6000; ++k)
+        up.push_back(k);
+    for (int k = 5998; k >= 0; k -= 2)
+        down.push_back(k);
+    std::vector<qxpg::Refusal> ref_a, ref_b;
+    auto fa = std::async(std::launch::async, run, a.get(), up, "a", &ref_a);
+    auto fb = std::async(std::launch::async, run, b.get(), down, "b", &ref_b);
+    ASSERT_EQ(fa.wait_for(std::chrono::seconds(120)), std::future_status::ready);
+    ASSERT_EQ(fb.wait_for(std::chrono::seconds(120)), std::future_status::ready);
+    EXPECT_EQ(fa.get(), "");
+    EXPECT_EQ(fb.get(), "");
+
+    EXPECT_EQ(a->committed + b->committed, 6000u);
+    EXPECT_EQ(a->refused + b->refused, 3000u);
+    EXPECT_EQ(ref_a.size() + ref_b.size(), 3000u);
+    for (const auto *refs : {&ref_a, &ref_b})
+        for (const qxpg::Refusal &r : *refs) {
+            EXPECT_EQ(r.sqlstate, "23505") << r.message;
+            EXPECT_EQ(r.tag % 2, 0u);
+        }
+    qxpg::Conn conn = connect();
+    EXPECT_EQ(rows_of(conn.get(), "SELECT count(*), count(DISTINCT id), min(id), max(id) FROM shared_keys"),
+              std::vector<std::string>{"6000|6000|0|5999"});
+}
+
+} // namespace

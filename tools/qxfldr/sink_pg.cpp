@@ -1,0 +1,275 @@
+/*
+** The PostgreSQL sink: db=postgresql://... or any libpq connection string
+** ("host=... dbname=..."). Tables are described from the server's catalog;
+** rows go to the server in COPY ... FROM STDIN (binary where every column
+** allows it), one COPY per commit unit, through the batch engine of
+** tools/qxfldr/pg/pg_batch.h.
+**
+** The loader drives a sink from its writer thread (sink.h rule 3), so this
+** sink holds one connection and one batch writer per prepared table. Rows
+** are encoded by insert() and sent by commit(); a row the server refuses
+** fails the commit with the server's message (the loader then stops, as for
+** SQLite), and nothing of that commit unit stays in the table.
+*/
+#include <libpq-fe.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "pg_batch.h"
+#include "pg_catalog.h"
+#include "pg_conn.h"
+#include "pg_export.h"
+#include "qxdta.h"
+#include "qxfldr_comm.h"
+#include "sink.h"
+#include "tool.h"
+
+namespace qxfldr {
+
+namespace {
+
+class PgSink final : public Sink {
+public:
+    bool open(const std::string &conninfo, std::string &err) { return conn_.open(conninfo, err); }
+
+    bool describe(const std::string &table, TableDesc &desc, std::string &err) override
+    {
+        qxpg::Table t;
+        if (!qxpg::describe_table(conn_.get(), table, t, err))
+            return false;
+        desc = TableDesc{};
+        desc.name = table;
+        for (const qxpg::Column &c : t.cols) {
+            TableColumn col;
+            col.name = c.name;
+            col.decl_type = c.type_name;
+            col.type = c.qx_type;
+            col.not_null = c.not_null;
+            // varchar(n) and char(n): n characters (typmod holds n + 4).
+            if ((c.type_oid == qxpg::OID_VARCHAR || c.type_oid == qxpg::OID_BPCHAR) && c.typmod >= 4)
+                col.length = static_cast<uint32_t>(c.typmod - 4);
+            desc.cols.push_back(std::move(col));
+        }
+        return true;
+    }
+
+    bool prepare(uint32_t table_no, const std::string &table, const std::vector<std::string> &cols,
+                 std::string &err) override
+    {
+        auto t = std::make_unique<qxpg::Table>();
+        qxpg::Table full;
+        if (!qxpg::describe_table(conn_.get(), table, full, err))
+            return false;
+        t->name = full.name;
+        t->qualified = full.qualified;
+        // The loader inserts the columns it names, in its order.
+        for (const std::string &name : cols) {
+            bool found = false;
+            for (const qxpg::Column &c : full.cols)
+                if (c.name == name) {
+                    t->cols.push_back(c);
+                    found = true;
+                    break;
+                }
+            if (!found) {
+                err = "column " + name + " of table " + table + " does not exist";
+                return false;
+            }
+        }
+        if (tables_.size() <= table_no) {
+            tables_.resize(table_no + 1);
+            writers_.resize(table_no + 1);
+        }
+        writers_[table_no] = std::make_unique<qxpg::BatchWriter>(conn_.get(), *t);
+        tables_[table_no] = std::move(t);
+        return true;
+    }
+
+    bool begin(std::string &) override { return true; }
+
+    bool insert(const RowBatch &batch, uint64_t from, uint64_t to, std::string &err) override
+    {
+        qxpg::BatchWriter &writer = *writers_[batch.table];
+        std::vector<qxpg::TypedValue> row(batch.width);
+        const Value *v = batch.values.data() + from * batch.width;
+        for (uint64_t r = from; r < to; ++r) {
+            for (uint32_t c = 0; c < batch.width; ++c, ++v) {
+                qxpg::TypedValue &tv = row[c];
+                tv = qxpg::TypedValue{};
+                switch (v->kind) {
+                case Value::Null: break;
+                case Value::Int: tv.kind = qxpg::TypedValue::Int; tv.i = v->i; break;
+                case Value::Real: tv.kind = qxpg::TypedValue::Real; tv.r = v->r; break;
+                case Value::Text:
+                    tv.kind = qxpg::TypedValue::Text;
+                    tv.ptr = batch.arena.data() + v->t.off;
+                    tv.len = v->t.len;
+                    break;
+                }
+            }
+            if (!writer.add_typed_row(row, r, err))
+                return false;
+        }
+        return true;
+    }
+
+    bool commit(std::string &err) override
+    {
+        for (auto &w : writers_) {
+            if (!w || w->pending() == 0)
+                continue;
+            std::string refused;
+            qxpg::FlushResult res = w->flush([&](const qxpg::Refusal &r) {
+                refused = r.message;
+                return false;
+            });
+            if (res.status == qxpg::FlushStatus::failed) {
+                err = res.error;
+                return false;
+            }
+            if (res.status == qxpg::FlushStatus::stopped) {
+                err = refused;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void rollback() override
+    {
+        for (auto &w : writers_)
+            if (w)
+                w->discard();
+    }
+
+    bool truncate(const std::string &table, std::string &err) override
+    {
+        qxpg::Table t;
+        if (!qxpg::describe_table(conn_.get(), table, t, err))
+            return false;
+        return conn_.exec("TRUNCATE " + t.qualified, err);
+    }
+
+    int64_t row_count(const std::string &table, std::string &err) override
+    {
+        qxpg::Table t;
+        if (!qxpg::describe_table(conn_.get(), table, t, err))
+            return -1;
+        qxpg::Result res(PQexec(conn_.get(), ("SELECT EXISTS (SELECT 1 FROM " + t.qualified + ")").c_str()));
+        if (res.status() != PGRES_TUPLES_OK) {
+            err = qxpg::result_message(conn_.get(), res.get());
+            return -1;
+        }
+        return PQgetvalue(res.get(), 0, 0)[0] == 't' ? 1 : 0;
+    }
+
+private:
+    qxpg::Conn conn_;
+    std::vector<std::unique_ptr<qxpg::Table>> tables_;
+    std::vector<std::unique_ptr<qxpg::BatchWriter>> writers_;
+};
+
+} // namespace
+
+bool is_pg_target(const std::string &db)
+{
+    return db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0 ||
+           db.find('=') != std::string::npos;
+}
+
+std::unique_ptr<Sink> make_pg_sink(const std::string &conninfo, std::string &err)
+{
+    auto sink = std::make_unique<PgSink>();
+    if (!sink->open(conninfo, err))
+        return nullptr;
+    return sink;
+}
+
+} // namespace qxfldr
+
+namespace qxfldr {
+
+/*
+** mode=OUT from PostgreSQL: the query's rows streamed as typed batches
+** (tools/qxfldr/pg/pg_export.h), converted by fexp_bdta_cnvt and written
+** as the SQLite export writes them.
+*/
+int run_pg_export(const ExportRequest &req)
+{
+    const auto started = std::chrono::steady_clock::now();
+    auto fail = [](const std::string &msg) {
+        std::fprintf(stderr, "qxfldr: %s\n", msg.c_str());
+        fldr_print_after_export_err(msg.c_str());
+        return kExitFailed;
+    };
+    constexpr uint32_t kRows = 1024;
+    fldr_init();
+    fldr_env *env = fldr_get_env();
+    qxpg::Conn conn;
+    std::string error;
+    if (!conn.open(req.db, error))
+        return fail(error);
+    qxpg::Exporter exp;
+    if (!exp.start(conn.get(), req.sql, error))
+        return fail(error);
+    FILE *out = std::fopen(req.data.c_str(), "wb");
+    if (out == nullptr)
+        return fail("cannot create " + req.data + ": " + std::strerror(errno));
+    std::vector<uint16_t> types = exp.types();
+    std::vector<uint16_t> text_types(types.size(), QXDT_VARCHAR);
+    auto *src = static_cast<bdta3 *>(fldr_bdta_create(env, nullptr, kRows, static_cast<uint32_t>(types.size()), types.data()));
+    auto *dst = static_cast<bdta3 *>(fldr_bdta_create(env, nullptr, kRows, static_cast<uint32_t>(types.size()), text_types.data()));
+    int64_t rows = 0;
+    std::string line;
+    if (src == nullptr || dst == nullptr)
+        error = "out of memory";
+    while (error.empty()) {
+        int64_t n = exp.next_batch(env, src, kRows, error);
+        if (n <= 0)
+            break;
+        bdta3_clear(env, dst);
+        if (int32_t crc = fexp_bdta_cnvt(env, src, dst, nullptr, 0); crc != 0) {
+            error = "conversion to text failed (" + std::to_string(crc) + ")";
+            break;
+        }
+        for (uint32_t r = 0; r < n && error.empty(); r++) {
+            line.clear();
+            for (uint16_t c = 0; c < dst->col_count; c++) {
+                if (c > 0)
+                    line += req.field_sep;
+                const bdta3_col *col = &dst->cols[c];
+                const uint32_t sr = bdta3_col_src_row(col, r);
+                if (col->data->nulls[sr] != 0) {
+                    const auto *v = static_cast<const qxdta_str *>(bdta3_col_value(col, sr));
+                    line.append(v->ptr, v->len);
+                }
+            }
+            line += req.row_sep;
+            if (std::fwrite(line.data(), 1, line.size(), out) != line.size())
+                error = "cannot write " + req.data + ": " + std::strerror(errno);
+        }
+        rows += n;
+    }
+    if (std::fclose(out) != 0 && error.empty())
+        error = "cannot write " + req.data + ": " + std::strerror(errno);
+    if (src != nullptr)
+        bdta3_free2(env, nullptr, src);
+    if (dst != nullptr)
+        bdta3_free2(env, nullptr, dst);
+    if (!error.empty())
+        return fail(error);
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
+    if (!req.silent) {
+        char buf[1024];
+        fldr_mout_lookup(buf, -10038, 3, static_cast<int64_t>(rows), static_cast<long>(us / 1000),
+                         static_cast<long>(us % 1000));
+        std::fputs(buf, stdout);
+    }
+    return kExitOk;
+}
+
+} // namespace qxfldr
