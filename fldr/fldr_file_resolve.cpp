@@ -3,7 +3,7 @@
 ** ordered list of concrete files.
 **
 **   entries as written (data-file list)
-**       --> moved, in order, to the spec list
+**       --> moved, in order, to the list of names as written (spec_first)
 **       --> each expanded: a plain name (wildcards allowed), the names of a
 **           list file, or a directory walk
 **       --> fresh fldr_data_file records appended to the data-file list,
@@ -71,9 +71,9 @@ void append_data_file(fldr_ctl *ctl, fldr_data_file *df)
 }
 
 /*
-** Moves the first n entries to the spec list; n is read before the first
+** Moves the first n entries to the list of names as written (spec_first); n is read before the first
 ** move, so records appended by the expansion are never visited again.
-** Returns the first entry moved (the moved ones run to the spec list's end).
+** Returns the first entry moved (the moved ones run to that list.s end).
 */
 fldr_data_file *move_entries_aside(fldr_ctl *ctl)
 {
