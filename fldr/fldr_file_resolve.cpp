@@ -71,9 +71,10 @@ void append_data_file(fldr_ctl *ctl, fldr_data_file *df)
 }
 
 /*
-** Moves the first n entries to the list of names as written (spec_first); n is read before the first
-** move, so records appended by the expansion are never visited again.
-** Returns the first entry moved (the moved ones run to that list.s end).
+** Moves the first n entries to the list of names as written (spec_first);
+** n is read before the first move, so records appended by the expansion are
+** never visited again.
+** Returns the first entry moved (the moved ones run to that list's end).
 */
 fldr_data_file *move_entries_aside(fldr_ctl *ctl)
 {
