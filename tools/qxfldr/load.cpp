@@ -61,12 +61,6 @@ std::string os_path(const char *path)
     return p;
 }
 
-std::string lib_message(int32_t code)
-{
-    const fldr_emsg_row *row = fldr_emsg_lookup(code);
-    return row != nullptr && row->text_en != nullptr ? row->text_en : "error " + std::to_string(code);
-}
-
 /* ---------------------------------------------------------------- log file */
 
 class LogFile {

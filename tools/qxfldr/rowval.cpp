@@ -35,14 +35,6 @@ bool iequal(std::string_view a, std::string_view b)
     return true;
 }
 
-std::string lib_message(int32_t code)
-{
-    const fldr_emsg_row *row = fldr_emsg_lookup(code);
-    if (row == nullptr || row->text_en == nullptr)
-        return "error " + std::to_string(code);
-    return row->text_en;
-}
-
 /* Functions a column's call form may use, with their argument counts. */
 struct CallFn {
     const char *name;
@@ -96,6 +88,15 @@ bool check_call(const TablePlan &plan, const char *fn_name, const fldr_fun_arg_l
 }
 
 }  // namespace
+
+/* The English text of a library code, for log lines and messages. */
+std::string lib_message(int32_t code)
+{
+    const fldr_emsg_row *row = fldr_emsg_lookup(code);
+    if (row == nullptr || row->text_en == nullptr)
+        return "error " + std::to_string(code);
+    return row->text_en;
+}
 
 RowScratch::~RowScratch()
 {

@@ -97,6 +97,9 @@ struct RowScratch {
 RowResult convert_row(const TablePlan &plan, RowScratch &scratch, const char *row, uint32_t row_len,
                       const char *row_term, uint16_t row_term_len, RowBatch &batch, std::string &reason);
 
+/* The English text of a library code, for log lines and messages. */
+std::string lib_message(int32_t code);
+
 /* Date parsing, exposed for the checks of the plan. */
 bool parse_date_format(const char *fmt, std::vector<DatePart> &parts);
 
