@@ -258,76 +258,26 @@ namespace qxfldr {
 */
 int run_pg_export(const ExportRequest &req)
 {
-    const auto started = std::chrono::steady_clock::now();
-    auto fail = [](const std::string &msg) {
-        std::fprintf(stderr, "qxfldr: %s\n", msg.c_str());
-        fldr_print_after_export_err(msg.c_str());
-        return kExitFailed;
-    };
     constexpr uint32_t kRows = 1024;
-    fldr_init();
+    ExportText text(req, kRows);
     fldr_env *env = fldr_get_env();
     qxpg::Conn conn;
-    std::string error;
-    if (!conn.open(req.db, error))
-        return fail(error);
     qxpg::Exporter exp;
-    if (!exp.start(conn.get(), req.sql, error))
-        return fail(error);
-    FILE *out = std::fopen(req.data.c_str(), "wb");
-    if (out == nullptr)
-        return fail("cannot create " + req.data + ": " + std::strerror(errno));
+    std::string error;
+    if (!conn.open(req.db, error) || !exp.start(conn.get(), req.sql, error) || !text.open(error))
+        return text.finish(error);
     std::vector<uint16_t> types = exp.types();
-    std::vector<uint16_t> text_types(types.size(), QXDT_VARCHAR);
     auto *src = static_cast<bdta3 *>(fldr_bdta_create(env, nullptr, kRows, static_cast<uint32_t>(types.size()), types.data()));
-    auto *dst = static_cast<bdta3 *>(fldr_bdta_create(env, nullptr, kRows, static_cast<uint32_t>(types.size()), text_types.data()));
-    int64_t rows = 0;
-    std::string line;
-    if (src == nullptr || dst == nullptr)
+    if (src == nullptr)
         error = "out of memory";
     while (error.empty()) {
-        int64_t n = exp.next_batch(env, src, kRows, error);
-        if (n <= 0)
+        const int64_t n = exp.next_batch(env, src, kRows, error);
+        if (n <= 0 || !text.write(src, static_cast<uint32_t>(n), error))
             break;
-        bdta3_clear(env, dst);
-        if (int32_t crc = fexp_bdta_cnvt(env, src, dst, nullptr, 0); crc != 0) {
-            error = "conversion to text failed (" + std::to_string(crc) + ")";
-            break;
-        }
-        for (uint32_t r = 0; r < n && error.empty(); r++) {
-            line.clear();
-            for (uint16_t c = 0; c < dst->col_count; c++) {
-                if (c > 0)
-                    line += req.field_sep;
-                const bdta3_col *col = &dst->cols[c];
-                const uint32_t sr = bdta3_col_src_row(col, r);
-                if (col->data->nulls[sr] != 0) {
-                    const auto *v = static_cast<const qxdta_str *>(bdta3_col_value(col, sr));
-                    line.append(v->ptr, v->len);
-                }
-            }
-            line += req.row_sep;
-            if (std::fwrite(line.data(), 1, line.size(), out) != line.size())
-                error = "cannot write " + req.data + ": " + std::strerror(errno);
-        }
-        rows += n;
     }
-    if (std::fclose(out) != 0 && error.empty())
-        error = "cannot write " + req.data + ": " + std::strerror(errno);
     if (src != nullptr)
         bdta3_free2(env, nullptr, src);
-    if (dst != nullptr)
-        bdta3_free2(env, nullptr, dst);
-    if (!error.empty())
-        return fail(error);
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
-    if (!req.silent) {
-        char buf[1024];
-        fldr_mout_lookup(buf, -10038, 3, static_cast<int64_t>(rows), static_cast<long>(us / 1000),
-                         static_cast<long>(us % 1000));
-        std::fputs(buf, stdout);
-    }
-    return kExitOk;
+    return text.finish(error);
 }
 
 } // namespace qxfldr
