@@ -958,7 +958,7 @@ int run_load(const LoadRequest &req)
         }
         rs.reader_inst = g.tables[0]->inst;
         log.line("read buffers: " + std::to_string(nbufs * g.tables.size()) + " x " + std::to_string(buf_cap >> 20) +
-                 " MiB; " + std::to_string(workers) + " workers; " + std::to_string(sinks.size()) + " writers; " +
+                 " MiB; workers: " + std::to_string(workers) + "; writers: " + std::to_string(sinks.size()) + "; " +
                  std::to_string(args.commit_rows) + " rows per transaction");
         if (g.tables.size() > 1) {
             for (auto &tr : g.tables) {
