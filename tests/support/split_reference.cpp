@@ -556,6 +556,24 @@ std::string check_case(const split_case &c)
                     << (want ? want - g.data() : -1) << where();
                 return why.str();
             }
+            /* All row ends at once, as one search after another gives them. */
+            uint32_t ends[8];
+            const uint32_t found = fldr_search_row_ends(&inst, g.data(), g.size(), rl, rt, ends, 8, 0);
+            uint32_t from = 0;
+            for (uint32_t i = 0; i <= found && i < 8 && rl != 0; ++i) {
+                const char *next = from < g.size() ? search_row_end(&inst, g.data() + from, g.size() - from, rl, rt)
+                                                   : nullptr;
+                const long expect = next ? next - g.data() : -1;
+                const long have = i < found ? static_cast<long>(ends[i]) : -1;
+                if (have != expect) {
+                    why << "batch row search mode " << mode << " end " << i << ": got " << have << " want "
+                        << expect << where();
+                    return why.str();
+                }
+                if (next == nullptr)
+                    break;
+                from = static_cast<uint32_t>(next - g.data()) + rl;
+            }
         }
         const char *portable = fldr_search_row_enclosed_portable(g.data(), g.size(), rt, rl, c.row_enclose.c_str(),
                                                                  static_cast<uint16_t>(c.row_enclose.size()));
