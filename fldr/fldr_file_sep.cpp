@@ -590,6 +590,14 @@ uint32_t fldr_search_row_ends(fldr_inst *inst, const char *buf, uint32_t len, ui
     return count;
 }
 
+uint32_t fldr_search_row_ends_portable(const char *buf, uint32_t len, uint16_t term_len, const char *term,
+                                       uint32_t *ends, uint32_t max, uint32_t bias)
+{
+    if (buf == nullptr || len == 0 || term == nullptr || term_len == 0 || max == 0)
+        return 0;
+    return plain_row_ends_sse2(buf, len, term, term_len, ends, max, bias);
+}
+
 char *fldr_search_row_end(fldr_inst *inst, const char *buf, uint32_t len, uint16_t term_len,
                           const char *term)
 {

@@ -304,6 +304,110 @@ __attribute__((noinline)) int32_t fldr_scan_field(const fldr_ctl *ctl, const fld
 namespace {
 
 /*
+** Finders of the fast path's stop bytes: up to four given bytes and, with
+** `high`, every byte of 0x80 or more. find() gives the first in [p, end), or
+** end, and never reads outside [p, end). The broadcasts are made from
+** registers: building them from bytes just stored stalls on the stores.
+*/
+class stops_sse2 {
+public:
+    stops_sse2(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3, bool high)
+        : b0_(b0), b1_(b1), b2_(b2), b3_(b3), high_(high)
+    {
+#if defined(__SSE2__)
+        v0_ = _mm_set1_epi32(static_cast<int>(b0 * 0x01010101u));
+        v1_ = _mm_set1_epi32(static_cast<int>(b1 * 0x01010101u));
+        v2_ = _mm_set1_epi32(static_cast<int>(b2 * 0x01010101u));
+        v3_ = _mm_set1_epi32(static_cast<int>(b3 * 0x01010101u));
+        high_mask_ = high ? 0xFFFF : 0;
+#endif
+    }
+
+    /* *is_b0 tells whether the stop found is b0, without reading it again. */
+    const char *find(const char *p, const char *end, bool *is_b0) const
+    {
+#if defined(__SSE2__)
+        while (end - p >= 16) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            const __m128i h0 = _mm_cmpeq_epi8(x, v0_);
+            const __m128i hit = _mm_or_si128(_mm_or_si128(h0, _mm_cmpeq_epi8(x, v1_)),
+                                             _mm_or_si128(_mm_cmpeq_epi8(x, v2_), _mm_cmpeq_epi8(x, v3_)));
+            const unsigned bits =
+                static_cast<unsigned>(_mm_movemask_epi8(hit) | (_mm_movemask_epi8(x) & high_mask_));
+            if (bits != 0) {
+                *is_b0 = (bits & (0u - bits) & static_cast<unsigned>(_mm_movemask_epi8(h0))) != 0;
+                return p + __builtin_ctz(bits);
+            }
+            p += 16;
+        }
+#endif
+        for (; p < end; ++p) {
+            const uint8_t c = static_cast<uint8_t>(*p);
+            if (c == b0_ || c == b1_ || c == b2_ || c == b3_ || (high_ && c >= 0x80)) {
+                *is_b0 = c == b0_;
+                return p;
+            }
+        }
+        *is_b0 = false;
+        return p;
+    }
+
+private:
+    uint8_t b0_, b1_, b2_, b3_;
+    bool    high_;
+#if defined(__SSE2__)
+    __m128i v0_, v1_, v2_, v3_;
+    int     high_mask_;
+#endif
+};
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define FLDR_SPLIT_HAVE_AVX512 1
+/* 64 bytes per compare; the last piece is a masked load, whose masked-off
+** bytes are neither read nor able to fault. A field shorter than 64 bytes
+** is found by one compare, so the loop's exit is predictable. */
+class stops_avx512 {
+public:
+    __attribute__((target("avx512bw,bmi,bmi2"))) stops_avx512(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3,
+                                                             bool high)
+        : v0_(_mm512_set1_epi8(static_cast<char>(b0))), v1_(_mm512_set1_epi8(static_cast<char>(b1))),
+          v2_(_mm512_set1_epi8(static_cast<char>(b2))), v3_(_mm512_set1_epi8(static_cast<char>(b3))),
+          high_(high)
+    {
+    }
+
+    __attribute__((target("avx512bw,bmi,bmi2"))) const char *find(const char *p, const char *end,
+                                                                 bool *is_b0) const
+    {
+        *is_b0 = false;
+        while (p < end) {
+            const size_t left = static_cast<size_t>(end - p);
+            const __mmask64 live = left >= 64 ? ~0ull : _bzhi_u64(~0ull, static_cast<unsigned>(left));
+            const __m512i x = _mm512_maskz_loadu_epi8(live, p);
+            const __mmask64 h0 = _mm512_cmpeq_epi8_mask(x, v0_);
+            __mmask64 hits = h0 | _mm512_cmpeq_epi8_mask(x, v1_) | _mm512_cmpeq_epi8_mask(x, v2_) |
+                             _mm512_cmpeq_epi8_mask(x, v3_);
+            if (high_)
+                hits |= _mm512_movepi8_mask(x);
+            hits &= live;
+            if (hits != 0) {
+                *is_b0 = (_blsi_u64(hits) & h0) != 0;
+                return p + _tzcnt_u64(hits);
+            }
+            if (left <= 64)
+                return end;
+            p += 64;
+        }
+        return end;
+    }
+
+private:
+    __m512i v0_, v1_, v2_, v3_;
+    bool    high_;
+};
+#endif
+
+/*
 ** Most fields of most loads are not enclosed, hold no escape and end at a
 ** one-byte field terminator or at the row terminator. For those, this path
 ** gives the scanner's result without its general machinery: it looks for
@@ -315,6 +419,7 @@ namespace {
 ** longer separators) it returns false with the outputs untouched, and the
 ** scanner takes the field from its first byte.
 */
+template <typename Finder>
 __attribute__((always_inline)) inline bool fast_field(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
                                                       const char *row_term, uint16_t row_term_len, char *data,
                                                       uint32_t len, uint32_t charset, uint32_t mode,
@@ -349,44 +454,17 @@ __attribute__((always_inline)) inline bool fast_field(const fldr_ctl *ctl, const
 
     const char *end = data + len;
     const char *p = data;
-#if defined(__SSE2__)
-    /* Broadcasts from registers: building them from bytes kept in memory
-    ** stalls on the byte stores. */
-    const __m128i vt = _mm_set1_epi32(static_cast<int>(t0 * 0x01010101u));
-    const __m128i vr = _mm_set1_epi32(static_cast<int>(r0 * 0x01010101u));
-    const __m128i ve = _mm_set1_epi32(static_cast<int>(e0 * 0x01010101u));
-    const __m128i vs = _mm_set1_epi32(static_cast<int>(s0 * 0x01010101u));
-    const int high_mask = ascii ? 0 : 0xFFFF;
-#endif
+    const Finder stops(t0, r0, e0, s0, !ascii);
     /* Invariant: the bytes [data, p) are value bytes, taken as the scanner
     ** takes them. */
     for (;;) {
-        /* The next stop byte: 16 bytes at a time, then one by one. */
-#if defined(__SSE2__)
-        while (end - p >= 16) {
-            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-            const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, vt), _mm_cmpeq_epi8(x, vr)),
-                                             _mm_or_si128(_mm_cmpeq_epi8(x, ve), _mm_cmpeq_epi8(x, vs)));
-            const int bits = _mm_movemask_epi8(hit) | (_mm_movemask_epi8(x) & high_mask);
-            if (bits != 0) {
-                p += __builtin_ctz(static_cast<unsigned>(bits));
-                goto at_stop;
-            }
-            p += 16;
-        }
-#endif
-        for (;; ++p) {
-            if (p == end)
-                return false;
-            const uint8_t b = static_cast<uint8_t>(*p);
-            if (b == t0 || b == r0 || b == e0 || b == s0 || (!ascii && b >= 0x80))
-                break;
-        }
-    at_stop:
-        const uint8_t c = static_cast<uint8_t>(*p);
-        if ((escapes && c == s0) || (has_e && c == e0))
+        bool is_t = false;
+        p = stops.find(p, end, &is_t);
+        if (p == end)
             return false;
-        if (c == t0) {
+        /* The field terminator differs from an escape or enclosure in use
+        ** (checked above), so at it the scanner's first two tests fail. */
+        if (is_t) {
             /* Field terminator; a row terminator right after it is consumed. */
             const uint32_t value_len = static_cast<uint32_t>(p - data);
             ++p;
@@ -400,6 +478,9 @@ __attribute__((always_inline)) inline bool fast_field(const fldr_ctl *ctl, const
             *out_len = !is_null ? value_len : (mode == FLDR_SCAN_ENCLOSED || mode == FLDR_SCAN_ESCAPED) ? FLDR_NULL_LEN : 0;
             return true;
         }
+        const uint8_t c = static_cast<uint8_t>(*p);
+        if ((escapes && c == s0) || (has_e && c == e0))
+            return false;
         if (r_len != 0 && c == r0 && end - p >= r_len && (r_len == 1 || p[1] == row_term[1])) {
             const uint32_t value_len = static_cast<uint32_t>(p - data);
             p += r_len;
@@ -495,14 +576,16 @@ __attribute__((noinline)) int32_t fldr_get_nth_val_pos(const fldr_ctl *ctl, cons
 
 /* ================================================================ entry */
 
-int32_t fldr_get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
-                             const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
-                             uint32_t charset, uint32_t mode, uint32_t enclosed_rows,
-                             char **out_value, uint32_t *out_len, uint32_t *out_used, char *work,
-                             void *reserved, uint32_t *more_data)
+namespace {
+
+template <typename Finder>
+__attribute__((always_inline)) inline int32_t nth_val_len(const fldr_ctl *ctl, const fldr_col *col,
+                                                          uint32_t is_last, const char *row_term,
+                                                          uint16_t row_term_len, char *data, uint32_t len,
+                                                          uint32_t charset, uint32_t mode, uint32_t enclosed_rows,
+                                                          char **out_value, uint32_t *out_len, uint32_t *out_used,
+                                                          uint32_t *more_data)
 {
-    (void)work;       /* values are rebuilt in place; see the file's head */
-    (void)reserved;
     if (len == 0) {
         /* Nothing left of the row. */
         *out_value = data;
@@ -512,11 +595,11 @@ int32_t fldr_get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t 
             return FLDR_ERR_TOO_FEW_COLUMNS;
         return 0;
     }
-    /* A delimited column, or no column: straight to the scanner. */
+    /* A delimited column, or no column: the fast path, else the scanner. */
     if (col == nullptr || (col->pos_start == -1 && (more_data == nullptr || *more_data != 0))) {
         int32_t rc = 0;
-        if (fast_field(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode, out_value, out_len,
-                       out_used, &rc))
+        if (fast_field<Finder>(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode, out_value,
+                               out_len, out_used, &rc))
             return rc;
         return fldr_scan_field(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
                                enclosed_rows, out_value, out_len, out_used);
@@ -525,4 +608,63 @@ int32_t fldr_get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t 
     return fldr_get_nth_val_pos(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
                                 enclosed_rows, out_value, out_len, out_used,
                                 more_data != nullptr ? more_data : &more_local);
+}
+
+using nth_val_len_fn = int32_t (*)(const fldr_ctl *, const fldr_col *, uint32_t, const char *, uint16_t, char *,
+                                   uint32_t, uint32_t, uint32_t, uint32_t, char **, uint32_t *, uint32_t *,
+                                   uint32_t *);
+
+int32_t nth_val_len_sse2(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const char *row_term,
+                         uint16_t row_term_len, char *data, uint32_t len, uint32_t charset, uint32_t mode,
+                         uint32_t enclosed_rows, char **out_value, uint32_t *out_len, uint32_t *out_used,
+                         uint32_t *more_data)
+{
+    return nth_val_len<stops_sse2>(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
+                                   enclosed_rows, out_value, out_len, out_used, more_data);
+}
+
+#if defined(FLDR_SPLIT_HAVE_AVX512)
+__attribute__((target("avx512bw,bmi,bmi2"))) int32_t nth_val_len_avx512(
+    const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const char *row_term, uint16_t row_term_len,
+    char *data, uint32_t len, uint32_t charset, uint32_t mode, uint32_t enclosed_rows, char **out_value,
+    uint32_t *out_len, uint32_t *out_used, uint32_t *more_data)
+{
+    return nth_val_len<stops_avx512>(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
+                                     enclosed_rows, out_value, out_len, out_used, more_data);
+}
+#endif
+
+/* Chosen once, at load time, by what the processor has. */
+nth_val_len_fn pick_nth_val_len()
+{
+#if defined(FLDR_SPLIT_HAVE_AVX512)
+    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("bmi2"))
+        return nth_val_len_avx512;
+#endif
+    return nth_val_len_sse2;
+}
+
+const nth_val_len_fn g_nth_val_len = pick_nth_val_len();
+
+}  // namespace
+
+int32_t fldr_get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
+                             const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
+                             uint32_t charset, uint32_t mode, uint32_t enclosed_rows,
+                             char **out_value, uint32_t *out_len, uint32_t *out_used, char *work,
+                             void *reserved, uint32_t *more_data)
+{
+    (void)work;       /* values are rebuilt in place; see the file's head */
+    (void)reserved;
+    return g_nth_val_len(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode, enclosed_rows,
+                         out_value, out_len, out_used, more_data);
+}
+
+int32_t fldr_get_nth_val_len_portable(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
+                                      const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
+                                      uint32_t charset, uint32_t mode, uint32_t enclosed_rows, char **out_value,
+                                      uint32_t *out_len, uint32_t *out_used, uint32_t *more_data)
+{
+    return nth_val_len_sse2(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode, enclosed_rows,
+                            out_value, out_len, out_used, more_data);
 }

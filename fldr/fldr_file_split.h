@@ -48,6 +48,17 @@ char *fldr_search_row_escaped(const char *buf, uint32_t len, const char *term, u
 uint32_t fldr_search_row_ends(fldr_inst *inst, const char *buf, uint32_t len, uint16_t term_len, const char *term,
                               uint32_t *ends, uint32_t max, uint32_t bias);
 
+/* The plain-mode batch search with 16-byte compares only (tests run both). */
+uint32_t fldr_search_row_ends_portable(const char *buf, uint32_t len, uint16_t term_len, const char *term,
+                                       uint32_t *ends, uint32_t max, uint32_t bias);
+
+/* fldr_get_nth_val_len with 16-byte compares only, whatever the processor
+** has (tests run both). */
+int32_t fldr_get_nth_val_len_portable(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
+                                      const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
+                                      uint32_t charset, uint32_t mode, uint32_t enclosed_rows, char **out_value,
+                                      uint32_t *out_len, uint32_t *out_used, uint32_t *more_data);
+
 /* The POSITION-aware step and the delimiter scanner behind fldr_get_nth_val_len. */
 int32_t fldr_get_nth_val_pos(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
                              const char *row_term, uint16_t row_term_len, char *data, uint32_t len,

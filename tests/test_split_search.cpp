@@ -216,6 +216,12 @@ TEST(RowSearch, BatchSearchGivesTheEndsOfRepeatedSearches)
                                                     term.data(), got.data(), max, bias);
             got.resize(n);
             ASSERT_EQ(got, want) << "round " << round << " mode " << mode << " max " << max;
+            if (mode == FLDR_SCAN_PLAIN) {
+                std::vector<uint32_t> narrow(max + 1, 0xDEADBEEF);
+                narrow.resize(fldr_search_row_ends_portable(g.data(), g.size(), static_cast<uint16_t>(term.size()),
+                                                            term.data(), narrow.data(), max, bias));
+                ASSERT_EQ(narrow, want) << "16-byte version, round " << round << " max " << max;
+            }
         }
     }
     /* Nothing to search, or an empty terminator: no ends. */

@@ -593,39 +593,46 @@ std::string check_case(const split_case &c)
         }
     }
 
-    /* Fields, one after another, each call on the rest of the row. */
-    guarded_bytes lib(c.row);
-    guarded_bytes ref(c.row);
-    std::vector<char> work(c.row.size() + 1);
-    uint32_t off = 0;
-    uint32_t lib_more = 1, ref_more = 1;
-    for (uint32_t k = 0; k < c.columns; ++k) {
-        const uint32_t is_last = k + 1 == c.columns ? 1 : 0;
-        char *const unset = reinterpret_cast<char *>(1);
-        char *lv = unset, *rv = unset;
-        uint32_t ll = 7, rl = 7, lu = 0xABCD, ru = 0xABCD;
-        const uint32_t left = lib.size() - off;
-        const int32_t lrc = fldr_get_nth_val_len(&t.ctl, col, is_last, c.row_term.c_str(),
-                                                 static_cast<uint16_t>(c.row_term.size()), lib.data() + off,
-                                                 left, c.charset, c.mode, c.enclosed_rows, &lv, &ll, &lu,
-                                                 nullptr, nullptr, &lib_more);
-        const int32_t rrc = get_nth_val_len(&t.ctl, col, is_last, c.row_term.c_str(),
-                                            static_cast<uint16_t>(c.row_term.size()), ref.data() + off, left,
-                                            c.charset, c.mode, c.enclosed_rows, &rv, &rl, &ru, work.data(),
-                                            &ref_more);
-        auto offset = [&](char *v, char *base) -> long { return v == unset ? -2 : v ? v - base : -1; };
-        const long lo = offset(lv, lib.data()), ro = offset(rv, ref.data());
-        if (lrc != rrc || ll != rl || lu != ru || lo != ro || lib_more != ref_more ||
-            std::memcmp(lib.data(), ref.data(), lib.size()) != 0) {
-            why << "field " << k << " at " << off << ": rc " << lrc << "/" << rrc << " len " << ll << "/" << rl
-                << " used " << lu << "/" << ru << " value at " << lo << "/" << ro << " more " << lib_more << "/"
-                << ref_more << " row now '" << show(std::string(lib.data(), lib.size())) << "' / '"
-                << show(std::string(ref.data(), ref.size())) << "'" << where();
-            return why.str();
+    /* Fields, one after another, each call on the rest of the row: the
+    ** entry as the processor runs it, then its 16-byte version. */
+    for (const bool portable : {false, true}) {
+        guarded_bytes lib(c.row);
+        guarded_bytes ref(c.row);
+        std::vector<char> work(c.row.size() + 1);
+        uint32_t off = 0;
+        uint32_t lib_more = 1, ref_more = 1;
+        for (uint32_t k = 0; k < c.columns; ++k) {
+            const uint32_t is_last = k + 1 == c.columns ? 1 : 0;
+            char *const unset = reinterpret_cast<char *>(1);
+            char *lv = unset, *rv = unset;
+            uint32_t ll = 7, rl = 7, lu = 0xABCD, ru = 0xABCD;
+            const uint32_t left = lib.size() - off;
+            const uint16_t rt_len = static_cast<uint16_t>(c.row_term.size());
+            const int32_t lrc =
+                portable ? fldr_get_nth_val_len_portable(&t.ctl, col, is_last, c.row_term.c_str(), rt_len,
+                                                         lib.data() + off, left, c.charset, c.mode, c.enclosed_rows,
+                                                         &lv, &ll, &lu, &lib_more)
+                         : fldr_get_nth_val_len(&t.ctl, col, is_last, c.row_term.c_str(), rt_len, lib.data() + off,
+                                                left, c.charset, c.mode, c.enclosed_rows, &lv, &ll, &lu, nullptr,
+                                                nullptr, &lib_more);
+            const int32_t rrc = get_nth_val_len(&t.ctl, col, is_last, c.row_term.c_str(), rt_len, ref.data() + off,
+                                                left, c.charset, c.mode, c.enclosed_rows, &rv, &rl, &ru,
+                                                work.data(), &ref_more);
+            auto offset = [&](char *v, char *base) -> long { return v == unset ? -2 : v ? v - base : -1; };
+            const long lo = offset(lv, lib.data()), ro = offset(rv, ref.data());
+            if (lrc != rrc || ll != rl || lu != ru || lo != ro || lib_more != ref_more ||
+                std::memcmp(lib.data(), ref.data(), lib.size()) != 0) {
+                why << (portable ? "16-byte " : "") << "field " << k << " at " << off << ": rc " << lrc << "/"
+                    << rrc << " len " << ll << "/" << rl << " used " << lu << "/" << ru << " value at " << lo
+                    << "/" << ro << " more " << lib_more << "/" << ref_more << " row now '"
+                    << show(std::string(lib.data(), lib.size())) << "' / '"
+                    << show(std::string(ref.data(), ref.size())) << "'" << where();
+                return why.str();
+            }
+            if (lrc < 0 || lu == 0xABCD || lu > left)
+                break;
+            off += lu;
         }
-        if (lrc < 0 || lu == 0xABCD || lu > left)
-            break;
-        off += lu;
     }
     return {};
 }
