@@ -408,23 +408,76 @@ private:
 #endif
 
 /*
-** Most fields of most loads are not enclosed, hold no escape and end at a
-** one-byte field terminator or at the row terminator. For those, this path
-** gives the scanner's result without its general machinery: it looks for
-** the same stop bytes, and at each stop takes the scanner's steps in the
-** scanner's order (escape, enclosure, field terminator, row terminator,
-** multi-byte character, other byte). It writes nothing and rebuilds no
-** value, so at anything it does not handle (an escape or an enclosure, a
-** character cut by the end of the data, no terminator before the end,
-** longer separators) it returns false with the outputs untouched, and the
-** scanner takes the field from its first byte.
+** Most fields of most loads hold no escape, are enclosed at most as a
+** whole (no doubled enclosure inside) and end at a one-byte field
+** terminator or at the row terminator. For those, this path gives the
+** scanner's result without its general machinery: it looks for the same
+** stop bytes, and at each stop takes the scanner's steps in the scanner's
+** order (escape, enclosure, field terminator, row terminator, multi-byte
+** character, other byte). It writes nothing before it knows the field's
+** end, so at anything it does not handle (an escape, an enclosure that does
+** not open the field or holds a doubled enclosure, a character cut by the
+** end of the data, no end before the end of the data, longer separators) it
+** returns false with the row and the outputs untouched, and the scanner
+** takes the field from its first byte.
 */
+/*
+** Inside an enclosure that opened at p - 1: the closing enclosure, or
+** nullptr where the scanner would do more than pass bytes into the value (an
+** escape, a doubled enclosure in the plain mode, a row terminator that ends
+** the row inside the enclosure, a cut character, the end of the data). Field
+** terminators are data here, and so is a row terminator when enclosed rows
+** are on in the enclosed mode.
+*/
+template <typename Finder>
+__attribute__((always_inline)) inline const char *enclosed_end(const Finder &stops, const char *p, const char *end,
+                                                               uint32_t charset, uint32_t mode,
+                                                               uint32_t enclosed_rows, bool escapes, uint8_t s0,
+                                                               uint8_t e0, uint8_t r0, const char *row_term,
+                                                               uint32_t r_len)
+{
+    for (;;) {
+        bool is_t = false;
+        p = stops.find(p, end, &is_t);
+        if (p == end)
+            return nullptr;
+        if (is_t) {
+            ++p;
+            continue;
+        }
+        const uint8_t c = static_cast<uint8_t>(*p);
+        if (escapes && c == s0)
+            return nullptr;
+        if (c == e0) {
+            if (mode == FLDR_SCAN_PLAIN && end - p >= 2 && static_cast<uint8_t>(p[1]) == e0)
+                return nullptr;
+            return p;
+        }
+        if (r_len != 0 && c == r0 && end - p >= r_len && (r_len == 1 || p[1] == row_term[1])) {
+            if (mode != FLDR_SCAN_ENCLOSED || enclosed_rows != 1)
+                return nullptr;
+            p += r_len;
+            continue;
+        }
+        if (charset != QXCVT_ASCII && c >= 0x80) {
+            do {
+                const size_t n = char_len(charset, p, static_cast<size_t>(end - p));
+                if (n > static_cast<size_t>(end - p))
+                    return nullptr;
+                p += n;
+            } while (p < end && static_cast<uint8_t>(*p) >= 0x80);
+            continue;
+        }
+        ++p;
+    }
+}
+
 template <typename Finder>
 __attribute__((always_inline)) inline bool fast_field(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
                                                       const char *row_term, uint16_t row_term_len, char *data,
                                                       uint32_t len, uint32_t charset, uint32_t mode,
-                                                      char **out_value, uint32_t *out_len, uint32_t *out_used,
-                                                      int32_t *rc)
+                                                      uint32_t enclosed_rows, char **out_value, uint32_t *out_len,
+                                                      uint32_t *out_used, int32_t *rc)
 {
     const fldr_seperator_info *table = ctl->sep_info;
     if (table == nullptr || table->term_len != 1 || table->enclose_len > 1 || table->escape_len > 1)
@@ -479,8 +532,42 @@ __attribute__((always_inline)) inline bool fast_field(const fldr_ctl *ctl, const
             return true;
         }
         const uint8_t c = static_cast<uint8_t>(*p);
-        if ((escapes && c == s0) || (has_e && c == e0))
+        if (escapes && c == s0)
             return false;
+        if (has_e && c == e0) {
+            /* An enclosure opening the field: the value is the bytes up to
+            ** the closing one. With escapes on, the scanner compacts every
+            ** value to the field's first byte: here that is one move, made
+            ** once the closing enclosure is found. */
+            if (p != data)
+                return false;
+            const char *q = enclosed_end(stops, p + 1, end, charset, mode, enclosed_rows, escapes, s0, e0, r0,
+                                         row_term, r_len);
+            if (q == nullptr)
+                return false;
+            const uint32_t value_len = static_cast<uint32_t>(q - (data + 1));
+            if (escapes)
+                std::memmove(data, data + 1, value_len);
+            p = q + 1;
+            /* After the value: the field terminator, then a row terminator;
+            ** other bytes after a last column's value are passed over. */
+            *rc = 0;
+            if (p < end && static_cast<uint8_t>(*p) == t0)
+                ++p;
+            else if (is_last == 0 && ctl->trailing_flag == 0)
+                *rc = FLDR_ERR_TOO_FEW_COLUMNS;
+            if (r_len != 0) {
+                if (end - p >= r_len && static_cast<uint8_t>(p[0]) == r0 && (r_len == 1 || p[1] == row_term[1]))
+                    p += r_len;
+                else if (p < end && is_last == 1)
+                    p = end;
+            }
+            *out_value = escapes ? data : data + 1;
+            *out_used = static_cast<uint32_t>(p - data);
+            const bool is_null = col != nullptr && col->is_null != 0;
+            *out_len = !is_null ? value_len : (mode == FLDR_SCAN_ENCLOSED || mode == FLDR_SCAN_ESCAPED) ? FLDR_NULL_LEN : 0;
+            return true;
+        }
         if (r_len != 0 && c == r0 && end - p >= r_len && (r_len == 1 || p[1] == row_term[1])) {
             const uint32_t value_len = static_cast<uint32_t>(p - data);
             p += r_len;
@@ -598,8 +685,8 @@ __attribute__((always_inline)) inline int32_t nth_val_len(const fldr_ctl *ctl, c
     /* A delimited column, or no column: the fast path, else the scanner. */
     if (col == nullptr || (col->pos_start == -1 && (more_data == nullptr || *more_data != 0))) {
         int32_t rc = 0;
-        if (fast_field<Finder>(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode, out_value,
-                               out_len, out_used, &rc))
+        if (fast_field<Finder>(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
+                               enclosed_rows, out_value, out_len, out_used, &rc))
             return rc;
         return fldr_scan_field(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
                                enclosed_rows, out_value, out_len, out_used);
