@@ -147,6 +147,17 @@ char *fldr_search_row_plain(const char *buf, uint32_t len, const char *term, uin
         return nullptr;
     if (term_len == 1)
         return const_cast<char *>(next_byte(buf, buf + len, term[0]));
+    if (term_len == 2) {
+        /* The common "\r\n": the second byte compared inline, not by memcmp. */
+        const char *end = buf + len;
+        for (const char *p = next_byte(buf, end, term[0]); p != nullptr; p = next_byte(p + 1, end, term[0])) {
+            if (end - p < 2)
+                return nullptr;
+            if (p[1] == term[1])
+                return const_cast<char *>(p);
+        }
+        return nullptr;
+    }
     return fldr_strstr(buf, len, term, term_len);
 }
 
