@@ -145,6 +145,37 @@ private:
     bool                                  closed_ = false;
 };
 
+/* Emptied batches kept for reuse: a batch keeps the size of its buffers, so
+** that workers do not fault in fresh memory for every chunk. There are never
+** more than the batches in flight at once (queued, being filled, being
+** stored). */
+class BatchPool {
+public:
+    std::unique_ptr<RowBatch> get()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (spare_.empty())
+            return std::make_unique<RowBatch>();
+        auto batch = std::move(spare_.back());
+        spare_.pop_back();
+        return batch;
+    }
+    void put(std::unique_ptr<RowBatch> batch)
+    {
+        batch->values.clear();
+        batch->arena.clear();
+        batch->src.clear();
+        batch->text = nullptr;
+        batch->chunk = nullptr;
+        std::lock_guard<std::mutex> lock(mutex_);
+        spare_.push_back(std::move(batch));
+    }
+
+private:
+    std::mutex                             mutex_;
+    std::vector<std::unique_ptr<RowBatch>> spare_;
+};
+
 /* ---------------------------------------------------------------- one table of a group */
 
 struct TableRun {
@@ -185,6 +216,7 @@ struct RunState {
     fldr_inst            *reader_inst = nullptr;
     std::vector<fldr_task_queue> queues;
     BatchQueue            batches{8};
+    BatchPool             spare;                /* emptied batches */
     std::atomic<bool>     reader_done{false};
     std::atomic<bool>     stop{false};          /* no more rows are converted */
     std::atomic<bool>     fatal{false};         /* the open transaction is not committed */
@@ -414,7 +446,7 @@ void worker_main(RunState &rs, uint32_t worker_no)
             give_back_chunk(task);
             continue;
         }
-        auto batch = std::make_unique<RowBatch>();
+        auto batch = rs.spare.get();
         batch->table = tr.plan.table_no;
         batch->width = static_cast<uint32_t>(tr.plan.insert_cols.size());
         batch->values.reserve(static_cast<size_t>(task->row_cnt) * batch->width);
@@ -454,6 +486,7 @@ void worker_main(RunState &rs, uint32_t worker_no)
         rs.rows_done += i;
         if (batch->rows() == 0) {
             give_back_chunk(task);
+            rs.spare.put(std::move(batch));
             continue;
         }
         /* The writer gives the chunk back once the rows are stored: a row the
@@ -516,6 +549,7 @@ void writer_main(RunState &rs, Sink *sink)
                 break;
         }
         give_back_chunk(static_cast<fldr_task *>(batch->chunk));
+        rs.spare.put(std::move(batch));
     }
     if (open) {
         if (rs.fatal || g_interrupted)
