@@ -53,6 +53,21 @@ void expect_rows_in_order(Collected &got, const std::vector<std::string> &rows, 
     }
 }
 
+/* The rows a WHEN condition took: those of `rows` starting with `key`, in
+** file order. */
+void expect_taken_rows(Collected &got, const std::vector<std::string> &rows, char key)
+{
+    std::vector<std::string> taken;
+    for (const auto &row : rows)
+        if (row[0] == key)
+            taken.push_back(row);
+    std::sort(got.rows.begin(), got.rows.end(),
+              [](const SeenRow &x, const SeenRow &y) { return x.file_pos < y.file_pos; });
+    ASSERT_EQ(got.rows.size(), taken.size()) << key;
+    for (size_t i = 0; i < taken.size(); i++)
+        EXPECT_EQ(got.rows[i].text, taken[i]);
+}
+
 TEST(Reader, EveryRowOfAMultiChunkFileArrivesOnceInItsPlace)
 {
     Watchdog dog(120s);
@@ -236,15 +251,7 @@ TEST(Reader, RowsFailingTheConditionAreCountedButNeverSent)
     Collected got;
     ASSERT_EQ(run_load(rig, {&file.rec}, got), 0);
     EXPECT_EQ(rig.inst().rows_read, 4000);
-    std::vector<std::string> taken;
-    for (const auto &row : rows)
-        if (row[0] == 'a')
-            taken.push_back(row);
-    ASSERT_EQ(got.rows.size(), taken.size());
-    std::sort(got.rows.begin(), got.rows.end(),
-              [](const SeenRow &x, const SeenRow &y) { return x.file_pos < y.file_pos; });
-    for (size_t i = 0; i < taken.size(); i++)
-        EXPECT_EQ(got.rows[i].text, taken[i]);
+    expect_taken_rows(got, rows, 'a');
     EXPECT_EQ(file.rec.file_offset, file.rec.file_size);
     EXPECT_TRUE(rig.all_home());
 }
@@ -328,32 +335,16 @@ TEST(Reader, ReadFailuresGiveTheBufferBack)
     EXPECT_TRUE(rig.all_home());
 }
 
-/* Allocator whose blocks run out after `left` allocations. */
-struct FailingHeap {
-    int left;
-};
-void *failing_alloc(fldr_env *, void *heap, size_t size, const char *, uint32_t)
-{
-    auto *h = static_cast<FailingHeap *>(heap);
-    if (h->left-- <= 0)
-        return nullptr;
-    return std::malloc(size);
-}
-void failing_free(fldr_env *, void *, void *ptr)
-{
-    std::free(ptr);
-}
-
 TEST(Reader, OffsetArrayThatCannotGrowGivesEverythingBack)
 {
     Watchdog dog(60s);
     TempDir dir;
     std::vector<std::string> rows(30000, "abcd\n");
     write_file(dir.file("many.dat"), joined(rows));
-    FailingHeap heap{1};   /* the first growth succeeds, the second fails */
-    mem_ctx_t ctx{failing_alloc, failing_free, &heap};
+    CountingHeap heap;
+    heap.fail_after = 1;   /* the first growth succeeds, the second fails */
     PipeRig rig(1, 1 << 20, 1, 1);
-    rig.inst().mem_ctx = &ctx;
+    rig.inst().mem_ctx = &heap.ctx;
     DataFile file(dir.file("many.dat"));
     Collected got;
     EXPECT_EQ(run_load(rig, {&file.rec}, got), FLDR_ERR_OUT_OF_MEMORY);
@@ -386,6 +377,11 @@ struct TwoTables {
         first.inst().table_cnt = 2;
         first.inst().tables = &set;
     }
+    int32_t run(DataFile &file, Collected &got_a, Collected &got_b)
+    {
+        return run_load_sides(first, {Side{&first, &got_a}, Side{&second, &got_b}}, {&file.rec},
+                              [](fldr_task &) {});
+    }
 };
 
 TEST(Reader, SeveralTablesEachGetTheirRowsFromTheirOwnPools)
@@ -401,24 +397,12 @@ TEST(Reader, SeveralTablesEachGetTheirRowsFromTheirOwnPools)
     write_file(dir.file("multi.dat"), joined(rows));
     TwoTables tables;
     DataFile file(dir.file("multi.dat"));
-    Collected got_a;
-    Collected got_b;
-    int32_t rc = run_load_sides(tables.first, {Side{&tables.first, &got_a}, Side{&tables.second, &got_b}},
-                                {&file.rec}, [](fldr_task &) {});
-    ASSERT_EQ(rc, 0);
+    Collected got_a, got_b;
+    ASSERT_EQ(tables.run(file, got_a, got_b), 0);
     EXPECT_EQ(tables.first.inst().rows_read, 3000);
     EXPECT_EQ(tables.second.inst().rows_read, 0);
-    for (auto [got, key] : {std::pair{&got_a, 'a'}, std::pair{&got_b, 'b'}}) {
-        std::vector<std::string> expected;
-        for (const auto &row : rows)
-            if (row[0] == key)
-                expected.push_back(row);
-        std::sort(got->rows.begin(), got->rows.end(),
-                  [](const SeenRow &x, const SeenRow &y) { return x.file_pos < y.file_pos; });
-        ASSERT_EQ(got->rows.size(), expected.size()) << key;
-        for (size_t i = 0; i < expected.size(); i++)
-            EXPECT_EQ(got->rows[i].text, expected[i]);
-    }
+    expect_taken_rows(got_a, rows, 'a');
+    expect_taken_rows(got_b, rows, 'b');
     /* Each table numbers its own tasks. */
     EXPECT_EQ(tables.second.inst().task_pool.next_task_no, static_cast<int64_t>(got_b.tasks.size()));
     EXPECT_EQ(tables.first.inst().task_pool.next_task_no, static_cast<int64_t>(got_a.tasks.size()));
@@ -435,11 +419,8 @@ TEST(Reader, SeveralTablesAndARowLongerThanTheBuffer)
     write_file(dir.file("long.dat"), data);
     TwoTables tables;
     DataFile file(dir.file("long.dat"));
-    Collected got_a;
-    Collected got_b;
-    int32_t rc = run_load_sides(tables.first, {Side{&tables.first, &got_a}, Side{&tables.second, &got_b}},
-                                {&file.rec}, [](fldr_task &) {});
-    EXPECT_EQ(rc, FLDR_ERR_NO_ROW_TERM);
+    Collected got_a, got_b;
+    EXPECT_EQ(tables.run(file, got_a, got_b), FLDR_ERR_NO_ROW_TERM);
     EXPECT_EQ(got_a.rows.size(), 1u);
     EXPECT_EQ(got_b.rows.size(), 1u);
     EXPECT_TRUE(tables.first.all_home());
