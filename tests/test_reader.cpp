@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <map>
-#include <random>
 
 #include "load_rig.h"
 
@@ -14,44 +13,6 @@ using namespace qxtest;
 using namespace std::chrono_literals;
 
 namespace {
-
-/* Rows of varying length, numbered, each ending with term. */
-std::vector<std::string> make_rows(int count, const std::string &term, uint32_t seed = 1,
-                                   const std::string &prefix = "")
-{
-    std::mt19937 gen(seed);
-    std::uniform_int_distribution<int> width(0, 300);
-    std::vector<std::string> rows;
-    for (int i = 0; i < count; i++) {
-        std::string row = prefix + std::to_string(i) + "|" + std::string(width(gen), 'a' + i % 26);
-        rows.push_back(row + term);
-    }
-    return rows;
-}
-
-std::string joined(const std::vector<std::string> &rows)
-{
-    std::string all;
-    for (const auto &row : rows)
-        all += row;
-    return all;
-}
-
-/* Every row of the file arrived exactly once, in its place, with row
-** numbers that count the rows the reader cut. */
-void expect_rows_in_order(Collected &got, const std::vector<std::string> &rows, int64_t first_no = 0)
-{
-    std::sort(got.rows.begin(), got.rows.end(),
-              [](const SeenRow &a, const SeenRow &b) { return a.row_no < b.row_no; });
-    ASSERT_EQ(got.rows.size(), rows.size());
-    int64_t pos = 0;
-    for (size_t i = 0; i < rows.size(); i++) {
-        EXPECT_EQ(got.rows[i].row_no, first_no + static_cast<int64_t>(i));
-        EXPECT_EQ(got.rows[i].file_pos, pos) << "row " << i;
-        ASSERT_EQ(got.rows[i].text, rows[i]) << "row " << i;
-        pos += static_cast<int64_t>(rows[i].size());
-    }
-}
 
 /* The rows a WHEN condition took: those of `rows` starting with `key`, in
 ** file order. */
@@ -86,7 +47,7 @@ TEST(Reader, EveryRowOfAMultiChunkFileArrivesOnceInItsPlace)
             DataFile file(path, term.c_str(), 5);
             Collected got;
             ASSERT_EQ(run_load(rig, {&file.rec}, got), 0);
-            expect_rows_in_order(got, rows);
+            expect_first_rows(got, rows, rows.size());
             EXPECT_EQ(rig.inst().rows_read, static_cast<int64_t>(rows.size()));
             EXPECT_EQ(file.rec.file_offset, file.rec.file_size);
             EXPECT_TRUE(rig.all_home());
@@ -176,8 +137,7 @@ TEST(Reader, RowLongerThanTheBufferStopsAfterTheRowsBeforeIt)
     DataFile file(dir.file("long.dat"));
     Collected got;
     EXPECT_EQ(run_load(rig, {&file.rec}, got), FLDR_ERR_NO_ROW_TERM);
-    std::vector<std::string> before(rows.begin(), rows.begin() + 2);
-    expect_rows_in_order(got, before);
+    expect_first_rows(got, rows, 2);
     EXPECT_EQ(file.rec.file_offset, 8u);   /* handed out up to the long row */
     EXPECT_EQ(rig.inst().rows_read, 2);
     EXPECT_TRUE(rig.all_home());
@@ -195,9 +155,9 @@ TEST(Reader, LoadLimitEndsReadingInTheMiddleOfAChunk)
         DataFile file(dir.file("rows.dat"));
         Collected got;
         EXPECT_EQ(run_load(rig, {&file.rec}, got), 0);
-        expect_rows_in_order(got, std::vector<std::string>(rows.begin(), rows.begin() + 10));
+        expect_first_rows(got, rows, 10);
         EXPECT_EQ(rig.inst().rows_read, 10);
-        EXPECT_EQ(file.rec.file_offset, joined(std::vector<std::string>(rows.begin(), rows.begin() + 10)).size());
+        EXPECT_EQ(file.rec.file_offset, joined(rows, 10).size());
         EXPECT_TRUE(rig.all_home());
     }
     {
@@ -282,9 +242,8 @@ TEST(Reader, StopRequestEndsReadingWhileWorkersAreSlow)
         EXPECT_EQ(rc, FLDR_ERR_REACH_ERROR_MAX);
         EXPECT_GE(got.rows.size(), 6u);
         EXPECT_LT(got.rows.size(), rows.size());
-        expect_rows_in_order(got, std::vector<std::string>(rows.begin(), rows.begin() + got.rows.size()));
-        EXPECT_EQ(file.rec.file_offset,
-                  joined(std::vector<std::string>(rows.begin(), rows.begin() + got.rows.size())).size());
+        expect_first_rows(got, rows, got.rows.size());
+        EXPECT_EQ(file.rec.file_offset, joined(rows, got.rows.size()).size());
         EXPECT_TRUE(rig.all_home());
     }
 }
@@ -307,7 +266,7 @@ TEST(Reader, ErrorLimitEndsReadingAfterTheChunk)
     EXPECT_EQ(rc, FLDR_ERR_REACH_ERROR_MAX);
     EXPECT_GE(got.rows.size(), 4u);
     EXPECT_LT(got.rows.size(), rows.size());
-    expect_rows_in_order(got, std::vector<std::string>(rows.begin(), rows.begin() + got.rows.size()));
+    expect_first_rows(got, rows, got.rows.size());
     EXPECT_TRUE(rig.all_home());
 }
 

@@ -123,21 +123,22 @@ struct QuietInst {
 };
 
 /* An allocator record over malloc that counts what it hands out and takes
-** back, remembers the sizes asked for, and refuses once `fail_after`
-** allocations were granted (never while it is negative). */
+** back, remembers the sizes asked for and the last module tag, and refuses
+** once `fail_after` allocations were granted (never while it is negative). */
 struct CountingHeap {
     int64_t             allocs = 0;
     int64_t             frees = 0;
     int64_t             live = 0;
     int64_t             fail_after = -1;
     std::vector<size_t> sizes;
+    std::string         last_tag;
     mem_ctx_t           ctx{alloc, release, this};
 
     CountingHeap() = default;
     CountingHeap(const CountingHeap &) = delete;
     CountingHeap &operator=(const CountingHeap &) = delete;
 
-    static void *alloc(fldr_env *, void *heap, size_t size, const char *, uint32_t)
+    static void *alloc(fldr_env *, void *heap, size_t size, const char *tag, uint32_t)
     {
         auto *h = static_cast<CountingHeap *>(heap);
         if (h->fail_after >= 0 && h->allocs >= h->fail_after)
@@ -145,6 +146,7 @@ struct CountingHeap {
         h->allocs++;
         h->live++;
         h->sizes.push_back(size);
+        h->last_tag = tag != nullptr ? tag : "";
         return std::malloc(size);
     }
     static void release(fldr_env *, void *heap, void *ptr)
