@@ -60,17 +60,10 @@ struct reader {
         std::memcpy(df->row_term, row_term.data(), row_term.size());
         df->row_term[row_term.size()] = '\0';
         df->row_term_len = static_cast<uint16_t>(row_term.size());
-        fldr_data_file *raw = df.get();
-        if (!files.empty()) {
-            files.back()->next = raw;
-            raw->prev = files.back().get();
-        } else {
-            table.ctl.data_file_first = raw;
-        }
-        table.ctl.data_file_last = raw;
-        table.ctl.data_file_count = static_cast<uint32_t>(files.size() + 1);
+        qxtest::link_last(table.ctl.data_file_first, table.ctl.data_file_last, df.get());
+        table.ctl.data_file_count++;
         files.push_back(std::move(df));
-        return raw;
+        return files.back().get();
     }
 
     int32_t open_next() { return fldr_get_next_file(nullptr, &inst, 1, 1, &table.ctl, &info); }

@@ -33,12 +33,7 @@ protected:
         auto *df = static_cast<fldr_data_file *>(
             mem_heap_alloc_low(fldr_get_env(), heap_, sizeof(fldr_data_file), 0, "test", __LINE__));
         fldr_init_data_file(df, p.c_str());
-        df->prev = ctl_.data_file_last;
-        if (ctl_.data_file_last)
-            ctl_.data_file_last->next = df;
-        else
-            ctl_.data_file_first = df;
-        ctl_.data_file_last = df;
+        qxtest::link_last(ctl_.data_file_first, ctl_.data_file_last, df);
         ctl_.data_file_count++;
         return df;
     }

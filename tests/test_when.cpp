@@ -41,13 +41,7 @@ public:
         col.pos_start = -1;
         col.pos_end = -1;
         col.data_type = -1;
-        if (ctl_.col_last != nullptr) {
-            ctl_.col_last->next = &col;
-            col.prev = ctl_.col_last;
-        } else {
-            ctl_.col_first = &col;
-        }
-        ctl_.col_last = &col;
+        link_last(ctl_.col_first, ctl_.col_last, &col);
         ctl_.col_count++;
         return col;
     }
@@ -83,12 +77,7 @@ public:
         fldr_bexp &group = nodes_.back();
         group.kind = 1;
         for (fldr_bexp *member : members) {
-            member->prev = group.last;
-            if (group.last != nullptr)
-                group.last->next = member;
-            else
-                group.first = member;
-            group.last = member;
+            link_last(group.first, group.last, member);
             group.count++;
         }
         ctl_.when_cond = &group;

@@ -45,6 +45,15 @@ inline std::string stored(std::string path)
     return path;
 }
 
+/* Appends `node` to a list linked through prev/next with ends first/last. */
+template <typename T>
+void link_last(T *&first, T *&last, T *node)
+{
+    node->prev = last;
+    (last != nullptr ? last->next : first) = node;
+    last = node;
+}
+
 /* A fresh directory, removed with everything in it. */
 class TempDir {
 public:
