@@ -66,10 +66,13 @@ struct RunResult {
     std::string out, err;
 };
 
-/* Starts qxfldr with args; out/err go to files in dir. */
-inline pid_t spawn_qxfldr(const Dir &dir, const std::vector<std::string> &args)
+/* Starts qxfldr with args, behind `prefix` (a program that runs it, e.g.
+** as another user); out/err go to files in dir. */
+inline pid_t spawn_qxfldr(const Dir &dir, const std::vector<std::string> &args,
+                          const std::vector<std::string> &prefix = {})
 {
-    std::vector<std::string> all = {std::string(QX_BIN_DIR) + "/qxfldr"};
+    std::vector<std::string> all = prefix;
+    all.push_back(std::string(QX_BIN_DIR) + "/qxfldr");
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (auto &a : all)
@@ -81,7 +84,7 @@ inline pid_t spawn_qxfldr(const Dir &dir, const std::vector<std::string> &args)
     posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0)
+    if (posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0)
         pid = -1;
     posix_spawn_file_actions_destroy(&fa);
     return pid;
@@ -105,10 +108,11 @@ inline int wait_status(pid_t pid, int limit_s = 120)
     return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 }
 
-inline RunResult run(const Dir &dir, const std::vector<std::string> &args)
+inline RunResult run(const Dir &dir, const std::vector<std::string> &args,
+                     const std::vector<std::string> &prefix = {})
 {
     RunResult r;
-    const pid_t pid = spawn_qxfldr(dir, args);
+    const pid_t pid = spawn_qxfldr(dir, args, prefix);
     if (pid < 0)
         return r;
     r.status = wait_status(pid);

@@ -1,25 +1,34 @@
 /*
-** A load killed with SIGKILL in the middle: the database must be intact
-** and hold only whole committed transactions (ROWS rows each).
+** Loads ended from outside: killed with SIGKILL in the middle (the database
+** must be intact and hold only whole committed transactions of ROWS rows),
+** and interrupted with Ctrl-C at a terminal (the progress line shows, the
+** committed rows stay and the summary says how many).
 */
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
 
 #include "qxfldr_run.h"
 
 namespace {
+
+/* A data file of `rows` rows "i,row number i%1000". */
+void write_numbered_rows(const qxtest::Dir &dir, const std::string &name, int rows)
+{
+    std::string data;
+    data.reserve(static_cast<size_t>(rows) * 24);
+    for (int i = 0; i < rows; i++)
+        data += std::to_string(i) + ",row number " + std::to_string(i % 1000) + "\n";
+    dir.write(name, data);
+}
 
 TEST(QxfldrKill, KilledLoadLeavesOnlyWholeTransactions)
 {
     setenv("LANG", "C", 1);
     qxtest::Dir dir;
     constexpr int kRows = 1500000, kPerCommit = 1000;
-    {
-        std::string data;
-        data.reserve(static_cast<size_t>(kRows) * 24);
-        for (int i = 0; i < kRows; i++)
-            data += std::to_string(i) + ",row number " + std::to_string(i % 1000) + "\n";
-        dir.write("k.txt", data);
-    }
+    write_numbered_rows(dir, "k.txt", kRows);
     {
         qxtest::Db db(dir / "qxfldr.db");
         db.exec("CREATE TABLE k (id INTEGER, note TEXT)");
@@ -49,6 +58,68 @@ TEST(QxfldrKill, KilledLoadLeavesOnlyWholeTransactions)
     }
     /* Every stored row is whole: its note matches its id. */
     EXPECT_EQ(db.one("SELECT count(*) FROM k WHERE note <> 'row number ' || (id % 1000)"), "0");
+}
+
+TEST(QxfldrKill, CtrlCAtATerminalShowsProgressAndKeepsCommittedRows)
+{
+    setenv("LANG", "C", 1);
+    qxtest::Dir dir;
+    constexpr int kRows = 12000000, kPerCommit = 10000;
+    write_numbered_rows(dir, "k.txt", kRows);
+    {
+        qxtest::Db db(dir / "qxfldr.db");
+        db.exec("CREATE TABLE k (id INTEGER, note TEXT)");
+    }
+    dir.write("k.ctl", "LOAD DATA INFILE 'k.txt' APPEND INTO TABLE k FIELDS TERMINATED BY ',' (id, note)\n");
+
+    /* Standard error on a terminal of our own. */
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string slave = ptsname(master);
+    std::vector<std::string> all = {std::string(QX_BIN_DIR) + "/qxfldr", "control=" + (dir / "k.ctl"),
+                                    "ROWS=" + std::to_string(kPerCommit)};
+    std::vector<char *> argv;
+    for (auto &a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    const std::string out = dir / ".stdout";
+    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, slave.c_str(), O_RDWR | O_NOCTTY, 0);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&fa);
+
+    /* Wait for a progress line, then press Ctrl-C. */
+    std::string terminal;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (terminal.find("left") == std::string::npos && std::chrono::steady_clock::now() < until) {
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 100) > 0) {
+            char buf[512];
+            const ssize_t n = read(master, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            terminal.append(buf, static_cast<size_t>(n));
+        }
+    }
+    kill(pid, SIGINT);
+    const int status = qxtest::wait_status(pid);
+    close(master);
+
+    EXPECT_NE(terminal.find(" rows/s, "), std::string::npos) << terminal;
+    EXPECT_NE(terminal.find(" MiB of "), std::string::npos) << terminal;
+    EXPECT_EQ(status, 130);
+    qxtest::Db db(dir / "qxfldr.db");
+    const long count = std::stol(db.one("SELECT count(*) FROM k"));
+    EXPECT_EQ(count % kPerCommit, 0) << count;
+    EXPECT_LT(count, kRows);
+    const std::string summary = dir.read(".stdout");
+    EXPECT_NE(summary.find(std::to_string(count) + " rows loaded success."), std::string::npos) << summary;
+    EXPECT_NE(summary.find("load stopped: interrupted"), std::string::npos) << summary;
 }
 
 }  // namespace

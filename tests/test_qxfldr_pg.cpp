@@ -1,12 +1,15 @@
 /*
 ** qxfldr into PostgreSQL, end to end: the program run as a process against
-** the private server of this test program.
+** the private server of this test program. The scenarios every target passes
+** (qxfldr_scenarios.h) run here too, then what only a server has: a server
+** that stops in the middle, connection strings, export.
 */
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 
 #include <string>
 
-#include "qxfldr_run.h"
+#include "qxfldr_scenarios.h"
 #include "support/pg_cluster.h"
 
 namespace {
@@ -15,11 +18,67 @@ namespace {
 
 pgtest::PgCluster &cluster() { return *pgtest::current_cluster(); }
 
+
 void sql(const std::string &text)
 {
     std::string out;
     ASSERT_TRUE(cluster().psql(text, out)) << out;
 }
+
+/* The server of the program, read through libpq. */
+class PgTarget final : public qxtest::Target {
+public:
+    PgTarget() : conn_(PQconnectdb(cluster().conninfo().c_str())) { exec("SET client_min_messages = warning"); }
+    ~PgTarget() override { PQfinish(conn_); }
+    std::string db_arg() const override { return "db=" + cluster().uri(); }
+    bool exec(const std::string &sql) override
+    {
+        PGresult *res = PQexec(conn_, sql.c_str());
+        const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK || PQresultStatus(res) == PGRES_TUPLES_OK;
+        PQclear(res);
+        return ok;
+    }
+    qxtest::Rows rows(const std::string &sql) override
+    {
+        qxtest::Rows out;
+        PGresult *res = PQexec(conn_, sql.c_str());
+        if (PQresultStatus(res) != PGRES_TUPLES_OK)
+            out.push_back(std::string("SQL error: ") + PQerrorMessage(conn_));
+        else
+            for (int r = 0; r < PQntuples(res); r++) {
+                std::string line;
+                for (int c = 0; c < PQnfields(res); c++) {
+                    if (c)
+                        line += "|";
+                    line += PQgetisnull(res, r, c) ? "<null>" : PQgetvalue(res, r, c);
+                }
+                out.push_back(line);
+            }
+        PQclear(res);
+        return out;
+    }
+    std::string duplicate_key_message() const override { return "duplicate key value violates unique constraint"; }
+    std::string check_message() const override { return "new row for relation \"k\" violates check constraint"; }
+
+private:
+    PGconn *conn_;
+};
+
+} // namespace
+
+namespace qxtest {
+std::unique_ptr<Target> make_target(const Dir &)
+{
+    if (pgtest::current_cluster() == nullptr) {
+        ADD_FAILURE() << "test cluster: " << pgtest::cluster_failure();
+        return nullptr;
+    }
+    return std::make_unique<PgTarget>();
+}
+std::string skip_reason() { return pgtest::cluster_absent() ? pgtest::cluster_failure() : ""; }
+} // namespace qxtest
+
+namespace {
 
 const char *const kControl = "OPTIONS ( ROWS = 2 )\n"
                              "LOAD DATA INFILE 'data.txt' APPEND INTO TABLE people\n"
@@ -83,6 +142,66 @@ TEST(QxfldrPg, BadTargetsEndWithOneClearLine)
                                         line_end - (line_start == std::string::npos ? 0 : line_start + 1));
         EXPECT_EQ(line.rfind("qxfldr: ", 0), 0u) << line;
     }
+}
+
+/* The server stopped as a crash would, in the middle of a load over two
+** connections: qxfldr ends with a clear message and a non-zero exit; after a
+** restart the table holds only whole committed batches, as many rows as the
+** summary said were loaded. */
+TEST(QxfldrPg, ServerStoppedInTheMiddleKeepsWholeBatches)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP TABLE IF EXISTS big; CREATE TABLE big (id int, note text);");
+    qxtest::Dir dir;
+    constexpr int kRows = 3000000, kPerCommit = 5000;
+    {
+        std::string data;
+        data.reserve(static_cast<size_t>(kRows) * 24);
+        for (int i = 0; i < kRows; i++)
+            data += std::to_string(i) + "|row number " + std::to_string(i % 1000) + "\n";
+        dir.write("big.txt", data);
+    }
+    dir.write("big.ctl", "LOAD DATA INFILE 'big.txt' APPEND INTO TABLE big FIELDS TERMINATED BY '|' (id, note)\n");
+    const pid_t pid = qxtest::spawn_qxfldr(dir, {"control=" + (dir / "big.ctl"), "db=" + cluster().uri(),
+                                                 "ROWS=" + std::to_string(kPerCommit), "TASK_THREAD_NUMBER=2"});
+    ASSERT_GT(pid, 0);
+    /* Stop the server once some batches are committed. */
+    for (int i = 0; i < 3000 && std::atoi(cluster().query_value("SELECT count(*) FROM big").c_str()) < 4 * kPerCommit;
+         i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::string reason;
+    ASSERT_TRUE(cluster().stop_immediate(reason)) << reason;
+    const int status = qxtest::wait_status(pid);
+    ASSERT_TRUE(cluster().restart(reason)) << reason;
+    const std::string out = dir.read(".stdout"), err = dir.read(".stderr");
+    EXPECT_EQ(status, 1) << err;
+    EXPECT_NE(err.find("qxfldr: load stopped: commit failed: connection to PostgreSQL lost"), std::string::npos)
+        << err;
+    const int in_table = std::atoi(cluster().query_value("SELECT count(*) FROM big").c_str());
+    EXPECT_GT(in_table, 0);
+    EXPECT_LT(in_table, kRows) << "the server was stopped after the load ended";
+    EXPECT_EQ(in_table % kPerCommit, 0) << in_table;
+    EXPECT_NE(out.find(std::to_string(in_table) + " rows loaded success."), std::string::npos) << out;
+    EXPECT_EQ(cluster().query_value("SELECT count(*) - count(DISTINCT id) FROM big"), "0");
+}
+
+/* A password given in the connection string reaches the server and never
+** the log. */
+TEST(QxfldrPg, PasswordStaysOutOfTheLog)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP TABLE IF EXISTS people; CREATE TABLE people (id int PRIMARY KEY, name varchar(20), born date);"
+        "DROP ROLE IF EXISTS qxpw; CREATE ROLE qxpw LOGIN PASSWORD 'sesame-42'; GRANT ALL ON people TO qxpw;");
+    qxtest::Dir dir;
+    dir.write("t.ctl", kControl);
+    dir.write("data.txt", "1|Ann|2001-02-03\n");
+    qxtest::RunResult r = qxtest::run(
+        dir, {"control=" + (dir / "t.ctl"), "db=postgresql://qxpw:sesame-42@/postgres?host=" + cluster().socket_dir()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string log = dir.read("fldr.log");
+    EXPECT_NE(log.find("into PostgreSQL dbname=postgres"), std::string::npos) << log;
+    EXPECT_NE(log.find("user=qxpw"), std::string::npos) << log;
+    EXPECT_EQ(log.find("sesame"), std::string::npos) << log;
 }
 
 } // namespace

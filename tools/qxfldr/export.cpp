@@ -1,7 +1,7 @@
 /*
-** The export direction: a query's rows fetched from SQLite into typed
-** batches, converted to text by the library (fexp_bdta_cnvt), and written
-** with the field and row separators.
+** The export direction: a query's rows fetched into typed batches (here
+** from SQLite, from PostgreSQL in sink_pg.cpp), converted to text by the
+** library and written with the field and row separators (ExportText).
 */
 #include <sqlite3.h>
 
@@ -43,60 +43,124 @@ uint16_t column_type(sqlite3_stmt *stmt, int c)
     }
 }
 
-int fail(const std::string &msg)
+}  // namespace
+
+ExportText::ExportText(const ExportRequest &req, uint32_t batch_rows) : req_(req), batch_rows_(batch_rows)
 {
-    std::fprintf(stderr, "qxfldr: %s\n", msg.c_str());
-    fldr_print_after_export_err(msg.c_str());
-    return kExitFailed;
+    fldr_init();
 }
 
-}  // namespace
+ExportText::~ExportText()
+{
+    if (out_ != nullptr)
+        std::fclose(out_);
+    if (text_ != nullptr)
+        bdta3_free2(fldr_get_env(), nullptr, text_);
+}
+
+bool ExportText::open(std::string &error)
+{
+    out_ = std::fopen(req_.data.c_str(), "wb");
+    if (out_ == nullptr)
+        error = "cannot create " + req_.data + ": " + std::strerror(errno);
+    return out_ != nullptr;
+}
+
+bool ExportText::write(bdta3 *src, uint32_t rows, std::string &error)
+{
+    fldr_env *env = fldr_get_env();
+    if (text_ == nullptr) {
+        const std::vector<uint16_t> text_types(src->col_count, QXDT_VARCHAR);
+        text_ = static_cast<bdta3 *>(fldr_bdta_create(env, nullptr, batch_rows_, src->col_count, text_types.data()));
+        if (text_ == nullptr) {
+            error = "out of memory";
+            return false;
+        }
+    }
+    bdta3_clear(env, text_);
+    src->row_count = rows;
+    if (const int32_t crc = fexp_bdta_cnvt(env, src, text_, nullptr, 0); crc != 0) {
+        error = "conversion to text failed (" + std::to_string(crc) + ")";
+        return false;
+    }
+    for (uint32_t r = 0; r < rows; r++) {
+        line_.clear();
+        for (uint16_t c = 0; c < text_->col_count; c++) {
+            if (c > 0)
+                line_ += req_.field_sep;
+            const bdta3_col *col = &text_->cols[c];
+            const uint32_t sr = bdta3_col_src_row(col, r);
+            if (col->data->nulls[sr] != 0) {
+                const auto *v = static_cast<const qxdta_str *>(bdta3_col_value(col, sr));
+                line_.append(v->ptr, v->len);
+            }
+        }
+        line_ += req_.row_sep;
+        if (std::fwrite(line_.data(), 1, line_.size(), out_) != line_.size()) {
+            error = "cannot write " + req_.data + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    rows_ += rows;
+    return true;
+}
+
+int ExportText::finish(std::string error)
+{
+    if (out_ != nullptr && std::fclose(out_) != 0 && error.empty())
+        error = "cannot write " + req_.data + ": " + std::strerror(errno);
+    out_ = nullptr;
+    if (!error.empty()) {
+        std::fprintf(stderr, "qxfldr: %s\n", error.c_str());
+        fldr_print_after_export_err(error.c_str());
+        return kExitFailed;
+    }
+    const auto us =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started_).count();
+    if (!req_.silent) {
+        char buf[1024];
+        fldr_mout_lookup(buf, -10038, 3, static_cast<int64_t>(rows_), static_cast<long>(us / 1000),
+                         static_cast<long>(us % 1000));
+        std::fputs(buf, stdout);
+    }
+    return kExitOk;
+}
 
 int run_export(const ExportRequest &req)
 {
     if (is_pg_target(req.db))
         return run_pg_export(req);
-    const auto started = std::chrono::steady_clock::now();
-    fldr_init();
+    ExportText text(req, kBatchRows);
     fldr_env *env = fldr_get_env();
     sqlite3 *db = nullptr;
     if (sqlite3_open_v2(req.db.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         const std::string msg = "cannot open database " + req.db + ": " + sqlite3_errmsg(db);
         sqlite3_close(db);
-        return fail(msg);
+        return text.finish(msg);
     }
     sqlite3_stmt *stmt = nullptr;
     if (sqlite3_prepare_v2(db, req.sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK || stmt == nullptr) {
         const std::string msg = std::string("query refused: ") + sqlite3_errmsg(db);
         sqlite3_close(db);
-        return fail(msg);
+        return text.finish(msg);
     }
-    std::FILE *out = std::fopen(req.data.c_str(), "wb");
-    if (out == nullptr) {
+    std::string error;
+    if (!text.open(error)) {
         sqlite3_finalize(stmt);
         sqlite3_close(db);
-        return fail("cannot create " + req.data + ": " + std::strerror(errno));
+        return text.finish(error);
     }
 
     const int ncols = sqlite3_column_count(stmt);
     int rc = sqlite3_step(stmt);
     std::vector<uint16_t> types(static_cast<size_t>(ncols), QXDT_VARCHAR);
-    const std::vector<uint16_t> text_types(static_cast<size_t>(ncols), QXDT_VARCHAR);
     if (rc == SQLITE_ROW)
         for (int c = 0; c < ncols; c++)
             types[static_cast<size_t>(c)] = column_type(stmt, c);
-    bdta3 *src = bdta3_create(env, nullptr, static_cast<uint16_t>(ncols), types.data());
-    bdta3 *dst = bdta3_create(env, nullptr, static_cast<uint16_t>(ncols), text_types.data());
-    if (src == nullptr || dst == nullptr)
-        return fail("out of memory");
-    for (int c = 0; c < ncols; c++) {
-        bdta3_col_data_create_low(env, nullptr, &src->cols[c], types[static_cast<size_t>(c)], kBatchRows);
-        bdta3_col_data_create_low(env, nullptr, &dst->cols[c], QXDT_VARCHAR, kBatchRows);
-    }
-
-    int64_t rows = 0;
-    std::string line, error;
-    while (rc == SQLITE_ROW || rc == SQLITE_DONE) {
+    auto *src = static_cast<bdta3 *>(fldr_bdta_create(env, nullptr, kBatchRows, static_cast<uint32_t>(ncols), types.data()));
+    if (src == nullptr)
+        error = "out of memory";
+    while (error.empty() && rc == SQLITE_ROW) {
         /* Fill one batch. */
         uint32_t n = 0;
         while (rc == SQLITE_ROW && n < kBatchRows) {
@@ -111,64 +175,25 @@ int run_export(const ExportRequest &req)
                     *static_cast<double *>(bdta3_col_value(col, n)) = sqlite3_column_double(stmt, c);
                     col->data->nulls[n] = 1;
                 } else {
-                    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, c));
-                    bdta3_col_assign_str(env, nullptr, col, n, text, static_cast<uint32_t>(sqlite3_column_bytes(stmt, c)), 0);
+                    const auto *t = reinterpret_cast<const char *>(sqlite3_column_text(stmt, c));
+                    bdta3_col_assign_str(env, nullptr, col, n, t, static_cast<uint32_t>(sqlite3_column_bytes(stmt, c)), 0);
                 }
                 col->row_count = n + 1;
             }
             n++;
             rc = sqlite3_step(stmt);
         }
-        if (n > 0) {
-            src->row_count = n;
-            const int32_t crc = fexp_bdta_cnvt(env, src, dst, nullptr, 0);
-            if (crc != 0) {
-                error = "conversion to text failed (" + std::to_string(crc) + ")";
-                break;
-            }
-            for (uint32_t r = 0; r < n; r++) {
-                line.clear();
-                for (int c = 0; c < ncols; c++) {
-                    if (c > 0)
-                        line += req.field_sep;
-                    const bdta3_col *col = &dst->cols[c];
-                    const uint32_t sr = bdta3_col_src_row(col, r);
-                    if (col->data->nulls[sr] != 0) {
-                        const auto *v = static_cast<const qxdta_str *>(bdta3_col_value(col, sr));
-                        line.append(v->ptr, v->len);
-                    }
-                }
-                line += req.row_sep;
-                if (std::fwrite(line.data(), 1, line.size(), out) != line.size()) {
-                    error = "cannot write " + req.data + ": " + std::strerror(errno);
-                    break;
-                }
-            }
-            rows += n;
-            bdta3_clear(env, src);
-            bdta3_clear(env, dst);
-        }
-        if (!error.empty() || rc == SQLITE_DONE)
+        if (!text.write(src, n, error))
             break;
+        bdta3_clear(env, src);
     }
-    if (error.empty() && rc != SQLITE_DONE && rc != SQLITE_ROW)
+    if (error.empty() && rc != SQLITE_DONE)
         error = std::string("query failed: ") + sqlite3_errmsg(db);
-    if (std::fclose(out) != 0 && error.empty())
-        error = "cannot write " + req.data + ": " + std::strerror(errno);
-    bdta3_free2(env, nullptr, src);
-    bdta3_free2(env, nullptr, dst);
+    if (src != nullptr)
+        bdta3_free2(env, nullptr, src);
     sqlite3_finalize(stmt);
     sqlite3_close(db);
-    if (!error.empty())
-        return fail(error);
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
-    if (!req.silent) {
-        char buf[1024];
-        fldr_mout_lookup(buf, -10038, 3, static_cast<int64_t>(rows), static_cast<long>(us / 1000),
-                         static_cast<long>(us % 1000));
-        std::fputs(buf, stdout);
-    }
-    return kExitOk;
+    return text.finish(error);
 }
 
 }  // namespace qxfldr

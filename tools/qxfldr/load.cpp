@@ -10,12 +10,15 @@
 **     workers (TASK_THREAD_NUMBER): rows -> values (rowval) -> RowBatch;
 **                     rejected rows -> bad-data file + log; buffers and
 **                     tasks back to their pools
-**     writer thread:  RowBatches -> sink, a transaction every ROWS rows
+**     writer threads: RowBatches -> sink, a transaction every ROWS rows; one
+**                     writer for an embedded database, one per worker (each
+**                     with its own connection) for a database server
 **     main thread:    progress line, Ctrl-C, then the summary
 **
 ** Ownership: chunk buffers and tasks belong to their table's instance and
 ** travel reader -> worker -> pool; a RowBatch belongs to the worker that
-** filled it until it is queued, then to the writer.
+** filled it until it is queued, then to a writer, which gives the chunk back
+** once the batch is stored (a refused row is written from it).
 */
 #include <fcntl.h>
 #include <signal.h>
@@ -193,7 +196,6 @@ struct RunState {
     uint64_t              commit_rows = 50000;
     uint32_t              errors = 100;
     LogFile              *log = nullptr;
-    Sink                 *sink = nullptr;
 
     void fail(const std::string &msg)
     {
@@ -289,50 +291,87 @@ void teardown_inst(TableRun &tr)
         std::fclose(tr.bad);
 }
 
-/* Rows cut from data[0, limit) (the last one may lack its terminator). */
-int64_t count_rows(fldr_inst *inst, const char *data, uint32_t limit, const fldr_data_file *file)
-{
-    int64_t n = 0;
-    uint32_t pos = 0;
-    while (pos < limit) {
-        const char *end = fldr_search_row_end(inst, data + pos, limit - pos, file->row_term_len, file->row_term);
-        n++;
-        if (end == nullptr)
-            break;
-        pos = static_cast<uint32_t>(end - data) + file->row_term_len;
-    }
-    return n;
-}
+/* Why a row was rejected; each kind has its own count in the summary. */
+enum class Reject { Format, Data, Refused };
 
-/* A rejected row: whole to the bad-data file, one line to the log. */
-void reject_row(RunState &rs, TableRun &tr, const fldr_task *task, uint32_t index, const char *row,
-                uint32_t row_len, const std::string &reason, bool format)
+/*
+** A rejected row: whole to the bad-data file, one line to the log. Returns
+** whether the load goes on (false once the ERRORS limit is passed: the load
+** is then stopping).
+*/
+bool reject_row(RunState &rs, TableRun &tr, uint32_t file_no, int64_t row_no, std::string_view row,
+                std::string_view reason, Reject kind)
 {
-    Group &g = *rs.group;
-    const auto file_no = static_cast<size_t>(task->file_no);
-    const fldr_data_file *file = g.files[file_no];
-    const int64_t in_chunk = count_rows(tr.inst, task->data, task->data_len, file);
-    const int64_t before = count_rows(tr.inst, task->data, task->row_offs[index], file);
-    const int64_t abs_row = task->first_row + task->row_cnt - in_chunk + before;
-    const int64_t file_row = abs_row - g.file_base[file_no] + g.file_skipped[file_no] + 1;
-
-    (format ? tr.rej_format : tr.rej_data)++;
+    (kind == Reject::Format ? tr.rej_format : tr.rej_data)++;
     const int64_t errs = __atomic_add_fetch(&rs.reader_inst->err_count, 1, __ATOMIC_RELAXED);
-    rs.log->line("table " + tr.plan.display_name + ", file " + g.file_names[file_no] + ", row " +
-                 std::to_string(file_row) + ": " + (format ? "format error: " : "data error: ") + reason);
+    static constexpr const char *kWhat[] = {"format error: ", "data error: ", "refused by the database: "};
+    rs.log->line("table " + tr.plan.display_name + ", file " + rs.group->file_names[file_no] + ", row " +
+                 std::to_string(row_no) + ": " + kWhat[static_cast<int>(kind)] + std::string(reason));
     {
         std::lock_guard<std::mutex> lock(tr.bad_mutex);
         if (tr.bad == nullptr)
             tr.bad = std::fopen(tr.bad_path.c_str(), "wb");
-        if (tr.bad == nullptr || std::fwrite(row, 1, row_len, tr.bad) != row_len || std::fflush(tr.bad) != 0) {
+        if (tr.bad == nullptr || std::fwrite(row.data(), 1, row.size(), tr.bad) != row.size() ||
+            std::fflush(tr.bad) != 0) {
             rs.fail("cannot write the bad-data file " + tr.bad_path + ": " + std::strerror(errno));
-            return;
+            return false;
         }
     }
     if (errs > static_cast<int64_t>(rs.errors)) {
         rs.log->line("error limit ERRORS=" + std::to_string(rs.errors) + " exceeded; the load stops");
         rs.stop_all();
+        return false;
     }
+    return true;
+}
+
+/*
+** Spans and file row numbers of a task's rows. A task that holds every row
+** of its chunk (one table, no WHEN) has its rows back to back: row i is
+** number first_row + i of the group. Otherwise the task holds some of the
+** chunk's rows, and the chunk is walked once, counting every row, to number
+** them and to find where each one ends.
+*/
+void locate_rows(const Group &g, fldr_inst *inst, const fldr_task *task, bool exact, std::vector<RowSource> &out)
+{
+    out.resize(task->row_cnt);
+    const auto file_no = static_cast<size_t>(task->file_no);
+    const int64_t to_file = g.file_skipped[file_no] - g.file_base[file_no] + 1;
+    if (exact) {
+        for (uint32_t i = 0; i < task->row_cnt; i++)
+            out[i] = RowSource{task->row_offs[i], task->row_offs[i + 1] - task->row_offs[i],
+                               task->first_row + i + to_file};
+        return;
+    }
+    /* Invariant of the walk: pos is the start of row number `before` of the
+    ** chunk; the task's rows are met in increasing offset order. */
+    uint32_t pos = 0;
+    int64_t before = 0;
+    uint32_t next = 0;
+    while (pos < task->data_len) {
+        const char *end = fldr_search_row_end(inst, task->data + pos, task->data_len - pos, task->row_term_len,
+                                              task->row_term);
+        const uint32_t len = end != nullptr ? static_cast<uint32_t>(end - task->data) + task->row_term_len - pos
+                                            : task->data_len - pos;
+        if (next < task->row_cnt && task->row_offs[next] == pos)
+            out[next++] = RowSource{pos, len, before};
+        before++;
+        pos += len;
+    }
+    /* The chunk's first row is number first_row + row_cnt - before of the group. */
+    const int64_t base = task->first_row + task->row_cnt - before + to_file;
+    for (RowSource &r : out)
+        r.row_no += base;
+}
+
+/* Gives a chunk back to its table's pools once its rows are stored. */
+void give_back_chunk(fldr_task *task)
+{
+    auto &tr = *static_cast<TableRun *>(task->tool_data);
+    fldr_rowbuf *buf = task->rowbuf;
+    task->rowbuf = nullptr;
+    fldr_rowbuf_put(&tr.inst->rowbuf_pool, buf);
+    fldr_task_free(&tr.inst->task_pool, task);
 }
 
 fldr_task *take_task(fldr_task_queue *queue, uint32_t ms)
@@ -358,6 +397,7 @@ void worker_main(RunState &rs, uint32_t worker_no)
 {
     RowScratch scratch;
     std::string reason;
+    std::vector<RowSource> spans;
     fldr_task_queue *queue = &rs.queues[worker_no];
     for (;;) {
         const bool done = rs.reader_done.load(std::memory_order_acquire);
@@ -368,106 +408,117 @@ void worker_main(RunState &rs, uint32_t worker_no)
             continue;
         }
         auto &tr = *static_cast<TableRun *>(task->tool_data);
-        if (!rs.stop.load(std::memory_order_relaxed)) {
-            auto batch = std::make_unique<RowBatch>();
-            batch->table = tr.plan.table_no;
-            batch->width = static_cast<uint32_t>(tr.plan.insert_cols.size());
-            batch->values.reserve(static_cast<size_t>(task->row_cnt) * batch->width);
-            batch->arena.reserve(task->data_len);
-            const fldr_data_file *file = rs.group->files[static_cast<size_t>(task->file_no)];
-            const bool exact = rs.group->tables.size() == 1 && tr.plan.ctl->when_cond == nullptr;
-            uint32_t i = 0;
-            for (; i < task->row_cnt; i++) {
-                if (rs.stop.load(std::memory_order_relaxed))
-                    break;
-                const char *row = task->data + task->row_offs[i];
-                uint32_t row_len = task->row_offs[i + 1] - task->row_offs[i];
-                if (!exact) {
-                    const char *end = fldr_search_row_end(tr.inst, row, row_len, task->row_term_len, task->row_term);
-                    if (end != nullptr)
-                        row_len = static_cast<uint32_t>(end - row) + task->row_term_len;
-                }
-                const char *term = task->row_term;
-                uint16_t term_len = task->row_term_len;
-                if (tr.crlf_tolerant && row_len >= 2 && row[row_len - 1] == '\n' && row[row_len - 2] == '\r') {
-                    term = "\r\n";
-                    term_len = 2;
-                }
-                const char *cut = row;
-                uint32_t cut_len = row_len;
-                if (task->start_len > 0 && cut_len >= task->start_len &&
-                    std::memcmp(cut, task->start_str, task->start_len) == 0) {
-                    cut += task->start_len;
-                    cut_len -= task->start_len;
-                }
-                const RowResult res = convert_row(tr.plan, scratch, cut, cut_len, term, term_len, *batch, reason);
-                if (res != RowResult::Loaded)
-                    reject_row(rs, tr, task, i, row, row_len, reason, res == RowResult::FormatError);
-                else
-                    (void)file;
-            }
-            tr.taken += i;
-            rs.rows_done += i;
-            if (batch->rows() > 0)
-                rs.batches.push(std::move(batch));
-        }
         rs.bytes_done += task->data_len;
-        fldr_rowbuf *buf = task->rowbuf;
-        task->rowbuf = nullptr;
-        fldr_rowbuf_put(&tr.inst->rowbuf_pool, buf);
-        fldr_task_free(&tr.inst->task_pool, task);
+        if (rs.stop.load(std::memory_order_relaxed)) {
+            give_back_chunk(task);
+            continue;
+        }
+        auto batch = std::make_unique<RowBatch>();
+        batch->table = tr.plan.table_no;
+        batch->width = static_cast<uint32_t>(tr.plan.insert_cols.size());
+        batch->values.reserve(static_cast<size_t>(task->row_cnt) * batch->width);
+        batch->arena.reserve(task->data_len);
+        batch->src.reserve(task->row_cnt);
+        batch->file_no = static_cast<uint32_t>(task->file_no);
+        batch->text = task->data;
+        const bool exact = rs.group->tables.size() == 1 && tr.plan.ctl->when_cond == nullptr;
+        locate_rows(*rs.group, tr.inst, task, exact, spans);
+        uint32_t i = 0;
+        for (; i < task->row_cnt; i++) {
+            if (rs.stop.load(std::memory_order_relaxed))
+                break;
+            const char *row = task->data + spans[i].off;
+            const uint32_t row_len = spans[i].len;
+            const char *term = task->row_term;
+            uint16_t term_len = task->row_term_len;
+            if (tr.crlf_tolerant && row_len >= 2 && row[row_len - 1] == '\n' && row[row_len - 2] == '\r') {
+                term = "\r\n";
+                term_len = 2;
+            }
+            const char *cut = row;
+            uint32_t cut_len = row_len;
+            if (task->start_len > 0 && cut_len >= task->start_len &&
+                std::memcmp(cut, task->start_str, task->start_len) == 0) {
+                cut += task->start_len;
+                cut_len -= task->start_len;
+            }
+            const RowResult res = convert_row(tr.plan, scratch, cut, cut_len, term, term_len, *batch, reason);
+            if (res == RowResult::Loaded)
+                batch->src.push_back(spans[i]);
+            else
+                reject_row(rs, tr, batch->file_no, spans[i].row_no, std::string_view(row, row_len), reason,
+                           res == RowResult::FormatError ? Reject::Format : Reject::Data);
+        }
+        tr.taken += i;
+        rs.rows_done += i;
+        if (batch->rows() == 0) {
+            give_back_chunk(task);
+            continue;
+        }
+        /* The writer gives the chunk back once the rows are stored: a row the
+        ** database refuses is written from it to the bad-data file. */
+        batch->chunk = task;
+        rs.batches.push(std::move(batch));
     }
 }
 
-void writer_main(RunState &rs)
+/*
+** A writer: batches from the queue into its own sink, a transaction every
+** ROWS rows. Rows are counted as loaded when their transaction commits. A
+** refused row that passes the ERRORS limit ends this writer's storing: the
+** rows before it are committed, the batches after it are only given back.
+*/
+void writer_main(RunState &rs, Sink *sink)
 {
     Group &g = *rs.group;
-    std::vector<int64_t> pending(g.tables.size(), 0);
+    std::vector<int64_t> committed(g.tables.size(), 0);
     uint64_t in_txn = 0;
     bool open = false;
+    bool refusal_stop = false;
     std::string err;
+    const RefusalFn on_refused = [&](const Refused &r) {
+        if (!reject_row(rs, *g.tables[r.table], r.file_no, r.row_no, r.text, r.message, Reject::Refused))
+            refusal_stop = true;
+        return !refusal_stop;
+    };
     auto commit = [&]() {
-        if (!rs.sink->commit(err)) {
+        open = false;
+        in_txn = 0;
+        std::fill(committed.begin(), committed.end(), 0);
+        if (!sink->commit(on_refused, committed, err)) {
             rs.fail("commit failed: " + err);
             return false;
         }
-        open = false;
-        in_txn = 0;
-        for (size_t t = 0; t < pending.size(); t++) {
-            g.tables[t]->loaded += pending[t];
-            pending[t] = 0;
-        }
+        for (size_t t = 0; t < committed.size(); t++)
+            g.tables[t]->loaded += committed[t];
         return true;
     };
     while (auto batch = rs.batches.pop()) {
-        if (rs.fatal)
-            continue;   /* drained, never stored */
         uint64_t from = 0;
         const uint64_t rows = batch->rows();
-        while (from < rows && !rs.fatal) {
+        while (from < rows && !rs.fatal && !refusal_stop) {
             if (!open) {
-                if (!rs.sink->begin(err)) {
+                if (!sink->begin(err)) {
                     rs.fail("cannot begin a transaction: " + err);
                     break;
                 }
                 open = true;
             }
             const uint64_t take = std::min<uint64_t>(rows - from, rs.commit_rows - in_txn);
-            if (!rs.sink->insert(*batch, from, from + take, err)) {
-                rs.fail("the database refused a row of table " + g.tables[batch->table]->plan.display_name +
-                        ": " + err);
+            if (!sink->insert(*batch, from, from + take, on_refused, err)) {
+                rs.fail("the database failed on table " + g.tables[batch->table]->plan.display_name + ": " + err);
                 break;
             }
             from += take;
             in_txn += take;
-            pending[batch->table] += static_cast<int64_t>(take);
-            if (in_txn >= rs.commit_rows && !commit())
+            if (in_txn >= rs.commit_rows && !refusal_stop && !commit())
                 break;
         }
+        give_back_chunk(static_cast<fldr_task *>(batch->chunk));
     }
     if (open) {
         if (rs.fatal || g_interrupted)
-            rs.sink->rollback();
+            sink->rollback();
         else
             commit();
     }
@@ -706,7 +757,7 @@ int run_load(const LoadRequest &req)
         std::fprintf(stderr, "qxfldr: cannot open log file %s: %s\n", log_path.c_str(), std::strerror(errno));
         return kExitFailed;
     }
-    log.line("load of control file " + req.control + " into " + db);
+    log.line("load of control file " + req.control + " into " + (is_pg_target(db) ? pg_display_name(db) : db));
 
     std::string err;
     std::unique_ptr<Sink> sink = db == ":none:"      ? make_none_sink()
@@ -863,6 +914,21 @@ int run_load(const LoadRequest &req)
             if (gp->tables[0]->plan.ctl->load_mode == 'R' && !sink->truncate(tr->plan.ctl->table_name, err))
                 return fail_early("table " + tr->plan.display_name + ": " + err);
 
+    /* A database server takes rows on several connections at once: every
+    ** worker gets a writer with a sink of its own. */
+    std::vector<std::unique_ptr<Sink>> sinks;
+    sinks.push_back(std::move(sink));
+    for (uint32_t w = 1; is_pg_target(db) && w < workers; w++) {
+        std::unique_ptr<Sink> extra = make_pg_sink(db, err);
+        if (extra == nullptr)
+            return fail_early(err);
+        for (auto &gp : groups)
+            for (auto &tr : gp->tables)
+                if (!extra->prepare(tr->plan.table_no, tr->plan.ctl->table_name, tr->plan.insert_cols, err))
+                    return fail_early("table " + tr->plan.display_name + ": " + err);
+        sinks.push_back(std::move(extra));
+    }
+
     /* 6. The groups, one after the other. */
     struct sigaction sa{};
     sa.sa_handler = on_signal;
@@ -886,15 +952,14 @@ int run_load(const LoadRequest &req)
         rs.commit_rows = args.commit_rows;
         rs.errors = args.errors;
         rs.log = &log;
-        rs.sink = sink.get();
         for (auto &tr : g.tables) {
             setup_inst(*tr, tr->plan.ctl, args, charset, nbufs, buf_cap, nbufs + 2, rs.queues);
             tr->plan.inst = tr->inst;
         }
         rs.reader_inst = g.tables[0]->inst;
         log.line("read buffers: " + std::to_string(nbufs * g.tables.size()) + " x " + std::to_string(buf_cap >> 20) +
-                 " MiB; " + std::to_string(workers) + " workers; " + std::to_string(args.commit_rows) +
-                 " rows per transaction");
+                 " MiB; workers: " + std::to_string(workers) + "; writers: " + std::to_string(sinks.size()) + "; " +
+                 std::to_string(args.commit_rows) + " rows per transaction");
         if (g.tables.size() > 1) {
             for (auto &tr : g.tables) {
                 g.set_ctls.push_back(tr->plan.ctl);
@@ -914,7 +979,9 @@ int run_load(const LoadRequest &req)
         }
         const int64_t skip = static_cast<int64_t>(std::min<uint64_t>(skip_left, INT64_MAX));
 
-        std::thread writer(writer_main, std::ref(rs));
+        std::vector<std::thread> writers;
+        for (auto &sk : sinks)
+            writers.emplace_back(writer_main, std::ref(rs), sk.get());
         std::vector<std::thread> pool;
         for (uint32_t w = 0; w < workers; w++)
             pool.emplace_back(worker_main, std::ref(rs), w);
@@ -944,7 +1011,8 @@ int run_load(const LoadRequest &req)
         for (auto &t : pool)
             t.join();
         rs.batches.close();
-        writer.join();
+        for (auto &t : writers)
+            t.join();
         if (shown)
             std::fprintf(stderr, "\r%*s\r", 79, "");
 

@@ -10,13 +10,24 @@
 **   (2) rows arrive only between begin() and commit()/rollback(); one batch
 **       is one transaction: after commit() its rows are durable, after
 **       rollback() or a crash none of them are.
-**   (3) a sink is driven by one thread (the writer); it need not lock.
+**   (3) a sink is driven by one thread (its writer); it need not lock. A
+**       target that takes rows on several connections at once gets one
+**       sink per writer.
+**   (4) a row the database refuses (a constraint, a value it will not take)
+**       is reported to the caller's RefusalFn, in row order, with the
+**       database's message, and the other rows go on; a false return of
+**       the function stops the transaction's rows at that row: the rows
+**       before it are committed by the next commit(), the rows after it
+**       are not stored. Only a failure no row causes (connection lost, disk
+**       full) makes insert() or commit() return false.
 */
 #ifndef QXFLDR_TOOL_SINK_H
 #define QXFLDR_TOOL_SINK_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -52,15 +63,39 @@ struct Value {
     enum Kind : uint8_t { Null, Int, Real, Text } kind = Null;
 };
 
-/* Rows of one table converted by one worker: values row after row, texts in
-** one arena. */
+/* Where a row of a batch stands in its data file, for the bad-data file and
+** the log when the database refuses it. */
+struct RowSource {
+    uint32_t off = 0;      /* start of the row in the batch's `text` */
+    uint32_t len = 0;      /* the row as read, its terminator included */
+    int64_t  row_no = 0;   /* number of the row in its data file, from 1 */
+};
+
+/* Rows of one table converted by one worker from one chunk: values row after
+** row, texts in one arena, and where each row came from. */
 struct RowBatch {
     uint32_t           table = 0;      /* index of the target table */
     uint32_t           width = 0;      /* values per row */
     std::vector<Value> values;         /* rows * width */
     std::string        arena;          /* bytes of the text values */
+    uint32_t           file_no = 0;    /* the data file of the chunk */
+    const char        *text = nullptr; /* the chunk as read: valid until the loader
+                                          gives the chunk back, after insert() */
+    std::vector<RowSource> src;        /* one per row */
+    void              *chunk = nullptr;/* the loader's hold on the chunk */
     uint64_t rows() const { return width == 0 ? 0 : values.size() / width; }
 };
+
+/* A row the database refused (rule 4). */
+struct Refused {
+    uint32_t           table = 0;
+    uint32_t           file_no = 0;
+    int64_t            row_no = 0;
+    std::string_view   text;           /* the row as read */
+    std::string_view   message;        /* the database's, one line */
+};
+/* True: the load goes on; false: it stops at this row. */
+using RefusalFn = std::function<bool(const Refused &)>;
 
 class Sink {
 public:
@@ -71,10 +106,15 @@ public:
     virtual bool prepare(uint32_t table_no, const std::string &table,
                          const std::vector<std::string> &cols, std::string &err) = 0;
     virtual bool begin(std::string &err) = 0;
-    /* Stores rows [from, to) of the batch; false with err when the database
-    ** refuses one (the open transaction is then to be rolled back). */
-    virtual bool insert(const RowBatch &batch, uint64_t from, uint64_t to, std::string &err) = 0;
-    virtual bool commit(std::string &err) = 0;
+    /* Stores rows [from, to) of the batch (rule 4 for refused rows); the
+    ** batch may be released when this returns. False with err when the
+    ** transaction cannot go on (it is then to be rolled back). */
+    virtual bool insert(const RowBatch &batch, uint64_t from, uint64_t to, const RefusalFn &on_refused,
+                        std::string &err) = 0;
+    /* Makes the transaction's rows durable and adds to committed[table] the
+    ** rows of each table it stored; rows refused only now are reported as
+    ** insert() reports them. False with err when nothing was committed. */
+    virtual bool commit(const RefusalFn &on_refused, std::vector<int64_t> &committed, std::string &err) = 0;
     virtual void rollback() = 0;
     /* Removes every row of the table (load mode REPLACE). */
     virtual bool truncate(const std::string &table, std::string &err) = 0;
@@ -91,6 +131,8 @@ std::unique_ptr<Sink> make_none_sink();
 /* PostgreSQL server by libpq connection string or postgresql:// URI (sink_pg.cpp). */
 bool is_pg_target(const std::string &db);
 std::unique_ptr<Sink> make_pg_sink(const std::string &conninfo, std::string &err);
+/* The target as the log names it: database, host, port and user, never a password. */
+std::string pg_display_name(const std::string &conninfo);
 /* mode=OUT from PostgreSQL (tool.h's ExportRequest; the exit code). */
 struct ExportRequest;
 int run_pg_export(const ExportRequest &req);

@@ -5,11 +5,12 @@
 ** allows it), one COPY per commit unit, through the batch engine of
 ** tools/qxfldr/pg/pg_batch.h.
 **
-** The loader drives a sink from its writer thread (sink.h rule 3), so this
-** sink holds one connection and one batch writer per prepared table. Rows
-** are encoded by insert() and sent by commit(); a row the server refuses
-** fails the commit with the server's message (the loader then stops, as for
-** SQLite), and nothing of that commit unit stays in the table.
+** The loader gives every writer thread a sink of its own (sink.h rule 3),
+** so each holds its own connection and one batch writer per prepared table:
+** several writers stream to the server at once. Rows are encoded by
+** insert() and sent by commit(); a row the server refuses is found by the
+** batch engine's halving search and reported with the server's message
+** (rule 4), so the sink keeps each pending row's origin and text until then.
 */
 #include <libpq-fe.h>
 
@@ -83,6 +84,7 @@ public:
         if (tables_.size() <= table_no) {
             tables_.resize(table_no + 1);
             writers_.resize(table_no + 1);
+            pending_.resize(table_no + 1);
         }
         writers_[table_no] = std::make_unique<qxpg::BatchWriter>(conn_.get(), *t);
         tables_[table_no] = std::move(t);
@@ -91,10 +93,13 @@ public:
 
     bool begin(std::string &) override { return true; }
 
-    bool insert(const RowBatch &batch, uint64_t from, uint64_t to, std::string &err) override
+    bool insert(const RowBatch &batch, uint64_t from, uint64_t to, const RefusalFn &on_refused,
+                std::string &) override
     {
         qxpg::BatchWriter &writer = *writers_[batch.table];
+        Pending &pend = pending_[batch.table];
         std::vector<qxpg::TypedValue> row(batch.width);
+        std::string message;
         const Value *v = batch.values.data() + from * batch.width;
         for (uint64_t r = from; r < to; ++r) {
             for (uint32_t c = 0; c < batch.width; ++c, ++v) {
@@ -111,30 +116,48 @@ public:
                     break;
                 }
             }
-            if (!writer.add_typed_row(row, r, err))
-                return false;
+            const RowSource &src = batch.src[r];
+            const std::string_view text(batch.text + src.off, src.len);
+            if (!writer.add_typed_row(row, pend.origins.size(), message)) {
+                /* A value the column cannot take is refused here, before the server sees it. */
+                if (!on_refused(Refused{batch.table, batch.file_no, src.row_no, text, message}))
+                    return true;
+                continue;
+            }
+            pend.origins.push_back(Origin{batch.file_no, src.row_no, pend.text.size(), src.len});
+            pend.text.append(text);
         }
         return true;
     }
 
-    bool commit(std::string &err) override
+    bool commit(const RefusalFn &on_refused, std::vector<int64_t> &committed, std::string &err) override
     {
-        for (auto &w : writers_) {
-            if (!w || w->pending() == 0)
+        bool stopped = false;
+        for (uint32_t t = 0; t < writers_.size(); t++) {
+            qxpg::BatchWriter *w = writers_[t].get();
+            if (w == nullptr || w->pending() == 0)
                 continue;
-            std::string refused;
+            if (stopped) {
+                /* Rows after the row the caller stopped at are not stored. */
+                w->discard();
+                pending_[t].clear();
+                continue;
+            }
+            const Pending &pend = pending_[t];
             qxpg::FlushResult res = w->flush([&](const qxpg::Refusal &r) {
-                refused = r.message;
-                return false;
+                const Origin &o = pend.origins[r.tag];
+                return on_refused(Refused{t, o.file_no, o.row_no, std::string_view(pend.text).substr(o.off, o.len),
+                                          r.message});
             });
+            pending_[t].clear();
             if (res.status == qxpg::FlushStatus::failed) {
                 err = res.error;
+                rollback();
                 return false;
             }
-            if (res.status == qxpg::FlushStatus::stopped) {
-                err = refused;
-                return false;
-            }
+            if (t < committed.size())
+                committed[t] += static_cast<int64_t>(res.committed);
+            stopped = res.status == qxpg::FlushStatus::stopped;
         }
         return true;
     }
@@ -144,6 +167,8 @@ public:
         for (auto &w : writers_)
             if (w)
                 w->discard();
+        for (auto &p : pending_)
+            p.clear();
     }
 
     bool truncate(const std::string &table, std::string &err) override
@@ -168,7 +193,25 @@ public:
     }
 
 private:
+    /* Where a row of the open batch came from; the batch engine's tag of a
+    ** row is its index here. */
+    struct Origin {
+        uint32_t file_no;
+        int64_t  row_no;
+        size_t   off, len;   /* in Pending::text */
+    };
+    struct Pending {
+        std::vector<Origin> origins;
+        std::string         text;
+        void clear()
+        {
+            origins.clear();
+            text.clear();
+        }
+    };
+
     qxpg::Conn conn_;
+    std::vector<Pending> pending_;          /* per table, like writers_ */
     std::vector<std::unique_ptr<qxpg::Table>> tables_;
     std::vector<std::unique_ptr<qxpg::BatchWriter>> writers_;
 };
@@ -179,6 +222,21 @@ bool is_pg_target(const std::string &db)
 {
     return db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0 ||
            db.find('=') != std::string::npos;
+}
+
+std::string pg_display_name(const std::string &conninfo)
+{
+    /* Only what names the database: a password never reaches a log. */
+    PQconninfoOption *opts = PQconninfoParse(conninfo.c_str(), nullptr);
+    if (opts == nullptr)
+        return "a PostgreSQL server (connection string not readable)";
+    std::string out = "PostgreSQL";
+    for (const char *key : {"dbname", "host", "port", "user"})
+        for (PQconninfoOption *o = opts; o->keyword != nullptr; o++)
+            if (std::strcmp(o->keyword, key) == 0 && o->val != nullptr && o->val[0] != '\0')
+                out += std::string(" ") + key + "=" + o->val;
+    PQconninfoFree(opts);
+    return out;
 }
 
 std::unique_ptr<Sink> make_pg_sink(const std::string &conninfo, std::string &err)
@@ -200,76 +258,26 @@ namespace qxfldr {
 */
 int run_pg_export(const ExportRequest &req)
 {
-    const auto started = std::chrono::steady_clock::now();
-    auto fail = [](const std::string &msg) {
-        std::fprintf(stderr, "qxfldr: %s\n", msg.c_str());
-        fldr_print_after_export_err(msg.c_str());
-        return kExitFailed;
-    };
     constexpr uint32_t kRows = 1024;
-    fldr_init();
+    ExportText text(req, kRows);
     fldr_env *env = fldr_get_env();
     qxpg::Conn conn;
-    std::string error;
-    if (!conn.open(req.db, error))
-        return fail(error);
     qxpg::Exporter exp;
-    if (!exp.start(conn.get(), req.sql, error))
-        return fail(error);
-    FILE *out = std::fopen(req.data.c_str(), "wb");
-    if (out == nullptr)
-        return fail("cannot create " + req.data + ": " + std::strerror(errno));
+    std::string error;
+    if (!conn.open(req.db, error) || !exp.start(conn.get(), req.sql, error) || !text.open(error))
+        return text.finish(error);
     std::vector<uint16_t> types = exp.types();
-    std::vector<uint16_t> text_types(types.size(), QXDT_VARCHAR);
     auto *src = static_cast<bdta3 *>(fldr_bdta_create(env, nullptr, kRows, static_cast<uint32_t>(types.size()), types.data()));
-    auto *dst = static_cast<bdta3 *>(fldr_bdta_create(env, nullptr, kRows, static_cast<uint32_t>(types.size()), text_types.data()));
-    int64_t rows = 0;
-    std::string line;
-    if (src == nullptr || dst == nullptr)
+    if (src == nullptr)
         error = "out of memory";
     while (error.empty()) {
-        int64_t n = exp.next_batch(env, src, kRows, error);
-        if (n <= 0)
+        const int64_t n = exp.next_batch(env, src, kRows, error);
+        if (n <= 0 || !text.write(src, static_cast<uint32_t>(n), error))
             break;
-        bdta3_clear(env, dst);
-        if (int32_t crc = fexp_bdta_cnvt(env, src, dst, nullptr, 0); crc != 0) {
-            error = "conversion to text failed (" + std::to_string(crc) + ")";
-            break;
-        }
-        for (uint32_t r = 0; r < n && error.empty(); r++) {
-            line.clear();
-            for (uint16_t c = 0; c < dst->col_count; c++) {
-                if (c > 0)
-                    line += req.field_sep;
-                const bdta3_col *col = &dst->cols[c];
-                const uint32_t sr = bdta3_col_src_row(col, r);
-                if (col->data->nulls[sr] != 0) {
-                    const auto *v = static_cast<const qxdta_str *>(bdta3_col_value(col, sr));
-                    line.append(v->ptr, v->len);
-                }
-            }
-            line += req.row_sep;
-            if (std::fwrite(line.data(), 1, line.size(), out) != line.size())
-                error = "cannot write " + req.data + ": " + std::strerror(errno);
-        }
-        rows += n;
     }
-    if (std::fclose(out) != 0 && error.empty())
-        error = "cannot write " + req.data + ": " + std::strerror(errno);
     if (src != nullptr)
         bdta3_free2(env, nullptr, src);
-    if (dst != nullptr)
-        bdta3_free2(env, nullptr, dst);
-    if (!error.empty())
-        return fail(error);
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
-    if (!req.silent) {
-        char buf[1024];
-        fldr_mout_lookup(buf, -10038, 3, static_cast<int64_t>(rows), static_cast<long>(us / 1000),
-                         static_cast<long>(us % 1000));
-        std::fputs(buf, stdout);
-    }
-    return kExitOk;
+    return text.finish(error);
 }
 
 } // namespace qxfldr

@@ -143,8 +143,10 @@ public:
         sql += ") VALUES (" + marks + ")";
         if (cols.empty())
             sql = "INSERT INTO " + quote_ident(table) + " DEFAULT VALUES";
-        if (inserts_.size() <= table_no)
+        if (inserts_.size() <= table_no) {
             inserts_.resize(table_no + 1, nullptr);
+            stored_.resize(table_no + 1, 0);
+        }
         if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &inserts_[table_no], nullptr) != SQLITE_OK) {
             err = sqlite3_errmsg(db_);
             return false;
@@ -160,7 +162,8 @@ public:
         return true;
     }
 
-    bool insert(const RowBatch &batch, uint64_t from, uint64_t to, std::string &err) override
+    bool insert(const RowBatch &batch, uint64_t from, uint64_t to, const RefusalFn &on_refused,
+                std::string &err) override
     {
         sqlite3_stmt *stmt = inserts_[batch.table];
         const Value *v = batch.values.data() + from * batch.width;
@@ -179,19 +182,32 @@ public:
             }
             const int rc = sqlite3_step(stmt);
             sqlite3_reset(stmt);
-            if (rc != SQLITE_DONE) {
+            if (rc == SQLITE_DONE) {
+                stored_[batch.table]++;
+                continue;
+            }
+            if (!row_refused(rc)) {
                 err = sqlite3_errmsg(db_);
                 return false;
             }
+            /* A failed INSERT undoes only itself: the transaction goes on. */
+            const RowSource &src = batch.src[row];
+            const std::string message = sqlite3_errmsg(db_);
+            if (!on_refused(Refused{batch.table, batch.file_no, src.row_no,
+                                    std::string_view(batch.text + src.off, src.len), message}))
+                return true;
         }
         return true;
     }
 
-    bool commit(std::string &err) override
+    bool commit(const RefusalFn &, std::vector<int64_t> &committed, std::string &err) override
     {
         if (!exec("COMMIT", err))
             return false;
         in_txn_ = false;
+        for (size_t t = 0; t < stored_.size() && t < committed.size(); t++)
+            committed[t] += stored_[t];
+        std::fill(stored_.begin(), stored_.end(), 0);
         return true;
     }
 
@@ -200,6 +216,7 @@ public:
         std::string ignored;
         exec("ROLLBACK", ignored);
         in_txn_ = false;
+        std::fill(stored_.begin(), stored_.end(), 0);
     }
 
     bool truncate(const std::string &table, std::string &err) override
@@ -232,8 +249,17 @@ private:
         return true;
     }
 
+    /* Errors of one row's values (a constraint, a value too big): the row is
+    ** refused, the others go on. Any other error ends the transaction. */
+    static bool row_refused(int rc)
+    {
+        const int primary = rc & 0xff;
+        return primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH || primary == SQLITE_TOOBIG;
+    }
+
     sqlite3                    *db_ = nullptr;
     std::vector<sqlite3_stmt *> inserts_;
+    std::vector<int64_t>        stored_;   /* rows per table in the open transaction */
     bool                        in_txn_ = false;
 };
 
@@ -251,11 +277,26 @@ public:
         return true;
     }
     bool begin(std::string &) override { return true; }
-    bool insert(const RowBatch &, uint64_t, uint64_t, std::string &) override { return true; }
-    bool commit(std::string &) override { return true; }
-    void rollback() override {}
+    bool insert(const RowBatch &batch, uint64_t from, uint64_t to, const RefusalFn &, std::string &) override
+    {
+        if (stored_.size() <= batch.table)
+            stored_.resize(batch.table + 1, 0);
+        stored_[batch.table] += static_cast<int64_t>(to - from);
+        return true;
+    }
+    bool commit(const RefusalFn &, std::vector<int64_t> &committed, std::string &) override
+    {
+        for (size_t t = 0; t < stored_.size() && t < committed.size(); t++)
+            committed[t] += stored_[t];
+        std::fill(stored_.begin(), stored_.end(), 0);
+        return true;
+    }
+    void rollback() override { std::fill(stored_.begin(), stored_.end(), 0); }
     bool truncate(const std::string &, std::string &) override { return true; }
     int64_t row_count(const std::string &, std::string &) override { return 0; }
+
+private:
+    std::vector<int64_t> stored_;
 };
 
 }  // namespace

@@ -4,8 +4,13 @@
 #ifndef QXFLDR_TOOL_TOOL_H
 #define QXFLDR_TOOL_TOOL_H
 
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
+
+struct bdta3;
 
 namespace qxfldr {
 
@@ -33,6 +38,35 @@ struct ExportRequest {
 
 int run_load(const LoadRequest &req);
 int run_export(const ExportRequest &req);
+
+/*
+** The text side of an export, whatever the database: batches of typed rows
+** in, converted to text by the library (fexp_bdta_cnvt) and written as
+** lines with the request's separators. open(), then write() per batch, then
+** finish() with the first error met (empty when none), which closes the
+** file, reports and gives the exit status.
+*/
+class ExportText {
+public:
+    ExportText(const ExportRequest &req, uint32_t batch_rows);
+    ~ExportText();
+    ExportText(const ExportText &) = delete;
+    ExportText &operator=(const ExportText &) = delete;
+
+    bool open(std::string &error);
+    /* Writes the first `rows` rows of src (src's columns fix the width). */
+    bool write(bdta3 *src, uint32_t rows, std::string &error);
+    int finish(std::string error);
+
+private:
+    const ExportRequest &req_;
+    uint32_t             batch_rows_;
+    std::FILE           *out_ = nullptr;
+    bdta3               *text_ = nullptr;   /* the batch as text, made on the first write */
+    int64_t              rows_ = 0;
+    std::string          line_;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+};
 
 }  // namespace qxfldr
 

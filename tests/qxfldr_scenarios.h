@@ -1,0 +1,407 @@
+/*
+** End-to-end loads that every database target must pass alike: qxfldr runs
+** as a process on small files, the table is read back, and each test checks
+** the rows that must load, the rows that must be rejected (the bad-data file
+** byte for byte) and the summary counts.
+**
+** The tests are written once, here, and compiled into one program per
+** target: that program defines make_target(), which creates the database
+** handle of a test (an SQLite file in the test's directory, or a private
+** PostgreSQL server), and may set skip_reason() when the target cannot run.
+** Queries stay within what both databases accept the same way: rows are
+** compared as text with NULL written <null>, and sorted in the query.
+*/
+#ifndef QX_TESTS_QXFLDR_SCENARIOS_H
+#define QX_TESTS_QXFLDR_SCENARIOS_H
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "qxfldr_run.h"
+
+namespace qxtest {
+
+using Rows = std::vector<std::string>;
+
+/* A database the loader loads into, as the tests see it. */
+class Target {
+public:
+    virtual ~Target() = default;
+    /* The db= argument of qxfldr; empty for none. */
+    virtual std::string db_arg() const = 0;
+    virtual bool exec(const std::string &sql) = 0;
+    /* Rows as lines, values separated by "|", NULL written as <null>. */
+    virtual Rows rows(const std::string &sql) = 0;
+    /* The start of the database's message for a key given twice and for a
+    ** failed CHECK. */
+    virtual std::string duplicate_key_message() const = 0;
+    virtual std::string check_message() const = 0;
+
+    std::string one(const std::string &sql)
+    {
+        Rows r = rows(sql);
+        return r.empty() ? "<none>" : r[0];
+    }
+    /* A fresh table: what an earlier test left is dropped first. */
+    void table(const std::string &name, const std::string &columns)
+    {
+        exec("DROP TABLE IF EXISTS " + name);
+        EXPECT_TRUE(exec("CREATE TABLE " + name + " (" + columns + ")")) << name;
+    }
+};
+
+/* Defined by the program that includes this file. */
+std::unique_ptr<Target> make_target(const Dir &dir);
+/* Non-empty when the target cannot run here (the tests are then skipped). */
+std::string skip_reason();
+
+/* The counts of the summary, in its order. */
+inline std::string counts(int loaded, int format, int data)
+{
+    return std::to_string(loaded) + " rows loaded success.\n" + std::to_string(format) +
+           " rows not loaded due to data format error.\n" + std::to_string(data) +
+           " rows not loaded due to data error.\n";
+}
+
+class Load : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setenv("LANG", "C", 1);
+        if (const std::string why = skip_reason(); !why.empty())
+            GTEST_SKIP() << why;
+        db = make_target(dir);
+        ASSERT_NE(db, nullptr);
+    }
+    RunResult load(const std::string &ctl, std::vector<std::string> extra = {})
+    {
+        dir.write("t.ctl", ctl);
+        std::vector<std::string> args = {"control=" + (dir / "t.ctl")};
+        if (const std::string target = db->db_arg(); !target.empty())
+            args.push_back(target);
+        args.insert(args.end(), extra.begin(), extra.end());
+        return run(dir, args);
+    }
+    Dir dir;
+    std::unique_ptr<Target> db;
+};
+
+TEST_F(Load, DelimitedRowsLoadAndBadRowsAreRejectedWhole)
+{
+    db->table("people", "id INTEGER PRIMARY KEY, name VARCHAR(5), score REAL, born DATE");
+    dir.write("p.csv", "1,ann,1.5,2001-02-03\n"
+                       "2,bob,x,2001-02-03\n"          /* score not a number: data */
+                       "3,carolyn,2,2001-02-03\n"      /* name longer than 5: data */
+                       "4,dan\n"                        /* too few fields: format */
+                       "5,eve,3,2001-02-30\n"          /* no such date: data */
+                       "6,\"f,g\",4,1999-12-31\n"       /* no enclosure declared: 5 pieces, score 'g\"' */
+                       "7,\"h\",4.5,1999-12-31\n");    /* the quotes are data */
+    auto r = load("LOAD DATA INFILE 'p.csv' APPEND INTO TABLE people FIELDS TERMINATED BY ','\n"
+                  "(id, name, score, born)\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(counts(2, 1, 4)), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Read logic record counts: 7"), std::string::npos) << r.out;
+    EXPECT_EQ(db->rows("SELECT id, name, score, born FROM people ORDER BY id"),
+              (Rows{"1|ann|1.5|2001-02-03", "7|\"h\"|4.5|1999-12-31"}));
+    EXPECT_EQ(dir.read("fldr.bad"),
+              "2,bob,x,2001-02-03\n3,carolyn,2,2001-02-03\n4,dan\n5,eve,3,2001-02-30\n6,\"f,g\",4,1999-12-31\n");
+    const std::string log = dir.read("fldr.log");
+    EXPECT_NE(log.find("file p.csv, row 2: data error: column score"), std::string::npos) << log;
+    EXPECT_NE(log.find("row 4: format error"), std::string::npos) << log;
+    EXPECT_NE(log.find("row 5: data error: column born"), std::string::npos) << log;
+}
+
+TEST_F(Load, EnclosuresNullRulesAndTrim)
+{
+    db->table("t", "a TEXT, b TEXT, c TEXT NOT NULL, d INTEGER");
+    dir.write("d.txt", "\"x,1\",,  pad  ,7\n"
+                       "\"say hi\",NA,c,NA\n"
+                       "q,r,,1\n");                     /* empty c is NULL: refused by NOT NULL */
+    auto r = load("OPTIONS (NULL_STR = 'NA')\n"
+                  "LOAD DATA INFILE 'd.txt' APPEND INTO TABLE t FIELDS TERMINATED BY ',' OPTIONALLY ENCLOSE BY '\"'\n"
+                  "(a, b, c \"TRIM\", d)\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(counts(2, 0, 1)), std::string::npos) << r.out;
+    /* With NULL_STR set, only NA is NULL: the empty b of row 1 is an empty string. */
+    EXPECT_EQ(db->rows("SELECT a, b, c, d FROM t ORDER BY a"), (Rows{"say hi|<null>|c|<null>", "x,1||pad|7"}));
+    EXPECT_EQ(dir.read("fldr.bad"), "q,r,,1\n");
+
+    /* Without NULL_STR an empty field is NULL; NULL_MODE=TRUE makes it an empty string. */
+    db->exec("DELETE FROM t");
+    dir.write("e.txt", "a,,c,\n");
+    r = load("LOAD DATA INFILE 'e.txt' APPEND INTO TABLE t FIELDS TERMINATED BY ',' (a, b, c, d)\n");
+    EXPECT_EQ(db->rows("SELECT b, d FROM t"), (Rows{"<null>|<null>"}));
+    db->exec("DELETE FROM t");
+    dir.write("e.txt", "a,,c,5\n");
+    r = load("LOAD DATA INFILE 'e.txt' APPEND INTO TABLE t FIELDS TERMINATED BY ',' (a, b, c, d)\n",
+             {"NULL_MODE=TRUE"});
+    EXPECT_EQ(db->rows("SELECT b, d FROM t"), (Rows{"|5"}));
+}
+
+TEST_F(Load, ColumnFeatures)
+{
+    db->table("f", "code TEXT, region TEXT, host TEXT, short TEXT, made DATE, at TIMESTAMP, "
+                   "seen TEXT, kind TEXT DEFAULT 'std', up TEXT");
+    /* SYSDATE, DEFAULT and SUBSTR columns take a field of their own (ignored);
+    ** only a CONSTANT takes none. */
+    dir.write("f.txt", "ABCDEF01|skip|localhost:80|20240131|31.01.2024 13:05:09|x|yy|low|-\n"
+                       "XYZ     |skip|db.localhost|20240229|01.02.2024 00:00:00|x|yy|mid|-\n"
+                       "BAD     |skip|h|20230229|01.02.2024 00:00:00|x|yy|z|-\n");
+    auto r = load("LOAD DATA INFILE 'f.txt' APPEND INTO TABLE f FIELDS TERMINATED BY '|'\n"
+                  "(code \"TRIM\", ignored FILLER, host \"REPLACE(:host, 'localhost', '127.0.0.1')\",\n"
+                  " made DATE 'YYYYMMDD', at DATE 'DD.MM.YYYY HH24:MI:SS', seen \"SYSDATE\",\n"
+                  " kind \"DEFAULT\", up \"UPPER(:up)\", region CONSTANT \"EU\",\n"
+                  " short \"SUBSTR(:code, 2, 3)\")\n");
+    EXPECT_EQ(r.status, 0) << r.err << r.out;
+    EXPECT_NE(r.out.find(counts(2, 0, 1)), std::string::npos) << r.out;
+    EXPECT_EQ(db->rows("SELECT code, region, host, short, made, at, kind, up FROM f ORDER BY code"),
+              (Rows{"ABCDEF01|EU|127.0.0.1:80|BCD|2024-01-31|2024-01-31 13:05:09|std|LOW",
+                    "XYZ|EU|db.127.0.0.1|YZ |2024-02-29|2024-02-01 00:00:00|std|MID"}));
+    const std::regex stamp("20[0-9][0-9]-[01][0-9]-[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9]");
+    for (const std::string &seen : db->rows("SELECT seen FROM f"))
+        EXPECT_TRUE(std::regex_match(seen, stamp)) << seen;
+    EXPECT_EQ(dir.read("fldr.bad"), "BAD     |skip|h|20230229|01.02.2024 00:00:00|x|yy|z|-\n");
+}
+
+TEST_F(Load, FixedPositions)
+{
+    db->table("pay", "emp TEXT, name TEXT, gross DECIMAL(10,2), dept TEXT");
+    dir.write("pay.dat", "HEADER LINE\n"
+                         "00000001Ann Smith      0001234.50A\n"
+                         "00000002Bob            00000x0.00B\n"
+                         "00000003Cy             0000010.00C\n");
+    auto r = load("OPTIONS (SKIP = 1)\n"
+                  "LOAD INFILE 'pay.dat' APPEND INTO TABLE pay\n"
+                  "(emp POSITION(1:8), name POSITION(9:23) \"TRIM\", gross POSITION(24:33), dept POSITION(34:34))\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(counts(2, 0, 1)), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Skip logic record counts: 1"), std::string::npos) << r.out;
+    EXPECT_EQ(db->rows("SELECT emp, name, CAST(gross * 100 AS INTEGER), dept FROM pay ORDER BY emp"),
+              (Rows{"00000001|Ann Smith|123450|A", "00000003|Cy|1000|C"}));
+    EXPECT_NE(dir.read("fldr.log").find("row 3: data error: column gross"), std::string::npos);
+}
+
+TEST_F(Load, WhenConditionsAndSeveralTables)
+{
+    db->table("logins", "who TEXT, at TEXT");
+    db->table("orders", "item TEXT, qty INTEGER");
+    dir.write("ev.log", "L|ann|0900\nO|pen|3\nX|junk\nL|bob|1000\nO|ink|x\nL|   |1100\n");
+    auto r = load("LOAD DATA INFILE 'ev.log' APPEND\n"
+                  "INTO TABLE logins WHEN (1:1) = 'L' AND who <> BLANKS FIELDS TERMINATED BY '|'\n"
+                  "  (rec FILLER, who, at)\n"
+                  "INTO TABLE orders WHEN (1:1) = X '4F' FIELDS TERMINATED BY '|'\n"
+                  "  (rec FILLER, item, qty)\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(db->rows("SELECT who, at FROM logins ORDER BY who"), (Rows{"ann|0900", "bob|1000"}));
+    EXPECT_EQ(db->rows("SELECT item, qty FROM orders"), (Rows{"pen|3"}));
+    EXPECT_EQ(dir.read("fldr.bad"), "O|ink|x\n");
+    EXPECT_NE(dir.read("fldr.log").find("table ORDERS, file ev.log, row 5: data error"), std::string::npos);
+    EXPECT_NE(r.out.find("Read logic record counts: 6"), std::string::npos) << r.out;
+    /* X|junk and the blank login are taken by no table. */
+    EXPECT_NE(r.out.find("Refuse logic record counts: 2"), std::string::npos) << r.out;
+}
+
+TEST_F(Load, LoadModesAppendInsertReplace)
+{
+    db->table("m", "v INTEGER");
+    dir.write("m.txt", "1\n2\n");
+    const std::string body = " INTO TABLE m FIELDS TERMINATED BY ',' (v)\n";
+    auto r = load("LOAD DATA INFILE 'm.txt' INSERT" + body);
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = load("LOAD DATA INFILE 'm.txt' INSERT" + body);     /* not empty any more */
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("is not empty"), std::string::npos) << r.err;
+    r = load("LOAD DATA INFILE 'm.txt' APPEND" + body);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(db->one("SELECT count(*) || ':' || sum(v) FROM m"), "4:6");
+    r = load("LOAD DATA INFILE 'm.txt' REPLACE" + body);
+    EXPECT_EQ(db->one("SELECT count(*) || ':' || sum(v) FROM m"), "2:3");
+}
+
+TEST_F(Load, ErrorLimitStopsWithCommittedRowsIntact)
+{
+    db->table("e", "v INTEGER");
+    std::string data;
+    for (int i = 1; i <= 20; i++)
+        data += (i == 7 || i == 9 || i == 15 ? "bad" : std::to_string(i)) + "\n";
+    dir.write("e.txt", data);
+    auto r = load("LOAD DATA INFILE 'e.txt' APPEND INTO TABLE e (v)\n",
+                  {"ERRORS=1", "ROWS=4", "TASK_THREAD_NUMBER=1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("error limit ERRORS=1 exceeded"), std::string::npos) << r.err;
+    /* Rows 1-6 and 8 were converted before the second error (row 9); the
+    ** summary counts what was committed, and the table holds exactly that. */
+    EXPECT_NE(r.out.find(counts(7, 0, 2)), std::string::npos) << r.out;
+    EXPECT_EQ(db->rows("SELECT v FROM e ORDER BY v"), (Rows{"1", "2", "3", "4", "5", "6", "8"}));
+    EXPECT_EQ(dir.read("fldr.bad"), "bad\nbad\n");
+}
+
+/* Rows the database itself refuses (a key twice, a CHECK) go to the bad-data
+** file with the database's message, and the load goes on; past the ERRORS
+** limit the rows before the refused one stay committed, the later ones are
+** not stored. */
+TEST_F(Load, RowsTheDatabaseRefusesAreRejectedWhole)
+{
+    db->table("k", "id INTEGER PRIMARY KEY, v INTEGER CHECK (v > 0)");
+    dir.write("k.txt", "1,10\n2,20\n2,21\n3,-5\n4,40\n");
+    auto r = load("LOAD DATA INFILE 'k.txt' APPEND INTO TABLE k FIELDS TERMINATED BY ',' (id, v)\n", {"ROWS=2"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(counts(3, 0, 2)), std::string::npos) << r.out;
+    EXPECT_EQ(db->rows("SELECT id, v FROM k ORDER BY id"), (Rows{"1|10", "2|20", "4|40"}));
+    EXPECT_EQ(dir.read("fldr.bad"), "2,21\n3,-5\n");
+    const std::string log = dir.read("fldr.log");
+    EXPECT_NE(log.find("file k.txt, row 3: refused by the database: " + db->duplicate_key_message()),
+              std::string::npos) << log;
+    EXPECT_NE(log.find("file k.txt, row 4: refused by the database: " + db->check_message()), std::string::npos)
+        << log;
+
+    db->exec("DELETE FROM k");
+    dir.write("k.txt", "1,10\n2,20\n3,30\n3,31\n5,50\n6,60\n");
+    r = load("LOAD DATA INFILE 'k.txt' APPEND INTO TABLE k FIELDS TERMINATED BY ',' (id, v)\n",
+             {"ROWS=2", "ERRORS=0", "TASK_THREAD_NUMBER=1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("error limit ERRORS=0 exceeded"), std::string::npos) << r.err;
+    EXPECT_EQ(db->rows("SELECT id FROM k ORDER BY id"), (Rows{"1", "2", "3"}));
+    EXPECT_NE(r.out.find(counts(3, 0, 1)), std::string::npos) << r.out;
+    EXPECT_EQ(dir.read("fldr.bad"), "3,31\n");
+}
+
+TEST_F(Load, LoadLimitSkipAndCommandLineOverrides)
+{
+    db->table("s", "v INTEGER");
+    dir.write("s.txt", "1\n2\n3\n4\n5\n6\n7\n8\n");
+    auto r = load("OPTIONS (SKIP = 5 LOAD = 1)\nLOAD DATA INFILE 's.txt' APPEND INTO TABLE s (v)\n",
+                  {"SKIP=2", "LOAD=3", "LOG=" + (dir / "my.log"), "SILENT=TRUE"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(db->rows("SELECT v FROM s ORDER BY v"), (Rows{"3", "4", "5"}));
+    EXPECT_NE(dir.read("my.log").find("3 rows loaded success."), std::string::npos);
+    EXPECT_FALSE(dir.exists("fldr.log"));
+}
+
+TEST_F(Load, CharacterSets)
+{
+    db->table("c", "v TEXT");
+    /* "中文" in GBK, then a byte pair that is not GBK. */
+    dir.write("g.txt", std::string("\xD6\xD0\xCE\xC4\n") + "ok\n");
+    auto r = load("LOAD DATA INFILE 'g.txt' APPEND INTO TABLE c (v)\n", {"CHARACTER_CODE=GBK"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(db->rows("SELECT v FROM c WHERE v <> 'ok'"), (Rows{"\xE4\xB8\xAD\xE6\x96\x87"}));
+    EXPECT_EQ(db->one("SELECT count(*) FROM c"), "2");
+    /* The same GBK bytes read as UTF-8 are not characters: rejected, not stored. */
+    db->exec("DELETE FROM c");
+    r = load("LOAD DATA INFILE 'g.txt' APPEND INTO TABLE c (v)\n");
+    EXPECT_EQ(db->rows("SELECT v FROM c"), (Rows{"ok"}));
+    EXPECT_EQ(dir.read("fldr.bad"), "\xD6\xD0\xCE\xC4\n");
+    EXPECT_NE(dir.read("fldr.log").find("CHARACTER_CODE"), std::string::npos);
+}
+
+TEST_F(Load, DataFileResolution)
+{
+    db->table("r", "v INTEGER");
+    std::filesystem::create_directory(dir.path() / "in");
+    dir.write("in/a1.txt", "1\n2\n");
+    dir.write("in/a2.txt", "3\n");
+    dir.write("in/b.txt", "100\n");
+    dir.write("list.txt", "in/b.txt\n");
+    auto r = load("LOAD DATA INFILE 'in/a*.txt' APPEND INTO TABLE r (v)\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(db->one("SELECT sum(v) FROM r"), "6");
+    r = load("LOAD DATA INFILE LIST 'list.txt' APPEND INTO TABLE r (v)\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(db->one("SELECT sum(v) FROM r"), "106");
+}
+
+TEST_F(Load, BadInputIsRefusedBeforeAnyRow)
+{
+    db->table("b", "v INTEGER");
+    dir.write("b.txt", "1\n");
+    /* Syntax error: line, column and token; exit 2. */
+    auto r = load("LOAD DATA INFILE 'b.txt' APPEND\nINTO TABLE b FIELDS TERMINATED BY ',' (v,, w)\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("line 2, column 42, near ','"), std::string::npos) << r.err;
+    /* Missing data file, table, column. */
+    r = load("LOAD DATA INFILE 'none.txt' APPEND INTO TABLE b (v)\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("none.txt"), std::string::npos) << r.err;
+    r = load("LOAD DATA INFILE 'b.txt' APPEND INTO TABLE nosuch (v)\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("table NOSUCH does not exist"), std::string::npos) << r.err;
+    r = load("LOAD DATA INFILE 'b.txt' APPEND INTO TABLE b (v, w)\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("column W does not exist"), std::string::npos) << r.err;
+    /* Command line: unknown keyword, bad value. */
+    r = load("LOAD DATA INFILE 'b.txt' APPEND INTO TABLE b (v)\n", {"FROBNICATE=1"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("unknown keyword FROBNICATE"), std::string::npos) << r.err;
+    r = load("LOAD DATA INFILE 'b.txt' APPEND INTO TABLE b (v)\n", {"ERRORS=many"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("bad value for ERRORS"), std::string::npos) << r.err;
+    EXPECT_EQ(db->one("SELECT count(*) FROM b"), "0");
+}
+
+TEST_F(Load, OverlongRowAndFullBadFile)
+{
+    db->table("o", "v TEXT");
+    dir.write("o.txt", "short\n" + std::string(3u << 20, 'x') + "\nafter\n");
+    auto r = load("LOAD DATA INFILE 'o.txt' APPEND INTO TABLE o (v)\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("longer than the read buffer"), std::string::npos) << r.err;
+
+    /* A full disk for the bad-data file: the load stops, the open transaction is not committed. */
+    db->table("n", "v INTEGER");
+    dir.write("n.txt", "1\nx\n3\n");
+    r = load("LOAD DATA INFILE 'n.txt' BADFILE '/dev/full' APPEND INTO TABLE n (v)\n", {"TASK_THREAD_NUMBER=1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot write the bad-data file /dev/full"), std::string::npos) << r.err;
+    EXPECT_EQ(db->one("SELECT count(*) FROM n"), "0");
+}
+
+TEST_F(Load, EscapesTerminatorsAndManyRowsOverSeveralWorkers)
+{
+    db->table("z", "id INTEGER, txt TEXT");
+    /* Escaped data: \| is a bar inside a value, \N is NULL; rows end at "#\n". */
+    dir.write("z.txt", "1|a\\|b#\n2|\\N#\n3|plain#\n");
+    auto r = load("LOAD DATA INFILE 'z.txt' STR '#\n' APPEND INTO TABLE z FIELDS TERMINATED BY '|' ESCAPED BY '\\\\'\n"
+                  "(id, txt)\n");
+    EXPECT_EQ(r.status, 0) << r.err << r.out;
+    EXPECT_EQ(db->rows("SELECT id, txt FROM z ORDER BY id"), (Rows{"1|a|b", "2|<null>", "3|plain"}));
+
+    /* 60000 rows over four workers and transactions of 7000: every row once. */
+    db->exec("DELETE FROM z");
+    std::string data;
+    for (int i = 1; i <= 60000; i++)
+        data += (i % 1000 == 0 ? "x" : "") + std::to_string(i) + "|t\r\n";   /* CRLF rows */
+    dir.write("many.txt", data);
+    r = load("LOAD DATA INFILE 'many.txt' APPEND INTO TABLE z FIELDS TERMINATED BY '|' (id, txt)\n",
+             {"TASK_THREAD_NUMBER=4", "ROWS=7000", "ERRORS=100", "BUFFER_NODE_SIZE=1"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(counts(59940, 0, 60)), std::string::npos) << r.out;
+    EXPECT_EQ(db->one("SELECT count(DISTINCT id) || ':' || sum(id) || ':' || max(length(txt)) FROM z"),
+              "59940:" + std::to_string(60000LL * 60001 / 2 - 1000LL * 60 * 61 / 2) + ":1");
+    /* The log names each rejected row by its number in the file. */
+    const std::string log = dir.read("fldr.log");
+    EXPECT_NE(log.find("file many.txt, row 1000: data error"), std::string::npos);
+    EXPECT_NE(log.find("file many.txt, row 60000: data error"), std::string::npos);
+}
+
+/* With the table's escape (the default "\\") rows are read as escaped data:
+** an enclosure character inside an enclosed field is written escaped, and a
+** doubled one is not special, so that row is refused with its reason. */
+TEST_F(Load, EnclosureInsideEnclosedFieldIsEscaped)
+{
+    db->table("t", "a TEXT, b TEXT");
+    dir.write("d.txt", "\"a\\\"b\",x\n\"c\"\"d\",y\n");
+    auto r = load("LOAD DATA INFILE 'd.txt' APPEND INTO TABLE t FIELDS TERMINATED BY ',' OPTIONALLY ENCLOSE BY '\"'\n"
+                  "(a, b)\n");
+    EXPECT_EQ(db->rows("SELECT a, b FROM t"), (Rows{"a\"b|x"}));
+    EXPECT_EQ(dir.read("fldr.bad"), "\"c\"\"d\",y\n");
+}
+
+}  // namespace qxtest
+
+#endif
