@@ -23,9 +23,11 @@
 ** Only the reader thread runs this code. It reads the stop request and the
 ** error count of other threads once per chunk, atomically but without a lock.
 */
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
+#include "fldr_file_split.h"
 #include "fldr_internal.h"
 
 namespace {
@@ -103,17 +105,76 @@ struct Chunk {
 };
 
 /*
-** Cuts the next row at `pos` with `left` bytes remaining. Returns its length
-** including the terminator, the remaining bytes for the last chunk's
-** unterminated last row, or 0 when the chunk holds no complete row from here.
+** Cuts the rows of one chunk in order, from its first byte. The row ends come
+** from a batch search over the rest of the chunk, kEndBatch at a time, so a
+** chunk of short rows costs one pass over its bytes rather than one search
+** call per row. The ends are the ones a search from each row's first byte
+** would give: the caller asks for the rows one after another, each starting
+** where the previous one ended.
 */
-uint32_t next_row_len(fldr_inst *inst, const Chunk &chunk, const char *pos, uint32_t left)
+class RowCutter {
+public:
+    RowCutter(fldr_inst *inst, const Chunk &chunk) : inst_(inst), chunk_(chunk) {}
+
+    /* Length of the row at offset `off` (where the previous row ended) with
+    ** `left` bytes remaining, terminator included; the remaining bytes for
+    ** the last chunk's unterminated last row; 0 when the chunk holds no
+    ** complete row from here. */
+    uint32_t next(uint32_t off, uint32_t left)
+    {
+        const fldr_data_file *file = chunk_.file;
+        if (at_ == count_) {
+            if (!exhausted_) {
+                count_ = fldr_search_row_ends(inst_, chunk_.buf->data + off, left, file->row_term_len,
+                                              file->row_term, ends_, kEndBatch, off);
+                at_ = 0;
+                exhausted_ = count_ < kEndBatch;
+            }
+            if (at_ == count_)
+                return chunk_.is_last ? left : 0;
+        }
+        return ends_[at_++] - off + file->row_term_len;
+    }
+
+private:
+    static constexpr uint32_t kEndBatch = 1024;
+
+    fldr_inst   *inst_;
+    const Chunk &chunk_;
+    uint32_t     ends_[kEndBatch];   /* terminator offsets in the chunk */
+    uint32_t     count_ = 0;         /* ends_[at_, count_) are not used yet */
+    uint32_t     at_ = 0;
+    bool         exhausted_ = false; /* no terminator after the stored ones */
+};
+
+/*
+** Every row of the chunk from `off` on is taken (no condition): the search
+** writes the offsets of the rows after the one at `off` straight into the
+** task's offset array behind it, so a row costs no step of its own. Takes
+** up to `room` rows and stops after the first that ends past `done_after`
+** (then *done is set); *off moves past the taken rows. Returns how many were
+** taken, 0 when the chunk holds no terminated row from `off`.
+*/
+uint32_t take_rows_in_bulk(fldr_inst *inst, const Chunk &chunk, uint32_t *offs, uint32_t room, uint32_t *off,
+                           int64_t done_after, bool *done)
 {
     const fldr_data_file *file = chunk.file;
-    const char *row_end = fldr_search_row_end(inst, pos, left, file->row_term_len, file->row_term);
-    if (row_end != nullptr)
-        return static_cast<uint32_t>(row_end - pos) + file->row_term_len;
-    return chunk.is_last ? left : 0;
+    const uint32_t start = *off;
+    /* offs[i + 1] gets the start of the row after row i, i.e. the offset
+    ** of row i's terminator plus its length; offs[room] is the array's end slot. */
+    const uint32_t found = fldr_search_row_ends(inst, chunk.buf->data + start, chunk.buf->len - start,
+                                                file->row_term_len, file->row_term, offs + 1, room,
+                                                start + file->row_term_len);
+    if (found == 0)
+        return 0;
+    /* The first row whose successor starts past done_after is the last taken. */
+    const uint32_t *past = std::upper_bound(offs + 1, offs + 1 + found, done_after,
+                                            [](int64_t limit, uint32_t next) { return limit < next; });
+    const uint32_t taken = past == offs + 1 + found ? found : static_cast<uint32_t>(past - (offs + 1)) + 1;
+    *done = past != offs + 1 + found;
+    offs[0] = start;
+    *off = offs[taken];
+    return taken;
 }
 
 /* Whether the row loop stops after a row: load limit, end of the chunk's
@@ -175,10 +236,34 @@ int32_t build_single_table_task(fldr_env *env, fldr_inst *inst, Chunk &chunk)
     /* Invariant of the row loop: rows before pos are cut, `taken` of them
     ** are stored in the task, and the offset array has room for `taken`. */
     const fldr_bexp *when = inst->ctl != nullptr ? inst->ctl->when_cond : nullptr;
+    /* A row ending past this offset is the chunk's last (see chunk_done). */
+    const int64_t done_after = chunk.is_last ? static_cast<int64_t>(buf->len) - 1
+                                             : static_cast<int64_t>(buf->len) - kMinChunkRest;
+    RowCutter rows(inst, chunk);
     while (inst->task_rows != 0) {
         if (taken >= task->row_cap && (rc = grow_row_offsets(env, inst, inst, task, buf->cap, taken)) < 0)
             break;
-        const uint32_t row_len = next_row_len(inst, chunk, pos, left);
+        if (when == nullptr) {
+            /* Every row is taken: as many as the offset array, the task and
+            ** the load limit allow go in bulk. */
+            uint64_t room = std::min(task->row_cap, inst->task_rows) - taken;
+            if (inst->load_rows > rows_read)
+                room = std::min<uint64_t>(room, static_cast<uint64_t>(inst->load_rows - rows_read));
+            uint32_t off = static_cast<uint32_t>(pos - buf->data);
+            bool done = false;
+            const uint32_t n = take_rows_in_bulk(inst, chunk, task->row_offs + taken, static_cast<uint32_t>(room),
+                                                 &off, done_after, &done);
+            if (n != 0) {
+                taken += n;
+                rows_read += n;
+                pos = buf->data + off;
+                left = buf->len - off;
+                if (done || rows_read == inst->load_rows || taken >= inst->task_rows)
+                    break;
+                continue;
+            }
+        }
+        const uint32_t row_len = rows.next(static_cast<uint32_t>(pos - buf->data), left);
         if (row_len == 0) {
             /* No terminator before the chunk's end. When no row at all was cut
             ** from it, the row is longer than the buffer and can never load. */
@@ -186,7 +271,6 @@ int32_t build_single_table_task(fldr_env *env, fldr_inst *inst, Chunk &chunk)
                 rc = report(env, inst, FLDR_ERR_NO_ROW_TERM);
             break;
         }
-        /* Without a condition every row is taken: no call per row. */
         if (when == nullptr || fldr_calc_bexp(inst, inst->ctl, pos, row_len, inst->charset, chunk.file) == 1)
             task->row_offs[taken++] = static_cast<uint32_t>(pos - buf->data);
         rows_read++;
@@ -275,8 +359,9 @@ int32_t build_multi_table_tasks(fldr_env *env, fldr_inst *inst, Chunk &chunk)
     int64_t rows_read = inst->rows_read;
     int32_t rc = FLDR_OK;
 
+    RowCutter rows(inst, chunk);
     while (inst->task_rows != 0 && rc == FLDR_OK) {
-        const uint32_t row_len = next_row_len(inst, chunk, pos, left);
+        const uint32_t row_len = rows.next(static_cast<uint32_t>(pos - buf->data), left);
         if (row_len == 0) {
             if (left == buf->len)
                 rc = report(env, inst, FLDR_ERR_NO_ROW_TERM);

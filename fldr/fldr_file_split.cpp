@@ -76,14 +76,10 @@ inline uint8_t first_or(const sep_bytes &s, uint8_t fallback)
 
 namespace {
 
-/* The scanner's body, inlined into its two callers so that the common call
-** (a delimited column) costs one call, not three. */
-__attribute__((always_inline)) inline int32_t scan_field(const fldr_ctl *ctl, const fldr_col *col,
-                                                         uint32_t is_last, const char *row_term,
-                                                         uint16_t row_term_len, char *data, uint32_t len,
-                                                         uint32_t charset, uint32_t mode,
-                                                         uint32_t enclosed_rows, char **out_value,
-                                                         uint32_t *out_len, uint32_t *out_used)
+/* The scanner's body. The common field does not get here: see fast_field. */
+inline int32_t scan_field(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const char *row_term,
+                          uint16_t row_term_len, char *data, uint32_t len, uint32_t charset, uint32_t mode,
+                          uint32_t enclosed_rows, char **out_value, uint32_t *out_len, uint32_t *out_used)
 {
     const fldr_seperator_info *table = ctl->sep_info != nullptr ? ctl->sep_info : &k_no_separators;
     const fldr_seperator_info *own = (col != nullptr && col->sep_info != nullptr) ? col->sep_info : nullptr;
@@ -292,14 +288,311 @@ output:
 
 }  // namespace
 
-int32_t fldr_scan_field(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
-                        const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
-                        uint32_t charset, uint32_t mode, uint32_t enclosed_rows, char **out_value,
-                        uint32_t *out_len, uint32_t *out_used)
+/* Kept out of line: fldr_get_nth_val_len stays small for the common field. */
+__attribute__((noinline)) int32_t fldr_scan_field(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
+                                                  const char *row_term, uint16_t row_term_len, char *data,
+                                                  uint32_t len, uint32_t charset, uint32_t mode,
+                                                  uint32_t enclosed_rows, char **out_value, uint32_t *out_len,
+                                                  uint32_t *out_used)
 {
     return scan_field(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode, enclosed_rows,
                       out_value, out_len, out_used);
 }
+
+/* ================================================ the common field, fast */
+
+namespace {
+
+/*
+** Finders of the fast path's stop bytes: up to four given bytes and, with
+** `high`, every byte of 0x80 or more. find() gives the first in [p, end), or
+** end, and never reads outside [p, end). The broadcasts are made from
+** registers: building them from bytes just stored stalls on the stores.
+*/
+class stops_sse2 {
+public:
+    stops_sse2(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3, bool high)
+        : b0_(b0), b1_(b1), b2_(b2), b3_(b3), high_(high)
+    {
+#if defined(__SSE2__)
+        v0_ = _mm_set1_epi32(static_cast<int>(b0 * 0x01010101u));
+        v1_ = _mm_set1_epi32(static_cast<int>(b1 * 0x01010101u));
+        v2_ = _mm_set1_epi32(static_cast<int>(b2 * 0x01010101u));
+        v3_ = _mm_set1_epi32(static_cast<int>(b3 * 0x01010101u));
+        high_mask_ = high ? 0xFFFF : 0;
+#endif
+    }
+
+    /* *is_b0 tells whether the stop found is b0, without reading it again. */
+    const char *find(const char *p, const char *end, bool *is_b0) const
+    {
+#if defined(__SSE2__)
+        while (end - p >= 16) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            const __m128i h0 = _mm_cmpeq_epi8(x, v0_);
+            const __m128i hit = _mm_or_si128(_mm_or_si128(h0, _mm_cmpeq_epi8(x, v1_)),
+                                             _mm_or_si128(_mm_cmpeq_epi8(x, v2_), _mm_cmpeq_epi8(x, v3_)));
+            const unsigned bits =
+                static_cast<unsigned>(_mm_movemask_epi8(hit) | (_mm_movemask_epi8(x) & high_mask_));
+            if (bits != 0) {
+                *is_b0 = (bits & (0u - bits) & static_cast<unsigned>(_mm_movemask_epi8(h0))) != 0;
+                return p + __builtin_ctz(bits);
+            }
+            p += 16;
+        }
+#endif
+        for (; p < end; ++p) {
+            const uint8_t c = static_cast<uint8_t>(*p);
+            if (c == b0_ || c == b1_ || c == b2_ || c == b3_ || (high_ && c >= 0x80)) {
+                *is_b0 = c == b0_;
+                return p;
+            }
+        }
+        *is_b0 = false;
+        return p;
+    }
+
+private:
+    uint8_t b0_, b1_, b2_, b3_;
+    bool    high_;
+#if defined(__SSE2__)
+    __m128i v0_, v1_, v2_, v3_;
+    int     high_mask_;
+#endif
+};
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define FLDR_SPLIT_HAVE_AVX512 1
+/* 64 bytes per compare; the last piece is a masked load, whose masked-off
+** bytes are neither read nor able to fault. A field shorter than 64 bytes
+** is found by one compare, so the loop's exit is predictable. */
+class stops_avx512 {
+public:
+    __attribute__((target("avx512bw,bmi,bmi2"))) stops_avx512(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3,
+                                                             bool high)
+        : v0_(_mm512_set1_epi8(static_cast<char>(b0))), v1_(_mm512_set1_epi8(static_cast<char>(b1))),
+          v2_(_mm512_set1_epi8(static_cast<char>(b2))), v3_(_mm512_set1_epi8(static_cast<char>(b3))),
+          high_(high)
+    {
+    }
+
+    __attribute__((target("avx512bw,bmi,bmi2"))) const char *find(const char *p, const char *end,
+                                                                 bool *is_b0) const
+    {
+        *is_b0 = false;
+        while (p < end) {
+            const size_t left = static_cast<size_t>(end - p);
+            const __mmask64 live = left >= 64 ? ~0ull : _bzhi_u64(~0ull, static_cast<unsigned>(left));
+            const __m512i x = _mm512_maskz_loadu_epi8(live, p);
+            const __mmask64 h0 = _mm512_cmpeq_epi8_mask(x, v0_);
+            __mmask64 hits = h0 | _mm512_cmpeq_epi8_mask(x, v1_) | _mm512_cmpeq_epi8_mask(x, v2_) |
+                             _mm512_cmpeq_epi8_mask(x, v3_);
+            if (high_)
+                hits |= _mm512_movepi8_mask(x);
+            hits &= live;
+            if (hits != 0) {
+                *is_b0 = (_blsi_u64(hits) & h0) != 0;
+                return p + _tzcnt_u64(hits);
+            }
+            if (left <= 64)
+                return end;
+            p += 64;
+        }
+        return end;
+    }
+
+private:
+    __m512i v0_, v1_, v2_, v3_;
+    bool    high_;
+};
+#endif
+
+/*
+** Most fields of most loads hold no escape, are enclosed at most as a
+** whole (no doubled enclosure inside) and end at a one-byte field
+** terminator or at the row terminator. For those, this path gives the
+** scanner's result without its general machinery: it looks for the same
+** stop bytes, and at each stop takes the scanner's steps in the scanner's
+** order (escape, enclosure, field terminator, row terminator, multi-byte
+** character, other byte). It writes nothing before it knows the field's
+** end, so at anything it does not handle (an escape, an enclosure that does
+** not open the field or holds a doubled enclosure, a character cut by the
+** end of the data, no end before the end of the data, longer separators) it
+** returns false with the row and the outputs untouched, and the scanner
+** takes the field from its first byte.
+*/
+/*
+** Inside an enclosure that opened at p - 1: the closing enclosure, or
+** nullptr where the scanner would do more than pass bytes into the value (an
+** escape, a doubled enclosure in the plain mode, a row terminator that ends
+** the row inside the enclosure, a cut character, the end of the data). Field
+** terminators are data here, and so is a row terminator when enclosed rows
+** are on in the enclosed mode.
+*/
+template <typename Finder>
+__attribute__((always_inline)) inline const char *enclosed_end(const Finder &stops, const char *p, const char *end,
+                                                               uint32_t charset, uint32_t mode,
+                                                               uint32_t enclosed_rows, bool escapes, uint8_t s0,
+                                                               uint8_t e0, uint8_t r0, const char *row_term,
+                                                               uint32_t r_len)
+{
+    for (;;) {
+        bool is_t = false;
+        p = stops.find(p, end, &is_t);
+        if (p == end)
+            return nullptr;
+        if (is_t) {
+            ++p;
+            continue;
+        }
+        const uint8_t c = static_cast<uint8_t>(*p);
+        if (escapes && c == s0)
+            return nullptr;
+        if (c == e0) {
+            if (mode == FLDR_SCAN_PLAIN && end - p >= 2 && static_cast<uint8_t>(p[1]) == e0)
+                return nullptr;
+            return p;
+        }
+        if (r_len != 0 && c == r0 && end - p >= r_len && (r_len == 1 || p[1] == row_term[1])) {
+            if (mode != FLDR_SCAN_ENCLOSED || enclosed_rows != 1)
+                return nullptr;
+            p += r_len;
+            continue;
+        }
+        if (charset != QXCVT_ASCII && c >= 0x80) {
+            do {
+                const size_t n = char_len(charset, p, static_cast<size_t>(end - p));
+                if (n > static_cast<size_t>(end - p))
+                    return nullptr;
+                p += n;
+            } while (p < end && static_cast<uint8_t>(*p) >= 0x80);
+            continue;
+        }
+        ++p;
+    }
+}
+
+template <typename Finder>
+__attribute__((always_inline)) inline bool fast_field(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
+                                                      const char *row_term, uint16_t row_term_len, char *data,
+                                                      uint32_t len, uint32_t charset, uint32_t mode,
+                                                      uint32_t enclosed_rows, char **out_value, uint32_t *out_len,
+                                                      uint32_t *out_used, int32_t *rc)
+{
+    const fldr_seperator_info *table = ctl->sep_info;
+    if (table == nullptr || table->term_len != 1 || table->enclose_len > 1 || table->escape_len > 1)
+        return false;
+    if (col != nullptr && col->sep_info != nullptr &&
+        (col->sep_info->term_len != 0 || col->sep_info->enclose_len != 0))
+        return false;
+    const uint32_t r_len = row_term != nullptr ? row_term_len : 0u;
+    if (r_len > 2)
+        return false;
+    const uint8_t t0 = static_cast<uint8_t>(table->term[0]);
+    const bool has_e = table->enclose_len != 0;
+    const bool escapes = mode == FLDR_SCAN_ESCAPED && table->escape_len != 0;
+    const uint8_t e0 = has_e ? static_cast<uint8_t>(table->enclose[0]) : t0;
+    /* The scanner refuses equal separators; it says so itself. */
+    if ((has_e && e0 == t0) ||
+        (table->escape_len != 0 && (static_cast<uint8_t>(table->escape[0]) == t0 ||
+                                    (has_e && static_cast<uint8_t>(table->escape[0]) == e0))))
+        return false;
+    const uint8_t s0 = escapes ? static_cast<uint8_t>(table->escape[0]) : t0;
+    const uint8_t r0 = r_len != 0 ? static_cast<uint8_t>(row_term[0]) : t0;
+    const bool ascii = charset == QXCVT_ASCII;
+    /* A separator byte of 0x80 or more would have to be tested inside
+    ** multi-byte characters: left to the scanner. */
+    if (!ascii && (t0 | r0 | e0 | s0) >= 0x80)
+        return false;
+
+    const char *end = data + len;
+    const char *p = data;
+    const Finder stops(t0, r0, e0, s0, !ascii);
+    /* Invariant: the bytes [data, p) are value bytes, taken as the scanner
+    ** takes them. */
+    for (;;) {
+        bool is_t = false;
+        p = stops.find(p, end, &is_t);
+        if (p == end)
+            return false;
+        /* The field terminator differs from an escape or enclosure in use
+        ** (checked above), so at it the scanner's first two tests fail. */
+        if (is_t) {
+            /* Field terminator; a row terminator right after it is consumed. */
+            const uint32_t value_len = static_cast<uint32_t>(p - data);
+            ++p;
+            if (r_len != 0 && end - p >= r_len && static_cast<uint8_t>(p[0]) == r0 &&
+                (r_len == 1 || p[1] == row_term[1]))
+                p += r_len;
+            *rc = 0;
+            *out_value = data;
+            *out_used = static_cast<uint32_t>(p - data);
+            const bool is_null = (col != nullptr && col->is_null != 0) || (mode != FLDR_SCAN_ESCAPED && value_len == 0);
+            *out_len = !is_null ? value_len : (mode == FLDR_SCAN_ENCLOSED || mode == FLDR_SCAN_ESCAPED) ? FLDR_NULL_LEN : 0;
+            return true;
+        }
+        const uint8_t c = static_cast<uint8_t>(*p);
+        if (escapes && c == s0)
+            return false;
+        if (has_e && c == e0) {
+            /* An enclosure opening the field: the value is the bytes up to
+            ** the closing one. With escapes on, the scanner compacts every
+            ** value to the field's first byte: here that is one move, made
+            ** once the closing enclosure is found. */
+            if (p != data)
+                return false;
+            const char *q = enclosed_end(stops, p + 1, end, charset, mode, enclosed_rows, escapes, s0, e0, r0,
+                                         row_term, r_len);
+            if (q == nullptr)
+                return false;
+            const uint32_t value_len = static_cast<uint32_t>(q - (data + 1));
+            if (escapes)
+                std::memmove(data, data + 1, value_len);
+            p = q + 1;
+            /* After the value: the field terminator, then a row terminator;
+            ** other bytes after a last column's value are passed over. */
+            *rc = 0;
+            if (p < end && static_cast<uint8_t>(*p) == t0)
+                ++p;
+            else if (is_last == 0 && ctl->trailing_flag == 0)
+                *rc = FLDR_ERR_TOO_FEW_COLUMNS;
+            if (r_len != 0) {
+                if (end - p >= r_len && static_cast<uint8_t>(p[0]) == r0 && (r_len == 1 || p[1] == row_term[1]))
+                    p += r_len;
+                else if (p < end && is_last == 1)
+                    p = end;
+            }
+            *out_value = escapes ? data : data + 1;
+            *out_used = static_cast<uint32_t>(p - data);
+            const bool is_null = col != nullptr && col->is_null != 0;
+            *out_len = !is_null ? value_len : (mode == FLDR_SCAN_ENCLOSED || mode == FLDR_SCAN_ESCAPED) ? FLDR_NULL_LEN : 0;
+            return true;
+        }
+        if (r_len != 0 && c == r0 && end - p >= r_len && (r_len == 1 || p[1] == row_term[1])) {
+            const uint32_t value_len = static_cast<uint32_t>(p - data);
+            p += r_len;
+            *rc = (is_last == 0 && ctl->trailing_flag == 0) ? FLDR_ERR_TOO_FEW_COLUMNS : 0;
+            *out_value = data;
+            *out_used = static_cast<uint32_t>(p - data);
+            const bool is_null = (col != nullptr && col->is_null != 0) || (mode != FLDR_SCAN_ESCAPED && value_len == 0);
+            *out_len = !is_null ? value_len : (mode == FLDR_SCAN_ENCLOSED || mode == FLDR_SCAN_ESCAPED) ? FLDR_NULL_LEN : 0;
+            return true;
+        }
+        if (!ascii && c >= 0x80) {
+            /* Whole characters, as long as they last. */
+            do {
+                const size_t n = char_len(charset, p, static_cast<size_t>(end - p));
+                if (n > static_cast<size_t>(end - p))
+                    return false;
+                p += n;
+            } while (p < end && static_cast<uint8_t>(*p) >= 0x80);
+            continue;
+        }
+        ++p;   /* a stop byte that starts nothing here: an ordinary character */
+    }
+}
+
+}  // namespace
 
 /* ========================================================= positions */
 
@@ -320,11 +613,11 @@ int32_t fldr_nth_val_position_reset(const fldr_col *col, char *row_start, uint32
     return 0;
 }
 
-int32_t fldr_get_nth_val_pos(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
-                             const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
-                             uint32_t charset, uint32_t mode, uint32_t enclosed_rows,
-                             char **out_value, uint32_t *out_len, uint32_t *out_used,
-                             uint32_t *more_data)
+__attribute__((noinline)) int32_t fldr_get_nth_val_pos(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
+                                                       const char *row_term, uint16_t row_term_len, char *data,
+                                                       uint32_t len, uint32_t charset, uint32_t mode,
+                                                       uint32_t enclosed_rows, char **out_value, uint32_t *out_len,
+                                                       uint32_t *out_used, uint32_t *more_data)
 {
     if (col == nullptr)
         return fldr_scan_field(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
@@ -370,14 +663,16 @@ int32_t fldr_get_nth_val_pos(const fldr_ctl *ctl, const fldr_col *col, uint32_t 
 
 /* ================================================================ entry */
 
-int32_t fldr_get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
-                             const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
-                             uint32_t charset, uint32_t mode, uint32_t enclosed_rows,
-                             char **out_value, uint32_t *out_len, uint32_t *out_used, char *work,
-                             void *reserved, uint32_t *more_data)
+namespace {
+
+template <typename Finder>
+__attribute__((always_inline)) inline int32_t nth_val_len(const fldr_ctl *ctl, const fldr_col *col,
+                                                          uint32_t is_last, const char *row_term,
+                                                          uint16_t row_term_len, char *data, uint32_t len,
+                                                          uint32_t charset, uint32_t mode, uint32_t enclosed_rows,
+                                                          char **out_value, uint32_t *out_len, uint32_t *out_used,
+                                                          uint32_t *more_data)
 {
-    (void)work;       /* values are rebuilt in place; see the file's head */
-    (void)reserved;
     if (len == 0) {
         /* Nothing left of the row. */
         *out_value = data;
@@ -387,12 +682,76 @@ int32_t fldr_get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t 
             return FLDR_ERR_TOO_FEW_COLUMNS;
         return 0;
     }
-    /* A delimited column, or no column: straight to the scanner. */
-    if (col == nullptr || (col->pos_start == -1 && (more_data == nullptr || *more_data != 0)))
-        return scan_field(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode, enclosed_rows,
-                          out_value, out_len, out_used);
+    /* A delimited column, or no column: the fast path, else the scanner. */
+    if (col == nullptr || (col->pos_start == -1 && (more_data == nullptr || *more_data != 0))) {
+        int32_t rc = 0;
+        if (fast_field<Finder>(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
+                               enclosed_rows, out_value, out_len, out_used, &rc))
+            return rc;
+        return fldr_scan_field(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
+                               enclosed_rows, out_value, out_len, out_used);
+    }
     uint32_t more_local = 1;
     return fldr_get_nth_val_pos(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
                                 enclosed_rows, out_value, out_len, out_used,
                                 more_data != nullptr ? more_data : &more_local);
+}
+
+using nth_val_len_fn = int32_t (*)(const fldr_ctl *, const fldr_col *, uint32_t, const char *, uint16_t, char *,
+                                   uint32_t, uint32_t, uint32_t, uint32_t, char **, uint32_t *, uint32_t *,
+                                   uint32_t *);
+
+int32_t nth_val_len_sse2(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const char *row_term,
+                         uint16_t row_term_len, char *data, uint32_t len, uint32_t charset, uint32_t mode,
+                         uint32_t enclosed_rows, char **out_value, uint32_t *out_len, uint32_t *out_used,
+                         uint32_t *more_data)
+{
+    return nth_val_len<stops_sse2>(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
+                                   enclosed_rows, out_value, out_len, out_used, more_data);
+}
+
+#if defined(FLDR_SPLIT_HAVE_AVX512)
+__attribute__((target("avx512bw,bmi,bmi2"))) int32_t nth_val_len_avx512(
+    const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const char *row_term, uint16_t row_term_len,
+    char *data, uint32_t len, uint32_t charset, uint32_t mode, uint32_t enclosed_rows, char **out_value,
+    uint32_t *out_len, uint32_t *out_used, uint32_t *more_data)
+{
+    return nth_val_len<stops_avx512>(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
+                                     enclosed_rows, out_value, out_len, out_used, more_data);
+}
+#endif
+
+/* Chosen once, at load time, by what the processor has. */
+nth_val_len_fn pick_nth_val_len()
+{
+#if defined(FLDR_SPLIT_HAVE_AVX512)
+    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("bmi2"))
+        return nth_val_len_avx512;
+#endif
+    return nth_val_len_sse2;
+}
+
+const nth_val_len_fn g_nth_val_len = pick_nth_val_len();
+
+}  // namespace
+
+int32_t fldr_get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
+                             const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
+                             uint32_t charset, uint32_t mode, uint32_t enclosed_rows,
+                             char **out_value, uint32_t *out_len, uint32_t *out_used, char *work,
+                             void *reserved, uint32_t *more_data)
+{
+    (void)work;       /* values are rebuilt in place; see the file's head */
+    (void)reserved;
+    return g_nth_val_len(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode, enclosed_rows,
+                         out_value, out_len, out_used, more_data);
+}
+
+int32_t fldr_get_nth_val_len_portable(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
+                                      const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
+                                      uint32_t charset, uint32_t mode, uint32_t enclosed_rows, char **out_value,
+                                      uint32_t *out_len, uint32_t *out_used, uint32_t *more_data)
+{
+    return nth_val_len_sse2(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode, enclosed_rows,
+                            out_value, out_len, out_used, more_data);
 }

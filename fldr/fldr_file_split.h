@@ -39,6 +39,26 @@ char *fldr_search_row_enclosed_portable(const char *buf, uint32_t len, const cha
 char *fldr_search_row_escaped(const char *buf, uint32_t len, const char *term, uint16_t term_len,
                               const char *escape, uint16_t escape_len);
 
+/* Up to max row ends of buf[0, len), in order: ends[i] is bias plus the
+** offset of the i-th terminator's first byte, each found as
+** fldr_search_row_end would find it from the end of the previous one (from 0
+** for the first). Returns how many were found; fewer than max means there
+** are no more. An empty terminator ends no row. ends[count, max) may be
+** written over; bias + len must fit in 32 bits. */
+uint32_t fldr_search_row_ends(fldr_inst *inst, const char *buf, uint32_t len, uint16_t term_len, const char *term,
+                              uint32_t *ends, uint32_t max, uint32_t bias);
+
+/* The plain-mode batch search with 16-byte compares only (tests run both). */
+uint32_t fldr_search_row_ends_portable(const char *buf, uint32_t len, uint16_t term_len, const char *term,
+                                       uint32_t *ends, uint32_t max, uint32_t bias);
+
+/* fldr_get_nth_val_len with 16-byte compares only, whatever the processor
+** has (tests run both). */
+int32_t fldr_get_nth_val_len_portable(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
+                                      const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
+                                      uint32_t charset, uint32_t mode, uint32_t enclosed_rows, char **out_value,
+                                      uint32_t *out_len, uint32_t *out_used, uint32_t *more_data);
+
 /* The POSITION-aware step and the delimiter scanner behind fldr_get_nth_val_len. */
 int32_t fldr_get_nth_val_pos(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
                              const char *row_term, uint16_t row_term_len, char *data, uint32_t len,

@@ -172,6 +172,34 @@ TEST(Reader, LoadLimitEndsReadingInTheMiddleOfAChunk)
     }
 }
 
+TEST(Reader, ManyShortRowsPerChunkGrowTheOffsetsAndStopAtLimits)
+{
+    /* Rows of 1 to 6 bytes: several terminators in every 64-byte block,
+    ** chunks of more rows than the first offset array holds, and load limits
+    ** that fall inside a chunk and inside a block. */
+    Watchdog dog(120s);
+    TempDir dir;
+    for (const std::string term : {"\n", "\r\n"}) {
+        std::mt19937 gen(term.size());
+        std::vector<std::string> rows;
+        for (int i = 0; i < 60000; i++)
+            rows.push_back(std::string(gen() % 5, static_cast<char>('a' + i % 26)) + term);
+        write_file(dir.file("short.dat"), joined(rows));
+        for (int64_t limit : {INT64_MAX, int64_t{23457}, int64_t{1}}) {
+            SCOPED_TRACE("term size " + std::to_string(term.size()) + " limit " + std::to_string(limit));
+            PipeRig rig(3, 131072, 3, 2);
+            rig.inst().load_rows = limit;
+            DataFile file(dir.file("short.dat"), term.c_str());
+            Collected got;
+            ASSERT_EQ(run_load(rig, {&file.rec}, got), 0);
+            const size_t want = std::min<size_t>(rows.size(), static_cast<size_t>(limit));
+            expect_first_rows(got, rows, want);
+            EXPECT_EQ(rig.inst().rows_read, static_cast<int64_t>(want));
+            EXPECT_TRUE(rig.all_home());
+        }
+    }
+}
+
 /* A table condition: the row's first byte equals `letter`. */
 struct FirstByteIs {
     fldr_bexp_field field{};

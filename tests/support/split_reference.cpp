@@ -556,6 +556,24 @@ std::string check_case(const split_case &c)
                     << (want ? want - g.data() : -1) << where();
                 return why.str();
             }
+            /* All row ends at once, as one search after another gives them. */
+            uint32_t ends[8];
+            const uint32_t found = fldr_search_row_ends(&inst, g.data(), g.size(), rl, rt, ends, 8, 0);
+            uint32_t from = 0;
+            for (uint32_t i = 0; i <= found && i < 8 && rl != 0; ++i) {
+                const char *next = from < g.size() ? search_row_end(&inst, g.data() + from, g.size() - from, rl, rt)
+                                                   : nullptr;
+                const long expect = next ? next - g.data() : -1;
+                const long have = i < found ? static_cast<long>(ends[i]) : -1;
+                if (have != expect) {
+                    why << "batch row search mode " << mode << " end " << i << ": got " << have << " want "
+                        << expect << where();
+                    return why.str();
+                }
+                if (next == nullptr)
+                    break;
+                from = static_cast<uint32_t>(next - g.data()) + rl;
+            }
         }
         const char *portable = fldr_search_row_enclosed_portable(g.data(), g.size(), rt, rl, c.row_enclose.c_str(),
                                                                  static_cast<uint16_t>(c.row_enclose.size()));
@@ -575,39 +593,46 @@ std::string check_case(const split_case &c)
         }
     }
 
-    /* Fields, one after another, each call on the rest of the row. */
-    guarded_bytes lib(c.row);
-    guarded_bytes ref(c.row);
-    std::vector<char> work(c.row.size() + 1);
-    uint32_t off = 0;
-    uint32_t lib_more = 1, ref_more = 1;
-    for (uint32_t k = 0; k < c.columns; ++k) {
-        const uint32_t is_last = k + 1 == c.columns ? 1 : 0;
-        char *const unset = reinterpret_cast<char *>(1);
-        char *lv = unset, *rv = unset;
-        uint32_t ll = 7, rl = 7, lu = 0xABCD, ru = 0xABCD;
-        const uint32_t left = lib.size() - off;
-        const int32_t lrc = fldr_get_nth_val_len(&t.ctl, col, is_last, c.row_term.c_str(),
-                                                 static_cast<uint16_t>(c.row_term.size()), lib.data() + off,
-                                                 left, c.charset, c.mode, c.enclosed_rows, &lv, &ll, &lu,
-                                                 nullptr, nullptr, &lib_more);
-        const int32_t rrc = get_nth_val_len(&t.ctl, col, is_last, c.row_term.c_str(),
-                                            static_cast<uint16_t>(c.row_term.size()), ref.data() + off, left,
-                                            c.charset, c.mode, c.enclosed_rows, &rv, &rl, &ru, work.data(),
-                                            &ref_more);
-        auto offset = [&](char *v, char *base) -> long { return v == unset ? -2 : v ? v - base : -1; };
-        const long lo = offset(lv, lib.data()), ro = offset(rv, ref.data());
-        if (lrc != rrc || ll != rl || lu != ru || lo != ro || lib_more != ref_more ||
-            std::memcmp(lib.data(), ref.data(), lib.size()) != 0) {
-            why << "field " << k << " at " << off << ": rc " << lrc << "/" << rrc << " len " << ll << "/" << rl
-                << " used " << lu << "/" << ru << " value at " << lo << "/" << ro << " more " << lib_more << "/"
-                << ref_more << " row now '" << show(std::string(lib.data(), lib.size())) << "' / '"
-                << show(std::string(ref.data(), ref.size())) << "'" << where();
-            return why.str();
+    /* Fields, one after another, each call on the rest of the row: the
+    ** entry as the processor runs it, then its 16-byte version. */
+    for (const bool portable : {false, true}) {
+        guarded_bytes lib(c.row);
+        guarded_bytes ref(c.row);
+        std::vector<char> work(c.row.size() + 1);
+        uint32_t off = 0;
+        uint32_t lib_more = 1, ref_more = 1;
+        for (uint32_t k = 0; k < c.columns; ++k) {
+            const uint32_t is_last = k + 1 == c.columns ? 1 : 0;
+            char *const unset = reinterpret_cast<char *>(1);
+            char *lv = unset, *rv = unset;
+            uint32_t ll = 7, rl = 7, lu = 0xABCD, ru = 0xABCD;
+            const uint32_t left = lib.size() - off;
+            const uint16_t rt_len = static_cast<uint16_t>(c.row_term.size());
+            const int32_t lrc =
+                portable ? fldr_get_nth_val_len_portable(&t.ctl, col, is_last, c.row_term.c_str(), rt_len,
+                                                         lib.data() + off, left, c.charset, c.mode, c.enclosed_rows,
+                                                         &lv, &ll, &lu, &lib_more)
+                         : fldr_get_nth_val_len(&t.ctl, col, is_last, c.row_term.c_str(), rt_len, lib.data() + off,
+                                                left, c.charset, c.mode, c.enclosed_rows, &lv, &ll, &lu, nullptr,
+                                                nullptr, &lib_more);
+            const int32_t rrc = get_nth_val_len(&t.ctl, col, is_last, c.row_term.c_str(), rt_len, ref.data() + off,
+                                                left, c.charset, c.mode, c.enclosed_rows, &rv, &rl, &ru,
+                                                work.data(), &ref_more);
+            auto offset = [&](char *v, char *base) -> long { return v == unset ? -2 : v ? v - base : -1; };
+            const long lo = offset(lv, lib.data()), ro = offset(rv, ref.data());
+            if (lrc != rrc || ll != rl || lu != ru || lo != ro || lib_more != ref_more ||
+                std::memcmp(lib.data(), ref.data(), lib.size()) != 0) {
+                why << (portable ? "16-byte " : "") << "field " << k << " at " << off << ": rc " << lrc << "/"
+                    << rrc << " len " << ll << "/" << rl << " used " << lu << "/" << ru << " value at " << lo
+                    << "/" << ro << " more " << lib_more << "/" << ref_more << " row now '"
+                    << show(std::string(lib.data(), lib.size())) << "' / '"
+                    << show(std::string(ref.data(), ref.size())) << "'" << where();
+                return why.str();
+            }
+            if (lrc < 0 || lu == 0xABCD || lu > left)
+                break;
+            off += lu;
         }
-        if (lrc < 0 || lu == 0xABCD || lu > left)
-            break;
-        off += lu;
     }
     return {};
 }

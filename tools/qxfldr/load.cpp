@@ -330,9 +330,10 @@ bool reject_row(RunState &rs, TableRun &tr, uint32_t file_no, int64_t row_no, st
 ** of its chunk (one table, no WHEN) has its rows back to back: row i is
 ** number first_row + i of the group. Otherwise the task holds some of the
 ** chunk's rows, and the chunk is walked once, counting every row, to number
-** them and to find where each one ends.
+** them and to find where each one ends. `reader` is the instance whose
+** search cut the chunk, so that the walk meets the same rows.
 */
-void locate_rows(const Group &g, fldr_inst *inst, const fldr_task *task, bool exact, std::vector<RowSource> &out)
+void locate_rows(const Group &g, fldr_inst *reader, const fldr_task *task, bool exact, std::vector<RowSource> &out)
 {
     out.resize(task->row_cnt);
     const auto file_no = static_cast<size_t>(task->file_no);
@@ -349,7 +350,7 @@ void locate_rows(const Group &g, fldr_inst *inst, const fldr_task *task, bool ex
     int64_t before = 0;
     uint32_t next = 0;
     while (pos < task->data_len) {
-        const char *end = fldr_search_row_end(inst, task->data + pos, task->data_len - pos, task->row_term_len,
+        const char *end = fldr_search_row_end(reader, task->data + pos, task->data_len - pos, task->row_term_len,
                                               task->row_term);
         const uint32_t len = end != nullptr ? static_cast<uint32_t>(end - task->data) + task->row_term_len - pos
                                             : task->data_len - pos;
@@ -422,7 +423,7 @@ void worker_main(RunState &rs, uint32_t worker_no)
         batch->file_no = static_cast<uint32_t>(task->file_no);
         batch->text = task->data;
         const bool exact = rs.group->tables.size() == 1 && tr.plan.ctl->when_cond == nullptr;
-        locate_rows(*rs.group, tr.inst, task, exact, spans);
+        locate_rows(*rs.group, rs.reader_inst, task, exact, spans);
         uint32_t i = 0;
         for (; i < task->row_cnt; i++) {
             if (rs.stop.load(std::memory_order_relaxed))
