@@ -69,15 +69,15 @@ struct Token {
     std::string text;   // str_val for strings and bit strings, else ident
 };
 
-// Runs the scanner alone over `text`; the context is left for inspection.
-struct Scan {
+// A parse context over `text` with its own heap, the scanner started on it:
+// what the entry point prepares before it runs the scanner or the grammar.
+struct Scanner {
     fldr_env                        env{};
     mem_heap_t                     *heap = nullptr;
     std::unique_ptr<fldr_parse_ctx> ctx = std::make_unique<fldr_parse_ctx>();
-    std::vector<Token>              tokens;
     std::string                     tokbuf;
 
-    explicit Scan(const std::string &text)
+    explicit Scanner(const std::string &text)
     {
         mem_env_init(&env);
         heap = mem_heap_create_low(&env, 0, 0, 0, 0, "test", __LINE__, 1);
@@ -88,10 +88,25 @@ struct Scan {
         ctx->escapes_on = 1;
         fldr_yylex_init_extra(ctx.get(), &ctx->scanner);
         tokbuf = text;
-        tokbuf.push_back('\0');
-        tokbuf.push_back('\0');
+        tokbuf.append(2, '\0');
         ctx->tokbuf = tokbuf.data();
         fldr_scan_begin(ctx.get(), text.size());
+    }
+    ~Scanner()
+    {
+        fldr_yylex_destroy(ctx->scanner);
+        mem_heap_free(&env, heap);
+    }
+    Scanner(const Scanner &) = delete;
+    Scanner &operator=(const Scanner &) = delete;
+};
+
+// Runs the scanner alone over `text`; the context is left for inspection.
+struct Scan : Scanner {
+    std::vector<Token> tokens;
+
+    explicit Scan(const std::string &text) : Scanner(text)
+    {
         for (;;) {
             const int tok = fldr_yylex(ctx->scanner);
             if (tok == 0)
@@ -103,9 +118,7 @@ struct Scan {
                 t.text = ctx->ident;
             tokens.push_back(t);
         }
-        fldr_yylex_destroy(ctx->scanner);
     }
-    ~Scan() { mem_heap_free(&env, heap); }
     std::vector<int> numbers() const
     {
         std::vector<int> out;
@@ -118,31 +131,15 @@ struct Scan {
 // Runs the grammar alone and returns its own result (0, 1, 2 or -1).
 inline int32_t grammar_result(const std::string &text, fldr_col *col = nullptr)
 {
-    fldr_env env{};
-    mem_env_init(&env);
-    mem_heap_t *heap = mem_heap_create_low(&env, 0, 0, 0, 0, "test", __LINE__, 1);
-    auto ctx = std::make_unique<fldr_parse_ctx>();
-    std::memset(ctx.get(), 0, sizeof(fldr_parse_ctx));
+    Scanner s(text);
     fldr_args args{};
     fldr_par_result result{};
     fldr_parse_err err{};
     result.args = col == nullptr ? &args : nullptr;
-    ctx->env = &env;
-    ctx->parse_heap = heap;
-    ctx->upper_idents = 1;
-    ctx->escapes_on = 1;
-    ctx->result = &result;
-    ctx->err_rec = &err;
-    ctx->cur_col = col;
-    fldr_yylex_init_extra(ctx.get(), &ctx->scanner);
-    std::string tokbuf = text;
-    tokbuf.append(2, '\0');
-    ctx->tokbuf = tokbuf.data();
-    fldr_scan_begin(ctx.get(), text.size());
-    const int32_t rc = fldr_parse_run(ctx.get());
-    fldr_yylex_destroy(ctx->scanner);
-    mem_heap_free(&env, heap);
-    return rc;
+    s.ctx->result = &result;
+    s.ctx->err_rec = &err;
+    s.ctx->cur_col = col;
+    return fldr_parse_run(s.ctx.get());
 }
 
 }  // namespace fpar_test

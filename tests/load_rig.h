@@ -5,6 +5,11 @@
 #ifndef QX_TESTS_LOAD_RIG_H
 #define QX_TESTS_LOAD_RIG_H
 
+#include <algorithm>
+#include <random>
+
+#include <gtest/gtest.h>
+
 #include "pipe_rig.h"
 
 namespace qxtest {
@@ -38,6 +43,44 @@ struct Collected {
     std::vector<SeenRow>    rows;
     std::vector<fldr_task>  tasks;   /* copies of the tasks as received (links and offsets stale) */
 };
+
+/* Rows of varying length, numbered, each ending with term. */
+inline std::vector<std::string> make_rows(int count, const std::string &term, uint32_t seed = 1)
+{
+    std::mt19937 gen(seed);
+    std::uniform_int_distribution<int> width(0, 300);
+    std::vector<std::string> rows;
+    for (int i = 0; i < count; i++) {
+        rows.push_back(std::to_string(i) + "|" + std::string(width(gen), 'a' + i % 26) + term);
+    }
+    return rows;
+}
+
+/* The first `count` rows (all of them by default) as the file holds them. */
+inline std::string joined(const std::vector<std::string> &rows, size_t count = SIZE_MAX)
+{
+    std::string all;
+    for (size_t i = 0; i < rows.size() && i < count; i++)
+        all += rows[i];
+    return all;
+}
+
+/* The first `count` rows of a file arrived, each exactly once, in its place,
+** with row numbers that count the rows the reader cut. */
+inline void expect_first_rows(Collected &got, const std::vector<std::string> &rows, size_t count)
+{
+    std::sort(got.rows.begin(), got.rows.end(),
+              [](const SeenRow &a, const SeenRow &b) { return a.row_no < b.row_no; });
+    ASSERT_EQ(got.rows.size(), count);
+    ASSERT_LE(count, rows.size());
+    int64_t pos = 0;
+    for (size_t i = 0; i < count; i++) {
+        EXPECT_EQ(got.rows[i].row_no, static_cast<int64_t>(i));
+        EXPECT_EQ(got.rows[i].file_pos, pos) << "row " << i;
+        ASSERT_EQ(got.rows[i].text, rows[i]) << "row " << i;
+        pos += static_cast<int64_t>(rows[i].size());
+    }
+}
 
 /* One table's side of a load: its instance and what its workers saw. */
 struct Side {

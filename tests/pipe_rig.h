@@ -11,15 +11,11 @@
 #ifndef QX_TESTS_PIPE_RIG_H
 #define QX_TESTS_PIPE_RIG_H
 
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,6 +23,7 @@
 #include <vector>
 
 #include "fldr_internal.h"
+#include "support/scratch.h"
 
 namespace qxtest {
 
@@ -61,37 +58,6 @@ private:
     bool                    done_ = false;
     std::thread             thread_;
 };
-
-/* A fresh directory per test, removed with everything in it. */
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "qxpipe.XXXXXX").string();
-        if (mkdtemp(tmpl.data()) == nullptr)
-            std::abort();
-        path_ = tmpl;
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string file(const std::string &name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
-
-inline void write_file(const std::string &path, const std::string &bytes)
-{
-    std::FILE *f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr)
-        std::abort();
-    if (!bytes.empty())
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
 
 /* Takes the first task of a worker queue, or NULL when none came within ms. */
 inline fldr_task *take_task(fldr_task_queue *queue, uint32_t ms)
@@ -145,12 +111,6 @@ struct DataFile {
     DataFile &operator=(const DataFile &) = delete;
 };
 
-/* The global library state the pipeline needs (pool, locks, messages). */
-inline void library_up()
-{
-    fldr_init();
-}
-
 /* One load instance with its pools, filled as a tool fills them. */
 class PipeRig {
 public:
@@ -158,7 +118,7 @@ public:
         : inst_(std::make_unique<fldr_inst>()), buf_count_(buf_count), task_count_(task_count),
           queues_(worker_count), bufs_(buf_count), tasks_(task_count)
     {
-        library_up();
+        fldr_init();   /* the pool, locks and messages the pipeline needs */
         fldr_inst &in = *inst_;
         std::memset(&in, 0, sizeof in);
         in.ctl = &ctl_;

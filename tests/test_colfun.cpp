@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <deque>
 #include <memory>
-#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -13,34 +12,12 @@
 #include "fldr_pub_fun.h"
 #include "qxdta.h"
 #include "qxfldr_comm.h"
+#include "support/scratch.h"
 
 namespace {
 
-/* An allocator record over malloc that counts what it hands out. */
-struct counting_heap {
-    int64_t live = 0;
-    int64_t allocs = 0;
-    int64_t fail_after = -1;   /* allocations allowed before failing; -1 never fails */
-};
-
-void *counting_alloc(fldr_env *, void *heap, size_t size, const char *, uint32_t)
-{
-    auto *h = static_cast<counting_heap *>(heap);
-    if (h->fail_after >= 0 && h->allocs >= h->fail_after) return nullptr;
-    h->allocs++;
-    h->live++;
-    return std::malloc(size);
-}
-
-void counting_free(fldr_env *, void *heap, void *ptr)
-{
-    static_cast<counting_heap *>(heap)->live--;
-    std::free(ptr);
-}
-
 struct replace_fixture {
-    counting_heap heap;
-    mem_ctx_t ctx{counting_alloc, counting_free, &heap};
+    qxtest::CountingHeap heap;
     fldr_col col{};
     bdta3_col src{}, dst{};
 
@@ -60,7 +37,7 @@ struct replace_fixture {
         EXPECT_EQ(bdta3_col_assign_str(nullptr, nullptr, &src, row, text.data(), static_cast<uint32_t>(text.size()),
                                        flag), 0);
     }
-    int32_t run(uint32_t rows) { return fldr_replace_fun(nullptr, &ctx, &col, &src, &dst, rows); }
+    int32_t run(uint32_t rows) { return fldr_replace_fun(nullptr, &heap.ctx, &col, &src, &dst, rows); }
     const qxdta_str *out(uint32_t row) const
     {
         return dst.data->nulls[row] ? static_cast<const qxdta_str *>(bdta3_col_value(&dst, row)) : nullptr;
@@ -135,7 +112,7 @@ TEST(Replace, WorkAreasOnlyGrowAndFailuresAreReported)
     replace_fixture h("a", "b");
     bdta3_col ints{};
     ASSERT_EQ(bdta3_col_data_create_low(nullptr, nullptr, &ints, QXDT_INT, 1), 0);
-    EXPECT_LT(fldr_replace_fun(nullptr, &h.ctx, &h.col, &ints, &h.dst, 1), 0);
+    EXPECT_LT(fldr_replace_fun(nullptr, &h.heap.ctx, &h.col, &ints, &h.dst, 1), 0);
     bdta3_col_free(&ints);
 }
 
@@ -333,11 +310,10 @@ TEST(ColumnFunctionMapping, ParsesThenBinds)
     }
     // A text past 682 bytes is copied into a block of the instance's memory context.
     std::string long_text = "F(:id, '" + std::string(1000, 'v') + "')";
-    counting_heap counted;
-    mem_ctx_t ctx{counting_alloc, counting_free, &counted};
+    qxtest::CountingHeap counted;
     {
         map_fixture f(long_text.c_str());
-        f.inst->mem_ctx = &ctx;
+        f.inst->mem_ctx = &counted.ctx;
         EXPECT_EQ(f.map(), 0);
         EXPECT_EQ(counted.allocs, 1);
         EXPECT_EQ(counted.live, 0);

@@ -1,8 +1,6 @@
 // The message table and diagnostic lists.
 #include <gtest/gtest.h>
 
-#include <iconv.h>
-
 #include <atomic>
 #include <cstring>
 #include <set>
@@ -13,25 +11,11 @@
 
 #include "fldr_internal.h"
 #include "qxcvt.h"
+#include "support/scratch.h"
 
 namespace {
 
-// Converts with iconv directly: the reference the library's texts must match.
-std::string iconv_to(const char *to, const char *from, const std::string &in)
-{
-    iconv_t cd = iconv_open(to, from);
-    EXPECT_NE(cd, (iconv_t)-1);
-    std::string out(in.size() * 4 + 16, '\0');
-    char *src = const_cast<char *>(in.data());
-    size_t src_left = in.size();
-    char *dst = out.data();
-    size_t dst_left = out.size();
-    size_t rc = iconv(cd, &src, &src_left, &dst, &dst_left);
-    iconv_close(cd);
-    EXPECT_NE(rc, (size_t)-1);
-    out.resize(out.size() - dst_left);
-    return out;
-}
+using qxtest::iconv_to;
 
 struct Diag : ::testing::Test {
     fldr_diag_list list;

@@ -3,9 +3,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <future>
 #include <set>
 #include <sstream>
@@ -14,42 +12,15 @@
 #include <vector>
 
 #include "fldr_internal.h"
+#include "support/scratch.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class FileIo : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        fldr_init();
-        char tmpl[] = "/tmp/qxfldr_fileio_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        os_mutex2_create(&lock_);
-    }
-    void TearDown() override
-    {
-        os_mutex2_free(&lock_);
-        fs::remove_all(dir_);
-    }
-    std::string path(const std::string &name) const { return (dir_ / name).string(); }
-    static std::string slurp(const std::string &p)
-    {
-        std::ifstream in(p, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
-    static void spit(const std::string &p, const std::string &bytes)
-    {
-        std::ofstream(p, std::ios::binary) << bytes;
-    }
-
-    fs::path dir_;
-    os_mutex2_t lock_;
-};
+using qxtest::read_file;
+using qxtest::write_file;
+using FileIo = qxtest::DirTest;
 
 // True when another thread can take `lock` within a second.
 bool lock_is_free(os_mutex2_t *lock)
@@ -81,7 +52,7 @@ TEST_F(FileIo, OpenCreateCloseDelete)
     EXPECT_EQ(file.file_size, 0u);
     EXPECT_EQ(file.file_offset, 0u);
     fldr_file_close(&file);  // closing a closed record is harmless
-    EXPECT_EQ(slurp(path("new.txt")), "hello");
+    EXPECT_EQ(read_file(path("new.txt")), "hello");
 
     // Opening reads the size and starts at offset 0, for both variants.
     ASSERT_EQ(fldr_open_file_read(&file), 0);
@@ -95,7 +66,7 @@ TEST_F(FileIo, OpenCreateCloseDelete)
     // Creating again truncates.
     ASSERT_EQ(fldr_create_file(&file), 0);
     fldr_file_close(&file);
-    EXPECT_EQ(slurp(path("new.txt")), "");
+    EXPECT_EQ(read_file(path("new.txt")), "");
 
     EXPECT_EQ(fldr_delete_file(file.path), 0);
     EXPECT_FALSE(fs::exists(path("new.txt")));
@@ -110,7 +81,7 @@ TEST_F(FileIo, OpenCreateCloseDelete)
 
 TEST_F(FileIo, AppendContinuesAtTheEndOfTheFile)
 {
-    spit(path("log.txt"), std::string(100, 'x'));
+    write_file(path("log.txt"), std::string(100, 'x'));
     fldr_file file;
     fldr_init_file(&file, path("log.txt").c_str());
 
@@ -122,7 +93,7 @@ TEST_F(FileIo, AppendContinuesAtTheEndOfTheFile)
     EXPECT_EQ(file.file_offset, 112u);
     EXPECT_EQ(file.file_size, 100u);
     fldr_file_close(&file);
-    EXPECT_EQ(slurp(path("log.txt")), std::string(100, 'x') + "0123456789ab");
+    EXPECT_EQ(read_file(path("log.txt")), std::string(100, 'x') + "0123456789ab");
     EXPECT_TRUE(lock_is_free(&lock_));
 }
 
@@ -159,7 +130,7 @@ TEST_F(FileIo, EmptyOrFailedAppends)
 TEST_F(FileIo, ConcurrentAppendsKeepEveryLineWhole)
 {
     constexpr int kThreads = 8, kLines = 2000;
-    spit(path("shared.log"), "");
+    write_file(path("shared.log"), "");
     fldr_file file;
     fldr_init_file(&file, path("shared.log").c_str());
     // Lines of different lengths, so that a lost offset shows as a torn line.
@@ -181,7 +152,7 @@ TEST_F(FileIo, ConcurrentAppendsKeepEveryLineWhole)
     EXPECT_EQ(failures, 0);
 
     std::multiset<std::string> got, expected;
-    std::istringstream in(slurp(path("shared.log")));
+    std::istringstream in(read_file(path("shared.log")));
     for (std::string line; std::getline(in, line);) got.insert(line);
     for (int t = 0; t < kThreads; t++)
         for (int i = 0; i < kLines; i++) expected.insert(line_of(t, i));

@@ -1,11 +1,10 @@
 // Column lists, column-function texts and the example control files.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "fpar_test_util.h"
+#include "support/scratch.h"
 
 using fpar_test::Parse;
 
@@ -18,10 +17,7 @@ std::string table(const std::string &columns)
 
 std::string read_example(const std::string &name)
 {
-    std::ifstream in(std::string(QX_SOURCE_DIR) + "/examples/ctl/" + name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return qxtest::read_file(std::string(QX_SOURCE_DIR) + "/examples/ctl/" + name);
 }
 
 // A column record as the parser makes it, for function-text parses.

@@ -27,57 +27,35 @@ void expect_refused(const std::string &option)
 
 }  // namespace
 
-TEST(FparOptions, PathsAreCheckedAndStoredWithBackslashes)
-{
-    struct PathOpt {
-        const char *kw;
-        std::function<const char *(const fldr_args &)> field;
-    };
-    const std::vector<PathOpt> opts = {
-        {"LOG", [](const fldr_args &a) { return a.log_file; }},
-        {"LOB_DIRECTORY", [](const fldr_args &a) { return a.lob_directory; }},
-        {"OCI_DIRECTORY", [](const fldr_args &a) { return a.oci_directory; }},
-        {"PLOG", [](const fldr_args &a) { return a.plog_file; }},
-    };
-    const std::string p256 = "d/" + std::string(254, 'p');
-    std::string p256_stored = p256;
-    p256_stored[1] = '\\';
-    for (const PathOpt &o : opts) {
-        Parse ok(opt(std::string(o.kw) + "='a/b/c.log'"));
-        ASSERT_EQ(ok.rc, 0) << o.kw;
-        EXPECT_STREQ(o.field(ok.args), "a\\b\\c.log") << o.kw;
-        Parse full(opt(std::string(o.kw) + "=" + quoted(p256)));
-        ASSERT_EQ(full.rc, 0) << o.kw;
-        EXPECT_EQ(std::string(o.field(full.args)), p256_stored);
-        expect_refused(std::string(o.kw) + "=''");
-        expect_refused(std::string(o.kw) + "=" + quoted(std::string(257, 'p')));
-    }
-}
-
-TEST(FparOptions, TextsKeepTheirLimits)
+TEST(FparOptions, TextsKeepTheirLimitsAndPathsTakeBackslashes)
 {
     struct TextOpt {
         const char *kw;
         size_t      lo, hi;
+        bool        path;   // stored with every "/" as "\"
         std::function<const char *(const fldr_args &)> field;
     };
     const std::vector<TextOpt> opts = {
-        {"BADFILE", 1, 256, [](const fldr_args &a) { return a.bad_file; }},
-        {"LOB_FILE_NAME", 1, 128, [](const fldr_args &a) { return a.lob_file_name; }},
-        {"NULL_STR", 1, 128, [](const fldr_args &a) { return a.null_str; }},
-        {"CONTROL", 0, 256, [](const fldr_args &a) { return a.control_file; }},
-        {"FLDR_INI", 0, 256, [](const fldr_args &a) { return a.fldr_ini_file; }},
-        {"SQLFILE", 1, 256, [](const fldr_args &a) { return a.sql_file; }},
+        {"LOG", 1, 256, true, [](const fldr_args &a) { return a.log_file; }},
+        {"LOB_DIRECTORY", 1, 256, true, [](const fldr_args &a) { return a.lob_directory; }},
+        {"OCI_DIRECTORY", 1, 256, true, [](const fldr_args &a) { return a.oci_directory; }},
+        {"PLOG", 1, 256, true, [](const fldr_args &a) { return a.plog_file; }},
+        {"BADFILE", 1, 256, false, [](const fldr_args &a) { return a.bad_file; }},
+        {"LOB_FILE_NAME", 1, 128, false, [](const fldr_args &a) { return a.lob_file_name; }},
+        {"NULL_STR", 1, 128, false, [](const fldr_args &a) { return a.null_str; }},
+        {"CONTROL", 0, 256, false, [](const fldr_args &a) { return a.control_file; }},
+        {"FLDR_INI", 0, 256, false, [](const fldr_args &a) { return a.fldr_ini_file; }},
+        {"SQLFILE", 1, 256, false, [](const fldr_args &a) { return a.sql_file; }},
     };
     for (const TextOpt &o : opts) {
-        // Stored as written: the slash stays.
-        Parse ok(opt(std::string(o.kw) + "='x/y'"));
-        ASSERT_EQ(ok.rc, 0) << o.kw;
-        EXPECT_STREQ(o.field(ok.args), "x/y") << o.kw;
-        const std::string longest(o.hi, 'n');
+        SCOPED_TRACE(o.kw);
+        Parse ok(opt(std::string(o.kw) + "='x/y/z'"));
+        ASSERT_EQ(ok.rc, 0);
+        EXPECT_STREQ(o.field(ok.args), o.path ? "x\\y\\z" : "x/y/z");
+        const std::string longest = "d/" + std::string(o.hi - 2, 'n');
         Parse full(opt(std::string(o.kw) + "=" + quoted(longest)));
-        ASSERT_EQ(full.rc, 0) << o.kw;
-        EXPECT_EQ(std::string(o.field(full.args)), longest);
+        ASSERT_EQ(full.rc, 0);
+        EXPECT_EQ(std::string(o.field(full.args)), o.path ? "d\\" + longest.substr(2) : longest);
         expect_refused(std::string(o.kw) + "=" + quoted(std::string(o.hi + 1, 'n')));
         if (o.lo == 1) {
             expect_refused(std::string(o.kw) + "=''");
@@ -108,24 +86,24 @@ TEST(FparOptions, SqlAndPointerTexts)
 
 TEST(FparOptions, NamedValuesAreLookedUpWithoutCase)
 {
-    Parse p(opt("CHARACTER_CODE='gb18030' MODE='out' BLOB_TYPE='hex' LOCAL_CODE='euc kr'"));
-    ASSERT_EQ(p.rc, 0);
-    EXPECT_EQ(p.args.character_code, 10);
-    EXPECT_EQ(p.args.mode, 2u);
-    EXPECT_EQ(p.args.blob_type, 1u);
-    EXPECT_EQ(p.args.local_code, 6u);
-
-    Parse q(opt("CHARACTER_CODE='BIG5' MODE='sideways' BLOB_TYPE='bin' LOCAL_CODE='EUC-KR'"));
-    ASSERT_EQ(q.rc, 0);
-    EXPECT_EQ(q.args.character_code, 0);
-    EXPECT_EQ(q.args.mode, 0u);
-    EXPECT_EQ(q.args.blob_type, 65535u);
-    EXPECT_EQ(q.args.local_code, 0u);
-
-    Parse r(opt("MODE='LOCAL_FILE' BLOB_TYPE='HEX_CHAR' CHARACTER_CODE='single_byte'"));
-    EXPECT_EQ(r.args.mode, 4u);
-    EXPECT_EQ(r.args.blob_type, 0u);
-    EXPECT_EQ(r.args.character_code, 9);
+    struct Case {
+        const char *text;
+        int32_t     character_code;
+        uint32_t    mode, blob_type, local_code;
+    };
+    const Case cases[] = {
+        {"CHARACTER_CODE='gb18030' MODE='out' BLOB_TYPE='hex' LOCAL_CODE='euc kr'", 10, 2, 1, 6},
+        {"CHARACTER_CODE='BIG5' MODE='sideways' BLOB_TYPE='bin' LOCAL_CODE='EUC-KR'", 0, 0, 65535, 0},
+        {"MODE='LOCAL_FILE' BLOB_TYPE='HEX_CHAR' CHARACTER_CODE='single_byte' LOCAL_CODE='big5'", 9, 4, 0, 3},
+    };
+    for (const Case &c : cases) {
+        Parse p(opt(c.text));
+        ASSERT_EQ(p.rc, 0) << c.text;
+        EXPECT_EQ(p.args.character_code, c.character_code) << c.text;
+        EXPECT_EQ(p.args.mode, c.mode) << c.text;
+        EXPECT_EQ(p.args.blob_type, c.blob_type) << c.text;
+        EXPECT_EQ(p.args.local_code, c.local_code) << c.text;
+    }
 }
 
 TEST(FparOptions, FieldSeparatorForms)

@@ -24,18 +24,9 @@ TEST(FparScan, TokensOfAParameterText)
     EXPECT_EQ(s.ctx->line, 1u);
 }
 
-TEST(FparScan, KeywordTableOrderAndNumbers)
+TEST(FparScan, EveryKeywordScansToItsOwnNumberInAnyCase)
 {
     ASSERT_EQ(g_fldr_keyword_count, 102u);
-    EXPECT_STREQ(g_fldr_keywords[0].text, "OPTIONS");
-    EXPECT_EQ(g_fldr_keywords[0].token, 263);
-    // BADFILE comes before LOG although its number is higher.
-    EXPECT_STREQ(g_fldr_keywords[19].text, "BADFILE");
-    EXPECT_EQ(g_fldr_keywords[19].token, 283);
-    EXPECT_EQ(g_fldr_keywords[20].token, 282);
-    EXPECT_STREQ(g_fldr_keywords[101].text, "STARTING");
-    EXPECT_EQ(g_fldr_keywords[101].token, 365);
-    // Every keyword scans to its own number, in any case.
     for (size_t i = 0; i < g_fldr_keyword_count; i++) {
         std::string lower = g_fldr_keywords[i].text;
         for (char &c : lower)

@@ -7,6 +7,7 @@
 
 #include "fldr_internal.h"
 #include "qxcvt.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -64,39 +65,20 @@ TEST_F(Frame, StartStopAndRestart)
     EXPECT_EQ(obj->inited, 0u);
 }
 
-struct counting_ctx {
-    int allocs = 0, frees = 0;
-    std::string last_file;
-} g_ctx;
-
-void *ctx_alloc(fldr_env *, void *, size_t size, const char *file, uint32_t)
-{
-    g_ctx.allocs++;
-    g_ctx.last_file = file;
-    return malloc(size);
-}
-
-void ctx_free(fldr_env *, void *, void *ptr)
-{
-    g_ctx.frees++;
-    free(ptr);
-}
-
 TEST_F(Frame, MemoryRule)
 {
     fldr_init();
     fldr_global_obj *obj = fldr_get_global_obj();
     fldr_env *env = fldr_get_env();
-    counting_ctx &c = g_ctx;
-    int heap_token = 0;
-    mem_ctx_t ctx = {ctx_alloc, ctx_free, &heap_token};
+    qxtest::CountingHeap c;
+    mem_ctx_t &ctx = c.ctx;
 
     // An allocator record takes the place of the pool, with the frame's tag.
     uint64_t before = mem2_pool_blocks_in_use(obj->pool);
     void *p = fldr_mem_alloc(env, &ctx, 32, "caller", 7);
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(c.allocs, 1);
-    EXPECT_EQ(c.last_file, "fldr/fldr_main");   // the frame's own tag, not the caller's
+    EXPECT_EQ(c.last_tag, "fldr/fldr_main");   // the frame's own tag, not the caller's
     EXPECT_EQ(mem2_pool_blocks_in_use(obj->pool), before);
     EXPECT_EQ(fldr_mem_free(env, &ctx, p), 0);
     EXPECT_EQ(c.frees, 1);
@@ -105,10 +87,10 @@ TEST_F(Frame, MemoryRule)
     // or without a heap releases nothing and still answers 0.
     EXPECT_EQ(fldr_mem_free(env, &ctx, nullptr), 0);
     EXPECT_EQ(c.frees, 1);
-    mem_ctx_t no_free = {ctx_alloc, nullptr, &heap_token};
+    mem_ctx_t no_free = {qxtest::CountingHeap::alloc, nullptr, &c};
     void *kept = fldr_mem_alloc(env, &no_free, 16, "caller", 8);
     EXPECT_EQ(fldr_mem_free(env, &no_free, kept), 0);
-    mem_ctx_t no_heap = {ctx_alloc, ctx_free, nullptr};
+    mem_ctx_t no_heap = {qxtest::CountingHeap::alloc, qxtest::CountingHeap::release, nullptr};
     EXPECT_EQ(fldr_mem_free(env, &no_heap, kept), 0);
     EXPECT_EQ(c.frees, 1);
     free(kept);

@@ -6,27 +6,19 @@
 #include <vector>
 
 #include "qxfldr_comm.h"
+#include "support/scratch.h"
 
 namespace {
 
-// Blocks from malloc while a budget of allocations lasts.
-void *heap_alloc(fldr_env *, void *budget, size_t size, const char *, uint32_t)
-{
-    return (*static_cast<int *>(budget))-- > 0 ? std::malloc(size) : nullptr;
-}
-
-void heap_free(fldr_env *, void *, void *ptr) { std::free(ptr); }
-
-/* An instance whose memory context is malloc with a budget of blocks, and the caller's array. */
+/* An instance whose memory context is a counting malloc, and the caller's array. */
 struct interval_fixture {
-    int budget = 1000;
-    mem_ctx_t ctx{heap_alloc, heap_free, &budget};
+    qxtest::CountingHeap heap;
     std::unique_ptr<fldr_inst> inst = std::make_unique<fldr_inst>();
     std::vector<void *> info = std::vector<void *>(FLDR_INTERVAL_ARRAY, nullptr);
 
     interval_fixture()
     {
-        inst->mem_ctx = &ctx;
+        inst->mem_ctx = &heap.ctx;
         inst->silent = 1;
         inst->log_file.handle = -1;   // no log file
     }
@@ -117,10 +109,10 @@ TEST(IntervalInfo, NumbersOutsideTheRegistryAndMemoryFailures)
     EXPECT_EQ(fldr_add_interval_info(f.inst.get(), f.info.data(), 0xFFFFFFFFu, &slot), FLDR_ERR_OUT_OF_RANGE);
     EXPECT_EQ(fldr_reset_interval_info(nullptr, f.info.data(), 70000), 0);
 
-    f.budget = 0;
+    f.heap.fail_after = f.heap.allocs;   // the next block is refused
     EXPECT_EQ(fldr_add_interval_info(f.inst.get(), f.info.data(), 700, &slot), FLDR_ERR_OUT_OF_MEMORY);
     EXPECT_EQ(f.info[8], nullptr);
-    f.budget = 1;
+    f.heap.fail_after = f.heap.allocs + 1;
     EXPECT_NE(f.add(700), nullptr);
     EXPECT_NE(f.add(701), nullptr);   // same block: no allocation needed
 }

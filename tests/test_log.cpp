@@ -4,90 +4,52 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "fldr_internal.h"
 #include "support/log_text.h"
+#include "support/scratch.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Records the sizes a caller's allocator was asked for.
-struct CountingHeap {
-    std::vector<size_t> sizes;
-    int frees = 0;
-};
-void *counting_alloc(fldr_env *, void *heap, size_t size, const char *, uint32_t)
-{
-    static_cast<CountingHeap *>(heap)->sizes.push_back(size);
-    return malloc(size);
-}
-void counting_free(fldr_env *, void *heap, void *ptr)
-{
-    static_cast<CountingHeap *>(heap)->frees++;
-    free(ptr);
-}
+using qxtest::read_file;
 
-class Log : public ::testing::Test {
+class Log : public qxtest::DirTest {
 protected:
-    void SetUp() override
+    Log()
     {
-        fldr_init();
-        char tmpl[] = "/tmp/qxfldr_log_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        os_mutex2_create(&lock_);
-        inst_ = std::make_unique<fldr_inst>();
-        memset(inst_.get(), 0, sizeof(fldr_inst));
+        std::memset(inst_.get(), 0, sizeof(fldr_inst));
         fldr_init_file(&inst_->log_file, path("fldr.log").c_str());
-        std::ofstream(path("fldr.log"));  // the tool creates the log before writing
+        qxtest::write_file(path("fldr.log"), "");   // the tool creates the log before writing
     }
-    void TearDown() override
-    {
-        fldr_file_close(&inst_->log_file);
-        os_mutex2_free(&lock_);
-        fs::remove_all(dir_);
-    }
-    std::string path(const std::string &name) const { return (dir_ / name).string(); }
-    static std::string slurp(const std::string &p)
-    {
-        std::ifstream in(p, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    ~Log() override { fldr_file_close(&inst_->log_file); }
 
-    fs::path dir_;
-    os_mutex2_t lock_;
-    std::unique_ptr<fldr_inst> inst_;
+    std::unique_ptr<fldr_inst> inst_ = std::make_unique<fldr_inst>();
 };
 
 TEST_F(Log, HeadAndNamePart)
 {
+    // An empty or absent first name gives no arrow; the second name stands
+    // alone; a long first name is taken whole.
+    const std::string long_name(200, 'n');
+    const std::tuple<const char *, const char *, std::string> cases[] = {
+        {nullptr, nullptr, "qxfldr: <t>  "},      {"SYSDBA", "T1", "qxfldr: <t> SYSDBA->T1 "},
+        {"", "T1", "qxfldr: <t> T1 "},            {"S", nullptr, "qxfldr: <t> S-> "},
+        {long_name.c_str(), "T", "qxfldr: <t> " + long_name + "->T "},
+    };
     char head[FLDR_LOG_HEAD_MAX];
-    ASSERT_EQ(fldr_log_set_head_info(nullptr, nullptr, head), 0);
-    EXPECT_EQ(masked(head), "qxfldr: <t>  ");
-
-    fldr_log_set_head_info("SYSDBA", "T1", head);
-    EXPECT_EQ(masked(head), "qxfldr: <t> SYSDBA->T1 ");
-
-    // An empty first name gives no arrow; the second name stands alone.
-    fldr_log_set_head_info("", "T1", head);
-    EXPECT_EQ(masked(head), "qxfldr: <t> T1 ");
-    fldr_log_set_head_info("S", nullptr, head);
-    EXPECT_EQ(masked(head), "qxfldr: <t> S-> ");
-
-    // fldr_log_set_head_info takes a long first name whole.
-    std::string long_name(200, 'n');
-    fldr_log_set_head_info(long_name.c_str(), "T", head);
-    EXPECT_EQ(masked(head), "qxfldr: <t> " + long_name + "->T ");
+    for (const auto &[name1, name2, want] : cases) {
+        ASSERT_EQ(fldr_log_set_head_info(name1, name2, head), 0);
+        EXPECT_EQ(masked(head), want);
+    }
 }
 
 TEST_F(Log, DirectLineWithHeadAndNames)
@@ -101,7 +63,7 @@ TEST_F(Log, DirectLineWithHeadAndNames)
     inst_->head_name2[0] = '\0';
     ASSERT_EQ(fldr_log_data_direct(inst_.get(), &inst_->log_file, &lock_, "second", 6), 0);
 
-    EXPECT_EQ(masked(slurp(path("fldr.log"))), "qxfldr: <t> SCH->TAB first\nqxfldr: <t>  second\n");
+    EXPECT_EQ(masked(read_file(path("fldr.log"))), "qxfldr: <t> SCH->TAB first\nqxfldr: <t>  second\n");
 }
 
 TEST_F(Log, PlainModeWritesTheTextAlone)
@@ -109,15 +71,14 @@ TEST_F(Log, PlainModeWritesTheTextAlone)
     inst_->log_plain = 1;
     ASSERT_EQ(fldr_log_data_direct(inst_.get(), &inst_->log_file, &lock_, "raw bytes", 9), 0);
     ASSERT_EQ(fldr_log_data_direct(inst_.get(), &inst_->log_file, &lock_, "|more", 5), 0);
-    EXPECT_EQ(slurp(path("fldr.log")), "raw bytes|more");
+    EXPECT_EQ(read_file(path("fldr.log")), "raw bytes|more");
     EXPECT_EQ(inst_->log_file.handle, -1);
 }
 
 TEST_F(Log, LongLinesUseAnAllocatedBlock)
 {
-    CountingHeap heap;
-    mem_ctx_t ctx{counting_alloc, counting_free, &heap};
-    inst_->mem_ctx = &ctx;
+    qxtest::CountingHeap heap;
+    inst_->mem_ctx = &heap.ctx;
 
     std::string fits(1748, 'a');     // 1748 + 300 == 2048: the stack buffer
     std::string spills(1749, 'b');   // one more: a block of 2049 bytes
@@ -136,7 +97,7 @@ TEST_F(Log, LongLinesUseAnAllocatedBlock)
     strcpy(inst_->head_name2, std::string(128, 't').c_str());
     ASSERT_EQ(fldr_log_data_direct(inst_.get(), &inst_->log_file, &lock_, huge.data(),
                                    (uint32_t)huge.size()), 0);
-    std::string text = slurp(path("fldr.log"));
+    std::string text = read_file(path("fldr.log"));
     std::string expected_tail = std::string(128, 's') + "->" + std::string(128, 't') + " " + huge + "\n";
     ASSERT_GE(text.size(), expected_tail.size());
     EXPECT_EQ(text.substr(text.size() - expected_tail.size()), expected_tail);
@@ -162,7 +123,7 @@ TEST_F(Log, ByPath)
               0);
     ASSERT_EQ(fldr_log_by_offset_low(log.c_str(), "no first", 8, &lock_, "", "T3", "qxfldr"), 0);
 
-    EXPECT_EQ(masked(slurp(log)), "qxfldr: <t>  started\nldr: <t> " + std::string(128, 'n') +
+    EXPECT_EQ(masked(read_file(log)), "qxfldr: <t>  started\nldr: <t> " + std::string(128, 'n') +
                                       "->T2 named\nqxfldr: <t> T3 no first\n");
 
     // A path whose directory does not exist: nothing written, still 0.
@@ -171,11 +132,8 @@ TEST_F(Log, ByPath)
     EXPECT_FALSE(fs::exists(lost));
 
     // Stored paths carry backslashes; the file is found all the same.
-    std::string stored = log;
-    for (char &c : stored)
-        if (c == '/') c = '\\';
-    ASSERT_EQ(fldr_log_write_to_file(stored.c_str(), "tail", 4), 0);
-    EXPECT_EQ(slurp(log).substr(slurp(log).size() - 4), "tail");
+    ASSERT_EQ(fldr_log_write_to_file(qxtest::stored(log).c_str(), "tail", 4), 0);
+    EXPECT_EQ(read_file(log).substr(read_file(log).size() - 4), "tail");
     EXPECT_EQ(fldr_log_write_to_file(lost.c_str(), "x", 1), FLDR_ERR_WRITE_FILE);
 }
 
@@ -197,7 +155,7 @@ TEST_F(Log, LinesByPathFromManyThreadsNeverInterleave)
     }
     for (auto &th : threads) th.join();
 
-    std::istringstream in(masked(slurp(log)));
+    std::istringstream in(masked(read_file(log)));
     std::set<std::pair<int, int>> seen;
     for (std::string line; std::getline(in, line);) {
         int t = -1, i = -1, n = 0;

@@ -14,20 +14,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-/* An allocator record over malloc that counts its frees. */
-struct CountingHeap {
-    int frees = 0;
-};
-void *counting_alloc(fldr_env *, void *, size_t size, const char *, uint32_t)
-{
-    return std::malloc(size);
-}
-void counting_free(fldr_env *, void *heap, void *ptr)
-{
-    static_cast<CountingHeap *>(heap)->frees++;
-    std::free(ptr);
-}
-
 TEST(RowbufPool, TakesInOrderAndKeepsLinksConsistent)
 {
     PipeRig rig(3, 16, 1, 1);
@@ -97,12 +83,11 @@ TEST(TaskPool, FreeReleasesHoldingsAndMarksTheTaskFree)
     EXPECT_EQ(task->next, nullptr);
 
     CountingHeap heap;
-    mem_ctx_t ctx{counting_alloc, counting_free, &heap};
     fldr_rowbuf *buf = fldr_rowbuf_get(&rig.inst().rowbuf_pool);
     uint32_t offsets[4] = {0, 1, 2, 3};
     int bogus_batch = 0;
     task->kind = FLDR_TASK_ROWS;
-    task->mem_ctx = &ctx;
+    task->mem_ctx = &heap.ctx;
     task->work_mem = std::malloc(32);
     task->bdta = &bogus_batch;   /* kind 3: must not be touched */
     task->rowbuf = buf;
@@ -132,7 +117,7 @@ TEST(TaskPool, FreeReleasesHoldingsAndMarksTheTaskFree)
     fldr_task *other = fldr_task_get(&pool);
     EXPECT_EQ(other, task);
     void *block = std::malloc(8);
-    mem_ctx_t no_free{counting_alloc, nullptr, &heap};
+    mem_ctx_t no_free{CountingHeap::alloc, nullptr, &heap};
     other->mem_ctx = &no_free;
     other->work_mem = block;
     other->kind = FLDR_TASK_BDTA;

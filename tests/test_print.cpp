@@ -5,10 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <future>
-#include <iconv.h>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -17,75 +14,22 @@
 
 #include "fldr_internal.h"
 #include "support/log_text.h"
-
-namespace fs = std::filesystem;
+#include "support/scratch.h"
 
 namespace {
 
-// An independent conversion for expected bytes: the C library's iconv.
-std::string iconv_to(const char *to, const char *from, const std::string &in)
-{
-    iconv_t cd = iconv_open(to, from);
-    EXPECT_NE(cd, (iconv_t)-1);
-    std::string out(in.size() * 4 + 16, '\0');
-    char *src = const_cast<char *>(in.data());
-    size_t src_left = in.size();
-    char *dst = out.data();
-    size_t dst_left = out.size();
-    iconv(cd, &src, &src_left, &dst, &dst_left);
-    iconv_close(cd);
-    out.resize(out.size() - dst_left);
-    return out;
-}
+using qxtest::iconv_to;
 
-struct Inst {
-    fldr_inst rec;
-    Inst()
-    {
-        memset(&rec, 0, sizeof rec);
-        os_mutex2_create(&rec.msg_lock);
-        os_mutex2_create(&rec.log_lock);
-        os_event2_create(&rec.log_event);
-        fldr_init_diag(&rec.diag);
-        rec.language = FLDR_LANG_EN;
-        rec.silent = 1;
-        rec.log_owner = &rec;
-    }
-    ~Inst()
-    {
-        fldr_file_close(&rec.log_file);
-        fldr_deinit_diag(fldr_get_env(), &rec.diag);
-        os_event2_free(&rec.log_event);
-        os_mutex2_free(&rec.log_lock);
-        os_mutex2_free(&rec.msg_lock);
-    }
-};
+using Inst = qxtest::QuietInst;
 
-class Print : public ::testing::Test {
+class Print : public qxtest::DirTest {
 protected:
-    void SetUp() override
+    Print()
     {
-        fldr_init();
-        char tmpl[] = "/tmp/qxfldr_print_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        inst_ = std::make_unique<Inst>();
         fldr_init_file(&inst_->rec.log_file, path("fldr.log").c_str());
-        std::ofstream(path("fldr.log"));
+        qxtest::write_file(path("fldr.log"), "");
     }
-    void TearDown() override
-    {
-        inst_.reset();
-        fs::remove_all(dir_);
-    }
-    std::string path(const std::string &name) const { return (dir_ / name).string(); }
-    std::string log_text() const
-    {
-        std::ifstream in(path("fldr.log"), std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    std::string log_text() const { return dir_.read("fldr.log"); }
     // What fldr_print_err writes on standard error.
     std::string printed(int32_t code, const char *text = nullptr, uint16_t mode = 0)
     {
@@ -95,8 +39,7 @@ protected:
         return testing::internal::GetCapturedStderr();
     }
 
-    fs::path dir_;
-    std::unique_ptr<Inst> inst_;
+    std::unique_ptr<Inst> inst_ = std::make_unique<Inst>();
 };
 
 TEST_F(Print, MessagesByLanguageAndOutputSet)

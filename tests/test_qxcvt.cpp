@@ -12,28 +12,14 @@
 
 #include "qxcvt.h"
 #include "fldr_internal.h"
+#include "support/scratch.h"
 
 namespace {
 
 const char *const kName[] = {nullptr, "UTF-8", "GBK", "BIG5", "ISO-8859-9", "EUC-JP", "EUC-KR",
                              "KOI8-R", "ISO-8859-1", "ASCII", "GB18030", "ISO-8859-11"};
 
-// Strict conversion through iconv; `ok` is false when iconv refuses any byte.
-std::string iconv_direct(const char *to, const char *from, const std::string &in, bool *ok = nullptr)
-{
-    iconv_t cd = iconv_open(to, from);
-    EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << from << " -> " << to;
-    std::string out(in.size() * 4 + 8, '\0');
-    char *ip = const_cast<char *>(in.data());
-    size_t il = in.size();
-    char *op = out.data();
-    size_t ol = out.size();
-    const size_t r = iconv(cd, &ip, &il, &op, &ol);
-    iconv_close(cd);
-    if (ok) *ok = r != static_cast<size_t>(-1);
-    out.resize(out.size() - ol);
-    return out;
-}
+using qxtest::iconv_to;
 
 struct Cvt {
     int32_t rc;
@@ -83,7 +69,7 @@ TEST(QxCvt, ChineseTextsMatchIconvBothWays)
         // Simplified texts: UTF-8 -> GB18030 and GBK, and back.
         for (uint32_t code : {QXCVT_GB18030, QXCVT_GBK}) {
             const std::string utf = row.text_zh_cn;
-            const std::string expect = iconv_direct(kName[code], "UTF-8", utf);
+            const std::string expect = iconv_to(kName[code], "UTF-8", utf);
             const Cvt local = from_utf(utf, code);
             ASSERT_EQ(local.rc, 0);
             EXPECT_EQ(local.out, expect) << row.code;
@@ -97,14 +83,14 @@ TEST(QxCvt, ChineseTextsMatchIconvBothWays)
         // Traditional texts: UTF-8 -> BIG5 as the diagnostic records do it.
         const std::string tw = row.text_zh_tw;
         const Cvt big5 = from_utf(tw, QXCVT_BIG5);
-        EXPECT_EQ(big5.out, iconv_direct("BIG5", "UTF-8", tw)) << row.code;
+        EXPECT_EQ(big5.out, iconv_to("BIG5", "UTF-8", tw)) << row.code;
         EXPECT_EQ(big5.bad, 0u) << row.code;
         EXPECT_EQ(to_utf(big5.out, QXCVT_BIG5).out, tw) << row.code;
     }
     // A character outside the BMP takes the four-byte form of GB18030.
     const std::string emoji = "x\xF0\x9F\x98\x80y";
     const Cvt gb = from_utf(emoji, QXCVT_GB18030);
-    EXPECT_EQ(gb.out, iconv_direct("GB18030", "UTF-8", emoji));
+    EXPECT_EQ(gb.out, iconv_to("GB18030", "UTF-8", emoji));
     EXPECT_EQ(gb.out.size(), 6u);
     EXPECT_EQ(to_utf(gb.out, QXCVT_GB18030).out, emoji);
 }
@@ -260,7 +246,7 @@ TEST(QxCvt, LengthsOfLeadBytes)
         EXPECT_EQ(encoding_mblen(code, bytes, 0), len) << code << " " << testing::PrintToString(bytes);
     // BIG5 characters whose trail byte is '|' convert as iconv does.
     bool ok = false;
-    const std::string bar_utf = iconv_direct("UTF-8", "BIG5", "\xA4\x7C", &ok);
+    const std::string bar_utf = iconv_to("UTF-8", "BIG5", "\xA4\x7C", &ok);
     ASSERT_TRUE(ok);
     EXPECT_EQ(to_utf("\xA4\x7C", QXCVT_BIG5).out, bar_utf);
 }
@@ -300,7 +286,7 @@ TEST(QxCvt, ValidationRefusesCutAndMalformedCharacters)
 TEST(QxCvt, ConcurrentConversionsShareTheConverters)
 {
     const std::string utf = "并发转换：中文与 ASCII 混合的文本 0123456789";
-    const std::string expect = iconv_direct("GB18030", "UTF-8", utf);
+    const std::string expect = iconv_to("GB18030", "UTF-8", utf);
     std::vector<std::thread> threads;
     std::vector<int> failures(4, 0);
     for (int t = 0; t < 4; ++t) {

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "qxos.h"
+#include "support/scratch.h"
 
 namespace fs = std::filesystem;
 using clk = std::chrono::steady_clock;
@@ -23,33 +24,12 @@ namespace {
 
 // A fresh directory per test; the system-call table is restored afterwards.
 struct OsFileTest : ::testing::Test {
-    std::string dir;
-    void SetUp() override
-    {
-        std::string tmpl = (fs::temp_directory_path() / "qxos_XXXXXX").string();
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override
-    {
-        os_file_syscall_reset();
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-    // The path in the library's stored form: every "/" as "\".
-    std::string stored(const std::string &name) const
-    {
-        std::string s = dir + "/" + name;
-        std::replace(s.begin(), s.end(), '/', '\\');
-        return s;
-    }
-    void touch(const std::string &name, const std::string &text = "") const
-    {
-        int64_t h = os_file_create_normal((dir + "/" + name).c_str());
-        ASSERT_NE(h, OS_INVALID_HANDLE) << name;
-        ASSERT_TRUE(os_file_write_by_offset_normal(h, 0, text.data(), static_cast<uint32_t>(text.size())));
-        ASSERT_TRUE(os_file_close_normal(h));
-    }
+    qxtest::TempDir tmp;
+    const std::string dir = tmp.dir().string();
+    ~OsFileTest() override { os_file_syscall_reset(); }
+    // The path in the library's stored form.
+    std::string stored(const std::string &name) const { return qxtest::stored(dir + "/" + name); }
+    void touch(const std::string &name) const { tmp.write(name); }
 };
 
 TEST_F(OsFileTest, CreateWriteReadShortReadsAndDelete)

@@ -8,17 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "fldr_file_read.h"
 #include "fldr_internal.h"
+#include "support/scratch.h"
 #include "support/split_reference.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -29,49 +26,19 @@ public:
 };
 const auto *const g_env = ::testing::AddGlobalTestEnvironment(new library_env);
 
-/* A fresh temporary directory per test, removed afterwards. */
-class temp_dir {
-public:
-    temp_dir()
-    {
-        std::string tmpl = (fs::temp_directory_path() / "qxread.XXXXXX").string();
-        if (mkdtemp(tmpl.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = tmpl;
-    }
-    ~temp_dir()
-    {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string write(const std::string &name, const std::string &bytes) const
-    {
-        const std::string p = (fs::path(path_) / name).string();
-        std::ofstream(p, std::ios::binary) << bytes;
-        return p;
-    }
-    std::string path(const std::string &name) const { return (fs::path(path_) / name).string(); }
-
-private:
-    std::string path_;
-};
-
 /* A control record with data files, a read state and a row buffer of chosen sizes. */
 struct reader {
     splitref::split_table table{"|", "\"", "\\"};
     std::vector<std::unique_ptr<fldr_data_file>> files;
-    fldr_inst inst{};
+    qxtest::QuietInst quiet;
+    fldr_inst &inst = quiet.rec;
     fldr_read_info info{};
     fldr_row_buf rb{};
 
     reader(uint32_t read_cap, uint32_t row_cap)
     {
-        inst.language = FLDR_LANG_EN;
-        inst.silent = 1;
         inst.errinfo_gate = 1;
         inst.ctl = &table.ctl;
-        os_mutex2_create(&inst.msg_lock);
-        fldr_init_diag(&inst.diag);
         EXPECT_EQ(fldr_init_read_sized(nullptr, nullptr, &info, read_cap), 0);
         EXPECT_EQ(fldr_init_row_buf_sized(nullptr, nullptr, &rb, row_cap), 0);
     }
@@ -83,8 +50,6 @@ struct reader {
         fldr_mem_free(nullptr, nullptr, info.buf);
         fldr_mem_free(nullptr, nullptr, rb.data);
         fldr_mem_free(nullptr, nullptr, rb.row_offs);
-        fldr_deinit_diag(nullptr, &inst.diag);
-        os_mutex2_free(&inst.msg_lock);
     }
 
     fldr_data_file *add_file(const std::string &path, const std::string &row_term = "\n")
@@ -95,17 +60,16 @@ struct reader {
         std::memcpy(df->row_term, row_term.data(), row_term.size());
         df->row_term[row_term.size()] = '\0';
         df->row_term_len = static_cast<uint16_t>(row_term.size());
-        fldr_data_file *raw = df.get();
-        if (!files.empty()) {
-            files.back()->next = raw;
-            raw->prev = files.back().get();
-        } else {
-            table.ctl.data_file_first = raw;
-        }
-        table.ctl.data_file_last = raw;
-        table.ctl.data_file_count = static_cast<uint32_t>(files.size() + 1);
+        qxtest::link_last(table.ctl.data_file_first, table.ctl.data_file_last, df.get());
+        table.ctl.data_file_count++;
         files.push_back(std::move(df));
-        return raw;
+        return files.back().get();
+    }
+
+    int32_t open_next() { return fldr_get_next_file(nullptr, &inst, 1, 1, &table.ctl, &info); }
+    int32_t get_rows(uint32_t batch)
+    {
+        return fldr_get_rows_new(nullptr, &inst, 1, 1, &table.ctl, &info, &rb, batch);
     }
 
     std::vector<std::string> rows() const
@@ -124,7 +88,7 @@ struct reader {
         std::vector<std::string> all;
         for (int guard = 0; guard < 100000; ++guard) {
             fldr_reset_row_buf(&rb);
-            const int32_t rc = fldr_get_rows_new(nullptr, &inst, FLDR_LANG_EN, 1, &table.ctl, &info, &rb, batch);
+            const int32_t rc = get_rows(batch);
             for (auto &r : rows())
                 all.push_back(r);
             if (rc != 0 && rc != FLDR_FILE_READ_OVER) {
@@ -153,40 +117,26 @@ std::vector<std::string> split_rows(const std::string &bytes, const std::string 
 
 }  // namespace
 
-TEST(ReadInit, BuffersAndResets)
+TEST(ReadInit, DefaultSizesAndRefusedAllocations)
 {
     fldr_read_info info{};
-    ASSERT_EQ(fldr_init_read(nullptr, nullptr, &info), 0);
-    EXPECT_EQ(info.cap, FLDR_READ_BUF_SIZE);
-    EXPECT_EQ(info.pos, 0u);
-    EXPECT_EQ(info.cur_file, nullptr);
-    info.pos = 3;
-    info.len = 9;
-    EXPECT_EQ(fldr_reset_read_info(&info), 0);
-    EXPECT_EQ(info.len, 0u);
-    EXPECT_EQ(info.buf[0], '\0');
     fldr_row_buf rb{};
+    qxtest::CountingHeap refusing;
+    refusing.fail_after = 0;
+    EXPECT_EQ(fldr_init_read(nullptr, &refusing.ctx, &info), FLDR_ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(fldr_init_row_buf(nullptr, &refusing.ctx, &rb), FLDR_ERR_OUT_OF_MEMORY);
+    ASSERT_EQ(fldr_init_read(nullptr, nullptr, &info), 0);
     ASSERT_EQ(fldr_init_row_buf(nullptr, nullptr, &rb), 0);
+    EXPECT_EQ(info.cap, FLDR_READ_BUF_SIZE);
     EXPECT_EQ(rb.cap, FLDR_ROW_BUF_SIZE);
-    rb.used = 5;
-    rb.row_cnt = 2;
-    EXPECT_EQ(fldr_reset_row_buf(&rb), 0);
-    EXPECT_EQ(rb.used + rb.row_cnt, 0u);
     fldr_mem_free(nullptr, nullptr, info.buf);
     fldr_mem_free(nullptr, nullptr, rb.data);
     fldr_mem_free(nullptr, nullptr, rb.row_offs);
-
-    /* A failing allocator: both report -65001. */
-    mem_ctx_t failing{};
-    failing.alloc_fn = [](fldr_env *, void *, size_t, const char *, uint32_t) -> void * { return nullptr; };
-    failing.free_fn = [](fldr_env *, void *, void *) {};
-    EXPECT_EQ(fldr_init_read(nullptr, &failing, &info), FLDR_ERR_OUT_OF_MEMORY);
-    EXPECT_EQ(fldr_init_row_buf(nullptr, &failing, &rb), FLDR_ERR_OUT_OF_MEMORY);
 }
 
 TEST(ReadRows, AcrossFilesWithEmptyAndUnopenableFiles)
 {
-    temp_dir dir;
+    qxtest::TempDir dir;
     const std::string first = "a1|x\na2|y\na3\na4\n";
     std::string second;
     for (int i = 0; i < 20; ++i)
@@ -195,11 +145,11 @@ TEST(ReadRows, AcrossFilesWithEmptyAndUnopenableFiles)
         reader r(read_cap, 1 << 16);
         r.add_file(dir.write("one.txt", first));
         r.add_file(dir.write("empty.txt", ""));
-        r.add_file(dir.path("missing.txt"));
+        r.add_file(dir.file("missing.txt"));
         r.add_file(dir.write("two.txt", second));
 
         /* Ten rows: four of the first file and six of the second. */
-        const int32_t rc = fldr_get_rows_new(nullptr, &r.inst, FLDR_LANG_EN, 1, &r.table.ctl, &r.info, &r.rb, 10);
+        const int32_t rc = r.get_rows(10);
         EXPECT_EQ(rc, 0);
         std::vector<std::string> got = r.rows();
         ASSERT_EQ(got.size(), 10u) << "read buffer " << read_cap;
@@ -217,14 +167,14 @@ TEST(ReadRows, AcrossFilesWithEmptyAndUnopenableFiles)
         EXPECT_EQ(got, want) << "read buffer " << read_cap;
         EXPECT_EQ(r.inst.diag.count, 1u);
         /* The end stays the end. */
-        EXPECT_EQ(fldr_get_next_file(nullptr, &r.inst, 1, 1, &r.table.ctl, &r.info), FLDR_FILE_LOAD_OVER);
+        EXPECT_EQ(r.open_next(), FLDR_FILE_LOAD_OVER);
         EXPECT_EQ(r.files.back()->handle, OS_INVALID_HANDLE);
     }
 }
 
 TEST(ReadRows, LastRowWithoutTerminatorAndTwoByteTerminators)
 {
-    temp_dir dir;
+    qxtest::TempDir dir;
     const std::string data = "r1|\"a\r\nb\"\r\nr2\r\n\r\nr4 last";
     for (uint32_t read_cap : {11u, 12u, 13u, 14u, 16u, 64u}) {
         for (uint32_t mode : {FLDR_SCAN_PLAIN, FLDR_SCAN_ENCLOSED}) {
@@ -232,7 +182,7 @@ TEST(ReadRows, LastRowWithoutTerminatorAndTwoByteTerminators)
             r.inst.scan_mode = mode;
             r.inst.enclosed_rows = 1;
             r.add_file(dir.write("crlf.txt", data), "\r\n");
-            ASSERT_EQ(fldr_get_next_file(nullptr, &r.inst, 1, 1, &r.table.ctl, &r.info), 0);
+            ASSERT_EQ(r.open_next(), 0);
             uint32_t got = 0, full = 0;
             const int32_t rc = fldr_cpy_rows(&r.inst, &r.info, &r.rb, 100, &got, &full);
             EXPECT_EQ(rc, FLDR_FILE_READ_OVER) << read_cap;
@@ -247,7 +197,7 @@ TEST(ReadRows, LastRowWithoutTerminatorAndTwoByteTerminators)
     /* A file that ends with its terminator: no empty extra row, result 0. */
     reader r(4096, 4096);
     r.add_file(dir.write("ends.txt", "x\ny\n"));
-    ASSERT_EQ(fldr_get_next_file(nullptr, &r.inst, 1, 1, &r.table.ctl, &r.info), 0);
+    ASSERT_EQ(r.open_next(), 0);
     uint32_t got = 0, full = 0;
     EXPECT_EQ(fldr_cpy_rows(&r.inst, &r.info, &r.rb, 100, &got, &full), 0);
     EXPECT_EQ(got, 2u);
@@ -255,7 +205,7 @@ TEST(ReadRows, LastRowWithoutTerminatorAndTwoByteTerminators)
 
 TEST(ReadRows, FullRowBufferKeepsTheRowForTheNextCall)
 {
-    temp_dir dir;
+    qxtest::TempDir dir;
     std::string data;
     for (int i = 0; i < 50; ++i)
         data += "row" + std::to_string(i) + std::string(i % 7, '.') + "\n";
@@ -265,7 +215,7 @@ TEST(ReadRows, FullRowBufferKeepsTheRowForTheNextCall)
         std::vector<std::string> all;
         for (int guard = 0; guard < 1000; ++guard) {
             fldr_reset_row_buf(&r.rb);
-            const int32_t rc = fldr_get_rows_new(nullptr, &r.inst, 1, 1, &r.table.ctl, &r.info, &r.rb, 1000);
+            const int32_t rc = r.get_rows(1000);
             EXPECT_LT(r.rb.used, 40u);
             for (auto &s : r.rows())
                 all.push_back(s);
@@ -279,12 +229,12 @@ TEST(ReadRows, FullRowBufferKeepsTheRowForTheNextCall)
 
 TEST(ReadRows, OversizedRowsGiveTheirCodes)
 {
-    temp_dir dir;
+    qxtest::TempDir dir;
     /* Longer than the row buffer, but it fits in the read buffer. */
     {
         reader r(64, 16);
         r.add_file(dir.write("wide.txt", std::string(20, 'w') + "\nok\n"));
-        ASSERT_EQ(fldr_get_next_file(nullptr, &r.inst, 1, 1, &r.table.ctl, &r.info), 0);
+        ASSERT_EQ(r.open_next(), 0);
         uint32_t got = 0, full = 0;
         EXPECT_EQ(fldr_cpy_rows(&r.inst, &r.info, &r.rb, 10, &got, &full), FLDR_ERR_DATA2);
         EXPECT_EQ(full, 1u);
@@ -294,7 +244,7 @@ TEST(ReadRows, OversizedRowsGiveTheirCodes)
     {
         reader r(8, 4096);
         r.add_file(dir.write("long.txt", "ok\n" + std::string(20, 'l') + "\n"));
-        const int32_t rc = fldr_get_rows_new(nullptr, &r.inst, 1, 1, &r.table.ctl, &r.info, &r.rb, 10);
+        const int32_t rc = r.get_rows(10);
         EXPECT_EQ(rc, FLDR_ERR_BUFFER);
         EXPECT_EQ(r.rows(), std::vector<std::string>{"ok\n"});
         ASSERT_EQ(r.inst.diag.count, 1u);
@@ -313,7 +263,7 @@ TEST(ReadRows, OversizedRowsGiveTheirCodes)
 
 TEST(ReadRows, BinaryBytesAndHexadecimalTerminators)
 {
-    temp_dir dir;
+    qxtest::TempDir dir;
     const std::string data("a\0b\xff|\x01;;c\0;;", 12);
     reader r(9, 4096);
     fldr_data_file *df = r.add_file(dir.write("bin.txt", data));
@@ -329,25 +279,24 @@ TEST(ReadRows, BinaryBytesAndHexadecimalTerminators)
     reader bad(64, 4096);
     fldr_data_file *zero = bad.add_file(dir.write("z.txt", "x\n"));
     std::strcpy(zero->row_term_hex, "00");
-    EXPECT_EQ(fldr_get_next_file(nullptr, &bad.inst, 1, 1, &bad.table.ctl, &bad.info), FLDR_ERR_ROW_TERM);
+    EXPECT_EQ(bad.open_next(), FLDR_ERR_ROW_TERM);
     reader none(64, 4096);
     fldr_data_file *empty_term = none.add_file(dir.write("n.txt", "x\n"));
     empty_term->row_term_len = 0;
-    EXPECT_EQ(fldr_get_next_file(nullptr, &none.inst, 1, 1, &none.table.ctl, &none.info), FLDR_ERR_ROW_TERM);
+    EXPECT_EQ(none.open_next(), FLDR_ERR_ROW_TERM);
     /* No data files at all. */
     reader nothing(64, 4096);
-    EXPECT_EQ(fldr_get_rows_new(nullptr, &nothing.inst, 1, 1, &nothing.table.ctl, &nothing.info, &nothing.rb, 5),
-              FLDR_FILE_LOAD_OVER);
-    EXPECT_EQ(fldr_get_rows_new(nullptr, &nothing.inst, 1, 1, &nothing.table.ctl, &nothing.info, &nothing.rb, 0), 0);
+    EXPECT_EQ(nothing.get_rows(5), FLDR_FILE_LOAD_OVER);
+    EXPECT_EQ(nothing.get_rows(0), 0);
 }
 
 TEST(ReadCount, CountsRowsThroughSmallBuffers)
 {
-    temp_dir dir;
+    qxtest::TempDir dir;
     for (uint32_t read_cap : {5u, 6u, 9u, 4096u}) {
         reader r(read_cap, 4096);
         r.add_file(dir.write("c.txt", "aa\r\nbbb\r\n\r\ncc"), "\r\n");
-        ASSERT_EQ(fldr_get_next_file(nullptr, &r.inst, 1, 1, &r.table.ctl, &r.info), 0);
+        ASSERT_EQ(r.open_next(), 0);
         uint32_t count = 0;
         EXPECT_EQ(fldr_get_rowcount(&r.info, nullptr, &count), FLDR_FILE_READ_OVER);
         EXPECT_EQ(count, 4u) << read_cap;
@@ -355,14 +304,14 @@ TEST(ReadCount, CountsRowsThroughSmallBuffers)
 
         reader ends(read_cap, 4096);
         ends.add_file(dir.write("d.txt", "aa\nb\n"));
-        ASSERT_EQ(fldr_get_next_file(nullptr, &ends.inst, 1, 1, &ends.table.ctl, &ends.info), 0);
+        ASSERT_EQ(ends.open_next(), 0);
         EXPECT_EQ(fldr_get_rowcount(&ends.info, nullptr, &count), 0);
         EXPECT_EQ(count, 2u);
     }
     /* A row longer than the read buffer. */
     reader r(4, 4096);
     r.add_file(dir.write("e.txt", "a\nbbbbbbbb\n"));
-    ASSERT_EQ(fldr_get_next_file(nullptr, &r.inst, 1, 1, &r.table.ctl, &r.info), 0);
+    ASSERT_EQ(r.open_next(), 0);
     uint32_t count = 9;
     EXPECT_EQ(fldr_get_rowcount(&r.info, nullptr, &count), FLDR_ERR_BUFFER);
     EXPECT_EQ(count, 1u);
@@ -370,7 +319,7 @@ TEST(ReadCount, CountsRowsThroughSmallBuffers)
 
 TEST(ReadSkip, SkipsRowsInChunks)
 {
-    temp_dir dir;
+    qxtest::TempDir dir;
     std::string data;
     for (int i = 0; i < 30; ++i)
         data += "line " + std::to_string(i) + "\r\n";
@@ -380,7 +329,7 @@ TEST(ReadSkip, SkipsRowsInChunks)
         for (uint64_t want : {0ull, 1ull, 5ull, 17ull, 30ull, 31ull, 100ull}) {
             reader r(64, 4096);
             fldr_data_file *df = r.add_file(dir.write("s.txt", data), "\r\n");
-            ASSERT_EQ(fldr_get_next_file(nullptr, &r.inst, 1, 1, &r.table.ctl, &r.info), 0);
+            ASSERT_EQ(r.open_next(), 0);
             uint64_t skipped = 99;
             ASSERT_EQ(fldr_skip_rows_sized(nullptr, &r.inst, df, want, &skipped, chunk, 4), 0);
             const uint64_t expect = std::min<uint64_t>(want, rows.size());
@@ -402,12 +351,12 @@ TEST(ReadSkip, SkipsRowsInChunks)
 
 TEST(ReadSkip, EnclosedRowsAndReadFailures)
 {
-    temp_dir dir;
+    qxtest::TempDir dir;
     reader r(64, 4096);
     r.inst.scan_mode = FLDR_SCAN_ENCLOSED;
     r.inst.enclosed_rows = 1;
     fldr_data_file *df = r.add_file(dir.write("q.txt", "\"a\nb\"\nc\nd\n"));
-    ASSERT_EQ(fldr_get_next_file(nullptr, &r.inst, 1, 1, &r.table.ctl, &r.info), 0);
+    ASSERT_EQ(r.open_next(), 0);
     uint64_t skipped = 0;
     ASSERT_EQ(fldr_skip_rows_sized(nullptr, &r.inst, df, 2, &skipped, 8, 10), 0);
     EXPECT_EQ(skipped, 2u);
@@ -418,7 +367,7 @@ TEST(ReadSkip, EnclosedRowsAndReadFailures)
 
     /* A closed file cannot be read; the chunk buffer is given back. */
     fldr_data_file closed{};
-    fldr_init_data_file(&closed, dir.path("q.txt").c_str());
+    fldr_init_data_file(&closed, dir.file("q.txt").c_str());
     closed.file_size = 10;
     const uint64_t blocks = mem2_pool_blocks_in_use(g_fldr_obj.pool);
     EXPECT_EQ(fldr_skip_rows_in_file(nullptr, nullptr, &closed, 1, &skipped), FLDR_ERR_READ_FILE);

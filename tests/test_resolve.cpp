@@ -3,90 +3,49 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "fldr_internal.h"
+#include "support/scratch.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// The stored form of a path: every "/" as "\".
-std::string stored(std::string p)
-{
-    for (char &c : p)
-        if (c == '/') c = '\\';
-    return p;
-}
+using qxtest::stored;
 
-class Resolve : public ::testing::Test {
+class Resolve : public qxtest::DirTest {
 protected:
-    void SetUp() override
+    Resolve()
     {
-        fldr_init();
-        char tmpl[] = "/tmp/qxfldr_resolve_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
         heap_ = mem_heap_create_low(fldr_get_env(), 0, 4096, 0, 0, "test", __LINE__, 1);
-        ASSERT_NE(heap_, nullptr);
-        memset(&ctl_, 0, sizeof ctl_);
-        memset(&inst_, 0, sizeof inst_);
-        os_mutex2_create(&inst_.msg_lock);
-        fldr_init_diag(&inst_.diag);
-        inst_.language = FLDR_LANG_EN;
-        inst_.silent = 1;
-        inst_.errinfo_gate = 1;  // no log file in these tests
-        inst_.log_owner = &inst_;
+        std::memset(&ctl_, 0, sizeof ctl_);
+        quiet_.rec.errinfo_gate = 1;  // no log file in these tests
     }
-    void TearDown() override
-    {
-        fldr_deinit_diag(fldr_get_env(), &inst_.diag);
-        os_mutex2_free(&inst_.msg_lock);
-        mem_heap_free(fldr_get_env(), heap_);
-        fs::remove_all(dir_);
-    }
+    ~Resolve() override { mem_heap_free(fldr_get_env(), heap_); }
 
-    std::string path(const std::string &name) const { return (dir_ / name).string(); }
-    void touch(const std::string &name, const std::string &bytes = "x\n") const
-    {
-        fs::create_directories(fs::path(path(name)).parent_path());
-        std::ofstream(path(name), std::ios::binary) << bytes;
-    }
+    void touch(const std::string &name, const std::string &bytes = "x\n") const { dir_.write(name, bytes); }
     // An INFILE entry as the parser leaves it.
     fldr_data_file *entry(const std::string &p)
     {
         auto *df = static_cast<fldr_data_file *>(
             mem_heap_alloc_low(fldr_get_env(), heap_, sizeof(fldr_data_file), 0, "test", __LINE__));
         fldr_init_data_file(df, p.c_str());
-        df->prev = ctl_.data_file_last;
-        if (ctl_.data_file_last)
-            ctl_.data_file_last->next = df;
-        else
-            ctl_.data_file_first = df;
-        ctl_.data_file_last = df;
+        qxtest::link_last(ctl_.data_file_first, ctl_.data_file_last, df);
         ctl_.data_file_count++;
         return df;
     }
-    std::vector<std::string> files() const
+    static std::vector<std::string> paths(const fldr_data_file *df, uint32_t count)
     {
         std::vector<std::string> out;
-        uint32_t n = 0;
-        for (fldr_data_file *df = ctl_.data_file_first; df; df = df->next, n++) out.push_back(df->path);
-        EXPECT_EQ(n, ctl_.data_file_count);
+        for (; df; df = df->next) out.push_back(df->path);
+        EXPECT_EQ(out.size(), count);
         return out;
     }
-    std::vector<std::string> specs() const
-    {
-        std::vector<std::string> out;
-        uint32_t n = 0;
-        for (fldr_data_file *df = ctl_.spec_first; df; df = df->next, n++) out.push_back(df->path);
-        EXPECT_EQ(n, ctl_.spec_count);
-        return out;
-    }
+    std::vector<std::string> files() const { return paths(ctl_.data_file_first, ctl_.data_file_count); }
+    std::vector<std::string> specs() const { return paths(ctl_.spec_first, ctl_.spec_count); }
     std::vector<int32_t> diag_codes() const
     {
         std::vector<int32_t> out;
@@ -96,10 +55,10 @@ protected:
     }
     std::string s(const std::string &name) const { return stored(path(name)); }
 
-    fs::path dir_;
     mem_heap_t *heap_ = nullptr;
     fldr_ctl ctl_;
-    fldr_inst inst_;
+    qxtest::QuietInst quiet_;
+    fldr_inst &inst_ = quiet_.rec;
 };
 
 using Strings = std::vector<std::string>;
@@ -234,9 +193,8 @@ TEST_F(Resolve, ListFileWithoutInstanceReportsNothing)
 // A directory tree with a little of everything.
 class Walk : public Resolve {
 protected:
-    void SetUp() override
+    Walk()
     {
-        Resolve::SetUp();
         touch("root/a.txt");
         touch("root/_Desktop.ini");
         touch("root/sub1/b.txt");
@@ -287,7 +245,7 @@ TEST_F(Walk, LevelsSelectDirectories)
 TEST_F(Walk, RelativePathsTrailingSeparatorAndRefusals)
 {
     fs::path saved = fs::current_path();
-    fs::current_path(dir_);
+    fs::current_path(dir_.dir());
     entry("root/sub2/");              // relative: walked under ".\", one trailing "\" dropped
     entry("./root/other/sub9");       // begins with ".": as it is
     int32_t rc = collect();
@@ -313,7 +271,7 @@ TEST_F(Walk, SymbolicLinkLoopsAndOverLongPathsEnd)
     fs::create_directory_symlink(path("root"), path("root/sub1/loop"));
     fs::create_symlink(path("root/a.txt"), path("root/sub2/link.txt"));
     std::string deep = "root/long";
-    while (deep.size() + dir_.string().size() < 300) deep += "/dddddddddd";
+    while (deep.size() + dir_.dir().string().size() < 300) deep += "/dddddddddd";
     touch(deep + "/lost.txt");
 
     entry(path("root"));

@@ -106,153 +106,101 @@ row_result cut_row(split_table &t, std::string row, opts o = {})
     return out;
 }
 
+/* A field cut from the start of `row`. The value "<NULL>" stands for the
+** NULL length; `used` and `off` are checked when given. Every case is also
+** compared with the reference scanner on all outputs (see cut()). */
+constexpr uint32_t ANY = UINT32_MAX;
+struct Case {
+    opts        o;
+    std::string row;
+    int32_t     rc;
+    std::string value;
+    uint32_t    used = ANY;
+    long        off = -3;
+};
+
+template <size_t N>
+void expect_cuts(const split_table &t, const Case (&cases)[N])
+{
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "mode " << c.o.mode << " " << testing::PrintToString(c.row));
+        const cut_result r = cut(t, nullptr, c.row, c.o);
+        EXPECT_EQ(r.rc, c.rc);
+        if (c.rc < 0)
+            continue;
+        EXPECT_EQ(r.is_null_len, c.value == "<NULL>");
+        EXPECT_EQ(c.value == "<NULL>" ? c.value : r.value, c.value);
+        EXPECT_EQ(c.used == ANY ? ANY : r.used, c.used);
+        EXPECT_EQ(c.off == -3 ? -3 : r.value_off, c.off);
+    }
+}
+
+const int32_t bad_data = FLDR_ERR_DATA, too_few = FLDR_ERR_TOO_FEW_COLUMNS;
+
 }  // namespace
 
-TEST(FieldPlainMode, DelimitedFieldsAndTheRowTerminator)
+/* One field of a row with ',' '"' '\' in each scan mode. */
+TEST(FieldModes, DelimitersEnclosuresEscapesAndNullMarks)
 {
+    const Case cases[] = {
+        // Plain: a terminator followed by the row terminator consumes both;
+        // an empty unenclosed field has length 0; the last field ends at the
+        // row terminator or at the end of the data.
+        {{}, "ab,cd\n", 0, "ab", 3},
+        {{}, "ab,\n", 0, "ab", 4},
+        {{}, ",x\n", 0, "", 1},
+        {{.is_last = 1}, "cd\n", 0, "cd", 3},
+        {{.is_last = 1}, "cd", 0, "cd", 2},
+        // Doubled enclosures are rebuilt in place; the enclosure protects
+        // terminators; an enclosed empty value.
+        {{}, "\"ab\"\"c\",z\n", 0, "ab\"c", 8, 1},
+        {{}, "\"a,b\",z\n", 0, "a,b", 6, 1},
+        {{}, "\"\",z\n", 0, "", 3},
+        // A row terminator inside an enclosure, an enclosure left open.
+        {{}, "\"ab\ncd\",x\n", bad_data, ""},
+        {{.is_last = 1}, "\"abc", bad_data, ""},
+        {{.is_last = 1}, "\"", bad_data, ""},
+        // Bytes after the closing enclosure: consumed up to the row
+        // terminator in the last column, too few columns elsewhere; a quote
+        // after value bytes opens an enclosure the row never closes.
+        {{.is_last = 1}, "\"ab\"xy\n", 0, "ab", 7},
+        {{}, "\"ab\"xy,z\n", too_few, ""},
+        {{.is_last = 1}, "ab\"\n", bad_data, ""},
+        {{.is_last = 1}, "ab xy\n", 0, "ab xy"},
+        // Enclosed rows: an empty field is NULL, an enclosed empty one is
+        // not; a doubled enclosure closes the value; the row terminator
+        // belongs to an enclosed value only with enclosed rows.
+        {{.mode = 1}, ",,x\n", 0, "<NULL>", 1},
+        {{.mode = 1}, "\"\",x\n", 0, ""},
+        {{.mode = 1}, "\"a\"\"b\",x\n", too_few, ""},
+        {{.mode = 1, .enclosed_rows = 1}, "\"a\nb\",x\n", 0, "a\nb", 6},
+        {{.mode = 1, .enclosed_rows = 0}, "\"a\nb\",x\n", bad_data, ""},
+        // Escaped: the NULL mark; an escaped terminator, escape and row
+        // terminator rebuilt in place; an empty value is an empty string;
+        // the mark after value bytes is data, before them it ends the value;
+        // inside an enclosure it closes it; an escape at the very end.
+        {{.mode = 2}, "\\N,x\n", 0, "<NULL>", 3},
+        {{.mode = 2}, "a\\,b,x\n", 0, "a,b", 5, 0},
+        {{.mode = 2, .is_last = 1}, "a\\\\b\\\nc\n", 0, "a\\b\nc", 8},
+        {{.mode = 2}, ",x\n", 0, ""},
+        {{.mode = 2}, "ab\\N,x\n", 0, "ab"},
+        {{.mode = 2}, "\\Nab,x\n", too_few, ""},
+        {{.mode = 2}, "\"\\N\",x\n", 0, "<NULL>", 5},
+        {{.mode = 2, .is_last = 1}, "ab\\", 0, "ab", 3},
+    };
     split_table t(",", "\"", "\\");
-    cut_result r = cut(t, nullptr, "ab,cd\n");
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.value, "ab");
-    EXPECT_EQ(r.used, 3u);
-    /* A terminator followed by the row terminator consumes both. */
-    r = cut(t, nullptr, "ab,\n");
-    EXPECT_EQ(r.used, 4u);
-    /* An empty unenclosed field is NULL, reported with length 0. */
-    r = cut(t, nullptr, ",x\n");
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.len, 0u);
-    EXPECT_EQ(r.used, 1u);
-    /* The last field ends at the row terminator. */
-    r = cut(t, nullptr, "cd\n", {.is_last = 1});
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.value, "cd");
-    EXPECT_EQ(r.used, 3u);
-    /* ... or at the end of the data. */
-    r = cut(t, nullptr, "cd", {.is_last = 1});
-    EXPECT_EQ(r.value, "cd");
-    EXPECT_EQ(r.used, 2u);
-}
+    expect_cuts(t, cases);
 
-TEST(FieldPlainMode, DoubledEnclosuresAreRebuiltInPlace)
-{
-    split_table t(",", "\"", "\\");
-    cut_result r = cut(t, nullptr, "\"ab\"\"c\",z\n");
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.value, "ab\"c");
-    EXPECT_EQ(r.used, 8u);
-    EXPECT_EQ(r.value_off, 1);
-    /* The enclosure protects terminators; the value skips the enclosures. */
-    r = cut(t, nullptr, "\"a,b\",z\n");
-    EXPECT_EQ(r.value, "a,b");
-    EXPECT_EQ(r.value_off, 1);
-    EXPECT_EQ(r.used, 6u);
-    /* An enclosed empty value is not NULL. */
-    r = cut(t, nullptr, "\"\",z\n", {.mode = 0});
-    EXPECT_EQ(r.len, 0u);
-    EXPECT_EQ(r.used, 3u);
     /* Three fields with doubled enclosures in a row keep their neighbours. */
-    row_result rr;
     t.add_col();
     t.add_col();
     t.add_col();
-    rr = cut_row(t, "\"\"\"x\"\"\",\"y\"\"\",plain\n");
+    const row_result rr = cut_row(t, "\"\"\"x\"\"\",\"y\"\"\",plain\n");
     ASSERT_EQ(rr.rc, 0);
     EXPECT_EQ(rr.values, (std::vector<std::string>{"\"x\"", "y\"", "plain"}));
-}
-
-TEST(FieldPlainMode, RowTerminatorInsideAnEnclosureIsADataError)
-{
-    split_table t(",", "\"", "\\");
-    EXPECT_EQ(cut(t, nullptr, "\"ab\ncd\",x\n").rc, FLDR_ERR_DATA);
-    /* An enclosure left open at the end of the data. */
-    EXPECT_EQ(cut(t, nullptr, "\"abc", {.is_last = 1}).rc, FLDR_ERR_DATA);
-    EXPECT_EQ(cut(t, nullptr, "\"", {.is_last = 1}).rc, FLDR_ERR_DATA);
-}
-
-TEST(FieldPlainMode, BytesAfterTheClosingEnclosure)
-{
-    split_table t(",", "\"", "\\");
-    /* Last column: stray bytes up to the row terminator are consumed. */
-    cut_result r = cut(t, nullptr, "\"ab\"xy\n", {.is_last = 1});
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.value, "ab");
-    EXPECT_EQ(r.used, 7u);
-    /* Not the last column: a missing terminator means too few columns. */
-    r = cut(t, nullptr, "\"ab\"xy,z\n");
-    EXPECT_EQ(r.rc, FLDR_ERR_TOO_FEW_COLUMNS);
-    /* A quote after value bytes opens an enclosure that the row never closes. */
-    r = cut(t, nullptr, "ab\"\n", {.is_last = 1});
-    EXPECT_EQ(r.rc, FLDR_ERR_DATA);
-    /* Without an enclosure such bytes belong to the value. */
-    r = cut(t, nullptr, "ab xy\n", {.is_last = 1});
-    EXPECT_EQ(r.value, "ab xy");
-}
-
-TEST(FieldEnclosedRowsMode, NullsEmptyValuesAndTerminatorsInEnclosures)
-{
-    split_table t(",", "\"", "\\");
-    cut_result r = cut(t, nullptr, ",,x\n", {.mode = 1});
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_TRUE(r.is_null_len);
-    EXPECT_EQ(r.used, 1u);
-    r = cut(t, nullptr, "\"\",x\n", {.mode = 1});
-    EXPECT_FALSE(r.is_null_len);
-    EXPECT_EQ(r.len, 0u);
-    /* A doubled enclosure is not special: it closes the value. */
-    r = cut(t, nullptr, "\"a\"\"b\",x\n", {.mode = 1});
-    EXPECT_EQ(r.rc, FLDR_ERR_TOO_FEW_COLUMNS);
-    EXPECT_EQ(r.len, 1u);
-    /* With enclosed rows the row terminator belongs to the value. */
-    r = cut(t, nullptr, "\"a\nb\",x\n", {.mode = 1, .enclosed_rows = 1});
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.value, "a\nb");
-    EXPECT_EQ(r.used, 6u);
-    r = cut(t, nullptr, "\"a\nb\",x\n", {.mode = 1, .enclosed_rows = 0});
-    EXPECT_EQ(r.rc, FLDR_ERR_DATA);
-}
-
-TEST(FieldEscapedMode, EscapesAndTheNullMark)
-{
-    split_table t(",", "\"", "\\");
-    cut_result r = cut(t, nullptr, "\\N,x\n", {.mode = 2});
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_TRUE(r.is_null_len);
-    EXPECT_EQ(r.used, 3u);
-    /* The escape puts the terminator into the value, rebuilt in place. */
-    r = cut(t, nullptr, "a\\,b,x\n", {.mode = 2});
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.value, "a,b");
-    EXPECT_EQ(r.value_off, 0);
-    EXPECT_EQ(r.used, 5u);
-    /* An escaped escape and an escaped row terminator. */
-    r = cut(t, nullptr, "a\\\\b\\\nc\n", {.mode = 2, .is_last = 1});
-    EXPECT_EQ(r.value, "a\\b\nc");
-    EXPECT_EQ(r.used, 8u);
-    /* An empty value is an empty string unless marked NULL. */
-    r = cut(t, nullptr, ",x\n", {.mode = 2});
-    EXPECT_FALSE(r.is_null_len);
-    EXPECT_EQ(r.len, 0u);
-    /* The mark after value bytes does not make the value NULL. */
-    r = cut(t, nullptr, "ab\\N,x\n", {.mode = 2});
-    EXPECT_EQ(r.value, "ab");
-    /* The mark ends the value: what follows must be a terminator. */
-    r = cut(t, nullptr, "\\Nab,x\n", {.mode = 2});
-    EXPECT_EQ(r.rc, FLDR_ERR_TOO_FEW_COLUMNS);
-    /* The mark inside an enclosure closes it. */
-    r = cut(t, nullptr, "\"\\N\",x\n", {.mode = 2});
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_TRUE(r.is_null_len);
-    EXPECT_EQ(r.used, 5u);
-    /* An escape at the very end of the data. */
-    r = cut(t, nullptr, "ab\\", {.mode = 2, .is_last = 1});
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.value, "ab");
-    EXPECT_EQ(r.used, 3u);
     /* Without an escape, mode 2 slices and nothing is a mark. */
-    splitref::set_sep_string(t.sep.escape, &t.sep.escape_len, "");
-    r = cut(t, nullptr, "\\N,x\n", {.mode = 2});
-    EXPECT_EQ(r.value, "\\N");
+    split_table no_escape(",", "\"", "");
+    EXPECT_EQ(cut(no_escape, nullptr, "\\N,x\n", {.mode = 2}).value, "\\N");
 }
 
 TEST(FieldResults, TooFewColumnsAndTrailingNulls)
@@ -359,54 +307,34 @@ TEST(FieldPositions, PositionResetAndPositionalValues)
     EXPECT_EQ(r.used, 5u);
 }
 
-TEST(FieldCharacters, MultiByteCharactersAreNeverSplit)
+TEST(FieldCharacters, MultiByteCharactersAreNeverSplitAndBytesAreData)
 {
-    /* GBK: 0x81 0x7C is one character whose second byte is '|'. */
-    split_table t("|", "", "\\");
-    const std::string gbk = "a\x81\x7c" "b|z\n";
-    cut_result r = cut(t, nullptr, gbk, {.charset = QXCVT_GBK});
-    EXPECT_EQ(r.value, "a\x81\x7c" "b");
-    EXPECT_EQ(r.used, 5u);
-    /* As single-byte data the same bytes split at the '|'. */
-    r = cut(t, nullptr, gbk, {.charset = QXCVT_ASCII});
-    EXPECT_EQ(r.value, "a\x81");
-    /* BIG5 and the escape: 0xA5 0x5C is one character ending in '\'. */
-    r = cut(t, nullptr, "\xa5\x5c|z\n", {.mode = 2, .charset = QXCVT_BIG5});
-    EXPECT_EQ(r.value, "\xa5\x5c");
-    /* GB18030 four-byte character. */
-    r = cut(t, nullptr, "\x81\x30\x81\x30|z\n", {.charset = QXCVT_GB18030});
-    EXPECT_EQ(r.value, "\x81\x30\x81\x30");
-    /* UTF-8 text across the bulk skip's 16-byte steps. */
     const std::string text = "abcdefghijklmn\xe4\xb8\xad\xe6\x96\x87opqrstuvwxyz0123456789";
-    r = cut(t, nullptr, text + "|z\n", {.charset = QXCVT_UTF8});
-    EXPECT_EQ(r.value, text);
-}
-
-TEST(FieldCharacters, CutCharactersAndBinaryBytes)
-{
+    const Case cases[] = {
+        // GBK 0x81 0x7C is one character whose second byte is '|'; as
+        // single-byte data the same bytes split at the '|'.
+        {{.charset = QXCVT_GBK}, "a\x81\x7c" "b|z\n", 0, "a\x81\x7c" "b", 5},
+        {{.charset = QXCVT_ASCII}, "a\x81\x7c" "b|z\n", 0, "a\x81"},
+        // BIG5 0xA5 0x5C ends in '\' and is no escape; a GB18030 four-byte
+        // character; UTF-8 text across the bulk skip's 16-byte steps.
+        {{.mode = 2, .charset = QXCVT_BIG5}, "\xa5\x5c|z\n", 0, "\xa5\x5c"},
+        {{.charset = QXCVT_GB18030}, "\x81\x30\x81\x30|z\n", 0, "\x81\x30\x81\x30"},
+        {{.charset = QXCVT_UTF8}, text + "|z\n", 0, text},
+        // A character cut by the end of the data stops the scan (too few
+        // columns unless it is the last); a lead byte whose character would
+        // swallow the terminator; NULs and control bytes are data.
+        {{.is_last = 1, .charset = QXCVT_UTF8}, "ab\xe4\xb8", 0, "ab", 4},
+        {{.is_last = 1, .charset = QXCVT_GBK}, "ab\x81", 0, "ab"},
+        {{.is_last = 0, .charset = QXCVT_UTF8}, "ab\xe4\xb8", too_few, ""},
+        {{.is_last = 1, .charset = QXCVT_UTF8}, "ab\xe4|\n", 0, "ab\xe4|\n", 5},
+        {{.charset = QXCVT_ASCII}, std::string("a\0\x01\x7f" "b|z\n", 8), 0, std::string("a\0\x01\x7f" "b", 5)},
+    };
     split_table t("|", "\"", "\\");
-    /* A character cut by the end of the data stops the scan. */
-    cut_result r = cut(t, nullptr, "ab\xe4\xb8", {.is_last = 1, .charset = QXCVT_UTF8});
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.value, "ab");
-    EXPECT_EQ(r.used, 4u);
-    r = cut(t, nullptr, "ab\x81", {.is_last = 1, .charset = QXCVT_GBK});
-    EXPECT_EQ(r.value, "ab");
-    r = cut(t, nullptr, "ab\xe4\xb8", {.is_last = 0, .charset = QXCVT_UTF8});
-    EXPECT_EQ(r.rc, FLDR_ERR_TOO_FEW_COLUMNS);
-    /* A lead byte whose character would swallow the terminator. */
-    r = cut(t, nullptr, "ab\xe4|\n", {.is_last = 1, .charset = QXCVT_UTF8});
-    EXPECT_EQ(r.value, "ab\xe4|\n");
-    EXPECT_EQ(r.used, 5u);
-    /* NULs and control bytes are data. */
-    const std::string bin("a\0\x01\x7f" "b|z\n", 8);
-    r = cut(t, nullptr, bin, {.charset = QXCVT_ASCII});
-    EXPECT_EQ(r.value, std::string("a\0\x01\x7f" "b", 5));
+    expect_cuts(t, cases);
     /* A positional value that ends inside a character. */
     fldr_col *pos = t.add_col("", "", 1, 3);
-    r = cut(t, pos, "ab\xe4\xb8\xad|\n", {.charset = QXCVT_UTF8});
-    EXPECT_EQ(r.rc, FLDR_ERR_DATA);
-    r = cut(t, pos, "abc\xe4\xb8\xad|\n", {.charset = QXCVT_UTF8});
+    EXPECT_EQ(cut(t, pos, "ab\xe4\xb8\xad|\n", {.charset = QXCVT_UTF8}).rc, FLDR_ERR_DATA);
+    const cut_result r = cut(t, pos, "abc\xe4\xb8\xad|\n", {.charset = QXCVT_UTF8});
     EXPECT_EQ(r.rc, 0);
     EXPECT_EQ(r.value, "abc");
 }

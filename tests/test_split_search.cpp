@@ -75,66 +75,59 @@ TEST(RowSearch, PlainOneAndTwoByteTerminators)
     EXPECT_EQ(fldr_search_row_end(nullptr, nullptr, 0, 1, "\n"), nullptr);
 }
 
-TEST(RowSearch, EnclosureAwareSkipsTerminatorsInsideEnclosures)
+TEST(RowSearch, EnclosureAndEscapeAwareSearches)
 {
-    instance in(FLDR_SCAN_ENCLOSED, 1);
-    EXPECT_EQ(in.at("\"a\nb\",c\n", "\n"), 7);
-    /* The closing enclosure is missing: the row is not complete here. */
-    EXPECT_EQ(in.at("x,\"a\nb\n", "\n"), -1);
-    EXPECT_EQ(in.at("\"a\r\nb\"\r\n", "\r\n"), 6);
-    /* Two-byte enclosure. After a closing enclosure the scan resumes one
-    ** byte into it, so "<<<" closes and opens again. */
-    split_table &t = in.table;
-    t.ctl.row_enclose[0] = '<';
-    t.ctl.row_enclose[1] = '<';
-    t.ctl.row_enclose_len = 2;
-    EXPECT_EQ(in.at("<<a\nb<<\nz", "\n"), 7);
-    EXPECT_EQ(in.at("<<a\nb<\nz", "\n"), -1);
-    EXPECT_EQ(in.at("<<a<<<\nb", "\n"), -1);
-    EXPECT_EQ(in.at("<<a<<x<\nb", "\n"), 7);
-    /* A single '<' is no enclosure. */
-    EXPECT_EQ(in.at("<a\nb", "\n"), 2);
-    /* Without enclosed rows, or in plain mode, the terminator is not protected. */
-    instance off(FLDR_SCAN_ENCLOSED, 0);
-    EXPECT_EQ(off.at("\"a\nb\",c\n", "\n"), 2);
-    instance plain(FLDR_SCAN_PLAIN, 1);
-    EXPECT_EQ(plain.at("\"a\nb\",c\n", "\n"), 2);
-}
-
-TEST(RowSearch, EnclosureAwareTakesATerminatorByteBeforeAnEnclosure)
-{
-    /* When the terminator and the enclosure start with the same byte, the
-    ** byte is a terminator candidate only. */
-    instance in(FLDR_SCAN_ENCLOSED, 1);
-    in.table.ctl.row_enclose[0] = '#';
-    in.table.ctl.row_enclose_len = 1;
-    EXPECT_EQ(in.at("#a#\n", "#\n"), 2);
-    EXPECT_EQ(in.at("a#x#b##", "##"), 5);
-}
-
-TEST(RowSearch, EscapeAwareHonoursOneEscapeAndIgnoresAnEscapedEscape)
-{
-    instance in(FLDR_SCAN_ESCAPED, 0);
-    EXPECT_EQ(in.at("a\\\nb\n", "\n"), 4);
-    EXPECT_EQ(in.at("a\\\\\n", "\n"), 3);
-    EXPECT_EQ(in.at("\nabc", "\n"), 0);
-    /* Three escapes: only two are looked at, so the terminator counts. */
-    EXPECT_EQ(in.at("\\\\\\\n", "\n"), 3);
-    EXPECT_EQ(in.at("a\\\n", "\n"), -1);
-    /* Two-byte terminator: the search goes on past the escaped one. */
-    EXPECT_EQ(in.at("a\\\r\nb\r\n", "\r\n"), 5);
-
-    /* Letters of the escape compare without case. */
-    splitref::set_sep_string(in.table.sep.escape, &in.table.sep.escape_len, "x");
-    EXPECT_EQ(in.at("aX\nb\n", "\n"), 4);
-    EXPECT_EQ(in.at("ax\nb\n", "\n"), 4);
+    struct Case {
+        uint32_t    mode, enclosed_rows;
+        const char *row_enclose;   // the escape in escaped mode
+        std::string data, term;
+        long        want;
+    };
+    const uint32_t P = FLDR_SCAN_PLAIN, N = FLDR_SCAN_ENCLOSED, E = FLDR_SCAN_ESCAPED;
+    const Case cases[] = {
+        {N, 1, "\"", "\"a\nb\",c\n", "\n", 7},
+        {N, 1, "\"", "x,\"a\nb\n", "\n", -1},         // the closing enclosure is missing
+        {N, 1, "\"", "\"a\r\nb\"\r\n", "\r\n", 6},
+        // After a closing two-byte enclosure the scan resumes one byte into
+        // it, so "<<<" closes and opens again; a single '<' is no enclosure.
+        {N, 1, "<<", "<<a\nb<<\nz", "\n", 7},
+        {N, 1, "<<", "<<a\nb<\nz", "\n", -1},
+        {N, 1, "<<", "<<a<<<\nb", "\n", -1},
+        {N, 1, "<<", "<<a<<x<\nb", "\n", 7},
+        {N, 1, "<<", "<a\nb", "\n", 2},
+        // Without enclosed rows, or in plain mode, the terminator is not protected.
+        {N, 0, "\"", "\"a\nb\",c\n", "\n", 2},
+        {P, 1, "\"", "\"a\nb\",c\n", "\n", 2},
+        // Terminator and enclosure starting with the same byte: a terminator candidate only.
+        {N, 1, "#", "#a#\n", "#\n", 2},
+        {N, 1, "#", "a#x#b##", "##", 5},
+        // One escape protects; an escaped escape does not; three: only two are looked at.
+        {E, 0, "\\", "a\\\nb\n", "\n", 4},
+        {E, 0, "\\", "a\\\\\n", "\n", 3},
+        {E, 0, "\\", "\nabc", "\n", 0},
+        {E, 0, "\\", "\\\\\\\n", "\n", 3},
+        {E, 0, "\\", "a\\\n", "\n", -1},
+        {E, 0, "\\", "a\\\r\nb\r\n", "\r\n", 5},   // past the escaped two-byte terminator
+        {E, 0, "x", "aX\nb\n", "\n", 4},                // letters of the escape without case
+        {E, 0, "x", "ax\nb\n", "\n", 4},
+        {E, 0, "", "aX\nb\n", "\n", 2},                 // an empty escape protects nothing
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "mode " << c.mode << " " << testing::PrintToString(c.data));
+        instance in(c.mode, c.enclosed_rows);
+        if (c.mode == E) {
+            splitref::set_sep_string(in.table.sep.escape, &in.table.sep.escape_len, c.row_enclose);
+        } else {
+            std::strcpy(in.table.ctl.row_enclose, c.row_enclose);
+            in.table.ctl.row_enclose_len = static_cast<uint16_t>(std::strlen(c.row_enclose));
+        }
+        EXPECT_EQ(in.at(c.data, c.term), c.want);
+    }
     /* The column escapes play no part in the row search. */
+    instance in(E, 0);
     fldr_col *col = in.table.add_col("|", "");
     splitref::set_sep_string(col->sep_info->escape, &col->sep_info->escape_len, "!");
     EXPECT_EQ(in.at("a!\nb\n", "\n"), 2);
-    /* An empty escape protects nothing. */
-    in.table.sep.escape_len = 0;
-    EXPECT_EQ(in.at("aX\nb\n", "\n"), 2);
 }
 
 TEST(RowSearch, ChoiceNeedsTheControlRecordsSeparators)

@@ -3,15 +3,12 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
 #include "fldr_internal.h"
 #include "qxmout.h"
-
-namespace fs = std::filesystem;
+#include "support/scratch.h"
 
 namespace {
 
@@ -29,19 +26,8 @@ const auto *const g_english = ::testing::AddGlobalTestEnvironment(new EnglishLib
 
 class Summary : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/qxfldr_summary_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        args_ = std::make_unique<fldr_args>();
-        memset(args_.get(), 0, sizeof(fldr_args));
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string path(const std::string &name) const { return (dir_ / name).string(); }
-
-    fs::path dir_;
-    std::unique_ptr<fldr_args> args_;
+    Summary() { memset(args_.get(), 0, sizeof(fldr_args)); }
+    std::unique_ptr<fldr_args> args_ = std::make_unique<fldr_args>();
 };
 
 const char *const kZeroCounts =
@@ -89,54 +75,42 @@ TEST_F(Summary, ExportFailure)
               "export fail.\nno table 50%\n0 rows exported success. \n0.000(ms) time used.\n");
 }
 
-TEST_F(Summary, ControlFileContent)
+TEST(ControlFile, WholeContentUpToOneMebibyte)
 {
-    std::string ctl = path("a.ctl");
-    const char *content = "LOAD DATA\nINFILE 'a.txt'\nINTO TABLE T\n";
-    std::ofstream(ctl, std::ios::binary) << content;
+    qxtest::TempDir dir;
     char *text = nullptr;
     uint32_t len = 0;
-    ASSERT_EQ(fldr_get_ctl_content(fldr_get_env(), ctl.c_str(), &text, &len), 0);
+    // The result of one read, and what it printed.
+    auto read_ctl = [&](const std::string &path, uint32_t *len_out) {
+        text = nullptr;
+        testing::internal::CaptureStdout();
+        const int32_t rc = fldr_get_ctl_content(fldr_get_env(), path.c_str(), &text, len_out);
+        return std::to_string(rc) + " " + testing::internal::GetCapturedStdout();
+    };
+    const char *content = "LOAD DATA\nINFILE 'a.txt'\nINTO TABLE T\n";
+    const std::string ctl = dir.write("a.ctl", content);
+    EXPECT_EQ(read_ctl(ctl, &len), "0 ");
     EXPECT_EQ(len, strlen(content));
     EXPECT_STREQ(text, content);
     EXPECT_EQ(fldr_mem_free(fldr_get_env(), nullptr, text), 0);
-
-    // The length is optional.
-    text = nullptr;
-    ASSERT_EQ(fldr_get_ctl_content(fldr_get_env(), ctl.c_str(), &text, nullptr), 0);
+    EXPECT_EQ(read_ctl(ctl, nullptr), "0 ");   // the length is optional
     fldr_mem_free(fldr_get_env(), nullptr, text);
 
-    // Exactly 1 MiB is read, one byte more is refused.
-    std::string big = path("big.ctl");
-    std::ofstream(big, std::ios::binary) << std::string(FLDR_CTL_FILE_MAX, 'x');
-    text = nullptr;
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(fldr_get_ctl_content(fldr_get_env(), big.c_str(), &text, &len), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    // Exactly 1 MiB is read, one byte more is refused, and so is an empty file.
+    const std::string big = dir.write("big.ctl", std::string(FLDR_CTL_FILE_MAX, 'x'));
+    EXPECT_EQ(read_ctl(big, &len), "0 ");
     EXPECT_EQ(len, FLDR_CTL_FILE_MAX);
     EXPECT_EQ(text[FLDR_CTL_FILE_MAX], '\0');
     fldr_mem_free(fldr_get_env(), nullptr, text);
-
-    std::ofstream(big, std::ios::binary | std::ios::app) << "y";
-    text = nullptr;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(fldr_get_ctl_content(fldr_get_env(), big.c_str(), &text, &len), FLDR_ERR_READ_FILE);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Input the wrong ctl file, please check the input file\n");
-    EXPECT_EQ(text, nullptr);
-
-    std::string empty = path("empty.ctl");
-    std::ofstream(empty, std::ios::binary);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(fldr_get_ctl_content(fldr_get_env(), empty.c_str(), &text, &len), FLDR_ERR_READ_FILE);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Input the wrong ctl file, please check the input file\n");
-
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(fldr_get_ctl_content(fldr_get_env(), path("missing.ctl").c_str(), &text, &len),
-              FLDR_ERR_FILE_PATH);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Open control file fail, please check the input file\n");
+    const std::string wrong =
+        std::to_string(FLDR_ERR_READ_FILE) + " Input the wrong ctl file, please check the input file\n";
+    for (const std::string &bad : {dir.write("over.ctl", std::string(FLDR_CTL_FILE_MAX + 1, 'x')),
+                                   dir.write("empty.ctl")}) {
+        EXPECT_EQ(read_ctl(bad, &len), wrong) << bad;
+        EXPECT_EQ(text, nullptr);
+    }
+    EXPECT_EQ(read_ctl(dir.file("missing.ctl"), &len),
+              std::to_string(FLDR_ERR_FILE_PATH) + " Open control file fail, please check the input file\n");
     EXPECT_EQ(text, nullptr);
 }
 
