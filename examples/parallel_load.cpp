@@ -40,26 +40,6 @@ namespace parallel_load {
 
 namespace {
 
-/* Worker-side take from a queue, with a time-out so that a worker can look at
-** the reader's state between waits. The library leaves this side to the tool. */
-fldr_task *take_task(fldr_task_queue *queue, uint32_t ms)
-{
-    if (os_semaphore_p_timed(&queue->sem, ms) == 0)
-        return nullptr;
-    os_cs_enter(&queue->lock.cs);
-    queue->lock.owner = -1;
-    fldr_task *task = queue->first;
-    queue->first = task->next;
-    if (queue->first != nullptr)
-        queue->first->prev = nullptr;
-    else
-        queue->last = nullptr;
-    queue->count--;
-    queue->lock.owner = -1;
-    os_cs_leave(&queue->lock.cs);
-    task->prev = task->next = nullptr;
-    return task;
-}
 
 }  // namespace
 
@@ -210,7 +190,7 @@ void work(Pipeline &pipe, uint32_t worker_no, const Options &options, const std:
         /* The flag is read before the wait: a task enqueued before the reader
         ** ended is always taken. */
         const bool finished = reader_done.load();
-        fldr_task *task = take_task(&pipe.queue(worker_no), 10);
+        fldr_task *task = fldr_task_take(&pipe.queue(worker_no), 10);
         if (task == nullptr) {
             if (finished) {
                 counts.cpu = thread_cpu_seconds();

@@ -126,6 +126,19 @@ QX_EXPORT int32_t fldr_task_enqueue(fldr_task_pool *pool, fldr_task *task)
     return FLDR_OK;
 }
 
+QX_EXPORT fldr_task *fldr_task_take(fldr_task_queue *queue, uint32_t ms)
+{
+    /* A worker's take: as the other takers, but with a time-out, so that a
+    ** worker can look at the reader's state between waits. */
+    if (os_semaphore_p_timed(&queue->sem, ms) == 0)
+        return nullptr;
+    fldr_lock(&queue->lock);
+    queue->count--;
+    fldr_task *task = list_take_first(queue->first, queue->last);
+    fldr_unlock(&queue->lock);
+    return task;
+}
+
 QX_EXPORT int32_t fldr_gbl_err_reache_max(fldr_inst *inst)
 {
     /* Workers of the tool raise err_count while the reader looks at it; the

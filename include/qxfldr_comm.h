@@ -858,6 +858,9 @@ QX_EXPORT void         fldr_rowbuf_put(fldr_rowbuf_pool *pool, fldr_rowbuf *buf)
 QX_EXPORT fldr_task   *fldr_task_get(fldr_task_pool *pool);
 /* Appends to pool->queues[task->worker_no]; returns 0. */
 QX_EXPORT int32_t      fldr_task_enqueue(fldr_task_pool *pool, fldr_task *task);
+/* A worker's side of its queue: the first task, or NULL when none came
+** within ms milliseconds. */
+QX_EXPORT fldr_task   *fldr_task_take(fldr_task_queue *queue, uint32_t ms);
 /* Releases work_mem, empties a kind-4 batch, marks the task free (file_no,
 ** file_off, first_row -1) and appends it to the free list; returns 0. rowbuf
 ** and the offset array are left as they are. */

@@ -119,7 +119,7 @@ int32_t run_load_sides(PipeRig &reading, std::vector<Side> sides, std::vector<fl
                     /* The flag is read before the wait, so a task enqueued
                     ** before the reader finished is always taken. */
                     bool finished = reader_done.load();
-                    fldr_task *task = take_task(queue, 5);
+                    fldr_task *task = fldr_task_take(queue, 5);
                     if (task == nullptr) {
                         if (finished)
                             return;

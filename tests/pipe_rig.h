@@ -4,9 +4,8 @@
 ** pool and worker queues, filled the way a tool fills them before the reader
 ** starts, and checks at the end that every buffer and task came home.
 **
-** Workers take from their queues with timed waits (the library has no
-** worker-side take: that belongs to the tool), so no test thread can block
-** forever on a queue; a Watchdog aborts the process if a round hangs anyway.
+** Workers take from their queues with timed waits (fldr_task_take), so no
+** test thread can block forever on a queue; a Watchdog aborts the process if a round hangs anyway.
 */
 #ifndef QX_TESTS_PIPE_RIG_H
 #define QX_TESTS_PIPE_RIG_H
@@ -59,23 +58,6 @@ private:
     std::thread             thread_;
 };
 
-/* Takes the first task of a worker queue, or NULL when none came within ms. */
-inline fldr_task *take_task(fldr_task_queue *queue, uint32_t ms)
-{
-    if (os_semaphore_p_timed(&queue->sem, ms) == 0)
-        return nullptr;
-    fldr_lock(&queue->lock);
-    fldr_task *task = queue->first;
-    queue->first = task->next;
-    if (queue->first != nullptr)
-        queue->first->prev = nullptr;
-    else
-        queue->last = nullptr;
-    queue->count--;
-    fldr_unlock(&queue->lock);
-    task->prev = task->next = nullptr;
-    return task;
-}
 
 /* Units a semaphore holds now (taken and given back). */
 inline uint32_t sem_units(os_semaphore_t *sem)

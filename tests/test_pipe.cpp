@@ -151,15 +151,15 @@ TEST(TaskQueue, EnqueueGoesToTheTasksWorker)
     for (uint32_t w = 0; w < 2; w++) {
         fldr_task_queue &queue = rig.queue(w);
         EXPECT_EQ(queue.count, 2);
-        fldr_task *first = take_task(&queue, 1000);
-        fldr_task *second = take_task(&queue, 1000);
+        fldr_task *first = fldr_task_take(&queue, 1000);
+        fldr_task *second = fldr_task_take(&queue, 1000);
         ASSERT_NE(first, nullptr);
         ASSERT_NE(second, nullptr);
         EXPECT_EQ(first->worker_no, w);
         EXPECT_EQ(second->worker_no, w);
         EXPECT_EQ(first, tasks[w]);        /* FIFO per queue */
         EXPECT_EQ(second, tasks[w + 2]);
-        EXPECT_EQ(take_task(&queue, 0), nullptr);
+        EXPECT_EQ(fldr_task_take(&queue, 0), nullptr);
         fldr_task_free(&pool, first);
         fldr_task_free(&pool, second);
     }

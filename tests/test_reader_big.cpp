@@ -52,7 +52,7 @@ TEST(ReaderBigChunk, ReadsMoreThanOneGibInPiecesAndKeepsEveryByte)
     ASSERT_NE(os_file_syscall_override("pread", reinterpret_cast<void *>(&recording_pread)), 0);
     int32_t rc = -1;
     std::thread reader([&] { rc = fldr_read_rows_and_build_task(fldr_get_env(), &rig.inst(), &file.rec); });
-    fldr_task *task = take_task(&rig.queue(0), 120000);
+    fldr_task *task = fldr_task_take(&rig.queue(0), 120000);
     ASSERT_NE(task, nullptr);
     EXPECT_EQ(task->row_cnt, 3u);
     EXPECT_EQ(task->data_len, size);

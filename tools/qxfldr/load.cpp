@@ -407,24 +407,6 @@ void give_back_chunk(fldr_task *task)
     fldr_task_free(&tr.inst->task_pool, task);
 }
 
-fldr_task *take_task(fldr_task_queue *queue, uint32_t ms)
-{
-    if (os_semaphore_p_timed(&queue->sem, ms) == 0)
-        return nullptr;
-    os_cs_enter(&queue->lock.cs);
-    queue->lock.owner = -1;
-    fldr_task *task = queue->first;
-    queue->first = task->next;
-    if (queue->first != nullptr)
-        queue->first->prev = nullptr;
-    else
-        queue->last = nullptr;
-    queue->count--;
-    queue->lock.owner = -1;
-    os_cs_leave(&queue->lock.cs);
-    task->prev = task->next = nullptr;
-    return task;
-}
 
 void worker_main(RunState &rs, uint32_t worker_no)
 {
@@ -434,7 +416,7 @@ void worker_main(RunState &rs, uint32_t worker_no)
     fldr_task_queue *queue = &rs.queues[worker_no];
     for (;;) {
         const bool done = rs.reader_done.load(std::memory_order_acquire);
-        fldr_task *task = take_task(queue, done ? 0 : 20);
+        fldr_task *task = fldr_task_take(queue, done ? 0 : 20);
         if (task == nullptr) {
             if (done)
                 break;
