@@ -209,6 +209,28 @@ TEST_F(Load, WhenConditionsAndSeveralTables)
     EXPECT_NE(r.out.find("Refuse logic record counts: 2"), std::string::npos) << r.out;
 }
 
+/* Two LOAD statements run one after the other, each with its own table and
+** bad-data file; a row refused in the second lands in the second's file. */
+TEST_F(Load, TwoLoadStatementsInOneControlFile)
+{
+    db->table("a", "v INTEGER");
+    db->table("b", "v INTEGER PRIMARY KEY");
+    dir.write("a.txt", "1\n2\nx\n");
+    dir.write("b.txt", "5\n5\n6\n");
+    auto r = load("LOAD DATA INFILE 'a.txt' BADFILE 'a.bad' APPEND INTO TABLE a (v)\n"
+                  "LOAD DATA INFILE 'b.txt' BADFILE 'b.bad' APPEND INTO TABLE b (v)\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(db->rows("SELECT v FROM a ORDER BY v"), (Rows{"1", "2"}));
+    EXPECT_EQ(db->rows("SELECT v FROM b ORDER BY v"), (Rows{"5", "6"}));
+    EXPECT_EQ(dir.read("a.bad"), "x\n");
+    EXPECT_EQ(dir.read("b.bad"), "5\n");
+    const size_t second = r.out.find("Dest table: B");
+    ASSERT_NE(second, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(counts(2, 0, 1)), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(counts(2, 0, 1), second), std::string::npos) << r.out;
+    EXPECT_NE(dir.read("fldr.log").find("table B, file b.txt, row 2: refused by the database"), std::string::npos);
+}
+
 TEST_F(Load, LoadModesAppendInsertReplace)
 {
     db->table("m", "v INTEGER");

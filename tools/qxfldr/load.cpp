@@ -195,7 +195,8 @@ struct TableRun {
 };
 
 struct Group {
-    std::vector<std::unique_ptr<TableRun>> tables;
+    std::vector<std::unique_ptr<TableRun>> tables;      /* numbered first_table, first_table + 1, ... */
+    uint32_t                               first_table = 0;
     std::vector<fldr_data_file *>          files;       /* in load order */
     std::vector<std::string>               file_names;  /* by file_no */
     std::vector<int64_t>                   file_base;   /* rows_read when the file began */
@@ -487,13 +488,14 @@ void worker_main(RunState &rs, uint32_t worker_no)
 void writer_main(RunState &rs, Sink *sink)
 {
     Group &g = *rs.group;
-    std::vector<int64_t> committed(g.tables.size(), 0);
+    /* By table number: the group's tables are first_table and on. */
+    std::vector<int64_t> committed(g.first_table + g.tables.size(), 0);
     uint64_t in_txn = 0;
     bool open = false;
     bool refusal_stop = false;
     std::string err;
     const RefusalFn on_refused = [&](const Refused &r) {
-        if (!reject_row(rs, *g.tables[r.table], r.file_no, r.row_no, r.text, r.message, Reject::Refused))
+        if (!reject_row(rs, *g.tables[r.table - g.first_table], r.file_no, r.row_no, r.text, r.message, Reject::Refused))
             refusal_stop = true;
         return !refusal_stop;
     };
@@ -505,8 +507,8 @@ void writer_main(RunState &rs, Sink *sink)
             rs.fail("commit failed: " + err);
             return false;
         }
-        for (size_t t = 0; t < committed.size(); t++)
-            g.tables[t]->loaded += committed[t];
+        for (size_t t = 0; t < g.tables.size(); t++)
+            g.tables[t]->loaded += committed[g.first_table + t];
         return true;
     };
     while (auto batch = rs.batches.pop()) {
@@ -522,7 +524,8 @@ void writer_main(RunState &rs, Sink *sink)
             }
             const uint64_t take = std::min<uint64_t>(rows - from, rs.commit_rows - in_txn);
             if (!sink->insert(*batch, from, from + take, on_refused, err)) {
-                rs.fail("the database failed on table " + g.tables[batch->table]->plan.display_name + ": " + err);
+                rs.fail("the database failed on table " + g.tables[batch->table - g.first_table]->plan.display_name +
+                        ": " + err);
                 break;
             }
             from += take;
@@ -813,8 +816,10 @@ int run_load(const LoadRequest &req)
     };
     for (fldr_ctl_node *node = pc.result->ctl_first; node != nullptr; node = node->next) {
         fldr_ctl *ctl = node->ctl;
-        if (!ctl->is_continuation || groups.empty())
+        if (!ctl->is_continuation || groups.empty()) {
             groups.push_back(std::make_unique<Group>());
+            groups.back()->first_table = table_no;
+        }
         Group &g = *groups.back();
         auto tr = std::make_unique<TableRun>();
         tr->plan.ctl = ctl;
