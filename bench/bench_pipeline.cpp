@@ -5,6 +5,8 @@
 **   PlainRead          read() of the whole file into one buffer
 **   SingleThreadCut    one thread reads 8 MiB chunks, cuts rows and every field
 **   ReaderOnly         the reader thread and 1 worker that only gives buffers back
+**   ReaderOnly2MiB     the same with 2 MiB buffers instead of parallel_load's 8 MiB:
+**                      a chunk the cache still holds when the row search reads it
 **   Reader2Workers     the reader thread and 2 workers cutting every field
 **
 ** The loop of the pipeline runs is parallel_load's own. After the runs the
@@ -215,11 +217,13 @@ void SingleThreadCut(benchmark::State &state)
     set_counters(state, rows);
 }
 
-void Pipeline(benchmark::State &state, const char *name, uint32_t workers, bool cut_fields)
+void Pipeline(benchmark::State &state, const char *name, uint32_t workers, bool cut_fields,
+              uint32_t buffer_bytes = parallel_load::Options{}.buffer_bytes)
 {
     BenchData &b = data();
     parallel_load::Options options;
     options.workers = workers;
+    options.buffer_bytes = buffer_bytes;
     options.cut_fields = cut_fields;
     options.silent = 1;
     parallel_load::Counts counts;
@@ -251,6 +255,11 @@ void ReaderOnly(benchmark::State &state)
     Pipeline(state, "ReaderOnly", 1, false);
 }
 
+void ReaderOnly2MiB(benchmark::State &state)
+{
+    Pipeline(state, "ReaderOnly2MiB", 1, false, 2u << 20);
+}
+
 void Reader2Workers(benchmark::State &state)
 {
     Pipeline(state, "Reader2Workers", 2, true);
@@ -259,6 +268,7 @@ void Reader2Workers(benchmark::State &state)
 BENCHMARK(PlainRead)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(SingleThreadCut)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ReaderOnly)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ReaderOnly2MiB)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Reader2Workers)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
@@ -295,6 +305,9 @@ int main(int argc, char **argv)
     if (s.count("PlainRead") && s.count("ReaderOnly"))
         std::printf("reader speed / plain read() speed:             %.2f wall, %.2f processor (aim >= 0.7)\n",
                     s["PlainRead"] / s["ReaderOnly"], c["PlainRead"] / c["ReaderOnly"]);
+    if (s.count("PlainRead") && s.count("ReaderOnly2MiB"))
+        std::printf("the same with 2 MiB buffers:                   %.2f wall, %.2f processor\n",
+                    s["PlainRead"] / s["ReaderOnly2MiB"], c["PlainRead"] / c["ReaderOnly2MiB"]);
     if (s.count("SingleThreadCut") && s.count("Reader2Workers"))
         std::printf("reader + 2 workers vs single-threaded cutting: %.2fx wall, %.2fx processor (aim >= 1.6)\n",
                     s["SingleThreadCut"] / s["Reader2Workers"], c["SingleThreadCut"] / c["Reader2Workers"]);
