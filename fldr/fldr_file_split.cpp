@@ -303,64 +303,8 @@ __attribute__((noinline)) int32_t fldr_scan_field(const fldr_ctl *ctl, const fld
 
 namespace {
 
-/*
-** Finders of the fast path's stop bytes: up to four given bytes and, with
-** `high`, every byte of 0x80 or more. find() gives the first in [p, end), or
-** end, and never reads outside [p, end). The broadcasts are made from
-** registers: building them from bytes just stored stalls on the stores.
-*/
-class stops_sse2 {
-public:
-    stops_sse2(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3, bool high)
-        : b0_(b0), b1_(b1), b2_(b2), b3_(b3), high_(high)
-    {
-#if defined(__SSE2__)
-        v0_ = _mm_set1_epi32(static_cast<int>(b0 * 0x01010101u));
-        v1_ = _mm_set1_epi32(static_cast<int>(b1 * 0x01010101u));
-        v2_ = _mm_set1_epi32(static_cast<int>(b2 * 0x01010101u));
-        v3_ = _mm_set1_epi32(static_cast<int>(b3 * 0x01010101u));
-        high_mask_ = high ? 0xFFFF : 0;
-#endif
-    }
-
-    /* *is_b0 tells whether the stop found is b0, without reading it again. */
-    const char *find(const char *p, const char *end, bool *is_b0) const
-    {
-#if defined(__SSE2__)
-        while (end - p >= 16) {
-            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-            const __m128i h0 = _mm_cmpeq_epi8(x, v0_);
-            const __m128i hit = _mm_or_si128(_mm_or_si128(h0, _mm_cmpeq_epi8(x, v1_)),
-                                             _mm_or_si128(_mm_cmpeq_epi8(x, v2_), _mm_cmpeq_epi8(x, v3_)));
-            const unsigned bits =
-                static_cast<unsigned>(_mm_movemask_epi8(hit) | (_mm_movemask_epi8(x) & high_mask_));
-            if (bits != 0) {
-                *is_b0 = (bits & (0u - bits) & static_cast<unsigned>(_mm_movemask_epi8(h0))) != 0;
-                return p + __builtin_ctz(bits);
-            }
-            p += 16;
-        }
-#endif
-        for (; p < end; ++p) {
-            const uint8_t c = static_cast<uint8_t>(*p);
-            if (c == b0_ || c == b1_ || c == b2_ || c == b3_ || (high_ && c >= 0x80)) {
-                *is_b0 = c == b0_;
-                return p;
-            }
-        }
-        *is_b0 = false;
-        return p;
-    }
-
-private:
-    uint8_t b0_, b1_, b2_, b3_;
-    bool    high_;
-#if defined(__SSE2__)
-    __m128i v0_, v1_, v2_, v3_;
-    int     high_mask_;
-#endif
-};
-
+/* The fast path's stop bytes are found by fldr_split::stop_bytes, or 64
+** bytes at a time where the processor has it. */
 #if defined(__x86_64__) && defined(__GNUC__)
 #define FLDR_SPLIT_HAVE_AVX512 1
 /* 64 bytes per compare; the last piece is a masked load, whose masked-off
@@ -706,7 +650,7 @@ int32_t nth_val_len_sse2(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_l
                          uint32_t enclosed_rows, char **out_value, uint32_t *out_len, uint32_t *out_used,
                          uint32_t *more_data)
 {
-    return nth_val_len<stops_sse2>(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
+    return nth_val_len<fldr_split::stop_bytes>(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
                                    enclosed_rows, out_value, out_len, out_used, more_data);
 }
 

@@ -87,10 +87,12 @@ public:
         : b0_(b0), b1_(b1), b2_(b2), b3_(b3), high_(high)
     {
 #if defined(__SSE2__)
-        v0_ = _mm_set1_epi8(static_cast<char>(b0));
-        v1_ = _mm_set1_epi8(static_cast<char>(b1));
-        v2_ = _mm_set1_epi8(static_cast<char>(b2));
-        v3_ = _mm_set1_epi8(static_cast<char>(b3));
+        /* Broadcasts made from registers: building them from bytes just
+        ** stored stalls on the stores. */
+        v0_ = _mm_set1_epi32(static_cast<int>(b0 * 0x01010101u));
+        v1_ = _mm_set1_epi32(static_cast<int>(b1 * 0x01010101u));
+        v2_ = _mm_set1_epi32(static_cast<int>(b2 * 0x01010101u));
+        v3_ = _mm_set1_epi32(static_cast<int>(b3 * 0x01010101u));
         high_mask_ = high ? 0xFFFF : 0;
 #endif
     }
@@ -118,6 +120,34 @@ public:
             if (is_stop(static_cast<uint8_t>(*p)))
                 return p;
         return end;
+    }
+
+    /* The same, and *is_b0 tells whether the stop found is b0 (false at end),
+    ** without reading it again. */
+    const char *find(const char *p, const char *end, bool *is_b0) const
+    {
+#if defined(__SSE2__)
+        while (end - p >= 16) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            const __m128i h0 = _mm_cmpeq_epi8(x, v0_);
+            const __m128i hit = _mm_or_si128(_mm_or_si128(h0, _mm_cmpeq_epi8(x, v1_)),
+                                             _mm_or_si128(_mm_cmpeq_epi8(x, v2_), _mm_cmpeq_epi8(x, v3_)));
+            const unsigned bits =
+                static_cast<unsigned>(_mm_movemask_epi8(hit) | (_mm_movemask_epi8(x) & high_mask_));
+            if (bits != 0) {
+                *is_b0 = (bits & (0u - bits) & static_cast<unsigned>(_mm_movemask_epi8(h0))) != 0;
+                return p + __builtin_ctz(bits);
+            }
+            p += 16;
+        }
+#endif
+        for (; p < end; ++p)
+            if (is_stop(static_cast<uint8_t>(*p))) {
+                *is_b0 = static_cast<uint8_t>(*p) == b0_;
+                return p;
+            }
+        *is_b0 = false;
+        return p;
     }
 
 private:
