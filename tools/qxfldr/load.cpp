@@ -187,7 +187,7 @@ struct TableRun {
     std::atomic<int64_t>      loaded{0};          /* committed */
     std::atomic<int64_t>      rej_format{0};
     std::atomic<int64_t>      rej_data{0};
-    std::atomic<int64_t>      taken{0};           /* rows given to this table's workers */
+    std::atomic<int64_t>      taken{0};           /* rows routed to this table, converted or not */
     std::string               bad_path;
     std::FILE                *bad = nullptr;
     std::mutex                bad_mutex;
@@ -425,6 +425,9 @@ void worker_main(RunState &rs, uint32_t worker_no)
         }
         auto &tr = *static_cast<TableRun *>(task->tool_data);
         rs.bytes_done += task->data_len;
+        /* Rows the table took, even if a stop leaves them unconverted: only
+        ** rows no table takes count as refused in the summary. */
+        tr.taken += task->row_cnt;
         if (rs.stop.load(std::memory_order_relaxed)) {
             give_back_chunk(task);
             continue;
@@ -465,7 +468,6 @@ void worker_main(RunState &rs, uint32_t worker_no)
                 reject_row(rs, tr, batch->file_no, spans[i].row_no, std::string_view(row, row_len), reason,
                            res == RowResult::FormatError ? Reject::Format : Reject::Data);
         }
-        tr.taken += i;
         rs.rows_done += i;
         if (batch->rows() == 0) {
             give_back_chunk(task);
@@ -500,11 +502,15 @@ void writer_main(RunState &rs, Sink *sink)
         return !refusal_stop;
     };
     auto commit = [&]() {
+        const uint64_t rows = in_txn;
         open = false;
         in_txn = 0;
         std::fill(committed.begin(), committed.end(), 0);
         if (!sink->commit(on_refused, committed, err)) {
-            rs.fail("commit failed: " + err);
+            /* A commit whose answer is lost may have been carried out: the
+            ** summary counts only what was confirmed, and says so. */
+            rs.fail("commit failed: " + err + " (the " + std::to_string(rows) +
+                    " rows of that commit may or may not be stored)");
             return false;
         }
         for (size_t t = 0; t < g.tables.size(); t++)
