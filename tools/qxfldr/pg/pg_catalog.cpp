@@ -64,24 +64,12 @@ int32_t load_type_code(Oid oid, char typtype)
 
 uint16_t export_type_code(Oid oid)
 {
-    switch (oid) {
-    case OID_BOOL: return QXDT_BIT;
-    case OID_INT2: return QXDT_SMALLINT;
-    case OID_INT4: return QXDT_INT;
-    case OID_INT8:
-    case OID_OID: return QXDT_BIGINT;
-    case OID_FLOAT4: return QXDT_FLOAT;
-    case OID_FLOAT8: return QXDT_DOUBLE;
-    case OID_NUMERIC: return QXDT_DEC;
-    case OID_BPCHAR: return QXDT_CHAR;
-    case OID_BYTEA: return QXDT_VARBINARY;
-    case OID_DATE: return QXDT_DATE;
-    case OID_TIME: return QXDT_TIME;
-    case OID_TIMETZ: return QXDT_TIME_TZ;
-    case OID_TIMESTAMP: return QXDT_TIMESTAMP;
-    case OID_TIMESTAMPTZ: return QXDT_TIMESTAMP_TZ;
-    default: return QXDT_VARCHAR;  // text, and the text form of every other type
-    }
+    /* Money, "char" and intervals export as the server prints them; so does
+    ** every type the loader has no code for. */
+    if (oid == OID_MONEY || oid == OID_CHAR || oid == OID_INTERVAL)
+        return QXDT_VARCHAR;
+    const int32_t code = load_type_code(oid, 0);
+    return code >= 0 ? static_cast<uint16_t>(code) : QXDT_VARCHAR;
 }
 
 bool describe_table(PGconn *conn, const std::string &table, Table &out, std::string &error)
