@@ -19,13 +19,8 @@ namespace {
 
 [[maybe_unused]] auto *const g_env = testing::AddGlobalTestEnvironment(new pgtest::ClusterEnv);
 
-pgtest::PgCluster &cluster() { return *pgtest::current_cluster(); }
-
-void sql(const std::string &text)
-{
-    std::string out;
-    ASSERT_TRUE(cluster().psql(text, out)) << out;
-}
+using pgtest::cluster;
+using pgtest::sql;
 
 /* A batch released at scope end. */
 struct Batch {

@@ -1,8 +1,8 @@
 /*
 ** The PostgreSQL load layer against a private server: connections and their
 ** errors, table descriptions, COPY encoding in both formats, and the batch
-** engine's search for refused rows, its error limit, and a server that dies
-** in the middle of a load.
+** engine's search for refused rows and its error limit (a server that dies
+** in the middle of a load is the end-to-end suite's).
 */
 #include <gtest/gtest.h>
 
@@ -27,13 +27,8 @@ namespace {
 
 using qxpg::Field;
 
-pgtest::PgCluster &cluster() { return *pgtest::current_cluster(); }
-
-void sql(const std::string &text)
-{
-    std::string out;
-    ASSERT_TRUE(cluster().psql(text, out)) << out;
-}
+using pgtest::cluster;
+using pgtest::sql;
 
 qxpg::Conn connect()
 {
@@ -69,6 +64,15 @@ std::vector<Field> fields_of(const std::vector<std::string> &values)
         out.push_back(v == "<null>" ? Field{nullptr, qxpg::kNullLen}
                                     : Field{v.data(), static_cast<uint32_t>(v.size())});
     return out;
+}
+
+/* The description of a table that must exist. */
+qxpg::Table described(PGconn *conn, const std::string &name)
+{
+    qxpg::Table table;
+    std::string error;
+    EXPECT_TRUE(qxpg::describe_table(conn, name, table, error)) << error;
+    return table;
 }
 
 bool is_one_line(const std::string &s)
@@ -275,8 +279,7 @@ TEST(PgCopy, ConvertedValuesTakeTheSamePathAsText)
                                {TV::Real, 0, d, nullptr, 0}, {TV::Text, 0, 0, t, uint32_t(std::strlen(t))}};
     };
     for (const char *name : {"typed_bin", "typed_txt"}) {
-        qxpg::Table table;
-        ASSERT_TRUE(qxpg::describe_table(conn.get(), name, table, error)) << error;
+        qxpg::Table table = described(conn.get(), name);
         qxpg::BatchWriter writer(conn.get(), table);
         EXPECT_EQ(writer.encoder().binary(), std::string(name) == "typed_bin");
         std::vector<TV> good = row(-32768, 7.0, 0.1, "x");
@@ -332,9 +335,7 @@ TEST(PgCopy, ValuesArriveUnchangedInBothFormats)
     sql("DROP TABLE IF EXISTS vals; CREATE TABLE vals (k int, s smallint, b bigint, r real,"
         " d float8, v varchar(40), c char(4), t text);");
     qxpg::Conn conn = connect();
-    qxpg::Table table;
-    std::string error;
-    ASSERT_TRUE(qxpg::describe_table(conn.get(), "vals", table, error)) << error;
+    qxpg::Table table = described(conn.get(), "vals");
     const std::vector<std::vector<std::string>> rows = {
         {"1", "-5", "9007199254740993", "0.25", "1e300", "tab\there", "ab", "line\nbreak\r\n"},
         {"2", "<null>", "<null>", "<null>", "<null>", "<null>", "<null>", "<null>"},
@@ -380,8 +381,7 @@ TEST(PgCopy, TextInTheDataFilesCharacterSetIsConvertedByTheServer)
     EXPECT_FALSE(qxpg::set_client_charset(conn.get(), 11, error));
     EXPECT_EQ(error, "character set 11 has no PostgreSQL client encoding");
     ASSERT_TRUE(qxpg::set_client_charset(conn.get(), 2, error)) << error;
-    qxpg::Table table;
-    ASSERT_TRUE(qxpg::describe_table(conn.get(), "gbk_text", table, error)) << error;
+    qxpg::Table table = described(conn.get(), "gbk_text");
     for (bool binary : {true, false}) {
         qxpg::BatchWriter writer(conn.get(), table, binary);
         ASSERT_TRUE(writer.add_row(fields_of({binary ? "1" : "2", "\xD6\xD0\xCE\xC4"}), 1, msg));
@@ -410,9 +410,7 @@ TEST(PgBatch, RefusedRowsAreFoundByHalvingAndTheRestCommitted)
     PG_REQUIRE_CLUSTER();
     make_checked_table();
     qxpg::Conn conn = connect();
-    qxpg::Table table;
-    std::string error;
-    ASSERT_TRUE(qxpg::describe_table(conn.get(), "checked", table, error)) << error;
+    qxpg::Table table = described(conn.get(), "checked");
     qxpg::BatchWriter writer(conn.get(), table);
     ASSERT_FALSE(writer.encoder().binary());  // a date column: text format
 
@@ -464,9 +462,7 @@ TEST(PgBatch, OneBadRowInABatchAndClientSideRefusals)
     PG_REQUIRE_CLUSTER();
     sql("DROP TABLE IF EXISTS ints; CREATE TABLE ints (id int PRIMARY KEY, v bigint NOT NULL);");
     qxpg::Conn conn = connect();
-    qxpg::Table table;
-    std::string error;
-    ASSERT_TRUE(qxpg::describe_table(conn.get(), "ints", table, error)) << error;
+    qxpg::Table table = described(conn.get(), "ints");
     qxpg::BatchWriter writer(conn.get(), table);
     ASSERT_TRUE(writer.encoder().binary());
     std::string msg;
@@ -503,9 +499,7 @@ TEST(PgBatch, StoppingAtARefusalKeepsTheRowsBeforeIt)
     PG_REQUIRE_CLUSTER();
     make_checked_table();
     qxpg::Conn conn = connect();
-    qxpg::Table table;
-    std::string error;
-    ASSERT_TRUE(qxpg::describe_table(conn.get(), "checked", table, error)) << error;
+    qxpg::Table table = described(conn.get(), "checked");
     qxpg::BatchWriter writer(conn.get(), table);
     std::string msg;
     for (int i = 0; i < 64; ++i) {
@@ -529,9 +523,8 @@ TEST(PgBatch, ErrorsNoRowCausesEndTheBatchWithNothingCommitted)
     sql("DROP TABLE IF EXISTS doomed; CREATE TABLE doomed (id int, v text);"
         "DROP ROLE IF EXISTS qxro; CREATE ROLE qxro LOGIN;");
     qxpg::Conn conn = connect();
-    qxpg::Table table;
+    qxpg::Table table = described(conn.get(), "doomed");
     std::string error, msg;
-    ASSERT_TRUE(qxpg::describe_table(conn.get(), "doomed", table, error)) << error;
 
     // No privilege on the table: refused as a whole, no row searched for.
     qxpg::Conn ro;
@@ -556,43 +549,6 @@ TEST(PgBatch, ErrorsNoRowCausesEndTheBatchWithNothingCommitted)
     EXPECT_NE(res.error.find("relation \"public.doomed\" does not exist"), std::string::npos) << res.error;
     EXPECT_TRUE(got.refusals.empty());
     EXPECT_EQ(writer.pending(), 0u);
-}
-
-TEST(PgBatch, ServerStoppedMidLoadKeepsOnlyCommittedBatches)
-{
-    PG_REQUIRE_CLUSTER();
-    sql("DROP TABLE IF EXISTS crash; CREATE TABLE crash (id int PRIMARY KEY, v text);");
-    qxpg::Conn conn = connect();
-    qxpg::Table table;
-    std::string error, msg;
-    ASSERT_TRUE(qxpg::describe_table(conn.get(), "crash", table, error)) << error;
-    qxpg::BatchWriter writer(conn.get(), table);
-    Collected got;
-    uint64_t committed = 0;
-    int next_id = 0;
-    for (int batch = 0; batch < 3; ++batch) {
-        for (int i = 0; i < 1000; ++i, ++next_id)
-            ASSERT_TRUE(writer.add_row(fields_of({std::to_string(next_id), "payload"}), next_id, msg));
-        qxpg::FlushResult res = writer.flush(got.handler());
-        ASSERT_EQ(res.status, qxpg::FlushStatus::ok) << res.error;
-        committed += res.committed;
-    }
-    ASSERT_TRUE(cluster().stop_immediate(error)) << error;
-    for (int i = 0; i < 1000; ++i, ++next_id)
-        ASSERT_TRUE(writer.add_row(fields_of({std::to_string(next_id), "payload"}), next_id, msg));
-    qxpg::FlushResult res = writer.flush(got.handler());
-    EXPECT_EQ(res.status, qxpg::FlushStatus::failed);
-    EXPECT_EQ(res.committed, 0u);
-    EXPECT_TRUE(is_one_line(res.error)) << res.error;
-    EXPECT_EQ(res.error.rfind("connection to PostgreSQL lost while loading table crash: ", 0), 0u) << res.error;
-    EXPECT_TRUE(conn.lost());
-    EXPECT_TRUE(got.refusals.empty());
-
-    ASSERT_TRUE(cluster().restart(error)) << error;
-    qxpg::Conn again = connect();
-    EXPECT_EQ(committed, 3000u);
-    EXPECT_EQ(rows_of(again.get(), "SELECT count(*), max(id) FROM crash"),
-              std::vector<std::string>{"3000|2999"});
 }
 
 TEST(PgTarget, WorkersLoadSideBySideThroughConflictingKeys)

@@ -16,14 +16,8 @@ namespace {
 
 [[maybe_unused]] auto *const g_env = testing::AddGlobalTestEnvironment(new pgtest::ClusterEnv);
 
-pgtest::PgCluster &cluster() { return *pgtest::current_cluster(); }
-
-
-void sql(const std::string &text)
-{
-    std::string out;
-    ASSERT_TRUE(cluster().psql(text, out)) << out;
-}
+using pgtest::cluster;
+using pgtest::sql;
 
 /* The server of the program, read through libpq. */
 class PgTarget final : public qxtest::Target {
@@ -84,21 +78,6 @@ const char *const kControl = "OPTIONS ( ROWS = 2 )\n"
                              "LOAD DATA INFILE 'data.txt' APPEND INTO TABLE people\n"
                              "FIELDS TERMINATED BY '|' (id, name, born)\n";
 
-TEST(QxfldrPg, LoadsRowsThroughCopy)
-{
-    PG_REQUIRE_CLUSTER();
-    sql("DROP TABLE IF EXISTS people; CREATE TABLE people (id int PRIMARY KEY, name varchar(20), born date);");
-    qxtest::Dir dir;
-    dir.write("t.ctl", kControl);
-    dir.write("data.txt", "1|Ann|2001-02-03\n2|Bo tab\t|\n3||1999-12-31\n4|Di|2020-02-29\n5|Ed|2000-01-01\n");
-    qxtest::RunResult r = qxtest::run(dir, {"control=" + (dir / "t.ctl"), "db=" + cluster().uri()});
-    EXPECT_EQ(r.status, 0) << r.err << r.out;
-    EXPECT_NE(r.out.find("5 rows loaded success."), std::string::npos) << r.out;
-    EXPECT_EQ(cluster().query_value("SELECT string_agg(id || ':' || coalesce(name, '~') || ':' || "
-                                    "coalesce(born::text, '~'), ',' ORDER BY id) FROM people"),
-              "1:Ann:2001-02-03,2:Bo tab\t:~,3:~:1999-12-31,4:Di:2020-02-29,5:Ed:2000-01-01");
-}
-
 TEST(QxfldrPg, ExportsAQueryAsText)
 {
     PG_REQUIRE_CLUSTER();
@@ -154,13 +133,7 @@ TEST(QxfldrPg, ServerStoppedInTheMiddleKeepsWholeBatches)
     sql("DROP TABLE IF EXISTS big; CREATE TABLE big (id int, note text);");
     qxtest::Dir dir;
     constexpr int kRows = 3000000, kPerCommit = 5000;
-    {
-        std::string data;
-        data.reserve(static_cast<size_t>(kRows) * 24);
-        for (int i = 0; i < kRows; i++)
-            data += std::to_string(i) + "|row number " + std::to_string(i % 1000) + "\n";
-        dir.write("big.txt", data);
-    }
+    dir.write("big.txt", qxtest::numbered_rows(kRows, '|'));
     dir.write("big.ctl", "LOAD DATA INFILE 'big.txt' APPEND INTO TABLE big FIELDS TERMINATED BY '|' (id, note)\n");
     const pid_t pid = qxtest::spawn_qxfldr(dir, {"control=" + (dir / "big.ctl"), "db=" + cluster().uri(),
                                                  "ROWS=" + std::to_string(kPerCommit), "TASK_THREAD_NUMBER=2"});
