@@ -106,27 +106,22 @@ TEST(FparOptions, NamedValuesAreLookedUpWithoutCase)
     }
 }
 
-TEST(FparOptions, FieldSeparatorForms)
+TEST(FparOptions, SeparatorForms)
 {
-    Parse text(opt("FIELD_SEPERATOR='||'"));
-    ASSERT_EQ(text.rc, 0);
-    EXPECT_STREQ(text.args.field_sep, "||");
-    EXPECT_EQ(text.args.field_sep_len, 2u);
-    EXPECT_EQ(text.args.field_sep_is_hex, 0u);
-
-    Parse hex(opt("FIELD_SEPERATOR='x' FIELD_SEPERATOR=X '7C'"));
-    ASSERT_EQ(hex.rc, 0);
-    EXPECT_STREQ(hex.args.field_sep, "");
-    EXPECT_STREQ(hex.args.field_sep_hex, "7C");
-    EXPECT_EQ(hex.args.field_sep_len, 2u);
-    EXPECT_EQ(hex.args.field_sep_is_hex, 1u);
-
-    Parse empty(opt("FIELD_SEPERATOR=','  FIELD_SEPERATOR=''"));
-    ASSERT_EQ(empty.rc, 0);
-    EXPECT_STREQ(empty.args.field_sep, ",");
-    EXPECT_EQ(empty.args.field_sep_empty, 1u);
-    EXPECT_EQ(empty.args.field_sep_len, 0u);
-
+    // The last form written wins; the hexadecimal form empties the text one.
+    const std::pair<const char *, const char *> cases[] = {
+        {"FIELD_SEPERATOR='||'", "field_sep='||' field_sep_len=2"},
+        {"FIELD_SEPERATOR='x' FIELD_SEPERATOR=X '7C'", "field_sep_hex='7C' field_sep_len=2 field_sep_is_hex=1"},
+        {"FIELD_SEPERATOR=','  FIELD_SEPERATOR=''", "field_sep=',' field_sep_empty=1"},
+        {"ROW_SEPERATOR=X '0D0A'", "row_sep_hex='0D0A' row_sep_len=4"},
+        {"ROW_SEPERATOR=X '0A' ROW_SEPERATOR='\xa9$'", "row_sep='\xa9$' row_sep_len=2"},
+        {"ROW_SEPERATOR=''", ""},
+    };
+    for (const auto &[text, want] : cases) {
+        Parse p(opt(text));
+        ASSERT_EQ(p.rc, 0) << text;
+        EXPECT_EQ(fpar_test::separators(p.args), want) << text;
+    }
     // X'7C' without a blank is an integer to the scanner: a syntax error.
     Parse glued(opt("FIELD_SEPERATOR=X'7C'"));
     EXPECT_EQ(glued.rc, FLDR_ERR_PARSE_FAILED);
@@ -138,25 +133,6 @@ TEST(FparOptions, FieldSeparatorForms)
     expect_refused("FIELD_SEPERATOR=" + quoted(std::string(257, ';')));
     expect_refused("FIELD_SEPERATOR='\xa9'");
     expect_refused("FIELD_SEPERATOR=X " + quoted(std::string(257, 'A')));
-}
-
-TEST(FparOptions, RowSeparatorForms)
-{
-    Parse p(opt("ROW_SEPERATOR=X '0D0A'"));
-    ASSERT_EQ(p.rc, 0);
-    EXPECT_STREQ(p.args.row_sep_hex, "0D0A");
-    EXPECT_STREQ(p.args.row_sep, "");
-    EXPECT_EQ(p.args.row_sep_len, 4u);
-
-    Parse t(opt("ROW_SEPERATOR=X '0A' ROW_SEPERATOR='\xa9$'"));
-    ASSERT_EQ(t.rc, 0);
-    EXPECT_STREQ(t.args.row_sep, "\xa9$");
-    EXPECT_STREQ(t.args.row_sep_hex, "");
-    EXPECT_EQ(t.args.row_sep_len, 2u);
-
-    Parse e(opt("ROW_SEPERATOR=''"));
-    ASSERT_EQ(e.rc, 0);
-    EXPECT_EQ(e.args.row_sep_len, 0u);
     expect_refused("ROW_SEPERATOR=" + quoted(std::string(257, '#')));
 }
 
