@@ -15,7 +15,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <future>
-#include <thread>
 #include <string>
 #include <vector>
 
