@@ -189,7 +189,25 @@ inline std::string describe(const fldr_data_file *f)
         .text("start_hex", f->start_hex).num("start_given", f->start_given);
 }
 
-// A column; its own separators follow in braces when any is set.
+// A column function's arguments as written: ":A, 'x', G(:B)"; broken links show.
+inline std::string describe(const fldr_fun_arg_list *l)
+{
+    std::string out;
+    const fldr_fun_arg_node *prev = nullptr;
+    uint32_t n = 0;
+    for (const fldr_fun_arg_node *a = l->first; a != nullptr; prev = a, a = a->next, n++) {
+        if (a->prev != prev)
+            return "broken prev link";
+        const fldr_fun_arg *arg = a->arg;
+        out += (n ? ", " : "") + (arg->kind == 0   ? ":" + std::string(arg->text)
+                                  : arg->kind == 1 ? "'" + std::string(arg->text) + "'"
+                                                   : arg->text + ("(" + (arg->args ? describe(arg->args) : "?") + ")"));
+    }
+    return n == l->count && l->last == prev ? out : "broken count or last";
+}
+
+// A column; its function's arguments, and its own separators in braces,
+// follow when set.
 inline std::string describe(const fldr_col *c)
 {
     Fields f;
@@ -200,6 +218,8 @@ inline std::string describe(const fldr_col *c)
         .text("fun_name", c->fun_name).text("rep_col", c->rep_col).text("rep_from", c->rep_from)
         .text("rep_to", c->rep_to).text("seq_schema", c->seq_schema).text("seq_name", c->seq_name)
         .text("substr_col", c->substr_col).num("substr_start", c->substr_start).num("substr_len", c->substr_len);
+    if (c->fun_args != nullptr)
+        f.add("args", "(" + describe(c->fun_args) + ")");
     const std::string sep = describe(c->sep_info);
     return sep.empty() ? std::string(f) : std::string(f.add("sep", "{" + sep + "}"));
 }

@@ -166,46 +166,16 @@ TEST(FparColumns, FunctionTextForms)
         {"S.CURRVAL", failed},
         {"SUBSTR(:C1, -2, 3)", "fun_kind=6 substr_col='C1' substr_start=-2 substr_len=3"},
         {"SUBSTRB(:C1, 4294967297, -1)", "fun_kind=7 substr_col='C1' substr_start=1 substr_len=-1"},
+        {"F(:A, 'x', G(:B))", "fun_kind=8 fun_name='F' args=(:A, 'x', G(:B))"},
+        {"F()", "fun_kind=8 fun_name='F' args=()"}, {"F(,)", "fun_kind=8 fun_name='F' args=()"},
+        {"date(, :a, )", "fun_kind=8 fun_name='DATE' args=(:A)"}, {"OPTIONS()", failed},
+        // A long constant keeps its first 128 characters.
+        {"F('" + std::string(300, 'k') + "')", "fun_kind=8 fun_name='F' args=('" + std::string(128, 'k') + "')"},
     };
     for (const auto &[text, want] : cases) {
         FunCol f(text);
         EXPECT_EQ(f.p.rc != 0 ? "rc " + std::to_string(f.p.rc) : describe(&f.col), want) << text;
     }
-}
-
-TEST(FparColumns, FunctionCallsWithNestedArguments)
-{
-    FunCol f("F(:A, 'x', G(:B))");
-    ASSERT_EQ(f.p.rc, 0);
-    EXPECT_EQ(f.col.fun_kind, FLDR_FUN_CALL);
-    EXPECT_STREQ(f.col.fun_name, "F");
-    fldr_fun_arg_list *args = f.col.fun_args;
-    ASSERT_NE(args, nullptr);
-    ASSERT_EQ(args->count, 3u);
-    fldr_fun_arg_node *n = args->first;
-    EXPECT_EQ(n->arg->kind, 0u);
-    EXPECT_STREQ(n->arg->text, "A");
-    EXPECT_EQ(n->prev, nullptr);
-    n = n->next;
-    EXPECT_EQ(n->arg->kind, 1u);
-    EXPECT_STREQ(n->arg->text, "x");
-    n = n->next;
-    EXPECT_EQ(args->last, n);
-    EXPECT_EQ(n->arg->kind, 2u);
-    EXPECT_STREQ(n->arg->text, "G");
-    ASSERT_NE(n->arg->args, nullptr);
-    ASSERT_EQ(n->arg->args->count, 1u);
-    EXPECT_STREQ(n->arg->args->first->arg->text, "B");
-
-    EXPECT_EQ(FunCol("F()").col.fun_args->count, 0u);
-    EXPECT_EQ(FunCol("F(,)").col.fun_args->count, 0u);
-    EXPECT_EQ(FunCol("date(, :a, )").col.fun_args->count, 1u);
-    EXPECT_EQ(FunCol("OPTIONS()").p.rc, FLDR_ERR_PARSE_FAILED);
-
-    // A long constant keeps its first 128 characters.
-    FunCol longc("F('" + std::string(300, 'k') + "')");
-    ASSERT_EQ(longc.p.rc, 0);
-    EXPECT_EQ(std::string(longc.col.fun_args->first->arg->text), std::string(128, 'k'));
 }
 
 TEST(FparColumns, FunctionTextNeedsAColumnAndNoParameters)
@@ -331,9 +301,5 @@ TEST(FparExamples, SeveralTablesWithWhenAndFunctions)
     EXPECT_STREQ(orders->col_first->next->seq_schema, "EV");
     EXPECT_STREQ(orders->col_first->next->seq_name, "ORDER_SEQ");
     EXPECT_EQ(orders->col_first->next->next->substr_len, 6);
-    fldr_fun_arg_list *args = misc->col_last->fun_args;
-    ASSERT_EQ(args->count, 3u);
-    EXPECT_STREQ(args->first->next->arg->text, ";");
-    EXPECT_EQ(args->last->arg->kind, 2u);
-    EXPECT_STREQ(args->last->arg->text, "UPPER");
+    EXPECT_EQ(describe(misc->col_last->fun_args), ":PAYLOAD, ';', UPPER(:REC_TYPE)");
 }
