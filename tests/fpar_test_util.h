@@ -224,6 +224,16 @@ inline std::string describe(const fldr_col *c)
     return sep.empty() ? std::string(f) : std::string(f.add("sep", "{" + sep + "}"));
 }
 
+// How a parse failed, as the error record's fields; "rc=N" for any other result.
+inline std::string failure(int32_t rc, const fldr_parse_err *e)
+{
+    if (rc != FLDR_ERR_PARSE_FAILED || e == nullptr)
+        return "rc=" + std::to_string(rc);
+    return Fields().num("code", e->code).num("line", e->line).num("column", e->column).text("text", e->text)
+        .text("msg", e->msg);
+}
+inline std::string failure(const Parse &p) { return failure(p.rc, p.err); }
+
 // Every column of a table, in order; the links and the count are checked
 // on the way.
 inline std::vector<std::string> columns(const fldr_ctl *ctl)

@@ -89,9 +89,7 @@ TEST(FparColumns, RefusedAndMisplacedParts)
 
     // The error points at the token read last, and columns read before stay.
     Parse p(table("a,\n  b CHAR(0)"));
-    EXPECT_EQ(p.rc, FLDR_ERR_PARSE_FAILED);
-    EXPECT_EQ(p.err->line, 2u);
-    EXPECT_EQ(p.err_text(), ")");
+    EXPECT_EQ(fpar_test::failure(p), "line=2 column=11 text=')'");
     EXPECT_EQ(p.ctl()->col_count, 2u);
 }
 

@@ -128,11 +128,7 @@ TEST(FparEntry, ResultAndErrorRecords)
     EXPECT_EQ(p.err->code, 0);
     EXPECT_STREQ(p.err->msg, "");
 
-    Parse bad("OPTIONS(LOG='a' (");
-    EXPECT_EQ(bad.rc, FLDR_ERR_PARSE_FAILED);
-    EXPECT_EQ(bad.err->line, 1u);
-    EXPECT_EQ(bad.err->column, 17u);
-    EXPECT_EQ(bad.err_text(), "(");
+    EXPECT_EQ(fpar_test::failure(Parse("OPTIONS(LOG='a' (")), "line=1 column=17 text='('");
 
     // A syntax error at the end of the text keeps the last token read.
     Parse eof("LOAD INFILE 'a' INTO");
@@ -202,16 +198,10 @@ TEST(FparEntry, ParMainPreparesAndCopiesTheFirstTable)
     EXPECT_EQ(args.sql_text, nullptr);   // it lived in the released heap
 
     // The error record stays readable after the heap is gone.
-    EXPECT_EQ(fldr_par_main(&env, "LOAD INFILE 'a' INTO TABLE T (c CHAR(0))", &result, &err, &args),
-              FLDR_ERR_PARSE_FAILED);
-    ASSERT_NE(err, nullptr);
-    EXPECT_EQ(err->code, 0);
-    EXPECT_EQ(err->line, 1u);
-    EXPECT_STREQ(err->text, ")");
-    EXPECT_EQ(fldr_par_main(&env, "OPTIONS(LOG='open", &result, &err, &args), FLDR_ERR_PARSE_FAILED);
-    EXPECT_EQ(err->code, -4);
-    EXPECT_STREQ(err->msg, "String  not terminated properly");
-    EXPECT_STREQ(err->text, "'open");
+    int32_t rc = fldr_par_main(&env, "LOAD INFILE 'a' INTO TABLE T (c CHAR(0))", &result, &err, &args);
+    EXPECT_EQ(fpar_test::failure(rc, err), "line=1 column=39 text=')'");
+    rc = fldr_par_main(&env, "OPTIONS(LOG='open", &result, &err, &args);
+    EXPECT_EQ(fpar_test::failure(rc, err), "code=-4 line=1 text=''open' msg='String  not terminated properly'");
 }
 
 TEST(FparEntry, ParsesRunOnSeveralThreads)

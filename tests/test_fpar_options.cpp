@@ -123,10 +123,7 @@ TEST(FparOptions, SeparatorForms)
         EXPECT_EQ(fpar_test::separators(p.args), want) << text;
     }
     // X'7C' without a blank is an integer to the scanner: a syntax error.
-    Parse glued(opt("FIELD_SEPERATOR=X'7C'"));
-    EXPECT_EQ(glued.rc, FLDR_ERR_PARSE_FAILED);
-    EXPECT_EQ(glued.err->code, 0);
-    EXPECT_EQ(glued.err_text(), "X'7C'");
+    EXPECT_EQ(fpar_test::failure(Parse(opt("FIELD_SEPERATOR=X'7C'"))), "line=1 column=25 text='X'7C''");
 
     Parse full(opt("FIELD_SEPERATOR=" + quoted(std::string(256, ';'))));
     EXPECT_EQ(full.args.field_sep_len, 256u);
@@ -310,11 +307,7 @@ TEST(FparOptions, ClauseShapes)
     EXPECT_EQ(two.args.errors, 5u);
 
     Parse comma(opt("LOG='x.log', ERRORS=5"));
-    EXPECT_EQ(comma.rc, FLDR_ERR_PARSE_FAILED);
-    EXPECT_EQ(comma.err->code, 0);
-    EXPECT_EQ(comma.err->line, 1u);
-    EXPECT_EQ(comma.err->column, 20u);
-    EXPECT_EQ(comma.err_text(), ",");
+    EXPECT_EQ(fpar_test::failure(comma), "line=1 column=20 text=','");
     EXPECT_STREQ(comma.args.log_file, "x.log");
 
     Parse again(opt("ERRORS=5 LOG='a'") + "\n" + opt("ERRORS=6"));
@@ -335,9 +328,5 @@ TEST(FparOptions, ClauseShapes)
     EXPECT_EQ(blank.result->dash_comment_seen, 1u);
 
     // Error position on a later line.
-    Parse late("OPTIONS(\n  ERRORS=5\n  SILENT=maybe)");
-    EXPECT_EQ(late.rc, FLDR_ERR_PARSE_FAILED);
-    EXPECT_EQ(late.err->line, 3u);
-    EXPECT_EQ(late.err->column, 10u);
-    EXPECT_EQ(late.err_text(), "maybe");
+    EXPECT_EQ(fpar_test::failure(Parse("OPTIONS(\n  ERRORS=5\n  SILENT=maybe)")), "line=3 column=10 text='maybe'");
 }
