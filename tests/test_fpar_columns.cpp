@@ -58,12 +58,8 @@ TEST(FparColumns, KeywordsAsColumnNames)
 {
     Parse p(table("date DATE, \"options\", options, filler FILLER, x"));
     ASSERT_EQ(p.rc, 0);
-    EXPECT_STREQ(p.col(0, 0)->name, "DATE");
-    EXPECT_EQ(p.col(0, 0)->data_type, 14);
-    EXPECT_STREQ(p.col(0, 1)->name, "options");
-    EXPECT_STREQ(p.col(0, 2)->name, "OPTIONS");
-    EXPECT_EQ(p.col(0, 3)->is_filler, 1u);
-    EXPECT_STREQ(p.col(0, 4)->name, "X");
+    EXPECT_EQ(columns(p.ctl()), (Strings{"name='DATE' data_type=14", "name='options'", "name='OPTIONS'",
+                                         "name='FILLER' is_filler=1", "name='X'"}));
     EXPECT_EQ(Parse(table("load")).rc, FLDR_ERR_PARSE_FAILED);
 }
 
@@ -126,22 +122,19 @@ TEST(FparColumns, DateFormatWidths)
 TEST(FparColumns, ElementListOfADateFormat)
 {
     Parse h;
-    qx_dfmt_elem *e = nullptr;
-    ASSERT_EQ(parse_date_fmt(&h.env, "yyyy-mm-dd", h.heap, &e), 0);
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(e->code, QX_DFMT_YYYY);
-    EXPECT_EQ(e->count, 1u);
-    EXPECT_EQ(e->next->code, QX_DFMT_MM);
-    EXPECT_EQ(e->next->count, 1u);
-    EXPECT_EQ(e->next->next->code, QX_DFMT_DD);
-    EXPECT_EQ(e->next->next->count, 0u);
-    EXPECT_EQ(e->next->next->next, nullptr);
-    ASSERT_EQ(parse_date_fmt(&h.env, "FF4MONTHDAY", h.heap, &e), 0);
-    EXPECT_EQ(e->code, QX_DFMT_FF);
-    EXPECT_EQ(e->count, 3u);
-    EXPECT_EQ(e->next->code, QX_DFMT_MONTH);
-    EXPECT_EQ(e->next->next->code, QX_DFMT_DAY);
-    EXPECT_EQ(parse_date_fmt(&h.env, "YYYYX", h.heap, &e), QXCALC_ERR_DATE_FMT);
+    // The elements as "code/count", or the result of a refused format.
+    auto elements = [&](const char *fmt) {
+        qx_dfmt_elem *e = nullptr;
+        const int32_t rc = parse_date_fmt(&h.env, fmt, h.heap, &e);
+        std::vector<std::string> out;
+        for (; rc == 0 && e != nullptr; e = e->next)
+            out.push_back(std::to_string(e->code) + "/" + std::to_string(e->count));
+        return rc == 0 ? out : std::vector<std::string>{"rc " + std::to_string(rc)};
+    };
+    auto el = [](int code, int count) { return std::to_string(code) + "/" + std::to_string(count); };
+    EXPECT_EQ(elements("yyyy-mm-dd"), (Strings{el(QX_DFMT_YYYY, 1), el(QX_DFMT_MM, 1), el(QX_DFMT_DD, 0)}));
+    EXPECT_EQ(elements("FF4MONTHDAY"), (Strings{el(QX_DFMT_FF, 3), el(QX_DFMT_MONTH, 0), el(QX_DFMT_DAY, 0)}));
+    EXPECT_EQ(elements("YYYYX"), Strings{"rc " + std::to_string(QXCALC_ERR_DATE_FMT)});
 }
 
 TEST(FparColumns, FunctionTextForms)
