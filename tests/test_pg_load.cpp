@@ -18,7 +18,7 @@
 #include "pg_copy.h"
 #include "pg_target.h"
 #include "qxdta.h"
-#include "support/pg_cluster.h"
+#include "support/pg_sql.h"
 
 namespace {
 
@@ -27,33 +27,9 @@ namespace {
 using qxpg::Field;
 
 using pgtest::cluster;
+using pgtest::connect;
+using pgtest::rows_of;
 using pgtest::sql;
-
-qxpg::Conn connect()
-{
-    qxpg::Conn conn;
-    std::string error;
-    EXPECT_TRUE(conn.open(cluster().conninfo(), error)) << error;
-    return conn;
-}
-
-/* Every row of a query as text, fields joined by '|', nulls as "<null>". */
-std::vector<std::string> rows_of(PGconn *conn, const std::string &query)
-{
-    qxpg::Result res(PQexec(conn, query.c_str()));
-    EXPECT_EQ(res.status(), PGRES_TUPLES_OK) << PQerrorMessage(conn);
-    std::vector<std::string> out;
-    for (int r = 0; r < PQntuples(res.get()); ++r) {
-        std::string line;
-        for (int c = 0; c < PQnfields(res.get()); ++c) {
-            if (c > 0)
-                line += '|';
-            line += PQgetisnull(res.get(), r, c) ? "<null>" : PQgetvalue(res.get(), r, c);
-        }
-        out.push_back(line);
-    }
-    return out;
-}
 
 /* Builds fields from strings; "<null>" gives a null. */
 std::vector<Field> fields_of(const std::vector<std::string> &values)

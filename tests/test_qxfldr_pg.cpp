@@ -11,7 +11,7 @@
 #include <string>
 
 #include "qxfldr_scenarios.h"
-#include "support/pg_cluster.h"
+#include "support/pg_sql.h"
 
 namespace {
 
@@ -33,25 +33,7 @@ public:
         PQclear(res);
         return ok;
     }
-    qxtest::Rows rows(const std::string &sql) override
-    {
-        qxtest::Rows out;
-        PGresult *res = PQexec(conn_, sql.c_str());
-        if (PQresultStatus(res) != PGRES_TUPLES_OK)
-            out.push_back(std::string("SQL error: ") + PQerrorMessage(conn_));
-        else
-            for (int r = 0; r < PQntuples(res); r++) {
-                std::string line;
-                for (int c = 0; c < PQnfields(res); c++) {
-                    if (c)
-                        line += "|";
-                    line += PQgetisnull(res, r, c) ? "<null>" : PQgetvalue(res, r, c);
-                }
-                out.push_back(line);
-            }
-        PQclear(res);
-        return out;
-    }
+    qxtest::Rows rows(const std::string &sql) override { return pgtest::rows_of(conn_, sql); }
     std::string duplicate_key_message() const override { return "duplicate key value violates unique constraint"; }
     std::string check_message() const override { return "new row for relation \"k\" violates check constraint"; }
 
