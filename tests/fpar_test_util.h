@@ -1,5 +1,5 @@
-// Helpers shared by the parser suites: a parse on a fresh heap, and the
-// token stream of a text.
+// Helpers shared by the parser suites: a parse on a fresh heap, the token
+// stream of a text, and the records a parse builds written as one line.
 #ifndef FPAR_TEST_UTIL_H
 #define FPAR_TEST_UTIL_H
 
@@ -140,6 +140,157 @@ inline int32_t grammar_result(const std::string &text, fldr_col *col = nullptr)
     s.ctx->err_rec = &err;
     s.ctx->cur_col = col;
     return fldr_parse_run(s.ctx.get());
+}
+
+// A record as one line: "name=value" for every field that is not zero,
+// empty or absent (texts quoted), so that one comparison checks what the
+// parser set and that it set nothing else.
+class Fields {
+public:
+    Fields &text(const char *name, const char *v)
+    {
+        return v != nullptr && *v != '\0' ? add(name, "'" + std::string(v) + "'") : *this;
+    }
+    Fields &num(const char *name, int64_t v, int64_t none = 0)
+    {
+        return v != none ? add(name, std::to_string(v)) : *this;
+    }
+    Fields &chr(const char *name, char v, char none)
+    {
+        return v != none ? add(name, std::string(1, v)) : *this;
+    }
+    Fields &add(const char *name, const std::string &v)
+    {
+        out_ += (out_.empty() ? "" : " ") + std::string(name) + "=" + v;
+        return *this;
+    }
+    operator std::string() const { return out_; }
+
+private:
+    std::string out_;
+};
+
+inline std::string describe(const fldr_seperator_info *s)
+{
+    if (s == nullptr)
+        return "<none>";
+    return Fields().text("term", s->term).text("term_hex", s->term_hex).num("term_len", s->term_len)
+        .num("term_given", s->term_given).num("term_is_hex", s->term_is_hex).text("enclose", s->enclose)
+        .text("enclose_hex", s->enclose_hex).num("enclose_len", s->enclose_len)
+        .num("enclose_is_hex", s->enclose_is_hex).text("escape", s->escape).text("escape_hex", s->escape_hex)
+        .num("escape_len", s->escape_len).num("escape_is_hex", s->escape_is_hex);
+}
+
+inline std::string describe(const fldr_data_file *f)
+{
+    return Fields().text("path", f->path).num("handle", f->handle, -1).text("row_term", f->row_term)
+        .num("row_term_len", f->row_term_len).text("row_term_hex", f->row_term_hex)
+        .num("row_term_given", f->row_term_given).text("start", f->start_str).num("start_len", f->start_len)
+        .text("start_hex", f->start_hex).num("start_given", f->start_given);
+}
+
+// A column function's arguments as written: ":A, 'x', G(:B)"; broken links show.
+inline std::string describe(const fldr_fun_arg_list *l)
+{
+    std::string out;
+    const fldr_fun_arg_node *prev = nullptr;
+    uint32_t n = 0;
+    for (const fldr_fun_arg_node *a = l->first; a != nullptr; prev = a, a = a->next, n++) {
+        if (a->prev != prev)
+            return "broken prev link";
+        const fldr_fun_arg *arg = a->arg;
+        out += (n ? ", " : "") + (arg->kind == 0   ? ":" + std::string(arg->text)
+                                  : arg->kind == 1 ? "'" + std::string(arg->text) + "'"
+                                                   : arg->text + ("(" + (arg->args ? describe(arg->args) : "?") + ")"));
+    }
+    return n == l->count && l->last == prev ? out : "broken count or last";
+}
+
+// A column; its function's arguments, and its own separators in braces,
+// follow when set.
+inline std::string describe(const fldr_col *c)
+{
+    Fields f;
+    f.text("name", c->name).num("is_null", c->is_null).num("is_filler", c->is_filler).num("pos_kind", c->pos_kind)
+        .num("pos_start", c->pos_start, -1).num("pos_end", c->pos_end, -1).num("data_type", c->data_type, -1)
+        .num("data_len", c->data_len).text("date_format", c->date_format).text("constant", c->constant)
+        .num("constant_len", c->constant_len).text("fun_str", c->fun_str).num("fun_kind", c->fun_kind, -1)
+        .text("fun_name", c->fun_name).text("rep_col", c->rep_col).text("rep_from", c->rep_from)
+        .text("rep_to", c->rep_to).text("seq_schema", c->seq_schema).text("seq_name", c->seq_name)
+        .text("substr_col", c->substr_col).num("substr_start", c->substr_start).num("substr_len", c->substr_len);
+    if (c->fun_args != nullptr)
+        f.add("args", "(" + describe(c->fun_args) + ")");
+    const std::string sep = describe(c->sep_info);
+    return sep.empty() ? std::string(f) : std::string(f.add("sep", "{" + sep + "}"));
+}
+
+// How a parse failed, as the error record's fields; "rc=N" for any other result.
+inline std::string failure(int32_t rc, const fldr_parse_err *e)
+{
+    if (rc != FLDR_ERR_PARSE_FAILED || e == nullptr)
+        return "rc=" + std::to_string(rc);
+    return Fields().num("code", e->code).num("line", e->line).num("column", e->column).text("text", e->text)
+        .text("msg", e->msg);
+}
+inline std::string failure(const Parse &p) { return failure(p.rc, p.err); }
+
+// Every column of a table, in order; the links and the count are checked
+// on the way.
+inline std::vector<std::string> columns(const fldr_ctl *ctl)
+{
+    std::vector<std::string> out;
+    const fldr_col *prev = nullptr;
+    for (const fldr_col *c = ctl->col_first; c != nullptr; prev = c, c = c->next)
+        out.push_back(c->prev == prev ? describe(c) : "broken prev link");
+    if (ctl->col_last != prev || ctl->col_count != out.size())
+        out.push_back("broken count or last");
+    return out;
+}
+
+// A WHEN condition as written: "A = 'x'", "(1:2) <> BLANKS", "AND(...)";
+// broken links of a group show instead.
+inline std::string describe(const fldr_bexp *b)
+{
+    if (b == nullptr)
+        return "<none>";
+    if (b->kind == 1) {
+        std::string out = "AND(";
+        const fldr_bexp *prev = nullptr;
+        uint32_t n = 0;
+        for (const fldr_bexp *m = b->first; m != nullptr; prev = m, m = m->next, n++) {
+            if (m->prev != prev)
+                return "broken prev link";
+            out += (n ? ", " : "") + describe(m);
+        }
+        return n == b->count && b->last == prev ? out + ")" : "broken count or last";
+    }
+    std::string out = b->field->kind == 1 ? "(" + std::to_string(b->field->start) + ":" +
+                                                std::to_string(b->field->end) + ")"
+                                          : std::string(b->field->name);
+    out += b->op == 0 ? " = " : b->op == 1 ? " <> " : " op" + std::to_string(b->op) + " ";
+    const fldr_bexp_value *v = b->value;
+    if (v->kind == 4)
+        return out + (v->len == 0 && v->text == nullptr ? "BLANKS" : "BLANKS with a value");
+    out += (v->kind == 3 ? "X'" : v->kind == 2 ? "'" : "?'") + std::string(v->text) + "'";
+    return v->len == std::strlen(v->text) ? out : out + "/" + std::to_string(v->len);
+}
+
+// The row and field separators of the parameters.
+inline std::string separators(const fldr_args &a)
+{
+    return Fields().text("field_sep", a.field_sep).text("field_sep_hex", a.field_sep_hex)
+        .num("field_sep_len", a.field_sep_len).num("field_sep_is_hex", a.field_sep_is_hex)
+        .num("field_sep_empty", a.field_sep_empty).text("row_sep", a.row_sep).text("row_sep_hex", a.row_sep_hex)
+        .num("row_sep_len", a.row_sep_len);
+}
+
+inline std::string describe(const fldr_ctl *c)
+{
+    return Fields().text("schema", c->schema_name).text("table", c->table_name)
+        .chr("load_mode", static_cast<char>(c->load_mode), 'N').num("is_continuation", c->is_continuation)
+        .num("infile_list", c->infile_list).num("infile_directory", c->infile_directory)
+        .num("data_file_count", c->data_file_count).text("bad_file", c->bad_file.path)
+        .num("trailing_flag", c->trailing_flag).num("col_count", c->col_count);
 }
 
 }  // namespace fpar_test

@@ -1,8 +1,8 @@
 /*
 ** Test rig of the load pipeline: what a calling tool builds around the
 ** reader. A PipeRig owns one load instance with its row-buffer pool, task
-** pool and worker queues, filled the way a tool fills them before the reader
-** starts, and checks at the end that every buffer and task came home.
+** pool and worker queues (the pipeline of examples/parallel_load), and checks
+** at the end that every buffer and task came home.
 **
 ** Workers take from their queues with timed waits (fldr_task_take), so no
 ** test thread can block forever on a queue; a Watchdog aborts the process if a round hangs anyway.
@@ -15,7 +15,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,6 +22,9 @@
 
 #include "fldr_internal.h"
 #include "support/scratch.h"
+
+#define PARALLEL_LOAD_NO_MAIN
+#include "../examples/parallel_load.cpp"
 
 namespace qxtest {
 
@@ -93,115 +95,63 @@ struct DataFile {
     DataFile &operator=(const DataFile &) = delete;
 };
 
-/* One load instance with its pools, filled as a tool fills them. */
+/* One load instance with its pools, filled as a tool fills them: the
+** example tool's own pipeline, over a table without WHEN condition. */
 class PipeRig {
 public:
     PipeRig(uint32_t buf_count, uint32_t buf_cap, uint32_t task_count, uint32_t worker_count)
-        : inst_(std::make_unique<fldr_inst>()), buf_count_(buf_count), task_count_(task_count),
-          queues_(worker_count), bufs_(buf_count), tasks_(task_count)
+        : buf_count_(buf_count), task_count_(task_count), worker_count_(worker_count),
+          pipe_(parallel_load::make_pipeline(&ctl_, options(buf_count, buf_cap, task_count, worker_count)))
     {
-        fldr_init();   /* the pool, locks and messages the pipeline needs */
-        fldr_inst &in = *inst_;
-        std::memset(&in, 0, sizeof in);
-        in.ctl = &ctl_;
-        in.language = FLDR_LANG_EN;
-        in.out_code = 1;
-        in.load_rows = INT64_MAX;
-        in.errors = UINT32_MAX;
-        in.task_rows = UINT32_MAX;
-        in.silent = 1;           /* no console lines from expected errors */
-        in.errinfo_gate = 1;     /* and no log lines */
-        in.log_file.handle = OS_INVALID_HANDLE;
-        os_mutex2_create(&in.inst_lock);
-        os_mutex2_create(&in.msg_lock);
-        os_mutex2_create(&in.log_lock);
-        fldr_init_diag(&in.diag);
-
-        os_mutex2_create(&in.rowbuf_pool.lock);
-        os_semaphore_create(&in.rowbuf_pool.sem, 0);
-        os_mutex2_create(&in.task_pool.lock);
-        os_semaphore_create(&in.task_pool.sem, 0);
-        for (auto &queue : queues_) {
-            std::memset(&queue, 0, sizeof queue);
-            os_mutex2_create(&queue.lock);
-            os_semaphore_create(&queue.sem, 0);
-        }
-        in.task_pool.queues = queues_.data();
-
-        storage_.resize(buf_count);
-        for (uint32_t i = 0; i < buf_count; i++) {
-            storage_[i].assign(static_cast<size_t>(buf_cap) + 1, '\0');
-            bufs_[i] = fldr_rowbuf{};
-            bufs_[i].data = storage_[i].data();
-            bufs_[i].cap = buf_cap;
-            fldr_rowbuf_put(&in.rowbuf_pool, &bufs_[i]);
-        }
-        for (uint32_t i = 0; i < task_count; i++) {
-            tasks_[i] = fldr_task{};
-            tasks_[i].worker_no = worker_count == 0 ? 0 : i % worker_count;
-            tasks_[i].mem_ctx = in.mem_ctx;
-            fldr_task_free(&in.task_pool, &tasks_[i]);
-        }
     }
 
-    ~PipeRig()
-    {
-        fldr_inst &in = *inst_;
-        for (auto &task : tasks_)
-            fldr_free(fldr_get_env(), in.mem_ctx, task.row_offs);
-        for (auto &queue : queues_) {
-            os_semaphore_free(&queue.sem);
-            os_mutex2_free(&queue.lock);
-        }
-        os_semaphore_free(&in.task_pool.sem);
-        os_mutex2_free(&in.task_pool.lock);
-        os_semaphore_free(&in.rowbuf_pool.sem);
-        os_mutex2_free(&in.rowbuf_pool.lock);
-        fldr_deinit_diag(fldr_get_env(), &in.diag);
-        os_mutex2_free(&in.log_lock);
-        os_mutex2_free(&in.msg_lock);
-        os_mutex2_free(&in.inst_lock);
-    }
-    PipeRig(const PipeRig &) = delete;
-    PipeRig &operator=(const PipeRig &) = delete;
-
-    fldr_inst &inst() { return *inst_; }
+    fldr_inst &inst() { return pipe_->inst(); }
     fldr_ctl &ctl() { return ctl_; }
-    fldr_task_queue &queue(uint32_t i) { return queues_[i]; }
-    uint32_t worker_count() const { return static_cast<uint32_t>(queues_.size()); }
+    fldr_task_queue &queue(uint32_t i) { return pipe_->queue(i); }
+    uint32_t worker_count() const { return worker_count_; }
 
     /* A worker's end of a task: buffer and task back to their pools. */
     void finish(fldr_task *task)
     {
         fldr_rowbuf *buf = task->rowbuf;
         task->rowbuf = nullptr;
-        fldr_rowbuf_put(&inst_->rowbuf_pool, buf);
-        fldr_task_free(&inst_->task_pool, task);
+        fldr_rowbuf_put(&inst().rowbuf_pool, buf);
+        fldr_task_free(&inst().task_pool, task);
     }
 
     /* Every buffer and task back in its pool, every queue empty, and the
     ** semaphores agree with the counts. */
     bool all_home()
     {
-        fldr_inst &in = *inst_;
+        fldr_inst &in = inst();
         bool ok = in.rowbuf_pool.count == static_cast<int32_t>(buf_count_) &&
                   in.task_pool.count == static_cast<int32_t>(task_count_) &&
-                  sem_units(&in.rowbuf_pool.sem) == buf_count_ &&
-                  sem_units(&in.task_pool.sem) == task_count_;
-        for (auto &queue : queues_)
-            ok = ok && queue.count == 0 && queue.first == nullptr && sem_units(&queue.sem) == 0;
+                  sem_units(&in.rowbuf_pool.sem) == buf_count_ && sem_units(&in.task_pool.sem) == task_count_;
+        for (uint32_t w = 0; w < worker_count_; w++)
+            ok = ok && queue(w).count == 0 && queue(w).first == nullptr && sem_units(&queue(w).sem) == 0;
         return ok;
     }
 
 private:
-    std::unique_ptr<fldr_inst>     inst_;
-    fldr_ctl                       ctl_{};   /* a table without WHEN condition */
-    uint32_t                       buf_count_;
-    uint32_t                       task_count_;
-    std::vector<fldr_task_queue>   queues_;
-    std::vector<fldr_rowbuf>       bufs_;
-    std::vector<std::vector<char>> storage_;
-    std::vector<fldr_task>         tasks_;
+    static parallel_load::Options options(uint32_t buf_count, uint32_t buf_cap, uint32_t task_count,
+                                          uint32_t worker_count)
+    {
+        fldr_init();   /* the pool, locks and messages the pipeline needs */
+        parallel_load::Options o;
+        o.workers = worker_count;
+        o.buffer_bytes = buf_cap;
+        o.buffers = buf_count;
+        o.tasks = task_count;
+        o.charset = 0;
+        o.silent = 1;   /* no console lines from expected errors */
+        return o;
+    }
+
+    fldr_ctl                   ctl_{};
+    uint32_t                   buf_count_;
+    uint32_t                   task_count_;
+    uint32_t                   worker_count_;
+    parallel_load::PipelinePtr pipe_;
 };
 
 }  // namespace qxtest

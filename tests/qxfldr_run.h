@@ -14,52 +14,28 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/scratch.h"
 
 extern char **environ;
 
 namespace qxtest {
 
-class Dir {
-public:
-    Dir()
-    {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "qxfldr.XXXXXX").string();
-        if (mkdtemp(tmpl.data()) == nullptr)
-            std::abort();
-        path_ = tmpl;
-    }
-    ~Dir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string operator/(const std::string &name) const { return (path_ / name).string(); }
-    const std::filesystem::path &path() const { return path_; }
-    void write(const std::string &name, const std::string &bytes) const
-    {
-        std::ofstream out(path_ / name, std::ios::binary);
-        out << bytes;
-    }
-    std::string read(const std::string &name) const
-    {
-        std::ifstream in(path_ / name, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
-    bool exists(const std::string &name) const { return std::filesystem::exists(path_ / name); }
+/* A fresh directory per test; `dir / "name"` is the path of a file in it. */
+using Dir = TempDir;
 
-private:
-    std::filesystem::path path_;
-};
+/* `rows` rows "i<sep>row number i%1000", one a line. */
+inline std::string numbered_rows(int rows, char sep)
+{
+    std::string data;
+    data.reserve(static_cast<size_t>(rows) * 24);
+    for (int i = 0; i < rows; i++)
+        data += std::to_string(i) + sep + "row number " + std::to_string(i % 1000) + "\n";
+    return data;
+}
 
 struct RunResult {
     int         status = -1;   /* exit status, or 128 + signal */
@@ -67,9 +43,10 @@ struct RunResult {
 };
 
 /* Starts qxfldr with args, behind `prefix` (a program that runs it, e.g.
-** as another user); out/err go to files in dir. */
+** as another user). Standard output goes to dir/.stdout, standard error to
+** `err_path` (dir/.stderr when empty; a terminal, say). */
 inline pid_t spawn_qxfldr(const Dir &dir, const std::vector<std::string> &args,
-                          const std::vector<std::string> &prefix = {})
+                          const std::vector<std::string> &prefix = {}, std::string err_path = "")
 {
     std::vector<std::string> all = prefix;
     all.push_back(std::string(QX_BIN_DIR) + "/qxfldr");
@@ -80,9 +57,11 @@ inline pid_t spawn_qxfldr(const Dir &dir, const std::vector<std::string> &args,
     argv.push_back(nullptr);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    const std::string out = dir / ".stdout", err = dir / ".stderr";
+    const std::string out = dir / ".stdout";
+    if (err_path.empty())
+        err_path = dir / ".stderr";
     posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, err_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOCTTY, 0644);
     pid_t pid = -1;
     if (posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0)
         pid = -1;

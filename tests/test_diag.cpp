@@ -1,7 +1,6 @@
 // The message table and diagnostic lists.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <set>
 #include <string>

@@ -22,6 +22,13 @@ using qxtest::read_file;
 using qxtest::write_file;
 using FileIo = qxtest::DirTest;
 
+// A file record as "open"/"closed" with its size and offset.
+std::string state(const fldr_file &f)
+{
+    return (f.handle == -1 ? "closed" : "open") + std::string(" size ") + std::to_string(f.file_size) + " offset " +
+           std::to_string(f.file_offset);
+}
+
 // True when another thread can take `lock` within a second.
 bool lock_is_free(os_mutex2_t *lock)
 {
@@ -40,27 +47,22 @@ TEST_F(FileIo, OpenCreateCloseDelete)
     EXPECT_EQ(std::string(file.path).find('/'), std::string::npos);
 
     EXPECT_EQ(fldr_open_file(&file), FLDR_ERR_OPEN_FILE);
-    EXPECT_EQ(file.handle, -1);  // a failed open leaves the record
+    EXPECT_EQ(state(file), "closed size 0 offset 0");  // a failed open leaves the record
 
     ASSERT_EQ(fldr_create_file(&file), 0);
-    EXPECT_NE(file.handle, -1);
-    EXPECT_EQ(file.file_size, 0u);
     EXPECT_EQ(fldr_write_file(&file, &lock_, "hello", 5), 0);
-    EXPECT_EQ(file.file_offset, 5u);
+    EXPECT_EQ(state(file), "open size 0 offset 5");
     fldr_file_close(&file);
-    EXPECT_EQ(file.handle, -1);
-    EXPECT_EQ(file.file_size, 0u);
-    EXPECT_EQ(file.file_offset, 0u);
+    EXPECT_EQ(state(file), "closed size 0 offset 0");
     fldr_file_close(&file);  // closing a closed record is harmless
     EXPECT_EQ(read_file(path("new.txt")), "hello");
 
     // Opening reads the size and starts at offset 0, for both variants.
     ASSERT_EQ(fldr_open_file_read(&file), 0);
-    EXPECT_EQ(file.file_size, 5u);
-    EXPECT_EQ(file.file_offset, 0u);
+    EXPECT_EQ(state(file), "open size 5 offset 0");
     fldr_file_close(&file);
     ASSERT_EQ(fldr_open_file(&file), 0);
-    EXPECT_EQ(file.file_size, 5u);
+    EXPECT_EQ(state(file), "open size 5 offset 0");
     fldr_file_close(&file);
 
     // Creating again truncates.
@@ -86,12 +88,9 @@ TEST_F(FileIo, AppendContinuesAtTheEndOfTheFile)
     fldr_init_file(&file, path("log.txt").c_str());
 
     ASSERT_EQ(fldr_write_file(&file, &lock_, "0123456789", 10), 0);
-    EXPECT_NE(file.handle, -1);  // the lazy open keeps the file open
-    EXPECT_EQ(file.file_size, 100u);
-    EXPECT_EQ(file.file_offset, 110u);
+    EXPECT_EQ(state(file), "open size 100 offset 110");  // the lazy open keeps the file open
     ASSERT_EQ(fldr_write_file(&file, &lock_, "ab", 2), 0);
-    EXPECT_EQ(file.file_offset, 112u);
-    EXPECT_EQ(file.file_size, 100u);
+    EXPECT_EQ(state(file), "open size 100 offset 112");
     fldr_file_close(&file);
     EXPECT_EQ(read_file(path("log.txt")), std::string(100, 'x') + "0123456789ab");
     EXPECT_TRUE(lock_is_free(&lock_));
@@ -122,8 +121,7 @@ TEST_F(FileIo, EmptyOrFailedAppends)
     // A file that cannot be opened: nothing changes and the lock is released.
     fldr_init_file(&file, path("missing/log.txt").c_str());
     EXPECT_EQ(fldr_write_file(&file, &lock_, "abc", 3), FLDR_ERR_OPEN_FILE);
-    EXPECT_EQ(file.handle, -1);
-    EXPECT_EQ(file.file_offset, 0u);
+    EXPECT_EQ(state(file), "closed size 0 offset 0");
     EXPECT_TRUE(lock_is_free(&lock_));
 }
 

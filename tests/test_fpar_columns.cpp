@@ -6,7 +6,10 @@
 #include "fpar_test_util.h"
 #include "support/scratch.h"
 
+using fpar_test::columns;
+using fpar_test::describe;
 using fpar_test::Parse;
+using Strings = std::vector<std::string>;
 
 namespace {
 
@@ -39,68 +42,24 @@ TEST(FparColumns, PartsOfAColumn)
                   "CONSTANT \"k v\" \"TRIM\", c3 NULL DATE 'YYYYMMDD', c4 POSITION(*), "
                   "c5 POSITION(12) DATE FORMAT 'YYYYMMDD' TERMINATED WHITESPACE ENCLOSE X '27'"));
     ASSERT_EQ(p.rc, 0);
-    fldr_ctl *ctl = p.ctl();
-    ASSERT_EQ(ctl->col_count, 5u);
-
-    fldr_col *c1 = p.col(0, 0);
-    EXPECT_STREQ(c1->name, "C1");
-    EXPECT_EQ(c1->pos_kind, 0u);
-    EXPECT_EQ(c1->pos_start, -1);
-    EXPECT_EQ(c1->data_type, -1);
-    EXPECT_EQ(c1->fun_kind, -1);
-    EXPECT_EQ(c1->sep_info->term_len, 0u);
-    EXPECT_EQ(c1->prev, nullptr);
-
-    fldr_col *c2 = c1->next;
-    EXPECT_EQ(c2->prev, c1);
-    EXPECT_EQ(c2->is_filler, 1u);
-    EXPECT_EQ(c2->pos_kind, 2u);
-    EXPECT_EQ(c2->pos_start, 3);
-    EXPECT_EQ(c2->pos_end, 9);
-    EXPECT_EQ(c2->data_type, 0);
-    EXPECT_EQ(c2->data_len, 7u);
-    EXPECT_STREQ(c2->sep_info->term, ";");
-    EXPECT_EQ(c2->sep_info->term_len, 1u);
-    EXPECT_EQ(c2->sep_info->term_given, 0u);
-    EXPECT_STREQ(c2->sep_info->enclose, "\"");
-    EXPECT_STREQ(c2->constant, "k v");
-    EXPECT_EQ(c2->constant_len, 3u);
-    EXPECT_STREQ(c2->fun_str, "TRIM");
-    EXPECT_EQ(c2->fun_kind, -1);   // parsed later, one column at a time
-
-    fldr_col *c3 = c2->next;
-    EXPECT_EQ(c3->is_null, 1u);
-    EXPECT_EQ(c3->pos_kind, 0u);
-    EXPECT_EQ(c3->data_type, 14);
-    EXPECT_STREQ(c3->date_format, "YYYYMMDD");
-    EXPECT_EQ(c3->data_len, 0u);   // no position: no fixed length
-
-    fldr_col *c4 = c3->next;
-    EXPECT_EQ(c4->pos_kind, 3u);
-    EXPECT_EQ(c4->data_type, 0);
-    EXPECT_EQ(c4->data_len, 1u);
-
-    fldr_col *c5 = c4->next;
-    EXPECT_EQ(ctl->col_last, c5);
-    EXPECT_EQ(c5->pos_kind, 1u);
-    EXPECT_EQ(c5->pos_start, 12);
-    EXPECT_EQ(c5->data_len, 8u);
-    EXPECT_STREQ(c5->sep_info->term, " ");
-    EXPECT_EQ(c5->sep_info->term_len, 1u);
-    EXPECT_STREQ(c5->sep_info->enclose_hex, "27");
-    EXPECT_EQ(c5->sep_info->enclose_is_hex, 1u);
+    // The function text is parsed later, one column at a time; a date
+    // without a position has no fixed length.
+    EXPECT_EQ(columns(p.ctl()),
+              (Strings{"name='C1'",
+                       "name='C2' is_filler=1 pos_kind=2 pos_start=3 pos_end=9 data_type=0 data_len=7 constant='k v' "
+                       "constant_len=3 fun_str='TRIM' sep={term=';' term_len=1 enclose='\"' enclose_len=1}",
+                       "name='C3' is_null=1 data_type=14 date_format='YYYYMMDD'",
+                       "name='C4' pos_kind=3 data_type=0 data_len=1",
+                       "name='C5' pos_kind=1 pos_start=12 data_type=14 data_len=8 date_format='YYYYMMDD' "
+                       "sep={term=' ' term_len=1 enclose_hex='27' enclose_len=2 enclose_is_hex=1}"}));
 }
 
 TEST(FparColumns, KeywordsAsColumnNames)
 {
     Parse p(table("date DATE, \"options\", options, filler FILLER, x"));
     ASSERT_EQ(p.rc, 0);
-    EXPECT_STREQ(p.col(0, 0)->name, "DATE");
-    EXPECT_EQ(p.col(0, 0)->data_type, 14);
-    EXPECT_STREQ(p.col(0, 1)->name, "options");
-    EXPECT_STREQ(p.col(0, 2)->name, "OPTIONS");
-    EXPECT_EQ(p.col(0, 3)->is_filler, 1u);
-    EXPECT_STREQ(p.col(0, 4)->name, "X");
+    EXPECT_EQ(columns(p.ctl()), (Strings{"name='DATE' data_type=14", "name='options'", "name='OPTIONS'",
+                                         "name='FILLER' is_filler=1", "name='X'"}));
     EXPECT_EQ(Parse(table("load")).rc, FLDR_ERR_PARSE_FAILED);
 }
 
@@ -126,9 +85,7 @@ TEST(FparColumns, RefusedAndMisplacedParts)
 
     // The error points at the token read last, and columns read before stay.
     Parse p(table("a,\n  b CHAR(0)"));
-    EXPECT_EQ(p.rc, FLDR_ERR_PARSE_FAILED);
-    EXPECT_EQ(p.err->line, 2u);
-    EXPECT_EQ(p.err_text(), ")");
+    EXPECT_EQ(fpar_test::failure(p), "line=2 column=11 text=')'");
     EXPECT_EQ(p.ctl()->col_count, 2u);
 }
 
@@ -165,109 +122,51 @@ TEST(FparColumns, DateFormatWidths)
 TEST(FparColumns, ElementListOfADateFormat)
 {
     Parse h;
-    qx_dfmt_elem *e = nullptr;
-    ASSERT_EQ(parse_date_fmt(&h.env, "yyyy-mm-dd", h.heap, &e), 0);
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(e->code, QX_DFMT_YYYY);
-    EXPECT_EQ(e->count, 1u);
-    EXPECT_EQ(e->next->code, QX_DFMT_MM);
-    EXPECT_EQ(e->next->count, 1u);
-    EXPECT_EQ(e->next->next->code, QX_DFMT_DD);
-    EXPECT_EQ(e->next->next->count, 0u);
-    EXPECT_EQ(e->next->next->next, nullptr);
-    ASSERT_EQ(parse_date_fmt(&h.env, "FF4MONTHDAY", h.heap, &e), 0);
-    EXPECT_EQ(e->code, QX_DFMT_FF);
-    EXPECT_EQ(e->count, 3u);
-    EXPECT_EQ(e->next->code, QX_DFMT_MONTH);
-    EXPECT_EQ(e->next->next->code, QX_DFMT_DAY);
-    EXPECT_EQ(parse_date_fmt(&h.env, "YYYYX", h.heap, &e), QXCALC_ERR_DATE_FMT);
+    // The elements as "code/count", or the result of a refused format.
+    auto elements = [&](const char *fmt) {
+        qx_dfmt_elem *e = nullptr;
+        const int32_t rc = parse_date_fmt(&h.env, fmt, h.heap, &e);
+        std::vector<std::string> out;
+        for (; rc == 0 && e != nullptr; e = e->next)
+            out.push_back(std::to_string(e->code) + "/" + std::to_string(e->count));
+        return rc == 0 ? out : std::vector<std::string>{"rc " + std::to_string(rc)};
+    };
+    auto el = [](int code, int count) { return std::to_string(code) + "/" + std::to_string(count); };
+    EXPECT_EQ(elements("yyyy-mm-dd"), (Strings{el(QX_DFMT_YYYY, 1), el(QX_DFMT_MM, 1), el(QX_DFMT_DD, 0)}));
+    EXPECT_EQ(elements("FF4MONTHDAY"), (Strings{el(QX_DFMT_FF, 3), el(QX_DFMT_MONTH, 0), el(QX_DFMT_DAY, 0)}));
+    EXPECT_EQ(elements("YYYYX"), Strings{"rc " + std::to_string(QXCALC_ERR_DATE_FMT)});
 }
 
 TEST(FparColumns, FunctionTextForms)
 {
-    FunCol trim("TRIM");
-    EXPECT_EQ(trim.p.rc, 0);
-    EXPECT_EQ(trim.col.fun_kind, FLDR_FUN_TRIM);
-    EXPECT_EQ(trim.p.result->args, nullptr);
-    EXPECT_EQ(FunCol("trim()").col.fun_kind, FLDR_FUN_TRIM);
-    EXPECT_EQ(FunCol("SYSDATE").col.fun_kind, FLDR_FUN_SYSDATE);
-    EXPECT_EQ(FunCol("DEFAULT").col.fun_kind, FLDR_FUN_DEFAULT);
-    FunCol none("  ");
-    EXPECT_EQ(none.p.rc, 0);
-    EXPECT_EQ(none.col.fun_kind, FLDR_FUN_NONE);
-
-    FunCol rep("REPLACE(:C1, 'a', CHR(16706))");
-    ASSERT_EQ(rep.p.rc, 0);
-    EXPECT_EQ(rep.col.fun_kind, FLDR_FUN_REPLACE);
-    EXPECT_STREQ(rep.col.rep_col, "C1");
-    EXPECT_STREQ(rep.col.rep_from, "a");
-    EXPECT_STREQ(rep.col.rep_to, "AB");
-    EXPECT_STREQ(FunCol("REPLACE(:C, CHR(65), CHR(0))").col.rep_from, "A");
-    EXPECT_STREQ(FunCol("REPLACE(:C, CHR(65), CHR(0))").col.rep_to, "");
-    EXPECT_STREQ(FunCol("REPLACE(:C, 'x', CHR(4276803))").col.rep_to, "ABC");
-    EXPECT_STREQ(FunCol("REPLACE(:C, 'x', CHR(1094861636))").col.rep_to, "ABCD");
-    const std::string a127(127, 'a');
-    EXPECT_EQ(FunCol("REPLACE(:C, '" + a127 + "', '')").p.rc, 0);
-    EXPECT_EQ(FunCol("REPLACE(:C, '" + a127 + "a', '')").p.rc, FLDR_ERR_PARSE_FAILED);
-    EXPECT_EQ(FunCol("REPLACE(:" + std::string(128, 'C') + ", 'a', 'b')").p.rc, FLDR_ERR_PARSE_FAILED);
-
-    FunCol seq("S.nextval");
-    ASSERT_EQ(seq.p.rc, 0);
-    EXPECT_EQ(seq.col.fun_kind, FLDR_FUN_NEXTVAL);
-    EXPECT_STREQ(seq.col.seq_name, "S");
-    FunCol seq3("sch.\"seq\".NextVal");
-    ASSERT_EQ(seq3.p.rc, 0);
-    EXPECT_STREQ(seq3.col.seq_schema, "SCH");
-    EXPECT_STREQ(seq3.col.seq_name, "seq");
-    EXPECT_EQ(FunCol("options.nextval").p.rc, 0);
-    EXPECT_EQ(FunCol("S.CURRVAL").p.rc, FLDR_ERR_PARSE_FAILED);
-
-    FunCol sub("SUBSTR(:C1, -2, 3)");
-    ASSERT_EQ(sub.p.rc, 0);
-    EXPECT_EQ(sub.col.fun_kind, FLDR_FUN_SUBSTR);
-    EXPECT_STREQ(sub.col.substr_col, "C1");
-    EXPECT_EQ(sub.col.substr_start, -2);
-    EXPECT_EQ(sub.col.substr_len, 3);
-    FunCol subb("SUBSTRB(:C1, 4294967297, -1)");
-    ASSERT_EQ(subb.p.rc, 0);
-    EXPECT_EQ(subb.col.fun_kind, FLDR_FUN_SUBSTRB);
-    EXPECT_EQ(subb.col.substr_start, 1);
-    EXPECT_EQ(subb.col.substr_len, -1);
-}
-
-TEST(FparColumns, FunctionCallsWithNestedArguments)
-{
-    FunCol f("F(:A, 'x', G(:B))");
-    ASSERT_EQ(f.p.rc, 0);
-    EXPECT_EQ(f.col.fun_kind, FLDR_FUN_CALL);
-    EXPECT_STREQ(f.col.fun_name, "F");
-    fldr_fun_arg_list *args = f.col.fun_args;
-    ASSERT_NE(args, nullptr);
-    ASSERT_EQ(args->count, 3u);
-    fldr_fun_arg_node *n = args->first;
-    EXPECT_EQ(n->arg->kind, 0u);
-    EXPECT_STREQ(n->arg->text, "A");
-    EXPECT_EQ(n->prev, nullptr);
-    n = n->next;
-    EXPECT_EQ(n->arg->kind, 1u);
-    EXPECT_STREQ(n->arg->text, "x");
-    n = n->next;
-    EXPECT_EQ(args->last, n);
-    EXPECT_EQ(n->arg->kind, 2u);
-    EXPECT_STREQ(n->arg->text, "G");
-    ASSERT_NE(n->arg->args, nullptr);
-    ASSERT_EQ(n->arg->args->count, 1u);
-    EXPECT_STREQ(n->arg->args->first->arg->text, "B");
-
-    EXPECT_EQ(FunCol("F()").col.fun_args->count, 0u);
-    EXPECT_EQ(FunCol("F(,)").col.fun_args->count, 0u);
-    EXPECT_EQ(FunCol("date(, :a, )").col.fun_args->count, 1u);
-    EXPECT_EQ(FunCol("OPTIONS()").p.rc, FLDR_ERR_PARSE_FAILED);
-
-    // A long constant keeps its first 128 characters.
-    FunCol longc("F('" + std::string(300, 'k') + "')");
-    ASSERT_EQ(longc.p.rc, 0);
-    EXPECT_EQ(std::string(longc.col.fun_args->first->arg->text), std::string(128, 'k'));
+    EXPECT_EQ(FunCol("TRIM").p.result->args, nullptr);
+    const std::string a127(127, 'a'), failed = "rc " + std::to_string(FLDR_ERR_PARSE_FAILED);
+    const std::pair<std::string, std::string> cases[] = {
+        {"TRIM", "fun_kind=1"}, {"trim()", "fun_kind=1"}, {"SYSDATE", "fun_kind=3"}, {"DEFAULT", "fun_kind=5"},
+        {"  ", ""},   // no function
+        {"REPLACE(:C1, 'a', CHR(16706))", "fun_kind=2 rep_col='C1' rep_from='a' rep_to='AB'"},
+        {"REPLACE(:C, CHR(65), CHR(0))", "fun_kind=2 rep_col='C' rep_from='A'"},
+        {"REPLACE(:C, 'x', CHR(4276803))", "fun_kind=2 rep_col='C' rep_from='x' rep_to='ABC'"},
+        {"REPLACE(:C, 'x', CHR(1094861636))", "fun_kind=2 rep_col='C' rep_from='x' rep_to='ABCD'"},
+        {"REPLACE(:C, '" + a127 + "', '')", "fun_kind=2 rep_col='C' rep_from='" + a127 + "'"},
+        {"REPLACE(:C, '" + a127 + "a', '')", failed},
+        {"REPLACE(:" + std::string(128, 'C') + ", 'a', 'b')", failed},
+        {"S.nextval", "fun_kind=4 seq_name='S'"},
+        {"sch.\"seq\".NextVal", "fun_kind=4 seq_schema='SCH' seq_name='seq'"},
+        {"options.nextval", "fun_kind=4 seq_name='OPTIONS'"},
+        {"S.CURRVAL", failed},
+        {"SUBSTR(:C1, -2, 3)", "fun_kind=6 substr_col='C1' substr_start=-2 substr_len=3"},
+        {"SUBSTRB(:C1, 4294967297, -1)", "fun_kind=7 substr_col='C1' substr_start=1 substr_len=-1"},
+        {"F(:A, 'x', G(:B))", "fun_kind=8 fun_name='F' args=(:A, 'x', G(:B))"},
+        {"F()", "fun_kind=8 fun_name='F' args=()"}, {"F(,)", "fun_kind=8 fun_name='F' args=()"},
+        {"date(, :a, )", "fun_kind=8 fun_name='DATE' args=(:A)"}, {"OPTIONS()", failed},
+        // A long constant keeps its first 128 characters.
+        {"F('" + std::string(300, 'k') + "')", "fun_kind=8 fun_name='F' args=('" + std::string(128, 'k') + "')"},
+    };
+    for (const auto &[text, want] : cases) {
+        FunCol f(text);
+        EXPECT_EQ(f.p.rc != 0 ? "rc " + std::to_string(f.p.rc) : describe(&f.col), want) << text;
+    }
 }
 
 TEST(FparColumns, FunctionTextNeedsAColumnAndNoParameters)
@@ -314,32 +213,15 @@ TEST(FparExamples, DelimitedWithEnclosuresAndTrailingNullcols)
     EXPECT_EQ(p.result->dash_comment_seen, 1u);
     ASSERT_EQ(p.result->ctl_count, 1u);
     fldr_ctl *ctl = p.ctl();
-    EXPECT_STREQ(ctl->schema_name, "SALES");
-    EXPECT_STREQ(ctl->table_name, "ORDERS");
-    EXPECT_EQ(ctl->load_mode, 'A');
-    EXPECT_STREQ(ctl->bad_file.path, "rejects/orders.bad");
-    ASSERT_EQ(ctl->data_file_count, 2u);
-    EXPECT_STREQ(ctl->data_file_first->path, "data\\orders_2024.csv");
-    EXPECT_EQ(ctl->data_file_first->row_term_len, 2u);   // STR belongs to the second file
-    fldr_data_file *second = ctl->data_file_last;
-    EXPECT_STREQ(second->path, "data\\orders_2025.csv");
-    EXPECT_STREQ(second->row_term_hex, "0A");
-    EXPECT_EQ(second->row_term_len, 0u);
-    EXPECT_STREQ(ctl->sep_info->term, ",");
-    EXPECT_EQ(ctl->sep_info->term_given, 1u);
-    EXPECT_STREQ(ctl->sep_info->enclose, "\"");
-    EXPECT_EQ(ctl->trailing_flag, 1u);
-    ASSERT_EQ(ctl->col_count, 5u);
-    const char *names[] = {"ORDER_ID", "CUSTOMER_ID", "ORDER_NOTE", "AMOUNT", "CURRENCY"};
-    fldr_col *c = ctl->col_first;
-    for (const char *name : names) {
-        ASSERT_NE(c, nullptr);
-        EXPECT_STREQ(c->name, name);
-        EXPECT_EQ(c->pos_kind, 0u);
-        EXPECT_EQ(c->sep_info->term_len, 0u);
-        c = c->next;
-    }
-    EXPECT_EQ(c, nullptr);
+    EXPECT_EQ(describe(ctl), "schema='SALES' table='ORDERS' load_mode=A data_file_count=2 "
+                             "bad_file='rejects/orders.bad' trailing_flag=1 col_count=5");
+    // STR belongs to the second file.
+    EXPECT_EQ(describe(ctl->data_file_first), "path='data\\orders_2024.csv' row_term='\r\n' row_term_len=2");
+    EXPECT_EQ(describe(ctl->data_file_last), "path='data\\orders_2025.csv' row_term_hex='0A' row_term_given=1");
+    EXPECT_EQ(describe(ctl->sep_info),
+              "term=',' term_len=1 term_given=1 enclose='\"' enclose_len=1 escape='\\' escape_len=1");
+    EXPECT_EQ(columns(ctl), (Strings{"name='ORDER_ID'", "name='CUSTOMER_ID'", "name='ORDER_NOTE'", "name='AMOUNT'",
+                                     "name='CURRENCY'"}));
 }
 
 TEST(FparExamples, FixedPositionsWithDateFormats)
@@ -348,40 +230,18 @@ TEST(FparExamples, FixedPositionsWithDateFormats)
     ASSERT_EQ(p.rc, 0) << p.err_text();
     EXPECT_EQ(p.args.skip_rows, 1u);
     EXPECT_EQ(p.args.direct, 1u);
-    fldr_ctl *ctl = p.ctl();
-    EXPECT_EQ(ctl->load_mode, 'R');
-    EXPECT_STREQ(ctl->data_file_first->path, "payroll\\pay_2025_03.dat");
-    ASSERT_EQ(ctl->col_count, 7u);
-    struct Expect {
-        const char *name;
-        int64_t start, end;
-        uint16_t kind;
-        int16_t type;
-        uint32_t len;
-        const char *fmt;
-    };
-    const Expect cols[] = {
-        {"EMP_NO", 1, 8, 2, 0, 8, ""},
-        {"EMP_NAME", 9, 38, 2, 0, 30, ""},
-        {"HIRE_DATE", 39, 48, 2, 14, 10, "YYYY-MM-DD"},
-        {"PAID_AT", 49, 67, 2, 14, 19, "YYYY-MM-DD HH24:MI:SS"},
-        {"GROSS", 68, 79, 2, 0, 0, ""},
-        {"DEPT", 80, -1, 1, 0, 1, ""},
-        {"SPARE", 81, 90, 2, -1, 0, ""},
-    };
-    fldr_col *c = ctl->col_first;
-    for (const Expect &e : cols) {
-        ASSERT_NE(c, nullptr);
-        EXPECT_STREQ(c->name, e.name);
-        EXPECT_EQ(c->pos_start, e.start) << e.name;
-        EXPECT_EQ(c->pos_end, e.end) << e.name;
-        EXPECT_EQ(c->pos_kind, e.kind) << e.name;
-        EXPECT_EQ(c->data_type, e.type) << e.name;
-        EXPECT_EQ(c->data_len, e.len) << e.name;
-        EXPECT_STREQ(c->date_format, e.fmt) << e.name;
-        c = c->next;
-    }
-    EXPECT_EQ(ctl->col_last->is_filler, 1u);
+    EXPECT_EQ(describe(p.ctl()), "schema='HR' table='PAYROLL' load_mode=R data_file_count=1 col_count=7");
+    EXPECT_STREQ(p.ctl()->data_file_first->path, "payroll\\pay_2025_03.dat");
+    EXPECT_EQ(columns(p.ctl()),
+              (Strings{"name='EMP_NO' pos_kind=2 pos_start=1 pos_end=8 data_type=0 data_len=8",
+                       "name='EMP_NAME' pos_kind=2 pos_start=9 pos_end=38 data_type=0 data_len=30",
+                       "name='HIRE_DATE' pos_kind=2 pos_start=39 pos_end=48 data_type=14 data_len=10 "
+                       "date_format='YYYY-MM-DD'",
+                       "name='PAID_AT' pos_kind=2 pos_start=49 pos_end=67 data_type=14 data_len=19 "
+                       "date_format='YYYY-MM-DD HH24:MI:SS'",
+                       "name='GROSS' pos_kind=2 pos_start=68 pos_end=79 data_type=0",
+                       "name='DEPT' pos_kind=1 pos_start=80 data_type=0 data_len=1",
+                       "name='SPARE' is_filler=1 pos_kind=2 pos_start=81 pos_end=90"}));
 }
 
 TEST(FparExamples, SeveralTablesWithWhenAndFunctions)
@@ -393,48 +253,30 @@ TEST(FparExamples, SeveralTablesWithWhenAndFunctions)
     fldr_ctl *orders = p.ctl(1);
     fldr_ctl *misc = p.ctl(2);
 
-    EXPECT_EQ(logins->load_mode, 'I');
-    fldr_data_file *df = logins->data_file_first;
-    EXPECT_STREQ(df->path, "events\\*.log");
-    EXPECT_STREQ(df->start_str, "#");
-    EXPECT_EQ(df->start_len, 1u);
-    EXPECT_STREQ(df->row_term_hex, "0D0A");
+    EXPECT_EQ(describe(logins), "schema='EV' table='LOGINS' load_mode=I data_file_count=1 col_count=4");
+    EXPECT_EQ(describe(logins->data_file_first),
+              "path='events\\*.log' row_term_hex='0D0A' row_term_given=1 start='#' start_len=1 start_given=1");
     EXPECT_EQ(p.args.ep_count, 2u);
     EXPECT_EQ(p.args.ep_list[1], 2u);
-    fldr_bexp *w = logins->when_cond;
-    ASSERT_EQ(w->kind, 1u);
-    ASSERT_EQ(w->count, 2u);
-    EXPECT_EQ(w->first->field->kind, 1u);
-    EXPECT_STREQ(w->first->value->text, "L");
-    EXPECT_STREQ(w->last->field->name, "USER_NAME");
-    EXPECT_EQ(w->last->op, 1u);
-    EXPECT_EQ(w->last->value->kind, 4u);
-    EXPECT_STREQ(logins->sep_info->term_hex, "7C");
-    EXPECT_EQ(logins->sep_info->term_is_hex, 1u);
-    ASSERT_EQ(logins->col_count, 4u);
-    EXPECT_EQ(logins->col_first->is_filler, 1u);
-    fldr_col *user = logins->col_first->next;
-    EXPECT_STREQ(user->sep_info->term, " ");
-    EXPECT_STREQ(user->fun_str, "TRIM");
-    fldr_col *login_at = user->next;
-    EXPECT_EQ(login_at->data_type, 14);
-    EXPECT_EQ(login_at->data_len, 0u);
-    EXPECT_STREQ(logins->col_last->fun_str, "REPLACE(:client, 'localhost', '127.0.0.1')");
-
-    EXPECT_EQ(orders->is_continuation, 1u);
-    EXPECT_EQ(orders->data_file_count, 0u);
-    EXPECT_EQ(orders->load_mode, 'N');
-    EXPECT_EQ(orders->when_cond->kind, 0u);
-    EXPECT_STREQ(orders->sep_info->term, "|");
-    EXPECT_EQ(orders->sep_info->term_given, 1u);
-    EXPECT_STREQ(orders->sep_info->escape, "\\");
-    ASSERT_EQ(orders->col_count, 5u);
-    EXPECT_STREQ(orders->col_last->constant, "EU");
-    EXPECT_EQ(misc->when_cond->count, 2u);
-    EXPECT_EQ(misc->is_continuation, 1u);
+    EXPECT_EQ(describe(logins->when_cond), "AND((1:1) = 'L', USER_NAME <> BLANKS)");
+    EXPECT_EQ(describe(logins->sep_info), "term='|' term_hex='7C' term_len=2 term_given=1 term_is_hex=1 "
+                                          "escape='\\' escape_len=1");
+    EXPECT_EQ(columns(logins), (Strings{"name='REC_TYPE' is_filler=1",
+                                        "name='USER_NAME' fun_str='TRIM' sep={term=' ' term_len=1}",
+                                        "name='LOGIN_AT' data_type=14 date_format='YYYYMMDDHH24MISS'",
+                                        "name='CLIENT' fun_str='REPLACE(:client, 'localhost', '127.0.0.1')'"}));
+    EXPECT_EQ(describe(orders), "schema='EV' table='ORDERS' is_continuation=1 col_count=5");
+    EXPECT_EQ(describe(orders->when_cond), "(1:1) = 'O'");
+    EXPECT_EQ(describe(orders->sep_info), "term='|' term_len=1 term_given=1 escape='\\' escape_len=1");
+    EXPECT_EQ(columns(orders), (Strings{"name='REC_TYPE' is_filler=1", "name='ORDER_NO' fun_str='ev.order_seq.nextval'",
+                                        "name='ITEM_CODE' fun_str='SUBSTR(:item_code, 1, 6)'",
+                                        "name='LOADED_AT' fun_str='SYSDATE'",
+                                        "name='REGION' constant='EU' constant_len=2"}));
+    EXPECT_EQ(describe(misc), "schema='EV' table='MISC' is_continuation=1 col_count=2");
+    EXPECT_EQ(describe(misc->when_cond), "AND((1:1) <> 'L', (1:1) <> 'O')");
 
     // Each function text parses for its column as the loader binds it later.
-    fldr_col *fun_cols[] = {user, logins->col_last, orders->col_first->next,
+    fldr_col *fun_cols[] = {logins->col_first->next, logins->col_last, orders->col_first->next,
                             orders->col_first->next->next, orders->col_first->next->next->next,
                             misc->col_last};
     const int16_t kinds[] = {FLDR_FUN_TRIM, FLDR_FUN_REPLACE, FLDR_FUN_NEXTVAL, FLDR_FUN_SUBSTR,
@@ -450,9 +292,5 @@ TEST(FparExamples, SeveralTablesWithWhenAndFunctions)
     EXPECT_STREQ(orders->col_first->next->seq_schema, "EV");
     EXPECT_STREQ(orders->col_first->next->seq_name, "ORDER_SEQ");
     EXPECT_EQ(orders->col_first->next->next->substr_len, 6);
-    fldr_fun_arg_list *args = misc->col_last->fun_args;
-    ASSERT_EQ(args->count, 3u);
-    EXPECT_STREQ(args->first->next->arg->text, ";");
-    EXPECT_EQ(args->last->arg->kind, 2u);
-    EXPECT_STREQ(args->last->arg->text, "UPPER");
+    EXPECT_EQ(describe(misc->col_last->fun_args), ":PAYLOAD, ';', UPPER(:REC_TYPE)");
 }

@@ -13,19 +13,14 @@
 #include "qxcalc.h"
 #include "qxdta.h"
 #include "qxfldr_comm.h"
-#include "support/pg_cluster.h"
+#include "support/pg_sql.h"
 
 namespace {
 
 [[maybe_unused]] auto *const g_env = testing::AddGlobalTestEnvironment(new pgtest::ClusterEnv);
 
-pgtest::PgCluster &cluster() { return *pgtest::current_cluster(); }
-
-void sql(const std::string &text)
-{
-    std::string out;
-    ASSERT_TRUE(cluster().psql(text, out)) << out;
-}
+using pgtest::cluster;
+using pgtest::sql;
 
 /* A batch released at scope end. */
 struct Batch {
@@ -128,9 +123,8 @@ TEST(PgExport, TypedBatchesBecomeTextThroughTheExportConversion)
         " (2, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL),"
         " (3, 0, 0, 0, 'NaN', '-Infinity', false, '', '', '\\x', '0001-01-01 BC', '00:00', "
         "  '2024-01-01', '2024-06-30 12:00:00+02', '-3 mons', NULL);");
-    qxpg::Conn conn;
+    qxpg::Conn conn = pgtest::connect();
     std::string error;
-    ASSERT_TRUE(conn.open(cluster().conninfo(), error)) << error;
     ASSERT_TRUE(conn.exec("SET TimeZone TO 'UTC'", error)) << error;
 
     int batches = 0;
@@ -156,9 +150,8 @@ TEST(PgExport, TypedBatchesBecomeTextThroughTheExportConversion)
 TEST(PgExport, LargeResultsStreamAndEmptyOnesEnd)
 {
     PG_REQUIRE_CLUSTER();
-    qxpg::Conn conn;
+    qxpg::Conn conn = pgtest::connect();
     std::string error;
-    ASSERT_TRUE(conn.open(cluster().conninfo(), error)) << error;
     int batches = 0;
     std::vector<std::string> rows =
         export_text(conn.get(), "SELECT g, repeat('x', g % 50) FROM generate_series(1, 25000) g", 1000, &batches);
@@ -182,9 +175,8 @@ TEST(PgExport, LargeResultsStreamAndEmptyOnesEnd)
 TEST(PgExport, FailuresNameWhatFailed)
 {
     PG_REQUIRE_CLUSTER();
-    qxpg::Conn conn;
+    qxpg::Conn conn = pgtest::connect();
     std::string error;
-    ASSERT_TRUE(conn.open(cluster().conninfo(), error)) << error;
     qxpg::Exporter exp;
     EXPECT_FALSE(exp.start(conn.get(), "SELECT * FROM no_such_table", error));
     EXPECT_EQ(error, "the export query failed: relation \"no_such_table\" does not exist");

@@ -1,15 +1,14 @@
 /*
 ** The PostgreSQL load layer against a private server: connections and their
 ** errors, table descriptions, COPY encoding in both formats, and the batch
-** engine's search for refused rows, its error limit, and a server that dies
-** in the middle of a load.
+** engine's search for refused rows (the error limit and a server that dies
+** in the middle of a load are the end-to-end suite's, run on this server too).
 */
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <future>
-#include <thread>
 #include <string>
 #include <vector>
 
@@ -19,7 +18,7 @@
 #include "pg_copy.h"
 #include "pg_target.h"
 #include "qxdta.h"
-#include "support/pg_cluster.h"
+#include "support/pg_sql.h"
 
 namespace {
 
@@ -27,39 +26,10 @@ namespace {
 
 using qxpg::Field;
 
-pgtest::PgCluster &cluster() { return *pgtest::current_cluster(); }
-
-void sql(const std::string &text)
-{
-    std::string out;
-    ASSERT_TRUE(cluster().psql(text, out)) << out;
-}
-
-qxpg::Conn connect()
-{
-    qxpg::Conn conn;
-    std::string error;
-    EXPECT_TRUE(conn.open(cluster().conninfo(), error)) << error;
-    return conn;
-}
-
-/* Every row of a query as text, fields joined by '|', nulls as "<null>". */
-std::vector<std::string> rows_of(PGconn *conn, const std::string &query)
-{
-    qxpg::Result res(PQexec(conn, query.c_str()));
-    EXPECT_EQ(res.status(), PGRES_TUPLES_OK) << PQerrorMessage(conn);
-    std::vector<std::string> out;
-    for (int r = 0; r < PQntuples(res.get()); ++r) {
-        std::string line;
-        for (int c = 0; c < PQnfields(res.get()); ++c) {
-            if (c > 0)
-                line += '|';
-            line += PQgetisnull(res.get(), r, c) ? "<null>" : PQgetvalue(res.get(), r, c);
-        }
-        out.push_back(line);
-    }
-    return out;
-}
+using pgtest::cluster;
+using pgtest::connect;
+using pgtest::rows_of;
+using pgtest::sql;
 
 /* Builds fields from strings; "<null>" gives a null. */
 std::vector<Field> fields_of(const std::vector<std::string> &values)
@@ -69,6 +39,15 @@ std::vector<Field> fields_of(const std::vector<std::string> &values)
         out.push_back(v == "<null>" ? Field{nullptr, qxpg::kNullLen}
                                     : Field{v.data(), static_cast<uint32_t>(v.size())});
     return out;
+}
+
+/* The description of a table that must exist. */
+qxpg::Table described(PGconn *conn, const std::string &name)
+{
+    qxpg::Table table;
+    std::string error;
+    EXPECT_TRUE(qxpg::describe_table(conn, name, table, error)) << error;
+    return table;
 }
 
 bool is_one_line(const std::string &s)
@@ -275,8 +254,7 @@ TEST(PgCopy, ConvertedValuesTakeTheSamePathAsText)
                                {TV::Real, 0, d, nullptr, 0}, {TV::Text, 0, 0, t, uint32_t(std::strlen(t))}};
     };
     for (const char *name : {"typed_bin", "typed_txt"}) {
-        qxpg::Table table;
-        ASSERT_TRUE(qxpg::describe_table(conn.get(), name, table, error)) << error;
+        qxpg::Table table = described(conn.get(), name);
         qxpg::BatchWriter writer(conn.get(), table);
         EXPECT_EQ(writer.encoder().binary(), std::string(name) == "typed_bin");
         std::vector<TV> good = row(-32768, 7.0, 0.1, "x");
@@ -332,9 +310,7 @@ TEST(PgCopy, ValuesArriveUnchangedInBothFormats)
     sql("DROP TABLE IF EXISTS vals; CREATE TABLE vals (k int, s smallint, b bigint, r real,"
         " d float8, v varchar(40), c char(4), t text);");
     qxpg::Conn conn = connect();
-    qxpg::Table table;
-    std::string error;
-    ASSERT_TRUE(qxpg::describe_table(conn.get(), "vals", table, error)) << error;
+    qxpg::Table table = described(conn.get(), "vals");
     const std::vector<std::vector<std::string>> rows = {
         {"1", "-5", "9007199254740993", "0.25", "1e300", "tab\there", "ab", "line\nbreak\r\n"},
         {"2", "<null>", "<null>", "<null>", "<null>", "<null>", "<null>", "<null>"},
@@ -361,12 +337,11 @@ TEST(PgCopy, ValuesArriveUnchangedInBothFormats)
 
 struct Collected {
     std::vector<qxpg::Refusal> refusals;
-    size_t stop_after = SIZE_MAX;
     qxpg::RefusalHandler handler()
     {
         return [this](const qxpg::Refusal &r) {
             refusals.push_back(r);
-            return refusals.size() < stop_after;
+            return true;
         };
     }
 };
@@ -380,8 +355,7 @@ TEST(PgCopy, TextInTheDataFilesCharacterSetIsConvertedByTheServer)
     EXPECT_FALSE(qxpg::set_client_charset(conn.get(), 11, error));
     EXPECT_EQ(error, "character set 11 has no PostgreSQL client encoding");
     ASSERT_TRUE(qxpg::set_client_charset(conn.get(), 2, error)) << error;
-    qxpg::Table table;
-    ASSERT_TRUE(qxpg::describe_table(conn.get(), "gbk_text", table, error)) << error;
+    qxpg::Table table = described(conn.get(), "gbk_text");
     for (bool binary : {true, false}) {
         qxpg::BatchWriter writer(conn.get(), table, binary);
         ASSERT_TRUE(writer.add_row(fields_of({binary ? "1" : "2", "\xD6\xD0\xCE\xC4"}), 1, msg));
@@ -398,21 +372,14 @@ TEST(PgCopy, TextInTheDataFilesCharacterSetIsConvertedByTheServer)
               (std::vector<std::string>{"1|中文", "2|中文"}));
 }
 
-void make_checked_table()
-{
-    sql("DROP TABLE IF EXISTS checked; CREATE TABLE checked (id int PRIMARY KEY,"
-        " qty int NOT NULL CHECK (qty >= 0), note text, day date);"
-        "INSERT INTO checked VALUES (1000, 1, 'already there', NULL);");
-}
-
 TEST(PgBatch, RefusedRowsAreFoundByHalvingAndTheRestCommitted)
 {
     PG_REQUIRE_CLUSTER();
-    make_checked_table();
+    sql("DROP TABLE IF EXISTS checked; CREATE TABLE checked (id int PRIMARY KEY,"
+        " qty int NOT NULL CHECK (qty >= 0), note text, day date);"
+        "INSERT INTO checked VALUES (1000, 1, 'already there', NULL);");
     qxpg::Conn conn = connect();
-    qxpg::Table table;
-    std::string error;
-    ASSERT_TRUE(qxpg::describe_table(conn.get(), "checked", table, error)) << error;
+    qxpg::Table table = described(conn.get(), "checked");
     qxpg::BatchWriter writer(conn.get(), table);
     ASSERT_FALSE(writer.encoder().binary());  // a date column: text format
 
@@ -464,9 +431,7 @@ TEST(PgBatch, OneBadRowInABatchAndClientSideRefusals)
     PG_REQUIRE_CLUSTER();
     sql("DROP TABLE IF EXISTS ints; CREATE TABLE ints (id int PRIMARY KEY, v bigint NOT NULL);");
     qxpg::Conn conn = connect();
-    qxpg::Table table;
-    std::string error;
-    ASSERT_TRUE(qxpg::describe_table(conn.get(), "ints", table, error)) << error;
+    qxpg::Table table = described(conn.get(), "ints");
     qxpg::BatchWriter writer(conn.get(), table);
     ASSERT_TRUE(writer.encoder().binary());
     std::string msg;
@@ -498,40 +463,14 @@ TEST(PgBatch, OneBadRowInABatchAndClientSideRefusals)
     EXPECT_EQ(got.refusals[1].sqlstate, "23505");
 }
 
-TEST(PgBatch, StoppingAtARefusalKeepsTheRowsBeforeIt)
-{
-    PG_REQUIRE_CLUSTER();
-    make_checked_table();
-    qxpg::Conn conn = connect();
-    qxpg::Table table;
-    std::string error;
-    ASSERT_TRUE(qxpg::describe_table(conn.get(), "checked", table, error)) << error;
-    qxpg::BatchWriter writer(conn.get(), table);
-    std::string msg;
-    for (int i = 0; i < 64; ++i) {
-        std::string qty = (i == 10 || i == 40 || i == 50) ? "-1" : "1";
-        ASSERT_TRUE(writer.add_row(fields_of({std::to_string(i), qty, "x", "<null>"}), i, msg));
-    }
-    Collected got;
-    got.stop_after = 2;  // the second refusal reaches the caller's limit
-    qxpg::FlushResult res = writer.flush(got.handler());
-    EXPECT_EQ(res.status, qxpg::FlushStatus::stopped);
-    ASSERT_EQ(got.refusals.size(), 2u);
-    EXPECT_EQ(got.refusals[1].tag, 40u);
-    EXPECT_EQ(res.committed, 39u);
-    EXPECT_EQ(rows_of(conn.get(), "SELECT count(*), max(id) FROM checked WHERE id < 1000"),
-              std::vector<std::string>{"39|39"});
-}
-
 TEST(PgBatch, ErrorsNoRowCausesEndTheBatchWithNothingCommitted)
 {
     PG_REQUIRE_CLUSTER();
     sql("DROP TABLE IF EXISTS doomed; CREATE TABLE doomed (id int, v text);"
         "DROP ROLE IF EXISTS qxro; CREATE ROLE qxro LOGIN;");
     qxpg::Conn conn = connect();
-    qxpg::Table table;
+    qxpg::Table table = described(conn.get(), "doomed");
     std::string error, msg;
-    ASSERT_TRUE(qxpg::describe_table(conn.get(), "doomed", table, error)) << error;
 
     // No privilege on the table: refused as a whole, no row searched for.
     qxpg::Conn ro;
@@ -556,43 +495,6 @@ TEST(PgBatch, ErrorsNoRowCausesEndTheBatchWithNothingCommitted)
     EXPECT_NE(res.error.find("relation \"public.doomed\" does not exist"), std::string::npos) << res.error;
     EXPECT_TRUE(got.refusals.empty());
     EXPECT_EQ(writer.pending(), 0u);
-}
-
-TEST(PgBatch, ServerStoppedMidLoadKeepsOnlyCommittedBatches)
-{
-    PG_REQUIRE_CLUSTER();
-    sql("DROP TABLE IF EXISTS crash; CREATE TABLE crash (id int PRIMARY KEY, v text);");
-    qxpg::Conn conn = connect();
-    qxpg::Table table;
-    std::string error, msg;
-    ASSERT_TRUE(qxpg::describe_table(conn.get(), "crash", table, error)) << error;
-    qxpg::BatchWriter writer(conn.get(), table);
-    Collected got;
-    uint64_t committed = 0;
-    int next_id = 0;
-    for (int batch = 0; batch < 3; ++batch) {
-        for (int i = 0; i < 1000; ++i, ++next_id)
-            ASSERT_TRUE(writer.add_row(fields_of({std::to_string(next_id), "payload"}), next_id, msg));
-        qxpg::FlushResult res = writer.flush(got.handler());
-        ASSERT_EQ(res.status, qxpg::FlushStatus::ok) << res.error;
-        committed += res.committed;
-    }
-    ASSERT_TRUE(cluster().stop_immediate(error)) << error;
-    for (int i = 0; i < 1000; ++i, ++next_id)
-        ASSERT_TRUE(writer.add_row(fields_of({std::to_string(next_id), "payload"}), next_id, msg));
-    qxpg::FlushResult res = writer.flush(got.handler());
-    EXPECT_EQ(res.status, qxpg::FlushStatus::failed);
-    EXPECT_EQ(res.committed, 0u);
-    EXPECT_TRUE(is_one_line(res.error)) << res.error;
-    EXPECT_EQ(res.error.rfind("connection to PostgreSQL lost while loading table crash: ", 0), 0u) << res.error;
-    EXPECT_TRUE(conn.lost());
-    EXPECT_TRUE(got.refusals.empty());
-
-    ASSERT_TRUE(cluster().restart(error)) << error;
-    qxpg::Conn again = connect();
-    EXPECT_EQ(committed, 3000u);
-    EXPECT_EQ(rows_of(again.get(), "SELECT count(*), max(id) FROM crash"),
-              std::vector<std::string>{"3000|2999"});
 }
 
 TEST(PgTarget, WorkersLoadSideBySideThroughConflictingKeys)

@@ -13,27 +13,21 @@
 
 namespace {
 
-/* A data file of `rows` rows "i,row number i%1000". */
-void write_numbered_rows(const qxtest::Dir &dir, const std::string &name, int rows)
+/* A table k (id, note), a data file of `rows` rows "i,row number i%1000"
+** and a control file that appends them. */
+void prepare(const qxtest::Dir &dir, int rows)
 {
-    std::string data;
-    data.reserve(static_cast<size_t>(rows) * 24);
-    for (int i = 0; i < rows; i++)
-        data += std::to_string(i) + ",row number " + std::to_string(i % 1000) + "\n";
-    dir.write(name, data);
+    setenv("LANG", "C", 1);
+    qxtest::write_file(dir / "k.txt", qxtest::numbered_rows(rows, ','));
+    qxtest::Db(dir / "qxfldr.db").exec("CREATE TABLE k (id INTEGER, note TEXT)");
+    dir.write("k.ctl", "LOAD DATA INFILE 'k.txt' APPEND INTO TABLE k FIELDS TERMINATED BY ',' (id, note)\n");
 }
 
 TEST(QxfldrKill, KilledLoadLeavesOnlyWholeTransactions)
 {
-    setenv("LANG", "C", 1);
     qxtest::Dir dir;
     constexpr int kRows = 1500000, kPerCommit = 1000;
-    write_numbered_rows(dir, "k.txt", kRows);
-    {
-        qxtest::Db db(dir / "qxfldr.db");
-        db.exec("CREATE TABLE k (id INTEGER, note TEXT)");
-    }
-    dir.write("k.ctl", "LOAD DATA INFILE 'k.txt' APPEND INTO TABLE k FIELDS TERMINATED BY ',' (id, note)\n");
+    prepare(dir, kRows);
     const pid_t pid = qxtest::spawn_qxfldr(dir, {"control=" + (dir / "k.ctl"), "ROWS=" + std::to_string(kPerCommit)});
     ASSERT_GT(pid, 0);
 
@@ -42,8 +36,7 @@ TEST(QxfldrKill, KilledLoadLeavesOnlyWholeTransactions)
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (seen == "0" && std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        qxtest::Db db(dir / "qxfldr.db", true);
-        seen = db.one("SELECT count(*) FROM k");
+        seen = qxtest::Db(dir / "qxfldr.db", true).one("SELECT count(*) FROM k");
     }
     kill(pid, SIGKILL);
     const int status = qxtest::wait_status(pid);
@@ -62,37 +55,18 @@ TEST(QxfldrKill, KilledLoadLeavesOnlyWholeTransactions)
 
 TEST(QxfldrKill, CtrlCAtATerminalShowsProgressAndKeepsCommittedRows)
 {
-    setenv("LANG", "C", 1);
     qxtest::Dir dir;
     constexpr int kRows = 12000000, kPerCommit = 10000;
-    write_numbered_rows(dir, "k.txt", kRows);
-    {
-        qxtest::Db db(dir / "qxfldr.db");
-        db.exec("CREATE TABLE k (id INTEGER, note TEXT)");
-    }
-    dir.write("k.ctl", "LOAD DATA INFILE 'k.txt' APPEND INTO TABLE k FIELDS TERMINATED BY ',' (id, note)\n");
+    prepare(dir, kRows);
 
     /* Standard error on a terminal of our own. */
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);
     ASSERT_EQ(grantpt(master), 0);
     ASSERT_EQ(unlockpt(master), 0);
-    const std::string slave = ptsname(master);
-    std::vector<std::string> all = {std::string(QX_BIN_DIR) + "/qxfldr", "control=" + (dir / "k.ctl"),
-                                    "ROWS=" + std::to_string(kPerCommit)};
-    std::vector<char *> argv;
-    for (auto &a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    const std::string out = dir / ".stdout";
-    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, slave.c_str(), O_RDWR | O_NOCTTY, 0);
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&fa);
-
+    const pid_t pid = qxtest::spawn_qxfldr(dir, {"control=" + (dir / "k.ctl"), "ROWS=" + std::to_string(kPerCommit)},
+                                           {}, ptsname(master));
+    ASSERT_GT(pid, 0);
     /* Wait for a progress line, then press Ctrl-C. */
     std::string terminal;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);

@@ -40,7 +40,7 @@ TEST_F(Load, ReadOnlyDatabaseFileIsRefused)
     dir.write("n.txt", "1\n");
     dir.write("t.ctl", "LOAD DATA INFILE 'n.txt' APPEND INTO TABLE n (v)\n");
     namespace fs = std::filesystem;
-    fs::permissions(dir.path(), fs::perms::all);
+    fs::permissions(dir.dir(), fs::perms::all);
     for (const char *name : {"qxfldr.db", "n.txt", "t.ctl"})
         fs::permissions(dir / name, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     const std::vector<std::string> as_user =

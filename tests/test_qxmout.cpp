@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cinttypes>
-#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 
 #include "load_rig.h"
 
@@ -13,6 +12,19 @@ using namespace qxtest;
 using namespace std::chrono_literals;
 
 namespace {
+
+/* Each test has its own directory, and a watchdog that ends a hung one. */
+class Reader : public ::testing::Test {
+protected:
+    /* Writes a file of the directory; its path. */
+    std::string put(const std::string &name, const std::string &bytes) const
+    {
+        write_file(dir.file(name), bytes);
+        return dir.file(name);
+    }
+    Watchdog dog{120s, "reader test"};
+    TempDir  dir;
+};
 
 /* The rows a WHEN condition took: those of `rows` starting with `key`, in
 ** file order. */
@@ -29,10 +41,8 @@ void expect_taken_rows(Collected &got, const std::vector<std::string> &rows, cha
         EXPECT_EQ(got.rows[i].text, taken[i]);
 }
 
-TEST(Reader, EveryRowOfAMultiChunkFileArrivesOnceInItsPlace)
+TEST_F(Reader, EveryRowOfAMultiChunkFileArrivesOnceInItsPlace)
 {
-    Watchdog dog(120s);
-    TempDir dir;
     for (const std::string term : {"\n", "\r\n", "<EOR>"}) {
         /* Chunks of 64 KiB, 20 KiB and 4 KiB: rows and terminators straddle
         ** chunk ends everywhere, and below 16 KiB every chunk gives one row. */
@@ -69,18 +79,14 @@ TEST(Reader, EveryRowOfAMultiChunkFileArrivesOnceInItsPlace)
     }
 }
 
-TEST(Reader, TasksHoldAtMostTaskRowsAndCountersRunOnAcrossFiles)
+TEST_F(Reader, TasksHoldAtMostTaskRowsAndCountersRunOnAcrossFiles)
 {
-    Watchdog dog(60s);
-    TempDir dir;
     std::vector<std::string> first = make_rows(500, "\n", 7);
     std::vector<std::string> second = make_rows(300, "\n", 8);
-    write_file(dir.file("a.dat"), joined(first));
-    write_file(dir.file("b.dat"), joined(second));
     PipeRig rig(2, 65536, 2, 1);
     rig.inst().task_rows = 7;
-    DataFile a(dir.file("a.dat"), "\n", 0);
-    DataFile b(dir.file("b.dat"), "\n", 1);
+    DataFile a(put("a.dat", joined(first)), "\n", 0);
+    DataFile b(put("b.dat", joined(second)), "\n", 1);
     Collected got;
     ASSERT_EQ(run_load(rig, {&a.rec, &b.rec}, got), 0);
     EXPECT_EQ(rig.inst().rows_read, 800);
@@ -98,28 +104,23 @@ TEST(Reader, TasksHoldAtMostTaskRowsAndCountersRunOnAcrossFiles)
     EXPECT_TRUE(rig.all_home());
 }
 
-TEST(Reader, EmptyFilesAndFilesWithoutAnyTerminator)
+TEST_F(Reader, EmptyFilesAndFilesWithoutAnyTerminator)
 {
-    Watchdog dog(60s);
-    TempDir dir;
-    write_file(dir.file("empty.dat"), "");
     PipeRig rig(2, 4096, 2, 1);
-    DataFile empty(dir.file("empty.dat"));
+    DataFile empty(put("empty.dat", ""));
     Collected got;
     EXPECT_EQ(run_load(rig, {&empty.rec}, got), 0);
     EXPECT_TRUE(got.tasks.empty());
     EXPECT_EQ(rig.inst().rows_read, 0);
 
     /* Within one buffer the whole file is its last row. */
-    write_file(dir.file("one.dat"), "no terminator here");
-    DataFile one(dir.file("one.dat"));
+    DataFile one(put("one.dat", "no terminator here"));
     EXPECT_EQ(run_load(rig, {&one.rec}, got), 0);
     ASSERT_EQ(got.rows.size(), 1u);
     EXPECT_EQ(got.rows[0].text, "no terminator here");
 
     /* Larger than a buffer, it can never be cut. */
-    write_file(dir.file("big.dat"), std::string(10000, 'x'));
-    DataFile big(dir.file("big.dat"));
+    DataFile big(put("big.dat", std::string(10000, 'x')));
     EXPECT_EQ(run_load(rig, {&big.rec}, got), FLDR_ERR_NO_ROW_TERM);
     EXPECT_EQ(big.rec.file_offset, 0u);
     ASSERT_GE(rig.inst().diag.count, 1u);
@@ -127,10 +128,8 @@ TEST(Reader, EmptyFilesAndFilesWithoutAnyTerminator)
     EXPECT_TRUE(rig.all_home());
 }
 
-TEST(Reader, RowLongerThanTheBufferStopsAfterTheRowsBeforeIt)
+TEST_F(Reader, RowLongerThanTheBufferStopsAfterTheRowsBeforeIt)
 {
-    Watchdog dog(60s);
-    TempDir dir;
     std::vector<std::string> rows = {"1|a\n", "2|b\n", "3|" + std::string(9000, 'c') + "\n", "4|d\n"};
     write_file(dir.file("long.dat"), joined(rows));
     PipeRig rig(2, 4096, 2, 2);
@@ -143,58 +142,30 @@ TEST(Reader, RowLongerThanTheBufferStopsAfterTheRowsBeforeIt)
     EXPECT_TRUE(rig.all_home());
 }
 
-TEST(Reader, LoadLimitEndsReadingInTheMiddleOfAChunk)
-{
-    Watchdog dog(60s);
-    TempDir dir;
-    std::vector<std::string> rows = make_rows(100, "\n", 3);
-    write_file(dir.file("rows.dat"), joined(rows));
-    {
-        PipeRig rig(2, 1 << 20, 2, 2);
-        rig.inst().load_rows = 10;
-        DataFile file(dir.file("rows.dat"));
-        Collected got;
-        EXPECT_EQ(run_load(rig, {&file.rec}, got), 0);
-        expect_first_rows(got, rows, 10);
-        EXPECT_EQ(rig.inst().rows_read, 10);
-        EXPECT_EQ(file.rec.file_offset, joined(rows, 10).size());
-        EXPECT_TRUE(rig.all_home());
-    }
-    {
-        /* A limit of 0 never ends reading: it is compared after a row is counted. */
-        PipeRig rig(2, 1 << 20, 2, 2);
-        rig.inst().load_rows = 0;
-        DataFile file(dir.file("rows.dat"));
-        Collected got;
-        EXPECT_EQ(run_load(rig, {&file.rec}, got), 0);
-        EXPECT_EQ(got.rows.size(), rows.size());
-        EXPECT_TRUE(rig.all_home());
-    }
-}
-
-TEST(Reader, ManyShortRowsPerChunkGrowTheOffsetsAndStopAtLimits)
+TEST_F(Reader, ManyShortRowsPerChunkGrowTheOffsetsAndStopAtLimits)
 {
     /* Rows of 1 to 6 bytes: several terminators in every 64-byte block,
     ** chunks of more rows than the first offset array holds, and load limits
-    ** that fall inside a chunk and inside a block. */
-    Watchdog dog(120s);
-    TempDir dir;
+    ** that fall inside a chunk and inside a block: reading ends right after
+    ** the last row handed out. */
     for (const std::string term : {"\n", "\r\n"}) {
         std::mt19937 gen(term.size());
         std::vector<std::string> rows;
         for (int i = 0; i < 60000; i++)
             rows.push_back(std::string(gen() % 5, static_cast<char>('a' + i % 26)) + term);
-        write_file(dir.file("short.dat"), joined(rows));
-        for (int64_t limit : {INT64_MAX, int64_t{23457}, int64_t{1}}) {
+        const std::string path = put("short.dat", joined(rows));
+        for (int64_t limit : {INT64_MAX, int64_t{23457}, int64_t{1}, int64_t{0}}) {
             SCOPED_TRACE("term size " + std::to_string(term.size()) + " limit " + std::to_string(limit));
             PipeRig rig(3, 131072, 3, 2);
             rig.inst().load_rows = limit;
-            DataFile file(dir.file("short.dat"), term.c_str());
+            DataFile file(path, term.c_str());
             Collected got;
             ASSERT_EQ(run_load(rig, {&file.rec}, got), 0);
-            const size_t want = std::min<size_t>(rows.size(), static_cast<size_t>(limit));
+            /* A limit of 0 never ends reading: it is compared after a row is counted. */
+            const size_t want = limit == 0 ? rows.size() : std::min<size_t>(rows.size(), static_cast<size_t>(limit));
             expect_first_rows(got, rows, want);
             EXPECT_EQ(rig.inst().rows_read, static_cast<int64_t>(want));
+            EXPECT_EQ(file.rec.file_offset, joined(rows, want).size());
             EXPECT_TRUE(rig.all_home());
         }
     }
@@ -222,20 +193,17 @@ struct FirstByteIs {
     }
 };
 
-TEST(Reader, RowsFailingTheConditionAreCountedButNeverSent)
+TEST_F(Reader, RowsFailingTheConditionAreCountedButNeverSent)
 {
-    Watchdog dog(60s);
-    TempDir dir;
     /* 2000 rows of b first: whole chunks where no row is taken. */
     std::vector<std::string> rows;
     for (int i = 0; i < 4000; i++)
         rows.push_back(std::string(1, i < 2000 ? 'b' : "ab"[i % 2]) + "|" + std::to_string(i) +
                        std::string(40, '.') + "\n");
-    write_file(dir.file("mixed.dat"), joined(rows));
     PipeRig rig(2, 20000, 2, 2);
     FirstByteIs cond('a');
     rig.ctl().when_cond = &cond.node;
-    DataFile file(dir.file("mixed.dat"));
+    DataFile file(put("mixed.dat", joined(rows)));
     Collected got;
     ASSERT_EQ(run_load(rig, {&file.rec}, got), 0);
     EXPECT_EQ(rig.inst().rows_read, 4000);
@@ -246,10 +214,8 @@ TEST(Reader, RowsFailingTheConditionAreCountedButNeverSent)
 
 /* Slow workers; after the sixth task a stop request, a mode change, or an
 ** error count past the limit ends reading with the rows handed out so far. */
-TEST(Reader, StopRequestModeChangeOrErrorLimitEndReadingWhileWorkersAreSlow)
+TEST_F(Reader, StopRequestModeChangeOrErrorLimitEndReadingWhileWorkersAreSlow)
 {
-    Watchdog dog(60s);
-    TempDir dir;
     std::vector<std::string> rows = make_rows(300, "\n", 11);
     write_file(dir.file("rows.dat"), joined(rows));
     for (int variant = 0; variant < 3; variant++) {
@@ -281,10 +247,8 @@ TEST(Reader, StopRequestModeChangeOrErrorLimitEndReadingWhileWorkersAreSlow)
     }
 }
 
-TEST(Reader, ReadFailuresGiveTheBufferBack)
+TEST_F(Reader, ReadFailuresGiveTheBufferBack)
 {
-    Watchdog dog(60s);
-    TempDir dir;
     std::vector<std::string> rows = make_rows(2000, "\n", 13);
     std::string path = dir.file("shrinks.dat");
     write_file(path, joined(rows));
@@ -305,17 +269,14 @@ TEST(Reader, ReadFailuresGiveTheBufferBack)
     EXPECT_TRUE(rig.all_home());
 }
 
-TEST(Reader, OffsetArrayThatCannotGrowGivesEverythingBack)
+TEST_F(Reader, OffsetArrayThatCannotGrowGivesEverythingBack)
 {
-    Watchdog dog(60s);
-    TempDir dir;
     std::vector<std::string> rows(30000, "abcd\n");
-    write_file(dir.file("many.dat"), joined(rows));
     CountingHeap heap;
     heap.fail_after = 1;   /* the first growth succeeds, the second fails */
     PipeRig rig(1, 1 << 20, 1, 1);
     rig.inst().mem_ctx = &heap.ctx;
-    DataFile file(dir.file("many.dat"));
+    DataFile file(put("many.dat", joined(rows)));
     Collected got;
     EXPECT_EQ(run_load(rig, {&file.rec}, got), FLDR_ERR_OUT_OF_MEMORY);
     EXPECT_TRUE(got.rows.empty());
@@ -354,19 +315,16 @@ struct TwoTables {
     }
 };
 
-TEST(Reader, SeveralTablesEachGetTheirRowsFromTheirOwnPools)
+TEST_F(Reader, SeveralTablesEachGetTheirRowsFromTheirOwnPools)
 {
-    Watchdog dog(60s);
-    TempDir dir;
     std::vector<std::string> rows;
     for (int i = 0; i < 3000; i++) {
         /* A run of rows no table takes, then a mix of both and neither. */
         char key = i < 800 ? 'c' : "abcab"[i % 5];
         rows.push_back(std::string(1, key) + "|" + std::to_string(i) + std::string(i % 50, '-') + "\n");
     }
-    write_file(dir.file("multi.dat"), joined(rows));
     TwoTables tables;
-    DataFile file(dir.file("multi.dat"));
+    DataFile file(put("multi.dat", joined(rows)));
     Collected got_a, got_b;
     ASSERT_EQ(tables.run(file, got_a, got_b), 0);
     EXPECT_EQ(tables.first.inst().rows_read, 3000);
@@ -381,10 +339,8 @@ TEST(Reader, SeveralTablesEachGetTheirRowsFromTheirOwnPools)
     EXPECT_TRUE(tables.second.all_home());
 }
 
-TEST(Reader, SeveralTablesAndARowLongerThanTheBuffer)
+TEST_F(Reader, SeveralTablesAndARowLongerThanTheBuffer)
 {
-    Watchdog dog(60s);
-    TempDir dir;
     std::string data = "a|1\nb|2\n" + std::string(30000, 'a') + "\nb|3\n";
     write_file(dir.file("long.dat"), data);
     TwoTables tables;
@@ -397,9 +353,8 @@ TEST(Reader, SeveralTablesAndARowLongerThanTheBuffer)
     EXPECT_TRUE(tables.second.all_home());
 }
 
-TEST(Reader, RefusesSettingsThatCouldNeverEnd)
+TEST_F(Reader, RefusesSettingsThatCouldNeverEnd)
 {
-    TempDir dir;
     write_file(dir.file("rows.dat"), "a\nb\n");
     PipeRig rig(1, 4096, 1, 1);
     DataFile file(dir.file("rows.dat"));

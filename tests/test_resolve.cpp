@@ -3,17 +3,18 @@
 
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "fldr_internal.h"
+#include "fpar_test_util.h"
 #include "support/scratch.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using fpar_test::describe;
 using qxtest::stored;
 
 class Resolve : public qxtest::DirTest {
@@ -96,17 +97,11 @@ TEST_F(Resolve, PlainAndWildcardNames)
 
     // Terminator and start string follow the entry each file came from.
     fldr_data_file *first = ctl_.data_file_first;
-    EXPECT_EQ(first->row_term_given, 1u);
-    EXPECT_EQ(first->row_term_len, 1);
-    EXPECT_STREQ(first->row_term, "|");
-    EXPECT_STREQ(first->row_term_hex, "");
-    fldr_data_file *second = first->next;
-    EXPECT_EQ(second->row_term_len, 0);
-    EXPECT_STREQ(second->row_term_hex, "7C0A");
-    EXPECT_EQ(second->start_len, 2);
-    EXPECT_STREQ(second->start_str, "##");
-    EXPECT_EQ(second->handle, -1);
-    EXPECT_EQ(second->prev, first);
+    EXPECT_EQ(describe(first),
+              "path='" + s("d/not-yet-there.txt") + "' row_term='|' row_term_len=1 row_term_given=1");
+    EXPECT_EQ(describe(first->next),
+              "path='" + s("d/a.txt") + "' row_term_hex='7C0A' row_term_given=1 start='##' start_len=2");
+    EXPECT_EQ(first->next->prev, first);
     EXPECT_EQ(ctl_.data_file_last->next, nullptr);
 
     char out[4096] = "head\n";
@@ -169,11 +164,9 @@ TEST_F(Resolve, ListEntryTerminatorsAndUnreadableLists)
     ASSERT_EQ(fldr_resolve_path_file(fldr_get_env(), &inst_, FLDR_LANG_EN, 1, heap_, &ctl_), 0);
 
     ASSERT_EQ(files(), (Strings{s("a.txt")}));
-    fldr_data_file *df = ctl_.data_file_first;
-    EXPECT_EQ(df->row_term_len, 2);
-    EXPECT_STREQ(df->row_term, "|\n");
-    EXPECT_EQ(df->start_len, 1);
-    EXPECT_STREQ(df->start_str, "#");
+    EXPECT_EQ(describe(ctl_.data_file_first),
+              "path='" + s("a.txt") + "' row_term='|\n' row_term_len=2 row_term_given=1 start='#' start_len=1 "
+              "start_given=1");
     EXPECT_STREQ(hex->row_term_hex, "");  // the entry itself is converted
     EXPECT_EQ(hex->start_given, 1u);
     EXPECT_EQ(diag_codes(), (std::vector<int32_t>{FLDR_ERR_ROW_TERM, FLDR_ERR_ROW_TERM,

@@ -72,36 +72,26 @@ cut_result cut(const split_table &t, const fldr_col *col, const std::string &row
     return r;
 }
 
-/* Cuts every column of a row, advancing by the bytes consumed; values are
-** written as text, NULL as "<NULL>". Stops at the first negative result. */
+/* Cuts every column of a row, advancing by the bytes consumed (each cut
+** checked against the reference too); values are written as text, NULL as
+** "<NULL>". Stops at the first negative result. */
 struct row_result {
     std::vector<std::string> values;
     int32_t                  rc = 0;
 };
 
-row_result cut_row(split_table &t, std::string row, opts o = {})
+row_result cut_row(split_table &t, const std::string &row, opts o = {})
 {
     row_result out;
-    std::vector<char> work(row.size() + 1);
-    char *data = row.data();
-    uint32_t left = static_cast<uint32_t>(row.size());
-    uint32_t more = 1;
+    size_t at = 0;
     for (fldr_col *col = t.ctl.col_first; col != nullptr; col = col->next) {
-        char *value = nullptr;
-        uint32_t len = 0, used = 0;
-        const uint32_t is_last = col->next == nullptr ? 1 : 0;
-        out.rc = fldr_get_nth_val_len(&t.ctl, col, is_last, o.row_term.data(),
-                                      static_cast<uint16_t>(o.row_term.size()), data, left, o.charset,
-                                      o.mode, o.enclosed_rows, &value, &len, &used, work.data(),
-                                      nullptr, &more);
-        if (out.rc < 0)
+        o.is_last = col->next == nullptr ? 1 : 0;
+        const cut_result r = cut(t, col, row.substr(at), o);
+        if ((out.rc = r.rc) < 0)
             break;
-        if (len == FLDR_NULL_LEN)
-            out.values.push_back("<NULL>");
-        else
-            out.values.emplace_back(value, len);
-        data += used;
-        left -= used;
+        out.values.push_back(r.is_null_len ? "<NULL>" : r.value);
+        at += r.used;
+        o.more_data = r.more_data;
     }
     return out;
 }

@@ -1,7 +1,6 @@
 // Load and export failure summaries (English) and reading the control file.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>

@@ -4,6 +4,7 @@
 ** can say what the server programs printed.
 */
 #include "pg_cluster.h"
+#include "scratch.h"
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -13,8 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace pgtest {
 
@@ -39,14 +38,6 @@ std::string sq(const std::string &text)
 bool is_executable(const std::string &path)
 {
     return !path.empty() && access(path.c_str(), X_OK) == 0;
-}
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 /* Output of a shell command (standard output only), or empty. */
@@ -131,7 +122,7 @@ bool PgCluster::run(const std::string &program, const std::string &args, std::st
         cmd = "runuser -u " + run_as_ + " -- " + cmd;
     cmd += " >" + sq(out_path) + " 2>&1 </dev/null";
     int status = std::system(cmd.c_str());
-    output = read_file(out_path);
+    output = qxtest::read_file(out_path);
     std::remove(out_path.c_str());
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
@@ -196,7 +187,7 @@ bool PgCluster::pg_ctl_start(std::string &reason)
     if (!run(bin_dir_ + "/pg_ctl",
              "start -w -t 60 -D " + sq(dir_ + "/data") + " -l " + sq(dir_ + "/server.log"), out,
              true)) {
-        reason = "pg_ctl start failed: " + out + read_file(dir_ + "/server.log");
+        reason = "pg_ctl start failed: " + out + qxtest::read_file(dir_ + "/server.log");
         return false;
     }
     running_ = true;

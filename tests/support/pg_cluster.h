@@ -93,6 +93,14 @@ public:
     void SetUp() override { start_program_cluster(); }
     void TearDown() override { stop_program_cluster(); }
 };
+
+/* The program's cluster, and SQL run on it through psql that must succeed. */
+inline PgCluster &cluster() { return *current_cluster(); }
+inline void sql(const std::string &text)
+{
+    std::string out;
+    ASSERT_TRUE(cluster().psql(text, out)) << out;
+}
 } // namespace pgtest
 
 /* Skips when the server programs are absent, fails on any other start failure. */

@@ -74,6 +74,7 @@ public:
 
     const std::filesystem::path &dir() const { return path_; }
     std::string file(const std::string &name) const { return (path_ / name).string(); }
+    std::string operator/(const std::string &name) const { return file(name); }
     /* Writes `bytes` to a file of the directory (its folders made first). */
     std::string write(const std::string &name, const std::string &bytes = "") const
     {
