@@ -130,6 +130,9 @@ public:
         in.err_count = 0;
         in.rows_read = 0;
         in.task_pool.next_task_no = 0;
+        /* End marks may have moved tasks between workers: deal them again. */
+        for (size_t i = 0; i < tasks_.size(); i++)
+            tasks_[i].worker_no = static_cast<uint32_t>(i % queues_.size());
         fldr_clear_diag(&in.diag);
     }
     fldr_task_queue &queue(uint32_t i) { return queues_[i]; }
@@ -179,24 +182,26 @@ uint32_t task_row_len(const fldr_task &task, uint32_t i, bool rows_filtered, fld
     return end != nullptr ? static_cast<uint32_t>(end - start) + task.row_term_len : room;
 }
 
-void work(Pipeline &pipe, uint32_t worker_no, const Options &options, const std::atomic<bool> &reader_done,
-          WorkerCounts &counts)
+/* Counts into `out` when the worker ends. They are kept in the worker's own
+** frame meanwhile: the workers' records sit side by side, and a count
+** written per row would bounce their shared cache line between the cores. */
+void work(Pipeline &pipe, uint32_t worker_no, const Options &options, WorkerCounts &out)
 {
+    WorkerCounts counts;
     fldr_inst &inst = pipe.inst();
     fldr_ctl *ctl = inst.ctl;
     const bool rows_filtered = ctl->when_cond != nullptr;
     std::unique_ptr<char[]> scratch(new char[static_cast<size_t>(options.buffer_bytes) + 1]);
     for (;;) {
-        /* The flag is read before the wait: a task enqueued before the reader
-        ** ended is always taken. */
-        const bool finished = reader_done.load();
-        fldr_task *task = fldr_task_take(&pipe.queue(worker_no), 10);
-        if (task == nullptr) {
-            if (finished) {
-                counts.cpu = thread_cpu_seconds();
-                return;
-            }
+        fldr_task *task = fldr_task_take(&pipe.queue(worker_no), 1000);
+        if (task == nullptr)
             continue;
+        if (task->rowbuf == nullptr) {
+            /* The reader's end mark, behind this worker's last rows. */
+            fldr_task_free(&inst.task_pool, task);
+            counts.cpu = thread_cpu_seconds();
+            out = counts;
+            return;
         }
         counts.tasks++;
         counts.rows += task->row_cnt;
@@ -286,7 +291,6 @@ Counts run(Pipeline &pipe, const std::vector<fldr_data_file *> &files, const Opt
     Counts counts;
     pipe.restart();
     fldr_inst &inst = pipe.inst();
-    std::atomic<bool> reader_done{false};
 
     std::thread reader([&] {
         for (fldr_data_file *file : files) {
@@ -298,12 +302,20 @@ Counts run(Pipeline &pipe, const std::vector<fldr_data_file *> &files, const Opt
                 break;   /* LOAD reached: the files after this one are not read */
         }
         counts.reader_cpu = thread_cpu_seconds();
-        reader_done.store(true);
+        /* An empty task to each worker, queued behind its last rows, ends it
+        ** as soon as it gets there. */
+        for (uint32_t w = 0; w < options.workers; w++) {
+            fldr_task *end = fldr_task_get(&inst.task_pool);
+            end->worker_no = w;
+            end->rowbuf = nullptr;
+            end->row_cnt = 0;
+            fldr_task_enqueue(&inst.task_pool, end);
+        }
     });
     std::vector<WorkerCounts> per_worker(options.workers);
     std::vector<std::thread> workers;
     for (uint32_t w = 0; w < options.workers; w++)
-        workers.emplace_back([&, w] { work(pipe, w, options, reader_done, per_worker[w]); });
+        workers.emplace_back([&, w] { work(pipe, w, options, per_worker[w]); });
     reader.join();
     for (auto &worker : workers)
         worker.join();
@@ -436,7 +448,12 @@ int load(const std::string &ctl_path, const Options &base)
         std::printf("note: only the first of %u tables is loaded\n", result->ctl_count);
     fldr_ctl *ctl = result->ctl_first->ctl;
 
-    /* Data files: resolve the names as written, then open each in turn. */
+    /* Data files: resolve the names as written, then open each in turn.
+    ** Without STR on any of them rows end at a line feed, as text files here
+    ** do (the names a pattern stands for carry a terminator of their own). */
+    bool term_given = false;
+    for (const fldr_data_file *df = ctl->data_file_first; df != nullptr; df = df->next)
+        term_given = term_given || df->row_term_given != 0;
     if (ctl->infile_list != 0)
         fldr_resolve_path_file(env, nullptr, base.language, 1, heap, ctl);
     else if (ctl->infile_directory != 0)
@@ -455,7 +472,10 @@ int load(const std::string &ctl_path, const Options &base)
     std::vector<fldr_data_file *> files;
     uint32_t file_no = 0;
     for (fldr_data_file *df = ctl->data_file_first; df != nullptr; df = df->next) {
-        if (df->row_term_hex[0] != '\0' &&
+        if (!term_given) {
+            std::memcpy(df->row_term, "\n", 2);
+            df->row_term_len = 1;
+        } else if (df->row_term_hex[0] != '\0' &&
             !hex_to_bytes(df->row_term_hex, df->row_term, sizeof df->row_term - 1, &df->row_term_len)) {
             std::fprintf(stderr, "parallel_load: %s: invalid row terminator\n", df->path);
             continue;
