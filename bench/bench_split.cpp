@@ -277,7 +277,6 @@ std::vector<uint32_t> row_starts(table &t)
     return starts;
 }
 
-
 /*
 ** The least a function of fldr_get_nth_val_len's signature can do: one call
 ** per field that finds the next '|' with memchr, the last field taking the
@@ -321,9 +320,8 @@ void cut_fields(benchmark::State &state, uint32_t mode)
             for (uint32_t f = 0; f < k_fields; ++f) {
                 char *value = nullptr;
                 uint32_t len = 0, used = 0;
-                const int32_t rc = Cut(&t.ctl, &t.cols[f], f + 1 == k_fields, "\r\n", 2, p,
-                                                        left, charset, mode, 1, &value, &len, &used,
-                                                        work.data(), nullptr, &more);
+                const int32_t rc = Cut(&t.ctl, &t.cols[f], f + 1 == k_fields, "\r\n", 2, p, left, charset,
+                                       mode, 1, &value, &len, &used, work.data(), nullptr, &more);
                 if (rc < 0) {
                     ++errors;
                     break;
