@@ -65,6 +65,30 @@ inline size_t char_len(uint32_t charset, const char *p, size_t left)
     return qxcvt_mblen_fast(charset, padded);
 }
 
+/* Past the run of whole multi-byte characters that starts at p (a byte of
+** 0x80 or more), or nullptr when a character is cut by the end of the data. */
+inline const char *skip_wide_run(uint32_t charset, const char *p, const char *end)
+{
+    do {
+        const size_t n = char_len(charset, p, static_cast<size_t>(end - p));
+        if (n > static_cast<size_t>(end - p))
+            return nullptr;
+        p += n;
+    } while (p < end && static_cast<uint8_t>(*p) >= 0x80);
+    return p;
+}
+
+/* The length reported for a value: NULL for a column that is always NULL,
+** or for an empty value where empty means NULL; NULL is FLDR_NULL_LEN in
+** scan modes 1 and 2 and 0 in the plain mode. */
+inline uint32_t reported_len(const fldr_col *col, uint32_t mode, size_t value_len, bool empty_is_null)
+{
+    const bool is_null = (col != nullptr && col->is_null != 0) || (empty_is_null && value_len == 0);
+    if (!is_null)
+        return static_cast<uint32_t>(value_len);
+    return (mode == FLDR_SCAN_ENCLOSED || mode == FLDR_SCAN_ESCAPED) ? FLDR_NULL_LEN : 0;
+}
+
 inline uint8_t first_or(const sep_bytes &s, uint8_t fallback)
 {
     return s.len != 0 ? static_cast<uint8_t>(s.bytes[0]) : fallback;
@@ -277,11 +301,7 @@ after_value:
 
 output:
     *out_value = data + val_off;
-    const bool is_null = (col != nullptr && col->is_null != 0) || (null_mark && val_len == 0);
-    if (is_null)
-        *out_len = (mode == FLDR_SCAN_ENCLOSED || mode == FLDR_SCAN_ESCAPED) ? FLDR_NULL_LEN : 0;
-    else
-        *out_len = static_cast<uint32_t>(val_len);
+    *out_len = reported_len(col, mode, static_cast<size_t>(val_len), null_mark);
     *out_used = static_cast<uint32_t>(p - data);
     return rc;
 }
@@ -404,12 +424,8 @@ __attribute__((always_inline)) inline const char *enclosed_end(const Finder &sto
             continue;
         }
         if (charset != QXCVT_ASCII && c >= 0x80) {
-            do {
-                const size_t n = char_len(charset, p, static_cast<size_t>(end - p));
-                if (n > static_cast<size_t>(end - p))
-                    return nullptr;
-                p += n;
-            } while (p < end && static_cast<uint8_t>(*p) >= 0x80);
+            if ((p = skip_wide_run(charset, p, end)) == nullptr)
+                return nullptr;
             continue;
         }
         ++p;
@@ -471,8 +487,7 @@ __attribute__((always_inline)) inline bool fast_field(const fldr_ctl *ctl, const
             *rc = 0;
             *out_value = data;
             *out_used = static_cast<uint32_t>(p - data);
-            const bool is_null = (col != nullptr && col->is_null != 0) || (mode != FLDR_SCAN_ESCAPED && value_len == 0);
-            *out_len = !is_null ? value_len : (mode == FLDR_SCAN_ENCLOSED || mode == FLDR_SCAN_ESCAPED) ? FLDR_NULL_LEN : 0;
+            *out_len = reported_len(col, mode, value_len, mode != FLDR_SCAN_ESCAPED);
             return true;
         }
         const uint8_t c = static_cast<uint8_t>(*p);
@@ -508,8 +523,7 @@ __attribute__((always_inline)) inline bool fast_field(const fldr_ctl *ctl, const
             }
             *out_value = escapes ? data : data + 1;
             *out_used = static_cast<uint32_t>(p - data);
-            const bool is_null = col != nullptr && col->is_null != 0;
-            *out_len = !is_null ? value_len : (mode == FLDR_SCAN_ENCLOSED || mode == FLDR_SCAN_ESCAPED) ? FLDR_NULL_LEN : 0;
+            *out_len = reported_len(col, mode, value_len, false);
             return true;
         }
         if (r_len != 0 && c == r0 && end - p >= r_len && (r_len == 1 || p[1] == row_term[1])) {
@@ -518,18 +532,13 @@ __attribute__((always_inline)) inline bool fast_field(const fldr_ctl *ctl, const
             *rc = (is_last == 0 && ctl->trailing_flag == 0) ? FLDR_ERR_TOO_FEW_COLUMNS : 0;
             *out_value = data;
             *out_used = static_cast<uint32_t>(p - data);
-            const bool is_null = (col != nullptr && col->is_null != 0) || (mode != FLDR_SCAN_ESCAPED && value_len == 0);
-            *out_len = !is_null ? value_len : (mode == FLDR_SCAN_ENCLOSED || mode == FLDR_SCAN_ESCAPED) ? FLDR_NULL_LEN : 0;
+            *out_len = reported_len(col, mode, value_len, mode != FLDR_SCAN_ESCAPED);
             return true;
         }
         if (!ascii && c >= 0x80) {
             /* Whole characters, as long as they last. */
-            do {
-                const size_t n = char_len(charset, p, static_cast<size_t>(end - p));
-                if (n > static_cast<size_t>(end - p))
-                    return false;
-                p += n;
-            } while (p < end && static_cast<uint8_t>(*p) >= 0x80);
+            if ((p = skip_wide_run(charset, p, end)) == nullptr)
+                return false;
             continue;
         }
         ++p;   /* a stop byte that starts nothing here: an ordinary character */
