@@ -351,16 +351,8 @@ __attribute__((target("avx2"))) const char *search_parity_avx2(const char *buf, 
 
 using parity_fn = const char *(*)(const char *, const char *, const char *, uint16_t, uint8_t);
 
-parity_fn pick_parity()
-{
-#if defined(FLDR_SPLIT_HAVE_AVX2)
-    if (__builtin_cpu_supports("avx2"))
-        return search_parity_avx2;
-#endif
-    return search_parity_sse2;
-}
-
-const parity_fn g_search_parity = pick_parity();
+const parity_fn g_search_parity =
+    fldr_split::by_processor<parity_fn>(search_parity_sse2, FLDR_SPLIT_WIDE(search_parity_avx2));
 
 /* Whether the parity search applies: a one-byte enclosure that is not also
 ** the terminator's first byte (then a terminator candidate never opens). */
@@ -371,16 +363,8 @@ inline bool parity_applies(const char *term, const char *enclose, uint16_t enclo
 
 using enclosed_fn = const char *(*)(const char *, const char *, const char *, uint16_t, const char *, uint16_t);
 
-enclosed_fn pick_enclosed()
-{
-#if defined(FLDR_SPLIT_HAVE_AVX2)
-    if (__builtin_cpu_supports("avx2"))
-        return search_enclosed_avx2;
-#endif
-    return search_enclosed_sse2;
-}
-
-const enclosed_fn g_search_enclosed = pick_enclosed();
+const enclosed_fn g_search_enclosed =
+    fldr_split::by_processor<enclosed_fn>(search_enclosed_sse2, FLDR_SPLIT_WIDE(search_enclosed_avx2));
 
 }  // namespace
 
@@ -563,18 +547,8 @@ __attribute__((target("avx512bw"))) uint32_t plain_row_ends_avx512(const char *b
 
 using row_ends_fn = uint32_t (*)(const char *, uint32_t, const char *, uint16_t, uint32_t *, uint32_t, uint32_t);
 
-row_ends_fn pick_row_ends()
-{
-#if defined(FLDR_SPLIT_HAVE_AVX2)
-    if (__builtin_cpu_supports("avx512bw"))
-        return plain_row_ends_avx512;
-    if (__builtin_cpu_supports("avx2"))
-        return plain_row_ends_avx2;
-#endif
-    return plain_row_ends_sse2;
-}
-
-const row_ends_fn g_plain_row_ends = pick_row_ends();
+const row_ends_fn g_plain_row_ends = fldr_split::by_processor<row_ends_fn>(
+    plain_row_ends_sse2, FLDR_SPLIT_WIDE(plain_row_ends_avx2), FLDR_SPLIT_WIDE(plain_row_ends_avx512));
 
 }  // namespace
 

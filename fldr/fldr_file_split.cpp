@@ -674,17 +674,8 @@ __attribute__((target("avx512bw,bmi,bmi2"))) int32_t nth_val_len_avx512(
 }
 #endif
 
-/* Chosen once, at load time, by what the processor has. */
-nth_val_len_fn pick_nth_val_len()
-{
-#if defined(FLDR_SPLIT_HAVE_AVX512)
-    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("bmi2"))
-        return nth_val_len_avx512;
-#endif
-    return nth_val_len_sse2;
-}
-
-const nth_val_len_fn g_nth_val_len = pick_nth_val_len();
+const nth_val_len_fn g_nth_val_len =
+    fldr_split::by_processor<nth_val_len_fn>(nth_val_len_sse2, nullptr, FLDR_SPLIT_WIDE(nth_val_len_avx512));
 
 }  // namespace
 

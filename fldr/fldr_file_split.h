@@ -222,6 +222,26 @@ static inline bool bytes_at(const char *p, const char *end, const char *pat, siz
     }
 }
 
+/* A hot loop's variant for this processor: the widest one built in that it
+** can run. Called once per loop, when the library is loaded. FLDR_SPLIT_WIDE
+** names a variant built with wider vectors, or nothing where none is. */
+#if defined(FLDR_SPLIT_HAVE_AVX2)
+#define FLDR_SPLIT_WIDE(fn) fn
+#else
+#define FLDR_SPLIT_WIDE(fn) nullptr
+#endif
+template <typename Fn>
+Fn by_processor(Fn base, Fn avx2, Fn avx512 = nullptr)
+{
+#if defined(FLDR_SPLIT_HAVE_AVX2)
+    if (avx512 != nullptr && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("bmi2"))
+        return avx512;
+    if (avx2 != nullptr && __builtin_cpu_supports("avx2"))
+        return avx2;
+#endif
+    return base;
+}
+
 }  // namespace fldr_split
 #endif
 
