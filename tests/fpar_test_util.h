@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -126,7 +127,31 @@ struct Scan : Scanner {
             out.push_back(t.tok);
         return out;
     }
+    // The tokens as one line: a character token as itself, any other as its
+    // number with its value, "260[a.log]", "261[12]", "262[NAME]".
+    std::string show() const
+    {
+        std::string out;
+        for (const Token &t : tokens) {
+            out += out.empty() ? "" : " ";
+            if (t.tok < 256)
+                out += static_cast<char>(t.tok);
+            else
+                out += std::to_string(t.tok) + "[" +
+                       (t.tok == 258 || t.tok == 261 ? std::to_string(t.int_val) : t.text) + "]";
+        }
+        return out;
+    }
 };
+
+// Values as one line, each followed by "|": several fields in one comparison.
+template <typename... T>
+std::string join(const T &...v)
+{
+    std::ostringstream out;
+    ((out << v << '|'), ...);
+    return out.str();
+}
 
 // Runs the grammar alone and returns its own result (0, 1, 2 or -1).
 inline int32_t grammar_result(const std::string &text, fldr_col *col = nullptr)
