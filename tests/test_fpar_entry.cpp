@@ -110,14 +110,9 @@ TEST(FparEntry, ResultAndErrorRecords)
     EXPECT_EQ(eof.rc, FLDR_ERR_PARSE_FAILED);
     EXPECT_EQ(eof.err_text(), "INTO");
 
-    fldr_env env;
-    mem_env_init(&env);
-    mem_heap_t *heap = mem_heap_create_low(&env, 0, 0, 0, 0, "test", __LINE__, 1);
-    fldr_args args{};
-    fldr_par_result *r = nullptr;
-    fldr_parse_err *e = nullptr;
-    EXPECT_EQ(fpar_main(&env, nullptr, &r, &e, &args, heap), 0);
-    mem_heap_free(&env, heap);
+    // No text at all: nothing to parse.
+    Parse none;
+    EXPECT_EQ(fpar_main(&none.env, nullptr, &none.result, &none.err, &none.args, none.heap), 0);
 }
 
 TEST(FparEntry, GrammarResultsBeforeMapping)

@@ -139,24 +139,15 @@ TEST(FparOptions, IntegersKeepTheirWidth)
         uint32_t fldr_args::*field;
     };
     const std::vector<IntOpt> opts = {
-        {"UNREP_CHAR_MODE", &fldr_args::unrep_char_mode},
-        {"BDTA_SIZE", &fldr_args::bdta_size},
-        {"INDEX_OPTION", &fldr_args::index_option},
-        {"ERRORS", &fldr_args::errors},
-        {"BUFFER_NODE_SIZE", &fldr_args::buffer_node_size},
-        {"LOG_SIZE", &fldr_args::log_size},
-        {"READ_ROWS", &fldr_args::read_rows},
-        {"SEND_NODE_NUMBER", &fldr_args::send_node_number},
-        {"TASK_THREAD_NUMBER", &fldr_args::task_thread_number},
-        {"BLDR_NUM", &fldr_args::bldr_num},
-        {"COMMIT_OPTION", &fldr_args::commit_option},
-        {"APPEND_OPTION", &fldr_args::append_option},
-        {"LOB_AS_VARCHAR_SIZE", &fldr_args::lob_as_varchar_size},
-        {"LOG_LEVEL", &fldr_args::log_level},
-        {"RECONN", &fldr_args::reconn},
-        {"RECONN_TIME", &fldr_args::reconn_time},
-        {"EXPORT_MODE", &fldr_args::export_mode},
-        {"BAD_FILE_MODE", &fldr_args::bad_file_mode},
+        {"UNREP_CHAR_MODE", &fldr_args::unrep_char_mode},   {"BDTA_SIZE", &fldr_args::bdta_size},
+        {"INDEX_OPTION", &fldr_args::index_option},         {"ERRORS", &fldr_args::errors},
+        {"BUFFER_NODE_SIZE", &fldr_args::buffer_node_size}, {"LOG_SIZE", &fldr_args::log_size},
+        {"READ_ROWS", &fldr_args::read_rows},               {"SEND_NODE_NUMBER", &fldr_args::send_node_number},
+        {"BLDR_NUM", &fldr_args::bldr_num},                 {"TASK_THREAD_NUMBER", &fldr_args::task_thread_number},
+        {"COMMIT_OPTION", &fldr_args::commit_option},       {"APPEND_OPTION", &fldr_args::append_option},
+        {"LOG_LEVEL", &fldr_args::log_level},               {"LOB_AS_VARCHAR_SIZE", &fldr_args::lob_as_varchar_size},
+        {"RECONN", &fldr_args::reconn},                     {"RECONN_TIME", &fldr_args::reconn_time},
+        {"EXPORT_MODE", &fldr_args::export_mode},           {"BAD_FILE_MODE", &fldr_args::bad_file_mode},
         {"COMPATIBLE_MODE", &fldr_args::compatible_mode},
     };
     for (const IntOpt &o : opts) {
