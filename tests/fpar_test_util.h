@@ -120,13 +120,6 @@ struct Scan : Scanner {
             tokens.push_back(t);
         }
     }
-    std::vector<int> numbers() const
-    {
-        std::vector<int> out;
-        for (const Token &t : tokens)
-            out.push_back(t.tok);
-        return out;
-    }
     // The tokens as one line: a character token as itself, any other as its
     // number with its value, "260[a.log]", "261[12]", "262[NAME]".
     std::string show() const
