@@ -53,13 +53,6 @@ struct Parse {
             node = node->next;
         return node != nullptr ? node->ctl : nullptr;
     }
-    fldr_col *col(uint32_t table, uint32_t n) const
-    {
-        fldr_col *c = ctl(table)->col_first;
-        while (c != nullptr && n-- > 0)
-            c = c->next;
-        return c;
-    }
     std::string err_text() const { return err != nullptr && err->text != nullptr ? err->text : ""; }
 };
 
