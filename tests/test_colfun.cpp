@@ -164,9 +164,7 @@ struct bind_fixture {
         a->kind = kind;
         a->col_idx = 0xFFFF;
         std::snprintf(a->text, sizeof a->text, "%s", text);
-        auto *n = &nodes.emplace_back(fldr_fun_arg_node{a, nullptr, l->last, nullptr});
-        (l->last != nullptr ? l->last->next : l->first) = n;
-        l->last = n;
+        qxtest::link_last(l->first, l->last, &nodes.emplace_back(fldr_fun_arg_node{a, nullptr, nullptr, nullptr}));
         l->count++;
         return a;
     }

@@ -13,15 +13,11 @@ namespace {
 /* An instance whose memory context is a counting malloc, and the caller's array. */
 struct interval_fixture {
     qxtest::CountingHeap heap;
-    std::unique_ptr<fldr_inst> inst = std::make_unique<fldr_inst>();
+    qxtest::QuietInst quiet;   // silent, no log file
+    fldr_inst *inst = &quiet.rec;
     std::vector<void *> info = std::vector<void *>(FLDR_INTERVAL_ARRAY, nullptr);
 
-    interval_fixture()
-    {
-        inst->mem_ctx = &heap.ctx;
-        inst->silent = 1;
-        inst->log_file.handle = -1;   // no log file
-    }
+    interval_fixture() { inst->mem_ctx = &heap.ctx; }
     ~interval_fixture()
     {
         for (void *block : info) std::free(block);
@@ -29,7 +25,7 @@ struct interval_fixture {
     char *add(uint32_t n)
     {
         char *slot = nullptr;
-        EXPECT_EQ(fldr_add_interval_info(inst.get(), info.data(), n, &slot), 0);
+        EXPECT_EQ(fldr_add_interval_info(inst, info.data(), n, &slot), 0);
         return slot;
     }
     fldr_interval_block *block(uint32_t element) { return static_cast<fldr_interval_block *>(info[element]); }
@@ -103,12 +99,12 @@ TEST(IntervalInfo, NumbersOutsideTheRegistryAndMemoryFailures)
     char *slot = reinterpret_cast<char *>(0x1);
     for (uint32_t n : {65600u, 0xFFFFFFFFu}) {
         EXPECT_EQ(fldr_get_interval_info(nullptr, n), nullptr);
-        EXPECT_EQ(fldr_add_interval_info(f.inst.get(), f.info.data(), n, &slot), FLDR_ERR_OUT_OF_RANGE);
+        EXPECT_EQ(fldr_add_interval_info(f.inst, f.info.data(), n, &slot), FLDR_ERR_OUT_OF_RANGE);
     }
     EXPECT_EQ(fldr_reset_interval_info(nullptr, f.info.data(), 70000), 0);
 
     f.heap.fail_after = f.heap.allocs;   // the next block is refused
-    EXPECT_EQ(fldr_add_interval_info(f.inst.get(), f.info.data(), 700, &slot), FLDR_ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(fldr_add_interval_info(f.inst, f.info.data(), 700, &slot), FLDR_ERR_OUT_OF_MEMORY);
     EXPECT_EQ(f.info[8], nullptr);
     f.heap.fail_after = f.heap.allocs + 1;
     EXPECT_NE(f.add(700), nullptr);
