@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fldr.tab.h"
 #include "fpar_ctx.h"
 #include "qxcalc.h"
 #include "qxfldr_comm.h"
@@ -106,25 +107,33 @@ struct Scan : Scanner {
             if (tok == 0)
                 break;
             Token t{tok, ctx->int_val, ""};
-            if (tok == 259 || tok == 260)
+            if (tok == TOK_BITSTR_VAL || tok == TOK_STRING_VAL)
                 t.text = ctx->str_val;
-            else if (tok >= 262)
+            else if (tok >= TOK_IDENT)
                 t.text = ctx->ident;
             tokens.push_back(t);
         }
     }
-    // The tokens as one line: a character token as itself, any other as its
-    // number with its value, "260[a.log]", "261[12]", "262[NAME]".
+    // The tokens as one line: a character token as itself, a literal as its
+    // kind and value ("str[a.log]", "int[12]", "id[NAME]"), a keyword as the
+    // keyword its number stands for, with the scanned text behind it where
+    // that differs ("LOAD", "TRAILING_NULLCOLS[trailing NullCols]").
     std::string show() const
     {
         std::string out;
         for (const Token &t : tokens) {
             out += out.empty() ? "" : " ";
+            const char *kw = t.tok == TOK_TRAILING_NULLCOLS ? "TRAILING_NULLCOLS" : fldr_kw_text(t.tok);
             if (t.tok < 256)
                 out += static_cast<char>(t.tok);
+            else if (t.tok == TOK_BIGINT_VAL || t.tok == TOK_INT_VAL)
+                out += (t.tok == TOK_INT_VAL ? "int[" : "big[") + std::to_string(t.int_val) + "]";
+            else if (t.tok == TOK_BITSTR_VAL || t.tok == TOK_STRING_VAL || t.tok == TOK_IDENT)
+                out += (t.tok == TOK_IDENT ? "id[" : t.tok == TOK_STRING_VAL ? "str[" : "bits[") + t.text + "]";
+            else if (kw != nullptr)
+                out += kw + (t.text == kw ? "" : "[" + t.text + "]");
             else
-                out += std::to_string(t.tok) + "[" +
-                       (t.tok == 258 || t.tok == 261 ? std::to_string(t.int_val) : t.text) + "]";
+                out += "#" + std::to_string(t.tok) + "[" + t.text + "]";
         }
         return out;
     }
