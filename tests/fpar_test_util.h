@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <memory>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "fldr.tab.h"
 #include "fpar_ctx.h"
 #include "qxcalc.h"
 #include "qxfldr_comm.h"
@@ -51,13 +53,6 @@ struct Parse {
         while (node != nullptr && n-- > 0)
             node = node->next;
         return node != nullptr ? node->ctl : nullptr;
-    }
-    fldr_col *col(uint32_t table, uint32_t n) const
-    {
-        fldr_col *c = ctl(table)->col_first;
-        while (c != nullptr && n-- > 0)
-            c = c->next;
-        return c;
     }
     std::string err_text() const { return err != nullptr && err->text != nullptr ? err->text : ""; }
 };
@@ -112,21 +107,46 @@ struct Scan : Scanner {
             if (tok == 0)
                 break;
             Token t{tok, ctx->int_val, ""};
-            if (tok == 259 || tok == 260)
+            if (tok == TOK_BITSTR_VAL || tok == TOK_STRING_VAL)
                 t.text = ctx->str_val;
-            else if (tok >= 262)
+            else if (tok >= TOK_IDENT)
                 t.text = ctx->ident;
             tokens.push_back(t);
         }
     }
-    std::vector<int> numbers() const
+    // The tokens as one line: a character token as itself, a literal as its
+    // kind and value ("str[a.log]", "int[12]", "id[NAME]"), a keyword as the
+    // keyword its number stands for, with the scanned text behind it where
+    // that differs ("LOAD", "TRAILING_NULLCOLS[trailing NullCols]").
+    std::string show() const
     {
-        std::vector<int> out;
-        for (const Token &t : tokens)
-            out.push_back(t.tok);
+        std::string out;
+        for (const Token &t : tokens) {
+            out += out.empty() ? "" : " ";
+            const char *kw = t.tok == TOK_TRAILING_NULLCOLS ? "TRAILING_NULLCOLS" : fldr_kw_text(t.tok);
+            if (t.tok < 256)
+                out += static_cast<char>(t.tok);
+            else if (t.tok == TOK_BIGINT_VAL || t.tok == TOK_INT_VAL)
+                out += (t.tok == TOK_INT_VAL ? "int[" : "big[") + std::to_string(t.int_val) + "]";
+            else if (t.tok == TOK_BITSTR_VAL || t.tok == TOK_STRING_VAL || t.tok == TOK_IDENT)
+                out += (t.tok == TOK_IDENT ? "id[" : t.tok == TOK_STRING_VAL ? "str[" : "bits[") + t.text + "]";
+            else if (kw != nullptr)
+                out += kw + (t.text == kw ? "" : "[" + t.text + "]");
+            else
+                out += "#" + std::to_string(t.tok) + "[" + t.text + "]";
+        }
         return out;
     }
 };
+
+// Values as one line, each followed by "|": several fields in one comparison.
+template <typename... T>
+std::string join(const T &...v)
+{
+    std::ostringstream out;
+    ((out << v << '|'), ...);
+    return out.str();
+}
 
 // Runs the grammar alone and returns its own result (0, 1, 2 or -1).
 inline int32_t grammar_result(const std::string &text, fldr_col *col = nullptr)

@@ -112,9 +112,7 @@ TEST(Export, EdgeValuesOfNumbers)
     for (uint16_t i = 0; i < 7; i++)
         b.col(i)->row_count = 5;
     const std::vector<strings> t = export_texts(b.b);
-    EXPECT_EQ(t[0][0], "-128");
-    EXPECT_EQ(t[1][0], "-32768");
-    EXPECT_EQ(t[2][0], "-2147483648");
+    EXPECT_EQ(t[0][0] + " " + t[1][0] + " " + t[2][0], "-128 -32768 -2147483648");
     EXPECT_EQ(t[3], (strings{"-9223372036854775808", "9223372036854775807", "<null>", "<null>", "<null>"}));
     EXPECT_EQ(t[4], (strings{"-0.007", "0.00", "3.40282366920938463463374607431768211455",
                              "-340282366920938463463374607431768211455", "<null>"}));
@@ -142,12 +140,10 @@ TEST(Export, TooLongValuesBecomeNullAndTheRestGoOn)
     bdta3_col dst{};
     ASSERT_EQ(bdta3_col_data_create_low(nullptr, nullptr, &dst, QXDT_VARCHAR, 1), 0);
     EXPECT_EQ(bcast_varchar_to_varchar(nullptr, nullptr, b.col(0), FEXP_MAX_TEXT, &dst, 3, 0, 0), QXBCAST_ERR_TOO_LONG);
-    EXPECT_EQ(text_at(&dst, 0).size(), 32767u);
-    EXPECT_EQ(text_at(&dst, 1), "<null>");
-    EXPECT_EQ(text_at(&dst, 2), "ok");
+    EXPECT_EQ(text_at(&dst, 0) + text_at(&dst, 1) + text_at(&dst, 2), std::string(32767, 'x') + "<null>ok");
     EXPECT_EQ(bcast_varbinary_to_hex_varchar(nullptr, nullptr, b.col(1), FEXP_MAX_TEXT, &dst, 2, 0, 0),
               QXBCAST_ERR_TOO_LONG);
-    EXPECT_EQ(text_at(&dst, 0).size(), 32766u);
+    EXPECT_EQ(text_at(&dst, 0).size(), 32766u);   // 16383 bytes as digits
     EXPECT_EQ(text_at(&dst, 1), "<null>");
     bdta3_col_free(&dst);
 }
@@ -202,8 +198,7 @@ TEST(Export, UnsupportedCodesStopAfterEarlierColumns)
         uint32_t rows = 99;
         const std::vector<strings> t = export_texts(src.b, nullptr, &rc, &rows);
         EXPECT_EQ(rc, FEXP_ERR_UNSUPPORTED_TYPE) << bad;
-        EXPECT_EQ(t[0], strings{"42"});
-        EXPECT_EQ(t[1], strings{"v"});
+        EXPECT_EQ(t[0].at(0) + t[1].at(0) + std::to_string(t[0].size() + t[1].size()), "42v2") << bad;
         EXPECT_EQ(rows, 0u);   // the destination's row count is not set
     }
     batch_guard empty({}, 0);   // no columns: only the row count moves
@@ -247,9 +242,9 @@ TEST(Export, DateTimesFollowTheSelectionAndAFailingRowEndsItsColumn)
     batch_guard dst({QXDT_VARCHAR}, 3);
     put_str(dst.col(0), 2, "old");
     EXPECT_EQ(fexp_cast_datetime(nullptr, src.col(0), dst.col(0), 3, QXDT_DATE), QXCALC_ERR_DATETIME);
-    EXPECT_EQ(text_at(dst.col(0), 0), "2020-01-01");
-    EXPECT_EQ(text_at(dst.col(0), 1), "<null>");
-    EXPECT_EQ(text_at(dst.col(0), 2), "old");   // rows after the failure are left as they were
+    // Rows after the failure are left as they were.
+    EXPECT_EQ(text_at(dst.col(0), 0) + " " + text_at(dst.col(0), 1) + " " + text_at(dst.col(0), 2),
+              "2020-01-01 <null> old");
 
     src.b->row_count = 3;   // through fexp_bdta_cnvt the failure is not passed on
     uint32_t rows = 0;

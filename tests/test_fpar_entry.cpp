@@ -8,6 +8,7 @@
 
 #include "fpar_test_util.h"
 
+using fpar_test::join;
 using fpar_test::Parse;
 
 // The records start from memory full of 0x5a bytes: a field the
@@ -17,33 +18,20 @@ TEST(FparInit, DefaultsOfArgumentControlColumnAndSeparatorRecords)
     fldr_args a;
     std::memset(&a, 0x5a, sizeof a);
     fldr_init_args(&a);
-    EXPECT_STREQ(a.log_file, "fldr.log");
-    EXPECT_STREQ(a.bad_file, "fldr.bad");
-    EXPECT_STREQ(a.lob_directory, "");
-    EXPECT_EQ(a.skip_rows, 0u);
-    EXPECT_EQ(a.load_rows, 9223372036854775807ull);
-    EXPECT_EQ(a.commit_rows, 50000u);
-    EXPECT_EQ(a.errors, 100u);
-    EXPECT_EQ(a.character_code, -2);
-    EXPECT_EQ(a.mode, 1u);
-    EXPECT_GE(a.task_thread_number, 1u);
-    EXPECT_LE(a.task_thread_number, 128u);
-    EXPECT_EQ(a.ep_count + a.width_count + a.data_list_kind, 0u);
-    EXPECT_EQ(a.sql_text, nullptr);
-    EXPECT_EQ(a.sedf, nullptr);
-    EXPECT_EQ(a.data_name_first, nullptr);
+    EXPECT_EQ(join(a.log_file, a.bad_file, a.lob_directory, a.skip_rows, a.load_rows, a.commit_rows, a.errors,
+                   a.character_code, a.mode, a.ep_count + a.width_count + a.data_list_kind, a.sql_text == nullptr,
+                   a.sedf == nullptr, a.data_name_first == nullptr),
+              "fldr.log|fldr.bad||0|9223372036854775807|50000|100|-2|1|0|1|1|1|");
+    EXPECT_TRUE(a.task_thread_number >= 1u && a.task_thread_number <= 128u) << a.task_thread_number;
 
     Parse h;
     fldr_ctl ctl;
     std::memset(&ctl, 0x5a, sizeof ctl);
     EXPECT_EQ(fldr_init_ctl(&h.env, h.heap, &ctl), 0);
     EXPECT_EQ(fpar_test::describe(&ctl), "");
-    EXPECT_EQ(ctl.data_file_first, nullptr);
-    EXPECT_EQ(ctl.spec_first, nullptr);
-    EXPECT_EQ(ctl.tab_info, nullptr);
-    EXPECT_EQ(ctl.load_mode, 'N');
-    EXPECT_EQ(ctl.bad_file.handle, -1);
-    EXPECT_STREQ(ctl.row_enclose, "\"");
+    EXPECT_EQ(join(ctl.data_file_first == nullptr, ctl.spec_first == nullptr, ctl.tab_info == nullptr,
+                   static_cast<char>(ctl.load_mode), ctl.bad_file.handle, ctl.row_enclose),
+              "1|1|1|N|-1|\"|");
     EXPECT_EQ(fpar_test::describe(ctl.sep_info), "term='|' term_len=1 escape='\\' escape_len=1");
 
     // A column's own separators start empty and are not the table's.
@@ -51,41 +39,31 @@ TEST(FparInit, DefaultsOfArgumentControlColumnAndSeparatorRecords)
     std::memset(&col, 0x5a, sizeof col);
     fldr_init_col(&h.env, h.heap, &col);
     EXPECT_EQ(fpar_test::describe(&col), "");
-    EXPECT_EQ(col.fun_args, nullptr);
-    EXPECT_EQ(col.rep_col_idx + col.substr_col_idx, -2);
-    EXPECT_NE(col.sep_info, ctl.sep_info);
+    EXPECT_EQ(join(col.fun_args == nullptr, col.rep_col_idx, col.substr_col_idx, col.sep_info != ctl.sep_info),
+              "1|-1|-1|1|");
 
     fldr_seperator_info sep;
     std::memset(&sep, 0x5a, sizeof sep);
     EXPECT_EQ(fldr_init_seperator_info(&sep), 0);   // the term and enclosure parts only
-    EXPECT_STREQ(sep.enclose_hex, "");
-    EXPECT_EQ(sep.term_len + sep.enclose_is_hex, 0u);
+    EXPECT_EQ(join(sep.enclose_hex, sep.term_len, sep.enclose_is_hex), "|0|0|");
 }
 
 TEST(FparCharset, NamesAndCodes)
 {
-    EXPECT_EQ(fpar_get_charactor_code("utf-8"), 1u);
-    EXPECT_EQ(fpar_get_charactor_code("gbk"), 2u);
-    EXPECT_EQ(fpar_get_charactor_code("EUC-KR"), 6u);
-    EXPECT_EQ(fpar_get_charactor_code("EUC KR"), 0u);
-    EXPECT_EQ(fpar_get_charactor_code("BIG5"), 0u);
-    EXPECT_EQ(fpar_get_local_code("euc kr"), 6u);
-    EXPECT_EQ(fpar_get_local_code("EUC-KR"), 0u);
-    EXPECT_EQ(fpar_get_local_code("BIG5"), 3u);
-    EXPECT_EQ(fpar_get_local_code("iso 8859 11"), 11u);
-    EXPECT_EQ(fpar_get_local_code(""), 0u);
+    EXPECT_EQ(join(fpar_get_charactor_code("utf-8"), fpar_get_charactor_code("gbk"),
+                   fpar_get_charactor_code("EUC-KR"), fpar_get_charactor_code("EUC KR"),
+                   fpar_get_charactor_code("BIG5")),
+              "1|2|6|0|0|");
+    EXPECT_EQ(join(fpar_get_local_code("euc kr"), fpar_get_local_code("EUC-KR"), fpar_get_local_code("BIG5"),
+                   fpar_get_local_code("iso 8859 11"), fpar_get_local_code("")),
+              "6|0|3|11|0|");
 
+    // Names of codes, "" for a code without one.
     char buf[12];
-    fpar_get_charactor(9, buf);
-    EXPECT_STREQ(buf, "SINGLE_BYTE");
-    fpar_get_local_code_str(9, buf);
-    EXPECT_STREQ(buf, "ASCII");
-    fpar_get_local_code_str(11, buf);
-    EXPECT_STREQ(buf, "ISO 8859 11");
-    fpar_get_charactor(3, buf);
-    EXPECT_STREQ(buf, "");
-    fpar_get_local_code_str(12, buf);
-    EXPECT_STREQ(buf, "");
+    auto name = [&](void (*fn)(uint32_t, char *), uint32_t code) { return fn(code, buf), std::string(buf); };
+    EXPECT_EQ(join(name(fpar_get_charactor, 9), name(fpar_get_local_code_str, 9),
+                   name(fpar_get_local_code_str, 11), name(fpar_get_charactor, 3), name(fpar_get_local_code_str, 12)),
+              "SINGLE_BYTE|ASCII|ISO 8859 11|||");
     // Every name maps back to its code.
     for (uint32_t code = 1; code <= 11; code++) {
         fpar_get_local_code_str(code, buf);
@@ -123,10 +101,7 @@ TEST(FparEntry, ResultAndErrorRecords)
     Parse p(text);
     ASSERT_EQ(p.rc, 0);
     EXPECT_EQ(p.result->args, &p.args);
-    EXPECT_STREQ(p.result->text, text.c_str());
-    EXPECT_EQ(p.result->dash_comment_seen, 1u);
-    EXPECT_EQ(p.err->code, 0);
-    EXPECT_STREQ(p.err->msg, "");
+    EXPECT_EQ(join(p.result->text, p.result->dash_comment_seen, p.err->code, p.err->msg), text + "|1|0||");
 
     EXPECT_EQ(fpar_test::failure(Parse("OPTIONS(LOG='a' (")), "line=1 column=17 text='('");
 
@@ -135,14 +110,9 @@ TEST(FparEntry, ResultAndErrorRecords)
     EXPECT_EQ(eof.rc, FLDR_ERR_PARSE_FAILED);
     EXPECT_EQ(eof.err_text(), "INTO");
 
-    fldr_env env;
-    mem_env_init(&env);
-    mem_heap_t *heap = mem_heap_create_low(&env, 0, 0, 0, 0, "test", __LINE__, 1);
-    fldr_args args{};
-    fldr_par_result *r = nullptr;
-    fldr_parse_err *e = nullptr;
-    EXPECT_EQ(fpar_main(&env, nullptr, &r, &e, &args, heap), 0);
-    mem_heap_free(&env, heap);
+    // No text at all: nothing to parse.
+    Parse none;
+    EXPECT_EQ(fpar_main(&none.env, nullptr, &none.result, &none.err, &none.args, none.heap), 0);
 }
 
 TEST(FparEntry, GrammarResultsBeforeMapping)
@@ -171,24 +141,17 @@ TEST(FparEntry, ParMainPreparesAndCopiesTheFirstTable)
     EXPECT_EQ(fldr_par_main(&env, "LOAD INFILE 'in/a.txt' STR X '0A' INTO TABLE T FIELDS ','", &result,
                             &err, &args),
               0);
-    EXPECT_STREQ(args.data_file, "in\\a.txt");
     EXPECT_EQ(fpar_test::separators(args), "field_sep=',' field_sep_len=1 row_sep_hex='0A'");
-    EXPECT_EQ(args.skip_rows, UINT64_MAX);
-    EXPECT_EQ(args.errors, UINT32_MAX);
-    EXPECT_STREQ(args.log_file, "");
-    EXPECT_STREQ(args.bad_file, "");
-    EXPECT_EQ(args.commit_rows, 50000u);
+    EXPECT_EQ(join(args.data_file, args.skip_rows, args.errors, args.log_file, args.bad_file, args.commit_rows),
+              "in\\a.txt|18446744073709551615|4294967295|||50000|");
     ASSERT_NE(result, nullptr);
-    EXPECT_EQ(result->ctl_count, 1u);
-    EXPECT_EQ(result->ctl_first, nullptr);
-    EXPECT_EQ(result->args, &args);
+    EXPECT_EQ(join(result->ctl_count, result->ctl_first == nullptr, result->args == &args), "1|1|1|");
 
     EXPECT_EQ(fldr_par_main(&env, "OPTIONS(SKIP=3 LOG='l/x.log') LOAD INFILE 'b' INTO TABLE T "
                                   "FIELDS X '7C7C'",
                             &result, &err, &args),
               0);
-    EXPECT_EQ(args.skip_rows, 3u);
-    EXPECT_STREQ(args.log_file, "l\\x.log");
+    EXPECT_EQ(join(args.skip_rows, args.log_file), "3|l\\x.log|");
     EXPECT_EQ(fpar_test::separators(args),
               "field_sep_hex='7C7C' field_sep_len=4 field_sep_is_hex=1 row_sep='\r\n' row_sep_len=2");
 

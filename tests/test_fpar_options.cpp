@@ -7,6 +7,7 @@
 
 #include "fpar_test_util.h"
 
+using fpar_test::join;
 using fpar_test::Parse;
 
 namespace {
@@ -71,17 +72,13 @@ TEST(FparOptions, SqlAndPointerTexts)
 {
     Parse p(opt("SQL='select 1 from t' SEDF='f' SEDT='t' ESCAPE='\\\\'"));
     ASSERT_EQ(p.rc, 0);
-    EXPECT_STREQ(p.args.sql_text, "select 1 from t");
-    EXPECT_STREQ(p.args.sedf, "f");
-    EXPECT_STREQ(p.args.sedt, "t");
-    EXPECT_STREQ(p.args.escape, "\\");
+    EXPECT_EQ(join(p.args.sql_text, p.args.sedf, p.args.sedt, p.args.escape), "select 1 from t|f|t|\\|");
     expect_refused("SQL=''");
     // The pointer texts have no limit.
     const std::string huge(5000, 's');
     Parse big(opt("SEDF=" + quoted(huge) + " SQL=" + quoted(huge)));
     ASSERT_EQ(big.rc, 0);
-    EXPECT_EQ(std::string(big.args.sedf), huge);
-    EXPECT_EQ(std::string(big.args.sql_text), huge);
+    EXPECT_EQ(join(big.args.sedf, big.args.sql_text), join(huge, huge));
 }
 
 TEST(FparOptions, NamedValuesAreLookedUpWithoutCase)
@@ -99,10 +96,8 @@ TEST(FparOptions, NamedValuesAreLookedUpWithoutCase)
     for (const Case &c : cases) {
         Parse p(opt(c.text));
         ASSERT_EQ(p.rc, 0) << c.text;
-        EXPECT_EQ(p.args.character_code, c.character_code) << c.text;
-        EXPECT_EQ(p.args.mode, c.mode) << c.text;
-        EXPECT_EQ(p.args.blob_type, c.blob_type) << c.text;
-        EXPECT_EQ(p.args.local_code, c.local_code) << c.text;
+        EXPECT_EQ(join(p.args.character_code, p.args.mode, p.args.blob_type, p.args.local_code),
+                  join(c.character_code, c.mode, c.blob_type, c.local_code)) << c.text;
     }
 }
 
@@ -137,43 +132,28 @@ TEST(FparOptions, IntegersKeepTheirWidth)
 {
     Parse big(opt("SKIP=9223372036854775807 LOAD=4294967296 ROWS=X'10'"));
     ASSERT_EQ(big.rc, 0);
-    EXPECT_EQ(big.args.skip_rows, 9223372036854775807ull);
-    EXPECT_EQ(big.args.load_rows, 4294967296ull);
-    EXPECT_EQ(big.args.commit_rows, 16u);
+    EXPECT_EQ(join(big.args.skip_rows, big.args.load_rows, big.args.commit_rows), "9223372036854775807|4294967296|16|");
 
     struct IntOpt {
         const char *kw;
         uint32_t fldr_args::*field;
     };
     const std::vector<IntOpt> opts = {
-        {"UNREP_CHAR_MODE", &fldr_args::unrep_char_mode},
-        {"BDTA_SIZE", &fldr_args::bdta_size},
-        {"INDEX_OPTION", &fldr_args::index_option},
-        {"ERRORS", &fldr_args::errors},
-        {"BUFFER_NODE_SIZE", &fldr_args::buffer_node_size},
-        {"LOG_SIZE", &fldr_args::log_size},
-        {"READ_ROWS", &fldr_args::read_rows},
-        {"SEND_NODE_NUMBER", &fldr_args::send_node_number},
-        {"TASK_THREAD_NUMBER", &fldr_args::task_thread_number},
-        {"BLDR_NUM", &fldr_args::bldr_num},
-        {"COMMIT_OPTION", &fldr_args::commit_option},
-        {"APPEND_OPTION", &fldr_args::append_option},
-        {"LOB_AS_VARCHAR_SIZE", &fldr_args::lob_as_varchar_size},
-        {"LOG_LEVEL", &fldr_args::log_level},
-        {"RECONN", &fldr_args::reconn},
-        {"RECONN_TIME", &fldr_args::reconn_time},
-        {"EXPORT_MODE", &fldr_args::export_mode},
-        {"BAD_FILE_MODE", &fldr_args::bad_file_mode},
+        {"UNREP_CHAR_MODE", &fldr_args::unrep_char_mode},   {"BDTA_SIZE", &fldr_args::bdta_size},
+        {"INDEX_OPTION", &fldr_args::index_option},         {"ERRORS", &fldr_args::errors},
+        {"BUFFER_NODE_SIZE", &fldr_args::buffer_node_size}, {"LOG_SIZE", &fldr_args::log_size},
+        {"READ_ROWS", &fldr_args::read_rows},               {"SEND_NODE_NUMBER", &fldr_args::send_node_number},
+        {"BLDR_NUM", &fldr_args::bldr_num},                 {"TASK_THREAD_NUMBER", &fldr_args::task_thread_number},
+        {"COMMIT_OPTION", &fldr_args::commit_option},       {"APPEND_OPTION", &fldr_args::append_option},
+        {"LOG_LEVEL", &fldr_args::log_level},               {"LOB_AS_VARCHAR_SIZE", &fldr_args::lob_as_varchar_size},
+        {"RECONN", &fldr_args::reconn},                     {"RECONN_TIME", &fldr_args::reconn_time},
+        {"EXPORT_MODE", &fldr_args::export_mode},           {"BAD_FILE_MODE", &fldr_args::bad_file_mode},
         {"COMPATIBLE_MODE", &fldr_args::compatible_mode},
     };
     for (const IntOpt &o : opts) {
-        Parse p(opt(std::string(o.kw) + "=1234"));
-        ASSERT_EQ(p.rc, 0) << o.kw;
-        EXPECT_EQ(p.args.*o.field, 1234u) << o.kw;
         // Only the low 32 bits are kept.
-        Parse w(opt(std::string(o.kw) + "=4294967301"));
-        ASSERT_EQ(w.rc, 0) << o.kw;
-        EXPECT_EQ(w.args.*o.field, 5u) << o.kw;
+        Parse p(opt(std::string(o.kw) + "=1234")), w(opt(std::string(o.kw) + "=4294967301"));
+        EXPECT_EQ(join(p.rc, p.args.*o.field, w.rc, w.args.*o.field), "0|1234|0|5|") << o.kw;
         // A string where an integer belongs is a syntax error.
         expect_refused(std::string(o.kw) + "='5'");
     }
@@ -199,20 +179,13 @@ TEST(FparOptions, BooleansTakeOnlyTrueOrFalse)
         {"PRIORITY_ENCLOSE", &fldr_args::priority_enclose},
     };
     for (const BoolOpt &o : opts) {
-        Parse t(opt(std::string(o.kw) + "=true"));
-        ASSERT_EQ(t.rc, 0) << o.kw;
-        EXPECT_EQ(t.args.*o.field, 1u) << o.kw;
-        Parse f(opt(std::string(o.kw) + "=TRUE " + o.kw + "=False"));
-        ASSERT_EQ(f.rc, 0) << o.kw;
-        EXPECT_EQ(f.args.*o.field, 0u) << o.kw;
+        Parse t(opt(std::string(o.kw) + "=true")), f(opt(std::string(o.kw) + "=TRUE " + o.kw + "=False"));
         Parse one(opt(std::string(o.kw) + "=1"));
-        EXPECT_EQ(one.rc, FLDR_ERR_PARSE_FAILED) << o.kw;
-        EXPECT_EQ(one.err_text(), "1");
+        EXPECT_EQ(join(t.rc, t.args.*o.field, f.rc, f.args.*o.field, one.rc == FLDR_ERR_PARSE_FAILED, one.err_text()),
+                  "0|1|0|0|1|1|") << o.kw;
     }
-    Parse db2(opt("COMPATIBLE_MODE=2 DB2_MODE=FALSE"));
-    EXPECT_EQ(db2.args.compatible_mode, 2u);
-    Parse db2t(opt("COMPATIBLE_MODE=2 DB2_MODE=TRUE"));
-    EXPECT_EQ(db2t.args.compatible_mode, 1u);
+    EXPECT_EQ(Parse(opt("COMPATIBLE_MODE=2 DB2_MODE=FALSE")).args.compatible_mode, 2u);
+    EXPECT_EQ(Parse(opt("COMPATIBLE_MODE=2 DB2_MODE=TRUE")).args.compatible_mode, 1u);
 }
 
 TEST(FparOptions, TableNames)
@@ -262,19 +235,15 @@ TEST(FparOptions, SiteAndWidthLists)
     expect_refused("EP=(1024)");
     // Only the low 16 bits count: 65536 + 3 is site 3.
     Parse low(opt("EP=(65539)"));
-    ASSERT_EQ(low.rc, 0);
-    EXPECT_EQ(low.args.ep_list[0], 3u);
-    Parse empty(opt("EP=()"));
-    EXPECT_EQ(empty.rc, FLDR_ERR_PARSE_FAILED);
+    EXPECT_EQ(join(low.rc, low.args.ep_list[0]), "0|3|");
+    EXPECT_EQ(Parse(opt("EP=()")).rc, FLDR_ERR_PARSE_FAILED);
 
     // More than 1024 sites: the list keeps the first 1024.
     std::string sites = "EP=(";
     for (int i = 0; i < 1100; i++)
         sites += (i ? "," : "") + std::to_string(i % 1000);
     Parse many(opt(sites + ")"));
-    ASSERT_EQ(many.rc, 0);
-    EXPECT_EQ(many.args.ep_count, 1024u);
-    EXPECT_EQ(many.args.ep_list[1023], 23u);
+    EXPECT_EQ(join(many.rc, many.args.ep_count, many.args.ep_list[1023]), "0|1024|23|");
 
     Parse w(opt("WIDTH=3:10:65537"));
     EXPECT_EQ(std::vector<uint16_t>(w.args.widths, w.args.widths + w.args.width_count),
@@ -284,41 +253,29 @@ TEST(FparOptions, SiteAndWidthLists)
     for (int i = 1; i < 2049; i++)
         widths += ":" + std::to_string(i + 1);
     Parse full(opt(widths));
-    ASSERT_EQ(full.rc, 0);
-    EXPECT_EQ(full.args.width_count, 2049u);
-    EXPECT_EQ(full.args.widths[2048], 2049u);
+    EXPECT_EQ(join(full.rc, full.args.width_count, full.args.widths[2048]), "0|2049|2049|");
     Parse over(opt(widths + ":5"));
-    EXPECT_EQ(over.rc, FLDR_ERR_PARSE_FAILED);
-    EXPECT_EQ(over.args.width_count, 2049u);
-    EXPECT_EQ(over.err_text(), "5");
+    EXPECT_EQ(join(over.rc, over.args.width_count, over.err_text()), join(FLDR_ERR_PARSE_FAILED, 2049, 5));
 }
 
 TEST(FparOptions, ClauseShapes)
 {
     Parse two(opt("LOG='x.log' ERRORS=5"));
-    ASSERT_EQ(two.rc, 0);
-    EXPECT_EQ(two.args.errors, 5u);
+    EXPECT_EQ(join(two.rc, two.args.errors), "0|5|");
 
     Parse comma(opt("LOG='x.log', ERRORS=5"));
     EXPECT_EQ(fpar_test::failure(comma), "line=1 column=20 text=','");
     EXPECT_STREQ(comma.args.log_file, "x.log");
 
     Parse again(opt("ERRORS=5 LOG='a'") + "\n" + opt("ERRORS=6"));
-    ASSERT_EQ(again.rc, 0);
-    EXPECT_EQ(again.args.errors, 6u);
-    EXPECT_STREQ(again.args.log_file, "a");
+    EXPECT_EQ(join(again.rc, again.args.errors, again.args.log_file), "0|6|a|");
 
     EXPECT_EQ(Parse("OPTIONS()").rc, FLDR_ERR_PARSE_FAILED);
     Parse ident(opt("LOG=name"));
-    EXPECT_EQ(ident.rc, FLDR_ERR_PARSE_FAILED);
-    EXPECT_EQ(ident.err_text(), "name");  // the token as written
+    EXPECT_EQ(join(ident.rc, ident.err_text()), join(FLDR_ERR_PARSE_FAILED, "name"));   // the token as written
 
-    Parse empty("");
-    EXPECT_EQ(empty.rc, 0);
-    EXPECT_EQ(empty.result->ctl_count, 0u);
-    Parse blank("  -- nothing\n /* at all */ ");
-    EXPECT_EQ(blank.rc, 0);
-    EXPECT_EQ(blank.result->dash_comment_seen, 1u);
+    Parse empty(""), blank("  -- nothing\n /* at all */ ");
+    EXPECT_EQ(join(empty.rc, empty.result->ctl_count, blank.rc, blank.result->dash_comment_seen), "0|0|0|1|");
 
     // Error position on a later line.
     EXPECT_EQ(fpar_test::failure(Parse("OPTIONS(\n  ERRORS=5\n  SILENT=maybe)")), "line=3 column=10 text='maybe'");

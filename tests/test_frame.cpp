@@ -31,11 +31,14 @@ protected:
 TEST_F(Frame, StartStopAndRestart)
 {
     fldr_global_obj *obj = fldr_get_global_obj();
+    // "inited deinited err_sys_inited pool"
+    auto state = [obj] {
+        return std::to_string(obj->inited) + " " + std::to_string(obj->deinited) + " " +
+               std::to_string(obj->err_sys_inited) + (obj->pool != nullptr ? " pool" : " -");
+    };
     fldr_init();
-    ASSERT_EQ(obj->inited, 1u);
-    EXPECT_EQ(obj->err_sys_inited, 1u);
+    ASSERT_EQ(state(), "1 0 1 pool");
     EXPECT_EQ(fldr_get_env(), &obj->env);
-    ASSERT_NE(obj->pool, nullptr);
 
     // A second start changes nothing: the same pool, a block still valid.
     mem_pool_t *pool = obj->pool;
@@ -48,19 +51,14 @@ TEST_F(Frame, StartStopAndRestart)
 
     for (int twice = 0; twice < 2; twice++) {   // a second stop does nothing
         fldr_deinit();
-        EXPECT_EQ(obj->inited, 0u);
-        EXPECT_EQ(obj->deinited, 1u);
-        EXPECT_EQ(obj->err_sys_inited, 0u);
-        EXPECT_EQ(obj->pool, nullptr);
+        EXPECT_EQ(state(), "0 1 0 -");
     }
     // Started again after a shutdown, by the server: the client stop then
     // does nothing, since the error system was never started.
     fldr_init_for_svr();
-    EXPECT_EQ(obj->deinited, 0u);
-    EXPECT_NE(obj->pool, nullptr);
-    EXPECT_EQ(obj->err_sys_inited, 0u);
+    EXPECT_EQ(state(), "1 0 0 pool");
     fldr_deinit();
-    EXPECT_EQ(obj->inited, 1u);
+    EXPECT_EQ(state(), "1 0 0 pool");
     fldr_deinit_for_svr();
     EXPECT_EQ(obj->inited, 0u);
 }
@@ -73,43 +71,46 @@ TEST_F(Frame, MemoryRule)
     qxtest::CountingHeap c;
     mem_ctx_t &ctx = c.ctx;
 
+    // "record allocations, record frees, pool blocks taken"
+    const uint64_t before = mem2_pool_blocks_in_use(obj->pool);
+    auto counts = [&] {
+        return std::to_string(c.allocs) + " " + std::to_string(c.frees) + " " +
+               std::to_string(mem2_pool_blocks_in_use(obj->pool) - before);
+    };
+
     // An allocator record takes the place of the pool, with the frame's tag.
-    uint64_t before = mem2_pool_blocks_in_use(obj->pool);
     void *p = fldr_mem_alloc(env, &ctx, 32, "caller", 7);
     ASSERT_NE(p, nullptr);
-    EXPECT_EQ(c.allocs, 1);
+    EXPECT_EQ(counts(), "1 0 0");
     EXPECT_EQ(c.last_tag, "fldr/fldr_main");   // the frame's own tag, not the caller's
-    EXPECT_EQ(mem2_pool_blocks_in_use(obj->pool), before);
     EXPECT_EQ(fldr_mem_free(env, &ctx, p), 0);
-    EXPECT_EQ(c.frees, 1);
+    EXPECT_EQ(counts(), "1 1 0");
 
     // Null pointer: 0 and nothing called. A record without a free function
     // or without a heap releases nothing and still answers 0.
     EXPECT_EQ(fldr_mem_free(env, &ctx, nullptr), 0);
-    EXPECT_EQ(c.frees, 1);
     mem_ctx_t no_free = {qxtest::CountingHeap::alloc, nullptr, &c};
     void *kept = fldr_mem_alloc(env, &no_free, 16, "caller", 8);
     EXPECT_EQ(fldr_mem_free(env, &no_free, kept), 0);
     mem_ctx_t no_heap = {qxtest::CountingHeap::alloc, qxtest::CountingHeap::release, nullptr};
     EXPECT_EQ(fldr_mem_free(env, &no_heap, kept), 0);
-    EXPECT_EQ(c.frees, 1);
+    EXPECT_EQ(counts(), "2 1 0");
     free(kept);
 
     // Without a record: the pool.
     void *q = fldr_mem_alloc(env, nullptr, 100, "caller", 9);
     ASSERT_NE(q, nullptr);
-    EXPECT_EQ(mem2_pool_blocks_in_use(obj->pool), before + 1);
+    EXPECT_EQ(counts(), "2 1 1");
     EXPECT_EQ(fldr_mem_free(env, nullptr, q), 0);
-    EXPECT_EQ(mem2_pool_blocks_in_use(obj->pool), before);
+    EXPECT_EQ(counts(), "2 1 0");
 
     // Flags bit 0: the C heap, whatever record is given; sizes past 2^63-1 fail.
     obj->flags |= FLDR_FLAG_C_HEAP;
     void *r = fldr_mem_alloc(env, &ctx, 48, "caller", 10);
     ASSERT_NE(r, nullptr);
-    EXPECT_EQ(c.allocs, 2);  // unchanged since the record's last use
-    EXPECT_EQ(mem2_pool_blocks_in_use(obj->pool), before);
+    EXPECT_EQ(counts(), "2 1 0");   // neither the record nor the pool
     EXPECT_EQ(fldr_mem_free(env, &ctx, r), 0);
-    EXPECT_EQ(c.frees, 1);
+    EXPECT_EQ(counts(), "2 1 0");
     EXPECT_EQ(fldr_mem_alloc(env, nullptr, (size_t)INT64_MAX + 1, "caller", 11), nullptr);
     obj->flags = 0;
 }
@@ -130,9 +131,8 @@ TEST_F(Frame, InstanceLockAndLastMessage)
 
     fldr_fill_inst_msg(inst, "first");
     EXPECT_STREQ(inst->last_msg, "first");
-    std::string longer(10000, 'x');
-    fldr_fill_inst_msg(inst, longer.c_str());
-    EXPECT_EQ(strlen(inst->last_msg), sizeof inst->last_msg - 1);
+    fldr_fill_inst_msg(inst, std::string(10000, 'x').c_str());
+    EXPECT_EQ(inst->last_msg, std::string(sizeof inst->last_msg - 1, 'x'));
     fldr_fill_inst_msg(inst, nullptr);
     EXPECT_STREQ(inst->last_msg, "");
 

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "fldr_internal.h"
@@ -45,30 +46,25 @@ protected:
 TEST_F(Print, MessagesByLanguageAndOutputSet)
 {
     fldr_inst &inst = inst_->rec;
-    inst.language = FLDR_LANG_EN;
-    inst.out_code = 3;  // ignored for English
-    EXPECT_EQ(printed(FLDR_ERR_READ_FILE), "Read file failed\n");
-    EXPECT_STREQ(inst.last_msg, "Read file failed");
-    EXPECT_EQ(printed(-2007), "General error\n");  // no row: the row of -1
-
-    const std::string zh_cn = "读取文件失败";
-    const std::string zh_tw = "讀取文件失敗";
-    inst.language = FLDR_LANG_ZH_CN;
-    inst.out_code = 1;
-    EXPECT_EQ(printed(FLDR_ERR_READ_FILE), zh_cn + "\n");
-    inst.out_code = 2;  // the stored GB18030 bytes
-    EXPECT_EQ(printed(FLDR_ERR_READ_FILE), iconv_to("GB18030", "UTF-8", zh_cn) + "\n");
-    EXPECT_EQ(printed(FLDR_ERR_READ_FILE), std::string(fldr_emsg_lookup(-65021)->text_zh_cn) + "\n");
-
-    inst.language = FLDR_LANG_ZH_TW;
-    inst.out_code = 3;
-    EXPECT_EQ(printed(FLDR_ERR_READ_FILE), iconv_to("BIG5", "UTF-8", zh_tw) + "\n");
-    inst.out_code = 1;
-    EXPECT_EQ(printed(FLDR_ERR_READ_FILE), zh_tw + "\n");
-    inst.out_code = 2;
-    EXPECT_EQ(printed(FLDR_ERR_READ_FILE), iconv_to("GB18030", "UTF-8", zh_tw) + "\n");
-    inst.language = 7;  // any other value: English
-    EXPECT_EQ(printed(FLDR_ERR_OPEN_FILE), "Open file failed\n");
+    const std::string zh_cn = "读取文件失败", zh_tw = "讀取文件失敗", gb_cn = iconv_to("GB18030", "UTF-8", zh_cn);
+    // Output sets: 1 UTF-8, 2 GB18030 (the stored bytes), 3 BIG5, ignored for English.
+    const std::tuple<uint32_t, uint32_t, int32_t, std::string> cases[] = {
+        {FLDR_LANG_EN, 3, FLDR_ERR_READ_FILE, "Read file failed"},
+        {FLDR_LANG_EN, 3, -2007, "General error"},   // no row: the row of -1
+        {FLDR_LANG_ZH_CN, 1, FLDR_ERR_READ_FILE, zh_cn},
+        {FLDR_LANG_ZH_CN, 2, FLDR_ERR_READ_FILE, gb_cn},
+        {FLDR_LANG_ZH_TW, 3, FLDR_ERR_READ_FILE, iconv_to("BIG5", "UTF-8", zh_tw)},
+        {FLDR_LANG_ZH_TW, 1, FLDR_ERR_READ_FILE, zh_tw},
+        {FLDR_LANG_ZH_TW, 2, FLDR_ERR_READ_FILE, iconv_to("GB18030", "UTF-8", zh_tw)},
+        {7, 1, FLDR_ERR_OPEN_FILE, "Open file failed"},   // any other language: English
+    };
+    for (const auto &[lang, out_code, code, text] : cases) {
+        inst.language = lang;
+        inst.out_code = out_code;
+        EXPECT_EQ(printed(code), text + "\n") << lang << " " << out_code << " " << code;
+    }
+    EXPECT_EQ(gb_cn, fldr_emsg_lookup(-65021)->text_zh_cn);
+    EXPECT_STREQ(inst.last_msg, "Open file failed");
 }
 
 TEST_F(Print, CallerTextsAndTheirModes)
@@ -84,7 +80,7 @@ TEST_F(Print, CallerTextsAndTheirModes)
     // last_msg keeps 4095 bytes of a longer text; the console and the log get it whole.
     std::string longer(10000, 'z');
     EXPECT_EQ(printed(-1, longer.c_str(), 0), longer + "\n");
-    EXPECT_EQ(strlen(inst_->rec.last_msg), sizeof inst_->rec.last_msg - 1);
+    EXPECT_EQ(inst_->rec.last_msg, longer.substr(0, sizeof inst_->rec.last_msg - 1));
     EXPECT_NE(log_text().find(" " + longer + "\n"), std::string::npos);
 }
 
@@ -257,11 +253,8 @@ TEST_F(Print, ExactFitIsHandedOverAndWaitsForTheNextBuffer)
     });
     ASSERT_TRUE(os_event2_wait(&inst.log_event, 5000));
     fldr_lock(&inst.log_lock);
-    EXPECT_EQ(inst.log_cur, nullptr);
-    EXPECT_EQ(inst.log_full_count, 1u);
-    EXPECT_EQ(inst.log_full_first, first);
-    EXPECT_EQ(inst.log_full_last, first);
-    EXPECT_EQ(first->used, 10u);
+    EXPECT_TRUE(inst.log_cur == nullptr && inst.log_full_first == first && inst.log_full_last == first);
+    EXPECT_EQ(std::to_string(inst.log_full_count) + " " + std::to_string(first->used), "1 10");
     fldr_log_buf *second = new_buf(need + 1);
     inst.log_cur = second;
     fldr_unlock(&inst.log_lock);
@@ -288,9 +281,8 @@ TEST_F(Print, LineLongerThanAnyBufferGoesStraightToTheLog)
     });
     ASSERT_EQ(call.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_EQ(call.get(), 0);
-    EXPECT_EQ(inst.log_cur, small);  // the buffer is kept for lines that fit
-    EXPECT_EQ(small->used, 0u);
-    EXPECT_EQ(inst.log_full_count, 0u);
+    // The buffer is kept for lines that fit.
+    EXPECT_TRUE(inst.log_cur == small && small->used == 0 && inst.log_full_count == 0);
     EXPECT_EQ(masked(log_text()), "qxfldr: <t>  " + text + "\n");
     delete_buf(small);
 }

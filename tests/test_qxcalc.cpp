@@ -3,6 +3,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "qxcalc.h"
@@ -112,30 +113,25 @@ TEST(QxcalcBoyerMoore, EveryOccurrenceFromOneWithinTheCapacityAsANaiveSearch)
 
 TEST(QxcalcTime, TextFormsByTypeInvalidValuesAndArguments)
 {
-    qxtime_fields f{2024, 2, 29, 13, 5, 9, 120000000, 480};
-    EXPECT_EQ(time_text(f, 14), "2024-02-29");
-    EXPECT_EQ(time_text(f, 15), "13:05:09.12");
-    EXPECT_EQ(time_text(f, 26), "2024-02-29 13:05:09.12");
-    EXPECT_EQ(time_text(f, 22), "13:05:09.12 +08:00");
-    EXPECT_EQ(time_text(f, 27, 6), "2024-02-29 13:05:09.120000 +08:00");
-    EXPECT_EQ(time_text(f, 16, 0), "2024-02-29 13:05:09");
-    f = {-44, 3, 15, 13, 5, 9, 999999999, -570};
-    EXPECT_EQ(time_text(f, 23), "-0044-03-15 13:05:09.999999999 -09:30");
-    EXPECT_EQ(time_text(f, 15, 3), "13:05:09.999");   // truncated, not rounded
-
+    const qxtime_fields f{2024, 2, 29, 13, 5, 9, 120000000, 480}, g{-44, 3, 15, 13, 5, 9, 999999999, -570};
     const std::string bad = "error " + std::to_string(QXCALC_ERR_DATETIME);
     const std::string arg = "error " + std::to_string(QXCALC_ERR_ARGUMENT);
-    EXPECT_EQ(time_text({2023, 2, 29, 0, 0, 0, 0, 0}, 14), bad);            // not a leap year
-    EXPECT_EQ(time_text({2023, 2, 29, 0, 0, 0, 0, 0}, 15), "00:00:00");     // a time reads no date
-    EXPECT_EQ(time_text({2000, 2, 29, 24, 0, 0, 0, 0}, 14), "2000-02-29");
-    EXPECT_EQ(time_text({2000, 2, 29, 24, 0, 0, 0, 0}, 16), bad);
-    EXPECT_EQ(time_text({1900, 2, 29, 0, 0, 0, 0, 0}, 14), bad);
-    EXPECT_EQ(time_text({0, 1, 1, 0, 0, 0, 0, 0}, 14), bad);
-    EXPECT_EQ(time_text({2020, 1, 1, 0, 0, 0, 1000000000u, 0}, 15), bad);
-    EXPECT_EQ(time_text({2020, 1, 1, 0, 0, 0, 0, 841}, 16), "2020-01-01 00:00:00");   // no zone read
-    EXPECT_EQ(time_text({2020, 1, 1, 0, 0, 0, 0, 841}, 23), bad);
-    EXPECT_EQ(time_text({2020, 1, 1, 0, 0, 0, 0, 0}, 17), arg);
-    EXPECT_EQ(time_text({2020, 1, 1, 0, 0, 0, 0, 0}, 16, 10), arg);
+    const qxtime_fields feb29_2023{2023, 2, 29, 0, 0, 0, 0, 0}, hour24{2000, 2, 29, 24, 0, 0, 0, 0};
+    const qxtime_fields jan1{2020, 1, 1, 0, 0, 0, 0, 0}, zone841{2020, 1, 1, 0, 0, 0, 0, 841};
+    const std::tuple<qxtime_fields, int32_t, int32_t, std::string> cases[] = {
+        {f, 14, -1, "2024-02-29"}, {f, 15, -1, "13:05:09.12"}, {f, 26, -1, "2024-02-29 13:05:09.12"},
+        {f, 22, -1, "13:05:09.12 +08:00"}, {f, 27, 6, "2024-02-29 13:05:09.120000 +08:00"},
+        {f, 16, 0, "2024-02-29 13:05:09"}, {g, 23, -1, "-0044-03-15 13:05:09.999999999 -09:30"},
+        {g, 15, 3, "13:05:09.999"},   // truncated, not rounded
+        {feb29_2023, 14, -1, bad},    // not a leap year
+        {feb29_2023, 15, -1, "00:00:00"},   // a time reads no date
+        {hour24, 14, -1, "2000-02-29"}, {hour24, 16, -1, bad}, {{1900, 2, 29, 0, 0, 0, 0, 0}, 14, -1, bad},
+        {{0, 1, 1, 0, 0, 0, 0, 0}, 14, -1, bad}, {{2020, 1, 1, 0, 0, 0, 1000000000u, 0}, 15, -1, bad},
+        {zone841, 16, -1, "2020-01-01 00:00:00"},   // no zone read
+        {zone841, 23, -1, bad}, {jan1, 17, -1, arg}, {jan1, 16, 10, arg},
+    };
+    for (const auto &[fields, type, frac, want] : cases)
+        EXPECT_EQ(time_text(fields, type, frac), want) << fields.year << " type " << type << " frac " << frac;
 
     std::mt19937 rng(7);   // any bytes: a code, or a short text within the area
     uint8_t value[QXTIME_VALUE_SIZE];

@@ -136,33 +136,33 @@ TEST(QxMout, LookupInThreeLanguagesWithFallback)
     ASSERT_NE(h, nullptr);
     char buf[MOUT_LINE_MAX];
     const int64_t zero = 0;
+    // The text looked up, with -10001 as the fallback.
+    auto text = [&](int32_t code, int16_t argc, uint32_t lang, auto... args) {
+        lookup(buf, h, code, -10001, argc, lang, args...);
+        return std::string(buf);
+    };
     const std::pair<uint32_t, const char *> rows_loaded[] = {
         {MOUT_LANG_ZH_CN, "0 行加载成功。\n"}, {MOUT_LANG_ZH_TW, "0 行加載成功。\n"},
         {MOUT_LANG_EN, "0 rows loaded success.\n"}, {9, "0 rows loaded success.\n"},   // unknown: English
     };
     for (const auto &[lang, text] : rows_loaded) {
-        EXPECT_EQ(lookup(buf, h, -10017, -10001, 1, lang, zero), static_cast<int32_t>(std::strlen(text)));
-        EXPECT_STREQ(buf, text);
+        const int32_t n = lookup(buf, h, -10017, -10001, 1, lang, zero);
+        EXPECT_EQ(std::to_string(n) + " " + buf, std::to_string(std::strlen(text)) + " " + text);
     }
-    lookup(buf, h, -10017, -10001, 1, MOUT_LANG_EN, INT64_MIN);
-    EXPECT_STREQ(buf, "-9223372036854775808 rows loaded success.\n");
-    lookup(buf, h, -10038, -10001, 3, MOUT_LANG_ZH_CN, zero, 0L, 0L);
-    EXPECT_STREQ(buf, "0 行数据已导出\n用时: 0.000(ms)\n");
-    lookup(buf, h, -10012, -10001, 2, MOUT_LANG_EN, "S", "T");
-    EXPECT_STREQ(buf, "\nDest table: S.T\n");
+    EXPECT_EQ(text(-10017, 1, MOUT_LANG_EN, INT64_MIN), "-9223372036854775808 rows loaded success.\n");
+    EXPECT_EQ(text(-10038, 3, MOUT_LANG_ZH_CN, zero, 0L, 0L), "0 行数据已导出\n用时: 0.000(ms)\n");
+    EXPECT_EQ(text(-10012, 2, MOUT_LANG_EN, "S", "T"), "\nDest table: S.T\n");
     // A code without a row takes the fallback; extra arguments are ignored.
     EXPECT_EQ(lookup(buf, h, -10052, -10001, 2, MOUT_LANG_EN, 1, 2), 19);
     EXPECT_STREQ(buf, "Undefined exception");
-    lookup(buf, h, 12345, -10001, 0, MOUT_LANG_ZH_TW);
-    EXPECT_STREQ(buf, "未定義的異常");
+    EXPECT_EQ(text(12345, 0, MOUT_LANG_ZH_TW), "未定義的異常");
     // Neither row, or no table at all: -1 and an empty text.
     EXPECT_EQ(lookup(buf, h, 12345, 54321, 0, MOUT_LANG_EN), -1);
     EXPECT_STREQ(buf, "");
     EXPECT_EQ(lookup(buf, nullptr, -10001, -10001, 0, MOUT_LANG_EN), -1);
     EXPECT_STREQ(buf, "");
     // Fewer arguments than the text takes: the text is shown unformatted.
-    lookup(buf, h, -10012, -10001, 1, MOUT_LANG_EN, "S");
-    EXPECT_STREQ(buf, "\nDest table: %s.%s\n");
+    EXPECT_EQ(text(-10012, 1, MOUT_LANG_EN, "S"), "\nDest table: %s.%s\n");
 
     mout_deinit(h, g_fldr_console_msgs, FLDR_CONSOLE_MSG_ROWS, QXCVT_UTF8);
     for (const mout_row_t &row : g_fldr_console_msgs)
@@ -241,8 +241,7 @@ TEST(QxMout, LanguageAndLocalSetFromTheLocale)
         EnvVar all("LC_ALL", c.lc_all), messages("LC_MESSAGES", c.lc_messages), lang("LANG", c.lang);
         uint32_t code = 99, lang_id = 99;
         mout_get_local_code(&code, &lang_id);
-        EXPECT_EQ(code, c.code) << (c.lang ? c.lang : "(unset)");
-        EXPECT_EQ(lang_id, c.lang_id) << (c.lang ? c.lang : "(unset)");
+        EXPECT_EQ(std::pair(code, lang_id), std::pair(c.code, c.lang_id)) << (c.lang ? c.lang : "(unset)");
     }
     // A forced value wins over the locale until it is cleared, each half on its own.
     EnvVar all("LC_ALL", "zh_CN.GB18030");
@@ -253,8 +252,7 @@ TEST(QxMout, LanguageAndLocalSetFromTheLocale)
         mout_force_local_code(f[0], f[1]);
         uint32_t code = 0, lang_id = 0;
         mout_get_local_code(&code, &lang_id);
-        EXPECT_EQ(code, static_cast<uint32_t>(f[2])) << f[0] << "," << f[1];
-        EXPECT_EQ(lang_id, static_cast<uint32_t>(f[3])) << f[0] << "," << f[1];
+        EXPECT_EQ(std::pair(code, lang_id), std::pair(uint32_t(f[2]), uint32_t(f[3]))) << f[0] << "," << f[1];
     }
 }
 
@@ -265,9 +263,7 @@ TEST(QxMout, ConsoleTableRowsAndArgumentCounts)
         SCOPED_TRACE(row.code);
         EXPECT_TRUE(codes.insert(row.code).second) << "duplicate code";
         EXPECT_TRUE(row.code <= -10001 && row.code >= -10054 && row.code != -10052);
-        ASSERT_NE(row.text_zh_cn, nullptr);
-        ASSERT_NE(row.text_zh_tw, nullptr);
-        ASSERT_NE(row.text_en, nullptr);
+        ASSERT_TRUE(row.text_zh_cn && row.text_zh_tw && row.text_en);
         // Each language takes exactly argc arguments, of the same kinds in
         // the same order.
         const auto en = conversions(row.text_en);

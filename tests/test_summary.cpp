@@ -42,25 +42,23 @@ const char *const kZeroCounts =
 
 TEST_F(Summary, LoadFailure)
 {
+    // What one report printed.
+    auto printed = [&](const std::string &reason) {
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(fldr_print_after_load_err(args_.get(), reason.c_str()), 0);
+        return testing::internal::GetCapturedStdout();
+    };
     strcpy(args_->schema_name, "SYSDBA");
     strcpy(args_->table_name, "ORDERS");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(fldr_print_after_load_err(args_.get(), "Open file failed"), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(printed("Open file failed"),
               std::string("\nDest table: SYSDBA.ORDERS\nload fail.\nOpen file failed\n") + kZeroCounts);
 
     // No schema: the table alone; a percent sign in the reason is printed as it is.
     args_->schema_name[0] = '\0';
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(fldr_print_after_load_err(args_.get(), "100% bad %s %d"), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              std::string("\nDest table: ORDERS\nload fail.\n100% bad %s %d\n") + kZeroCounts);
+    EXPECT_EQ(printed("100% bad %s %d"), std::string("\nDest table: ORDERS\nload fail.\n100% bad %s %d\n") + kZeroCounts);
 
     // A reason too long for the report is cut; the counts still follow it.
-    std::string reason(10000, 'r');
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(fldr_print_after_load_err(args_.get(), reason.c_str()), 0);
-    std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = printed(std::string(10000, 'r'));
     EXPECT_EQ(out.size(), 4095u);
     EXPECT_EQ(out.rfind("\nDest table: ORDERS\nload fail.\nrrr", 0), 0u);
     EXPECT_EQ(out.substr(out.size() - strlen(kZeroCounts) - 2), std::string("r\n") + kZeroCounts);

