@@ -130,15 +130,14 @@ TEST(PgExport, TypedBatchesBecomeTextThroughTheExportConversion)
     int batches = 0;
     std::vector<std::string> rows = export_text(conn.get(), "SELECT * FROM src ORDER BY id", 2, &batches);
     EXPECT_EQ(batches, 2);
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0], "1|-2|9007199254740993|-1.500|0.1|1e+300|1|ab |x|y|00FF|2024-02-29|23:59:59.5|"
-                       "1999-12-31 23:59:59.000001|2000-01-01 00:00:00 +00:00|1 day 02:00:00|"
-                       "a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11");
-    EXPECT_EQ(rows[1], "2|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|"
-                       "<null>|<null>|<null>|<null>");
-    EXPECT_EQ(rows[2], "3|0|0|0.000|NaN|-Infinity|0|   |||-0001-01-01|00:00:00|2024-01-01 00:00:00|"
-                       "2024-06-30 10:00:00 +00:00|-3 mons|<null>");
-
+    EXPECT_EQ(rows, (std::vector<std::string>{
+                        "1|-2|9007199254740993|-1.500|0.1|1e+300|1|ab |x|y|00FF|2024-02-29|23:59:59.5|"
+                        "1999-12-31 23:59:59.000001|2000-01-01 00:00:00 +00:00|1 day 02:00:00|"
+                        "a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11",
+                        "2|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|"
+                        "<null>|<null>|<null>|<null>",
+                        "3|0|0|0.000|NaN|-Infinity|0|   |||-0001-01-01|00:00:00|2024-01-01 00:00:00|"
+                        "2024-06-30 10:00:00 +00:00|-3 mons|<null>"}));
     // The column names and codes the loader writes in its export header.
     qxpg::Exporter exp;
     ASSERT_TRUE(exp.start(conn.get(), "SELECT id AS \"Key\", n, tz FROM src", error)) << error;

@@ -50,6 +50,17 @@ qxpg::Table described(PGconn *conn, const std::string &name)
     return table;
 }
 
+struct Collected {
+    std::vector<qxpg::Refusal> refusals;
+    qxpg::RefusalHandler handler()
+    {
+        return [this](const qxpg::Refusal &r) {
+            refusals.push_back(r);
+            return true;
+        };
+    }
+};
+
 bool is_one_line(const std::string &s)
 {
     return !s.empty() && s.find('\n') == std::string::npos && s.find('\r') == std::string::npos;
@@ -272,15 +283,12 @@ TEST(PgCopy, ConvertedValuesTakeTheSamePathAsText)
             ASSERT_TRUE(writer.add_typed_row(too_big, 3, msg));
             ASSERT_TRUE(writer.add_typed_row(fraction, 4, msg));
         }
-        std::vector<std::string> refused;
-        qxpg::FlushResult res = writer.flush([&](const qxpg::Refusal &r) {
-            refused.push_back(r.message);
-            return true;
-        });
-        EXPECT_EQ(res.committed, 2u) << name;
+        Collected got;
+        EXPECT_EQ(writer.flush(got.handler()).committed, 2u) << name;
         if (!writer.encoder().binary()) {
-            EXPECT_EQ(refused, (std::vector<std::string>{"value \"40000\" is out of range for type smallint",
-                                                         "invalid input syntax for type integer: \"2.5\""}));
+            ASSERT_EQ(got.refusals.size(), 2u);
+            EXPECT_EQ(got.refusals[0].message, "value \"40000\" is out of range for type smallint");
+            EXPECT_EQ(got.refusals[1].message, "invalid input syntax for type integer: \"2.5\"");
         }
         EXPECT_EQ(rows_of(conn.get(), std::string("SELECT * FROM ") + name + " ORDER BY s"),
                   (std::vector<std::string>{"-32768|7|0.1|x", "<null>|<null>|<null>|<null>"}));
@@ -335,17 +343,6 @@ TEST(PgCopy, ValuesArriveUnchangedInBothFormats)
               std::vector<std::string>{"2"});
 }
 
-struct Collected {
-    std::vector<qxpg::Refusal> refusals;
-    qxpg::RefusalHandler handler()
-    {
-        return [this](const qxpg::Refusal &r) {
-            refusals.push_back(r);
-            return true;
-        };
-    }
-};
-
 TEST(PgCopy, TextInTheDataFilesCharacterSetIsConvertedByTheServer)
 {
     PG_REQUIRE_CLUSTER();
@@ -392,7 +389,6 @@ TEST(PgBatch, RefusedRowsAreFoundByHalvingAndTheRestCommitted)
     rows[90][0] = "1000";                  // duplicate of a committed row
     rows[150][1] = "<null>";               // NOT NULL
     rows[199][3] = "2024-02-30";           // not a date
-    rows[17][0] = "17";
     std::string msg;
     for (size_t i = 0; i < rows.size(); ++i)
         ASSERT_TRUE(writer.add_row(fields_of(rows[i]), 1000 + i, msg)) << msg;
@@ -405,21 +401,16 @@ TEST(PgBatch, RefusedRowsAreFoundByHalvingAndTheRestCommitted)
     // Four refusals over 200 rows: a few dozen COPYs, not one per row.
     EXPECT_LE(res.copies, 1u + 4u * 2u * 8u);
 
-    ASSERT_EQ(got.refusals.size(), 4u);
-    EXPECT_EQ(got.refusals[0].tag, 1018u);
-    EXPECT_NE(got.refusals[0].message.find("violates check constraint \"checked_qty_check\""), std::string::npos);
+    const std::pair<uint64_t, const char *> want[] = {
+        {1018, "violates check constraint \"checked_qty_check\""}, {1090, "Key (id)=(1000) already exists"},
+        {1150, "null value in column \"qty\""}, {1199, "date/time field value out of range: \"2024-02-30\""}};
+    ASSERT_EQ(got.refusals.size(), std::size(want));
+    for (size_t i = 0; i < std::size(want); ++i) {
+        EXPECT_EQ(got.refusals[i].tag, want[i].first);
+        EXPECT_NE(got.refusals[i].message.find(want[i].second), std::string::npos) << got.refusals[i].message;
+        EXPECT_TRUE(is_one_line(got.refusals[i].message)) << got.refusals[i].message;
+    }
     EXPECT_EQ(got.refusals[0].sqlstate, "23514");
-    EXPECT_EQ(got.refusals[1].tag, 1090u);
-    EXPECT_NE(got.refusals[1].message.find("duplicate key value violates unique constraint"), std::string::npos);
-    EXPECT_NE(got.refusals[1].message.find("Key (id)=(1000) already exists"), std::string::npos);
-    EXPECT_EQ(got.refusals[2].tag, 1150u);
-    EXPECT_NE(got.refusals[2].message.find("null value in column \"qty\""), std::string::npos);
-    EXPECT_EQ(got.refusals[3].tag, 1199u);
-    EXPECT_NE(got.refusals[3].message.find("date/time field value out of range: \"2024-02-30\""),
-              std::string::npos);
-    for (const qxpg::Refusal &r : got.refusals)
-        EXPECT_TRUE(is_one_line(r.message)) << r.message;
-
     EXPECT_EQ(rows_of(conn.get(), "SELECT count(*), sum(id) FROM checked WHERE id < 1000"),
               std::vector<std::string>{"196|" + std::to_string(199 * 200 / 2 - 18 - 90 - 150 - 199)});
     EXPECT_EQ(rows_of(conn.get(), "SELECT count(*) FROM checked WHERE note IS NULL AND id = 17"),

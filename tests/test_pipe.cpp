@@ -14,45 +14,50 @@ using namespace std::chrono_literals;
 
 namespace {
 
+/* The pool's buffers first to last; the prev links and the last pointer
+** must agree with the next links. */
+std::vector<fldr_rowbuf *> chain(const fldr_rowbuf_pool &pool)
+{
+    std::vector<fldr_rowbuf *> out;
+    for (fldr_rowbuf *b = pool.first; b != nullptr; b = b->next) {
+        EXPECT_EQ(b->prev, out.empty() ? nullptr : out.back());
+        out.push_back(b);
+    }
+    EXPECT_EQ(pool.last, out.empty() ? nullptr : out.back());
+    EXPECT_EQ(pool.count, static_cast<int32_t>(out.size()));
+    return out;
+}
+
 TEST(RowbufPool, TakesInOrderAndKeepsLinksConsistent)
 {
     PipeRig rig(3, 16, 1, 1);
     fldr_rowbuf_pool &pool = rig.inst().rowbuf_pool;
-    ASSERT_EQ(pool.count, 3);
+    ASSERT_EQ(chain(pool).size(), 3u);
 
     fldr_rowbuf *a = fldr_rowbuf_get(&pool);
     fldr_rowbuf *b = fldr_rowbuf_get(&pool);
     EXPECT_NE(a, b);
     EXPECT_EQ(a->prev, nullptr);
     EXPECT_EQ(a->next, nullptr);
-    EXPECT_EQ(pool.count, 1);
-    EXPECT_EQ(pool.first, pool.last);
-
+    EXPECT_EQ(chain(pool).size(), 1u);
     fldr_rowbuf *c = fldr_rowbuf_get(&pool);
-    EXPECT_EQ(pool.count, 0);
-    EXPECT_EQ(pool.first, nullptr);
-    EXPECT_EQ(pool.last, nullptr);
+    EXPECT_TRUE(chain(pool).empty());
     EXPECT_EQ(sem_units(&pool.sem), 0u);
 
     /* Into the empty pool: the element is both ends. Then FIFO order. */
     fldr_rowbuf_put(&pool, b);
-    EXPECT_EQ(pool.first, b);
-    EXPECT_EQ(pool.last, b);
-    EXPECT_EQ(b->prev, nullptr);
+    EXPECT_EQ(chain(pool), std::vector<fldr_rowbuf *>{b});
     fldr_rowbuf_put(&pool, c);
     fldr_rowbuf_put(&pool, a);
-    EXPECT_EQ(a->prev, c);
-    EXPECT_EQ(c->next, a);
+    EXPECT_EQ(chain(pool), (std::vector<fldr_rowbuf *>{b, c, a}));
     EXPECT_EQ(fldr_rowbuf_get(&pool), b);
     EXPECT_EQ(fldr_rowbuf_get(&pool), c);
-    EXPECT_EQ(pool.first, a);
-    EXPECT_EQ(a->prev, nullptr);
+    EXPECT_EQ(chain(pool), std::vector<fldr_rowbuf *>{a});
     fldr_rowbuf_put(&pool, b);
     fldr_rowbuf_put(&pool, c);
 
     /* A null buffer changes nothing and posts nothing. */
     fldr_rowbuf_put(&pool, nullptr);
-    EXPECT_EQ(pool.count, 3);
     EXPECT_TRUE(rig.all_home());
 }
 
@@ -104,9 +109,7 @@ TEST(TaskPool, FreeReleasesHoldingsAndMarksTheTaskFree)
     EXPECT_EQ(task->rowbuf, buf);            /* the caller's to put back */
     EXPECT_EQ(task->row_offs, offsets);      /* kept for reuse */
     EXPECT_EQ(task->row_cap, 3u);
-    EXPECT_EQ(task->file_no, -1);
-    EXPECT_EQ(task->file_off, -1);
-    EXPECT_EQ(task->first_row, -1);
+    EXPECT_TRUE(task->file_no == -1 && task->file_off == -1 && task->first_row == -1);
     EXPECT_EQ(pool.count, 2);
     EXPECT_EQ(pool.last, task);
 
@@ -170,22 +173,18 @@ TEST(ErrorLimit, ReachedOnlyAboveTheLimit)
 {
     PipeRig rig(1, 16, 1, 1);
     fldr_inst &inst = rig.inst();
-    inst.errors = 100;
-    inst.err_count = 100;
-    EXPECT_EQ(fldr_gbl_err_reache_max(&inst), 0);
-    inst.err_count = 101;
-    EXPECT_EQ(fldr_gbl_err_reache_max(&inst), 1);
-    inst.errors = 0;
-    inst.err_count = 0;
-    EXPECT_EQ(fldr_gbl_err_reache_max(&inst), 0);
-    inst.err_count = -5;
-    EXPECT_EQ(fldr_gbl_err_reache_max(&inst), 0);
     /* The limit is unsigned and widened: the largest one is no -1. */
-    inst.errors = UINT32_MAX;
-    inst.err_count = UINT32_MAX;
-    EXPECT_EQ(fldr_gbl_err_reache_max(&inst), 0);
-    inst.err_count = static_cast<int64_t>(UINT32_MAX) + 1;
-    EXPECT_EQ(fldr_gbl_err_reache_max(&inst), 1);
+    const struct {
+        uint32_t errors;
+        int64_t count;
+        int32_t reached;
+    } cases[] = {{100, 100, 0}, {100, 101, 1}, {0, 0, 0}, {0, -5, 0},
+                 {UINT32_MAX, UINT32_MAX, 0}, {UINT32_MAX, int64_t{UINT32_MAX} + 1, 1}};
+    for (const auto &c : cases) {
+        inst.errors = c.errors;
+        inst.err_count = c.count;
+        EXPECT_EQ(fldr_gbl_err_reache_max(&inst), c.reached) << c.errors << " " << c.count;
+    }
 }
 
 /* Many givers and takers on one pool: nothing lost, nothing doubled. */
@@ -218,10 +217,6 @@ TEST(RowbufPool, ConcurrentTakersAndGiversKeepEveryBuffer)
         total += buf->len;
     EXPECT_EQ(total, 20000u);
 }
-
-}  // namespace
-
-namespace {
 
 TEST(Batch, CreatesEveryColumnOrNothing)
 {

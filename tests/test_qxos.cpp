@@ -22,6 +22,10 @@ using std::chrono::milliseconds;
 
 namespace {
 
+// The error a call left when it failed; 0 when it succeeded.
+int failed_with(int32_t ok) { return ok != 0 ? 0 : os_last_error(); }
+int failed_with(int64_t handle) { return handle != OS_INVALID_HANDLE ? 0 : os_last_error(); }
+
 // A fresh directory per test; the system-call table is restored afterwards.
 struct OsFileTest : ::testing::Test {
     qxtest::TempDir tmp;
@@ -52,8 +56,7 @@ TEST_F(OsFileTest, CreateWriteReadShortReadsAndDelete)
     char buf[64] = {};
     ASSERT_TRUE(os_file_read_by_offset_normal(h, 0, buf, 24));
     EXPECT_EQ(std::string(buf, 24), "1,XYZ\n2,def\n3,ghi\n4,jkl\n");
-    EXPECT_FALSE(os_file_write_by_offset_normal(h, 0, "x", 1));   // read-only handle
-    EXPECT_EQ(os_last_error(), EBADF);
+    EXPECT_EQ(failed_with(os_file_write_by_offset_normal(h, 0, "x", 1)), EBADF);   // read-only handle
     // Short reads at the end: the _ex form counts, the plain one is all or nothing.
     uint32_t got = 0;
     EXPECT_TRUE(os_file_read_by_offset_normal_ex(h, 20, buf, 32, &got));
@@ -64,8 +67,7 @@ TEST_F(OsFileTest, CreateWriteReadShortReadsAndDelete)
     }
     EXPECT_FALSE(os_file_read_by_offset_normal(h, 20, buf, 5));
     EXPECT_TRUE(os_file_read_by_offset_normal(h, 20, buf, 4));
-    EXPECT_FALSE(os_file_read_by_offset_normal(h, UINT64_MAX - 2, buf, 4));
-    EXPECT_EQ(os_last_error(), EINVAL);
+    EXPECT_EQ(failed_with(os_file_read_by_offset_normal(h, UINT64_MAX - 2, buf, 4)), EINVAL);
     ASSERT_TRUE(os_file_close_normal(h));
 
     h = os_file_open_normal(path.c_str());   // read+write open keeps the contents
@@ -77,35 +79,29 @@ TEST_F(OsFileTest, CreateWriteReadShortReadsAndDelete)
 
     ASSERT_TRUE(os_file_delete(path.c_str()));
     EXPECT_FALSE(fs::exists(dir + "/data.txt"));
-    EXPECT_FALSE(os_file_delete(path.c_str()));
-    EXPECT_EQ(os_last_error(), ENOENT);
-    EXPECT_EQ(os_file_open_normal(path.c_str()), OS_INVALID_HANDLE);
-    EXPECT_EQ(os_last_error(), ENOENT);
+    EXPECT_EQ(failed_with(os_file_delete(path.c_str())), ENOENT);
+    EXPECT_EQ(failed_with(os_file_open_normal(path.c_str())), ENOENT);
     EXPECT_EQ(os_file_open_normal_ex(path.c_str()), OS_INVALID_HANDLE);
 }
 
 TEST_F(OsFileTest, BadHandlesPathsAndDirectories)
 {
-    EXPECT_FALSE(os_file_close_normal(OS_INVALID_HANDLE));
-    EXPECT_EQ(os_last_error(), EBADF);
+    EXPECT_EQ(failed_with(os_file_close_normal(OS_INVALID_HANDLE)), EBADF);
     char buf[4];
     uint32_t got = 99;
     EXPECT_FALSE(os_file_read_by_offset_normal(OS_INVALID_HANDLE, 0, buf, 4));
     EXPECT_FALSE(os_file_read_by_offset_normal_ex(int64_t{1} << 40, 0, buf, 4, &got));
     EXPECT_EQ(got, 0u);
-    EXPECT_EQ(os_file_open_normal(nullptr), OS_INVALID_HANDLE);
-    EXPECT_EQ(os_last_error(), EINVAL);
+    EXPECT_EQ(failed_with(os_file_open_normal(nullptr)), EINVAL);
 
     // Over-long paths fail cleanly instead of overrunning the conversion buffer.
     std::string longpath = dir + "\\" + std::string(10000, 'a');
-    EXPECT_EQ(os_file_create_normal(longpath.c_str()), OS_INVALID_HANDLE);
-    EXPECT_EQ(os_last_error(), ENAMETOOLONG);
+    EXPECT_EQ(failed_with(os_file_create_normal(longpath.c_str())), ENAMETOOLONG);
     EXPECT_FALSE(os_path_is_dir(longpath.c_str()));
     EXPECT_FALSE(os_file_delete(longpath.c_str()));
 
     EXPECT_TRUE(os_path_is_dir(stored("").c_str()));
-    EXPECT_EQ(os_file_open_normal_ex(dir.c_str()), OS_INVALID_HANDLE);
-    EXPECT_EQ(os_last_error(), EISDIR);
+    EXPECT_EQ(failed_with(os_file_open_normal_ex(dir.c_str())), EISDIR);
     touch("plain");
     EXPECT_FALSE(os_path_is_dir(stored("plain").c_str()));
     EXPECT_FALSE(os_path_is_dir(stored("missing").c_str()));
@@ -163,16 +159,14 @@ TEST_F(OsFileTest, InjectedShortCallsCompleteAndFailuresAreReported)
 
     ASSERT_TRUE(os_file_syscall_override("pread", reinterpret_cast<void *>(pread_fails)));
     got = 77;
-    EXPECT_FALSE(os_file_read_by_offset_normal(h, 0, buf, 4));
-    EXPECT_EQ(os_last_error(), EIO);
+    EXPECT_EQ(failed_with(os_file_read_by_offset_normal(h, 0, buf, 4)), EIO);
     EXPECT_FALSE(os_file_read_by_offset_normal_ex(h, 0, buf, 4, &got));
     EXPECT_EQ(got, 0u);
     ASSERT_TRUE(os_file_syscall_override("pread", nullptr));   // back to the real call
     EXPECT_TRUE(os_file_read_by_offset_normal(h, 0, buf, 4));
 
     ASSERT_TRUE(os_file_syscall_override("pwrite", reinterpret_cast<void *>(pwrite_disk_full_after_8)));
-    EXPECT_FALSE(os_file_write_by_offset_normal(h, 4, "ABCDEFGH", 8));
-    EXPECT_EQ(os_last_error(), ENOSPC);
+    EXPECT_EQ(failed_with(os_file_write_by_offset_normal(h, 4, "ABCDEFGH", 8)), ENOSPC);
     os_file_syscall_reset();
     ASSERT_TRUE(os_file_read_by_offset_normal(h, 0, buf, 8));
     EXPECT_EQ(std::string(buf, 8), "abcdABCD");   // the part that fit stays written
@@ -183,8 +177,7 @@ TEST_F(OsFileTest, InjectedShortCallsCompleteAndFailuresAreReported)
 
 TEST(OsMisc, LastErrorIsPerThreadSleepAndCpuCount)
 {
-    EXPECT_FALSE(os_file_delete("/nonexistent_dir_qx/x"));
-    EXPECT_EQ(os_last_error(), ENOENT);
+    EXPECT_EQ(failed_with(os_file_delete("/nonexistent_dir_qx/x")), ENOENT);
     int other = -1;
     std::thread([&] { other = os_last_error(); }).join();
     EXPECT_EQ(other, 0);

@@ -230,34 +230,28 @@ TEST(ReadRows, OversizedRowsGiveTheirCodes)
 {
     qxtest::TempDir dir;
     /* Longer than the row buffer, but it fits in the read buffer. */
-    {
-        reader r(64, 16);
-        r.add_file(dir.write("wide.txt", std::string(20, 'w') + "\nok\n"));
-        ASSERT_EQ(r.open_next(), 0);
-        uint32_t got = 0, full = 0;
-        EXPECT_EQ(fldr_cpy_rows(&r.inst, &r.info, &r.rb, 10, &got, &full), FLDR_ERR_DATA2);
-        EXPECT_EQ(full, 1u);
-        EXPECT_EQ(got, 0u);
-    }
+    reader wide(64, 16);
+    wide.add_file(dir.write("wide.txt", std::string(20, 'w') + "\nok\n"));
+    ASSERT_EQ(wide.open_next(), 0);
+    uint32_t got = 0, full = 0;
+    EXPECT_EQ(fldr_cpy_rows(&wide.inst, &wide.info, &wide.rb, 10, &got, &full), FLDR_ERR_DATA2);
+    EXPECT_EQ(full, 1u);
+    EXPECT_EQ(got, 0u);
+
     /* Longer than the read buffer. */
-    {
-        reader r(8, 4096);
-        r.add_file(dir.write("long.txt", "ok\n" + std::string(20, 'l') + "\n"));
-        const int32_t rc = r.get_rows(10);
-        EXPECT_EQ(rc, FLDR_ERR_BUFFER);
-        EXPECT_EQ(r.rows(), std::vector<std::string>{"ok\n"});
-        ASSERT_EQ(r.inst.diag.count, 1u);
-        EXPECT_EQ(fldr_get_nth_diag_rec(&r.inst.diag.first, 1)->code, FLDR_ERR_BUFFER);
-    }
+    reader longer(8, 4096);
+    longer.add_file(dir.write("long.txt", "ok\n" + std::string(20, 'l') + "\n"));
+    EXPECT_EQ(longer.get_rows(10), FLDR_ERR_BUFFER);
+    EXPECT_EQ(longer.rows(), std::vector<std::string>{"ok\n"});
+    ASSERT_EQ(longer.inst.diag.count, 1u);
+    EXPECT_EQ(fldr_get_nth_diag_rec(&longer.inst.diag.first, 1)->code, FLDR_ERR_BUFFER);
+
     /* An enclosure left open to the end of the file: the rest is the last row. */
-    {
-        reader r(8, 4096);
-        r.inst.scan_mode = FLDR_SCAN_ENCLOSED;
-        r.inst.enclosed_rows = 1;
-        r.add_file(dir.write("open.txt", "a\n\"b\nc\n"));
-        std::vector<std::string> all = r.read_all(10);
-        EXPECT_EQ(all, (std::vector<std::string>{"a\n", "\"b\nc\n"}));
-    }
+    reader unclosed(8, 4096);
+    unclosed.inst.scan_mode = FLDR_SCAN_ENCLOSED;
+    unclosed.inst.enclosed_rows = 1;
+    unclosed.add_file(dir.write("open.txt", "a\n\"b\nc\n"));
+    EXPECT_EQ(unclosed.read_all(10), (std::vector<std::string>{"a\n", "\"b\nc\n"}));
 }
 
 TEST(ReadRows, BinaryBytesAndHexadecimalTerminators)
@@ -268,8 +262,7 @@ TEST(ReadRows, BinaryBytesAndHexadecimalTerminators)
     fldr_data_file *df = r.add_file(dir.write("bin.txt", data));
     std::strcpy(df->row_term_hex, "3B3B");
     df->row_term_len = 0;
-    std::vector<std::string> all = r.read_all(10);
-    EXPECT_EQ(all, (std::vector<std::string>{std::string("a\0b\xff|\x01;;", 8), std::string("c\0;;", 4)}));
+    EXPECT_EQ(r.read_all(10), (std::vector<std::string>{std::string("a\0b\xff|\x01;;", 8), std::string("c\0;;", 4)}));
     EXPECT_EQ(df->row_term_len, 2);
     EXPECT_EQ(df->row_term_given, 1u);
     EXPECT_EQ(df->row_term_hex[0], '\0');

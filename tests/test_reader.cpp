@@ -16,12 +16,6 @@ namespace {
 /* Each test has its own directory, and a watchdog that ends a hung one. */
 class Reader : public ::testing::Test {
 protected:
-    /* Writes a file of the directory; its path. */
-    std::string put(const std::string &name, const std::string &bytes) const
-    {
-        write_file(dir.file(name), bytes);
-        return dir.file(name);
-    }
     Watchdog dog{120s, "reader test"};
     TempDir  dir;
 };
@@ -50,8 +44,7 @@ TEST_F(Reader, EveryRowOfAMultiChunkFileArrivesOnceInItsPlace)
             SCOPED_TRACE("term " + term + " cap " + std::to_string(cap));
             std::vector<std::string> rows = make_rows(cap == 4096 ? 300 : 3000, term, cap);
             rows.back().resize(rows.back().size() - term.size());   /* last row unterminated */
-            std::string path = dir.file("rows.dat");
-            write_file(path, joined(rows));
+            const std::string path = dir.write("rows.dat", joined(rows));
 
             PipeRig rig(3, cap, 3, 2);
             DataFile file(path, term.c_str(), 5);
@@ -85,8 +78,8 @@ TEST_F(Reader, TasksHoldAtMostTaskRowsAndCountersRunOnAcrossFiles)
     std::vector<std::string> second = make_rows(300, "\n", 8);
     PipeRig rig(2, 65536, 2, 1);
     rig.inst().task_rows = 7;
-    DataFile a(put("a.dat", joined(first)), "\n", 0);
-    DataFile b(put("b.dat", joined(second)), "\n", 1);
+    DataFile a(dir.write("a.dat", joined(first)), "\n", 0);
+    DataFile b(dir.write("b.dat", joined(second)), "\n", 1);
     Collected got;
     ASSERT_EQ(run_load(rig, {&a.rec, &b.rec}, got), 0);
     EXPECT_EQ(rig.inst().rows_read, 800);
@@ -107,20 +100,20 @@ TEST_F(Reader, TasksHoldAtMostTaskRowsAndCountersRunOnAcrossFiles)
 TEST_F(Reader, EmptyFilesAndFilesWithoutAnyTerminator)
 {
     PipeRig rig(2, 4096, 2, 1);
-    DataFile empty(put("empty.dat", ""));
+    DataFile empty(dir.write("empty.dat", ""));
     Collected got;
     EXPECT_EQ(run_load(rig, {&empty.rec}, got), 0);
     EXPECT_TRUE(got.tasks.empty());
     EXPECT_EQ(rig.inst().rows_read, 0);
 
     /* Within one buffer the whole file is its last row. */
-    DataFile one(put("one.dat", "no terminator here"));
+    DataFile one(dir.write("one.dat", "no terminator here"));
     EXPECT_EQ(run_load(rig, {&one.rec}, got), 0);
     ASSERT_EQ(got.rows.size(), 1u);
     EXPECT_EQ(got.rows[0].text, "no terminator here");
 
     /* Larger than a buffer, it can never be cut. */
-    DataFile big(put("big.dat", std::string(10000, 'x')));
+    DataFile big(dir.write("big.dat", std::string(10000, 'x')));
     EXPECT_EQ(run_load(rig, {&big.rec}, got), FLDR_ERR_NO_ROW_TERM);
     EXPECT_EQ(big.rec.file_offset, 0u);
     ASSERT_GE(rig.inst().diag.count, 1u);
@@ -131,9 +124,8 @@ TEST_F(Reader, EmptyFilesAndFilesWithoutAnyTerminator)
 TEST_F(Reader, RowLongerThanTheBufferStopsAfterTheRowsBeforeIt)
 {
     std::vector<std::string> rows = {"1|a\n", "2|b\n", "3|" + std::string(9000, 'c') + "\n", "4|d\n"};
-    write_file(dir.file("long.dat"), joined(rows));
     PipeRig rig(2, 4096, 2, 2);
-    DataFile file(dir.file("long.dat"));
+    DataFile file(dir.write("long.dat", joined(rows)));
     Collected got;
     EXPECT_EQ(run_load(rig, {&file.rec}, got), FLDR_ERR_NO_ROW_TERM);
     expect_first_rows(got, rows, 2);
@@ -153,7 +145,7 @@ TEST_F(Reader, ManyShortRowsPerChunkGrowTheOffsetsAndStopAtLimits)
         std::vector<std::string> rows;
         for (int i = 0; i < 60000; i++)
             rows.push_back(std::string(gen() % 5, static_cast<char>('a' + i % 26)) + term);
-        const std::string path = put("short.dat", joined(rows));
+        const std::string path = dir.write("short.dat", joined(rows));
         for (int64_t limit : {INT64_MAX, int64_t{23457}, int64_t{1}, int64_t{0}}) {
             SCOPED_TRACE("term size " + std::to_string(term.size()) + " limit " + std::to_string(limit));
             PipeRig rig(3, 131072, 3, 2);
@@ -203,7 +195,7 @@ TEST_F(Reader, RowsFailingTheConditionAreCountedButNeverSent)
     PipeRig rig(2, 20000, 2, 2);
     FirstByteIs cond('a');
     rig.ctl().when_cond = &cond.node;
-    DataFile file(put("mixed.dat", joined(rows)));
+    DataFile file(dir.write("mixed.dat", joined(rows)));
     Collected got;
     ASSERT_EQ(run_load(rig, {&file.rec}, got), 0);
     EXPECT_EQ(rig.inst().rows_read, 4000);
@@ -217,11 +209,11 @@ TEST_F(Reader, RowsFailingTheConditionAreCountedButNeverSent)
 TEST_F(Reader, StopRequestModeChangeOrErrorLimitEndReadingWhileWorkersAreSlow)
 {
     std::vector<std::string> rows = make_rows(300, "\n", 11);
-    write_file(dir.file("rows.dat"), joined(rows));
+    const std::string path = dir.write("rows.dat", joined(rows));
     for (int variant = 0; variant < 3; variant++) {
         SCOPED_TRACE("variant " + std::to_string(variant));
         PipeRig rig(2, 4096, 2, 2);
-        DataFile file(dir.file("rows.dat"));
+        DataFile file(path);
         Collected got;
         std::atomic<int> seen{0};
         fldr_inst &inst = rig.inst();
@@ -250,8 +242,7 @@ TEST_F(Reader, StopRequestModeChangeOrErrorLimitEndReadingWhileWorkersAreSlow)
 TEST_F(Reader, ReadFailuresGiveTheBufferBack)
 {
     std::vector<std::string> rows = make_rows(2000, "\n", 13);
-    std::string path = dir.file("shrinks.dat");
-    write_file(path, joined(rows));
+    const std::string path = dir.write("shrinks.dat", joined(rows));
     PipeRig rig(2, 65536, 2, 1);
     DataFile file(path);
     ASSERT_EQ(truncate(path.c_str(), 1000), 0);   /* the file shrinks after it was opened */
@@ -276,7 +267,7 @@ TEST_F(Reader, OffsetArrayThatCannotGrowGivesEverythingBack)
     heap.fail_after = 1;   /* the first growth succeeds, the second fails */
     PipeRig rig(1, 1 << 20, 1, 1);
     rig.inst().mem_ctx = &heap.ctx;
-    DataFile file(put("many.dat", joined(rows)));
+    DataFile file(dir.write("many.dat", joined(rows)));
     Collected got;
     EXPECT_EQ(run_load(rig, {&file.rec}, got), FLDR_ERR_OUT_OF_MEMORY);
     EXPECT_TRUE(got.rows.empty());
@@ -324,7 +315,7 @@ TEST_F(Reader, SeveralTablesEachGetTheirRowsFromTheirOwnPools)
         rows.push_back(std::string(1, key) + "|" + std::to_string(i) + std::string(i % 50, '-') + "\n");
     }
     TwoTables tables;
-    DataFile file(put("multi.dat", joined(rows)));
+    DataFile file(dir.write("multi.dat", joined(rows)));
     Collected got_a, got_b;
     ASSERT_EQ(tables.run(file, got_a, got_b), 0);
     EXPECT_EQ(tables.first.inst().rows_read, 3000);
@@ -335,29 +326,25 @@ TEST_F(Reader, SeveralTablesEachGetTheirRowsFromTheirOwnPools)
     EXPECT_EQ(tables.second.inst().task_pool.next_task_no, static_cast<int64_t>(got_b.tasks.size()));
     EXPECT_EQ(tables.first.inst().task_pool.next_task_no, static_cast<int64_t>(got_a.tasks.size()));
     EXPECT_EQ(file.rec.file_offset, file.rec.file_size);
-    EXPECT_TRUE(tables.first.all_home());
-    EXPECT_TRUE(tables.second.all_home());
+    EXPECT_TRUE(tables.first.all_home() && tables.second.all_home());
 }
 
 TEST_F(Reader, SeveralTablesAndARowLongerThanTheBuffer)
 {
     std::string data = "a|1\nb|2\n" + std::string(30000, 'a') + "\nb|3\n";
-    write_file(dir.file("long.dat"), data);
     TwoTables tables;
-    DataFile file(dir.file("long.dat"));
+    DataFile file(dir.write("long.dat", data));
     Collected got_a, got_b;
     EXPECT_EQ(tables.run(file, got_a, got_b), FLDR_ERR_NO_ROW_TERM);
     EXPECT_EQ(got_a.rows.size(), 1u);
     EXPECT_EQ(got_b.rows.size(), 1u);
-    EXPECT_TRUE(tables.first.all_home());
-    EXPECT_TRUE(tables.second.all_home());
+    EXPECT_TRUE(tables.first.all_home() && tables.second.all_home());
 }
 
 TEST_F(Reader, RefusesSettingsThatCouldNeverEnd)
 {
-    write_file(dir.file("rows.dat"), "a\nb\n");
     PipeRig rig(1, 4096, 1, 1);
-    DataFile file(dir.file("rows.dat"));
+    DataFile file(dir.write("rows.dat", "a\nb\n"));
     rig.inst().task_rows = 0;
     EXPECT_EQ(fldr_read_rows_and_build_task(fldr_get_env(), &rig.inst(), &file.rec), FLDR_ERR_PARAMETER);
     rig.inst().task_rows = 10;

@@ -66,12 +66,10 @@ using Strings = std::vector<std::string>;
 
 TEST_F(Resolve, PlainAndWildcardNames)
 {
-    touch("d/a.txt");
-    touch("d/b.txt");
-    touch("d/c.dat");
-    touch("d/_desktop.ini");
-    touch("d/_DESKTOP.INI");   // only the exact name is skipped here
-    touch("d/sub.txt/inner");  // a directory matching the pattern is not a file
+    // Only the exact name _desktop.ini is skipped here; a directory matching
+    // the pattern is not a file.
+    for (const char *name : {"d/a.txt", "d/b.txt", "d/c.dat", "d/_desktop.ini", "d/_DESKTOP.INI", "d/sub.txt/inner"})
+        touch(name);
 
     fldr_data_file *named = entry(path("d/not-yet-there.txt"));
     named->row_term_len = 1;
@@ -112,12 +110,8 @@ TEST_F(Resolve, PlainAndWildcardNames)
 
 TEST_F(Resolve, ListFiles)
 {
-    touch("data/a.txt");
-    touch("data/b.txt");
-    touch("data/c.txt");
-    touch("data/w1.csv");
-    touch("data/w2.csv");
-    touch("data/sub.csv/x");
+    for (const char *name : {"data/a.txt", "data/b.txt", "data/c.txt", "data/w1.csv", "data/w2.csv", "data/sub.csv/x"})
+        touch(name);
     // Commas, CR LF line ends, a blank line, blanks before and after names,
     // a wildcard name, a name with "/" separators, and no final line end.
     touch("one.lst", s("data/a.txt") + ", " + s("data/b.txt") + "\r\n\r\n   " + s("data/c.txt") +
@@ -128,19 +122,13 @@ TEST_F(Resolve, ListFiles)
     touch("empty.lst", "");
     touch("nomatch.lst", s("data/*.none") + "\n" + s("data/a.txt"));
 
-    entry(path("one.lst"));
-    entry(path("missing.lst"));
-    entry(path("two.lst"));
-    entry(path("empty.lst"));
-    entry(path("nomatch.lst"));
-    entry(path("bad|name.lst"));
+    for (const char *name : {"one.lst", "missing.lst", "two.lst", "empty.lst", "nomatch.lst", "bad|name.lst"})
+        entry(path(name));
     ctl_.infile_list = 1;
 
     ASSERT_EQ(fldr_resolve_path_file(fldr_get_env(), &inst_, FLDR_LANG_EN, 1, heap_, &ctl_), 0);
     EXPECT_EQ(files(), (Strings{s("data/a.txt"), s("data/b.txt"), s("data/c.txt"), s("data/w1.csv"),
-                                s("data/w2.csv"), s("data/a.txt"),
-                                s("data/c.txt"), s("data/b.txt"),
-                                s("data/a.txt")}));
+                                s("data/w2.csv"), s("data/a.txt"), s("data/c.txt"), s("data/b.txt"), s("data/a.txt")}));
     EXPECT_EQ(specs().size(), 6u);
     // The missing list file, the wildcard that matched nothing, the bad path.
     EXPECT_EQ(diag_codes(), (std::vector<int32_t>{FLDR_ERR_OPEN_FILE, FLDR_ERR_FILE_PATH,
@@ -188,14 +176,9 @@ class Walk : public Resolve {
 protected:
     Walk()
     {
-        touch("root/a.txt");
-        touch("root/_Desktop.ini");
-        touch("root/sub1/b.txt");
-        touch("root/sub1/deep/c.txt");
-        touch("root/sub1/_desktop.INI");
-        touch("root/sub2/d.txt");
-        touch("root/other/e.txt");
-        touch("root/other/sub9/f.txt");
+        for (const char *name : {"root/a.txt", "root/_Desktop.ini", "root/sub1/b.txt", "root/sub1/deep/c.txt",
+                                 "root/sub1/_desktop.INI", "root/sub2/d.txt", "root/other/e.txt", "root/other/sub9/f.txt"})
+            touch(name);
     }
     int32_t collect() { return fldr_collect_datafiles_by_path(fldr_get_env(), heap_, &ctl_); }
 };
@@ -213,26 +196,23 @@ TEST_F(Walk, WholeTreeAndWildcardLevels)
 
 TEST_F(Walk, LevelsSelectDirectories)
 {
-    entry(path("root/SUB*"));  // letters match without regard to case
-    ASSERT_EQ(collect(), 0);
-    EXPECT_EQ(files(), (Strings{s("root/sub1/b.txt"), s("root/sub1/deep/c.txt"), s("root/sub2/d.txt")}));
-
-    memset(&ctl_, 0, sizeof ctl_);
-    entry(path("root/*"));
-    ASSERT_EQ(collect(), 0);
-    EXPECT_EQ(files(), (Strings{s("root/other/e.txt"), s("root/other/sub9/f.txt"), s("root/sub1/b.txt"),
-                                s("root/sub1/deep/c.txt"), s("root/sub2/d.txt")}));
-
-    // Two levels; files at a level are never collected even when they match.
-    memset(&ctl_, 0, sizeof ctl_);
-    entry(path("root/*/d*"));
-    ASSERT_EQ(collect(), 0);
-    EXPECT_EQ(files(), (Strings{s("root/sub1/deep/c.txt")}));
-
-    memset(&ctl_, 0, sizeof ctl_);
-    entry(path("root/*.txt"));
-    ASSERT_EQ(collect(), 0);
-    EXPECT_TRUE(files().empty());
+    // Letters match without regard to case; files at a level are never
+    // collected even when they match.
+    const std::pair<const char *, Strings> cases[] = {
+        {"root/SUB*", {"root/sub1/b.txt", "root/sub1/deep/c.txt", "root/sub2/d.txt"}},
+        {"root/*", {"root/other/e.txt", "root/other/sub9/f.txt", "root/sub1/b.txt", "root/sub1/deep/c.txt",
+                    "root/sub2/d.txt"}},
+        {"root/*/d*", {"root/sub1/deep/c.txt"}},
+        {"root/*.txt", {}},
+    };
+    for (const auto &[pattern, want] : cases) {
+        memset(&ctl_, 0, sizeof ctl_);
+        entry(path(pattern));
+        ASSERT_EQ(collect(), 0) << pattern;
+        Strings stored_want;
+        for (const std::string &w : want) stored_want.push_back(s(w));
+        EXPECT_EQ(files(), stored_want) << pattern;
+    }
 }
 
 TEST_F(Walk, RelativePathsTrailingSeparatorAndRefusals)

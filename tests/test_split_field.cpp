@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "qxcvt.h"
@@ -125,6 +126,11 @@ void expect_cuts(const split_table &t, const Case (&cases)[N])
     }
 }
 
+/* rc, value ("<NULL>" for the NULL length), bytes used and more_data of a
+** cut, compared in one go. */
+using facts = std::tuple<int32_t, std::string, uint32_t, uint32_t>;
+facts facts_of(const cut_result &r) { return {r.rc, r.is_null_len ? "<NULL>" : r.value, r.used, r.more_data}; }
+
 const int32_t bad_data = FLDR_ERR_DATA, too_few = FLDR_ERR_TOO_FEW_COLUMNS;
 
 }  // namespace
@@ -213,10 +219,7 @@ TEST(FieldResults, TooFewColumnsAndTrailingNulls)
     /* Nothing left of the row at all. */
     t.ctl.trailing_flag = 0;
     EXPECT_EQ(cut(t, nullptr, "", {}).rc, FLDR_ERR_TOO_FEW_COLUMNS);
-    cut_result r = cut(t, nullptr, "", {.mode = 1, .is_last = 1});
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_TRUE(r.is_null_len);
-    EXPECT_EQ(r.used, 0u);
+    EXPECT_EQ(facts_of(cut(t, nullptr, "", {.mode = 1, .is_last = 1})), facts(0, "<NULL>", 0, 1));
 }
 
 TEST(FieldResults, ClashingSeparatorsAreRefused)
@@ -226,9 +229,7 @@ TEST(FieldResults, ClashingSeparatorsAreRefused)
     EXPECT_EQ(cut(t, col, "a,b\n").rc, FLDR_ERR_SEP_IS_ENCLOSE);
     /* The column's own terminator clears the clash. */
     fldr_col *ok = t.add_col(";", ",");
-    cut_result r = cut(t, ok, ",a;b,;x\n");
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.value, "a;b");
+    EXPECT_EQ(facts_of(cut(t, ok, ",a;b,;x\n")), facts(0, "a;b", 6, 1));
     /* Escape equal to the terminator or to the enclosure: refused in every mode. */
     split_table esc("\\", "\"", "\\");
     EXPECT_EQ(cut(esc, nullptr, "a\n", {.mode = 0}).rc, FLDR_ERR_SEP_IS_ENCLOSE);
@@ -249,14 +250,10 @@ TEST(FieldPositions, PositionResetAndPositionalValues)
     ASSERT_EQ(fldr_nth_val_position_reset(pos, row.data(), 11, &start, &left), 0);
     EXPECT_EQ(start, row.data() + 2);
     EXPECT_EQ(left, 9u);
-    cut_result r = cut(t, pos, row.substr(2));
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.value, "234");
-    EXPECT_EQ(r.used, 3u);
-    EXPECT_EQ(r.more_data, 1u);
+    EXPECT_EQ(facts_of(cut(t, pos, row.substr(2))), facts(0, "234", 3, 1));
 
     /* A range past the row's end stops before the row terminator. */
-    r = cut(t, tail, row.substr(7));
+    cut_result r = cut(t, tail, row.substr(7));
     EXPECT_EQ(r.rc, 0);
     EXPECT_EQ(r.value, "789");
     EXPECT_EQ(r.more_data, 0u);
@@ -292,9 +289,7 @@ TEST(FieldPositions, PositionResetAndPositionalValues)
 
     /* A start position alone: the field is delimited from there. */
     fldr_col *from = t.add_col("", "", 4, -1);
-    r = cut(t, from, "3456,789\n");
-    EXPECT_EQ(r.value, "3456");
-    EXPECT_EQ(r.used, 5u);
+    EXPECT_EQ(facts_of(cut(t, from, "3456,789\n")), facts(0, "3456", 5, 1));
 }
 
 TEST(FieldCharacters, MultiByteCharactersAreNeverSplitAndBytesAreData)
@@ -324,9 +319,7 @@ TEST(FieldCharacters, MultiByteCharactersAreNeverSplitAndBytesAreData)
     /* A positional value that ends inside a character. */
     fldr_col *pos = t.add_col("", "", 1, 3);
     EXPECT_EQ(cut(t, pos, "ab\xe4\xb8\xad|\n", {.charset = QXCVT_UTF8}).rc, FLDR_ERR_DATA);
-    const cut_result r = cut(t, pos, "abc\xe4\xb8\xad|\n", {.charset = QXCVT_UTF8});
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.value, "abc");
+    EXPECT_EQ(facts_of(cut(t, pos, "abc\xe4\xb8\xad|\n", {.charset = QXCVT_UTF8})), facts(0, "abc", 3, 1));
 }
 
 TEST(FieldTerminators, MultiByteSeparators)

@@ -139,32 +139,6 @@ TEST(RowSearch, ChoiceNeedsTheControlRecordsSeparators)
     EXPECT_EQ(in.at("a\\\nb\n", "\n"), 2);
 }
 
-TEST(RowSearch, LongBuffersAgreeWithTheReferenceAcrossBlockBoundaries)
-{
-    /* Place terminators and enclosures at every offset around the 16- and
-    ** 64-byte steps of the bulk search. */
-    split_table t("|", "", "\\");
-    for (size_t at_pos = 0; at_pos < 200; ++at_pos) {
-        for (const char *marker : {"\n", "\"", "\\"}) {
-            std::string s(220, 'x');
-            s[at_pos] = marker[0];
-            if (at_pos + 7 < s.size())
-                s[at_pos + 7] = '\n';
-            s[s.size() - 1] = '\n';
-            guarded_bytes g(s);
-            for (uint32_t mode : {0u, 1u, 2u}) {
-                fldr_inst inst{};
-                inst.ctl = &t.ctl;
-                inst.scan_mode = mode;
-                inst.enclosed_rows = 1;
-                const char *got = fldr_search_row_end(&inst, g.data(), g.size(), 1, "\n");
-                const char *want = splitref::search_row_end(&inst, g.data(), g.size(), 1, "\n");
-                ASSERT_EQ(got, want) << "offset " << at_pos << " marker " << int(marker[0]) << " mode " << mode;
-            }
-        }
-    }
-}
-
 TEST(RowSearch, BatchSearchGivesTheEndsOfRepeatedSearches)
 {
     /* Random buffers of short and long rows, terminators that overlap

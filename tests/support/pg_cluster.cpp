@@ -20,18 +20,16 @@ namespace pgtest {
 namespace {
 
 const char *const kServerUser = "qxfldr_test";
-PgCluster *g_current = nullptr;
+PgCluster *g_program_cluster = nullptr;
+std::string g_failure = "the cluster was not started";
+bool g_absent = false;
 
 /* Single-quoted for /bin/sh. */
 std::string sq(const std::string &text)
 {
     std::string out = "'";
-    for (char c : text) {
-        if (c == '\'')
-            out += "'\\''";
-        else
-            out += c;
-    }
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
 
@@ -108,9 +106,6 @@ bool ensure_server_user(std::string &reason)
 
 } // namespace
 
-PgCluster *current_cluster() { return g_current; }
-void set_current_cluster(PgCluster *cluster) { g_current = cluster; }
-
 PgCluster::~PgCluster() { stop(); }
 
 bool PgCluster::run(const std::string &program, const std::string &args, std::string &output,
@@ -153,7 +148,6 @@ bool PgCluster::start(std::string &reason)
         if (!ensure_server_user(reason))
             return false;
         run_as_ = kServerUser;
-        std::string out;
         if (std::system(("chown " + std::string(kServerUser) + " " + sq(dir_)).c_str()) != 0) {
             reason = "cannot hand " + dir_ + " to " + kServerUser;
             return false;
@@ -178,10 +172,10 @@ bool PgCluster::start(std::string &reason)
              << "fsync = off\nfull_page_writes = off\n"
              << "max_connections = 40\nshared_buffers = 32MB\n";
     }
-    return pg_ctl_start(reason);
+    return restart(reason);
 }
 
-bool PgCluster::pg_ctl_start(std::string &reason)
+bool PgCluster::restart(std::string &reason)
 {
     std::string out;
     if (!run(bin_dir_ + "/pg_ctl",
@@ -204,11 +198,6 @@ bool PgCluster::stop_immediate(std::string &reason)
     }
     running_ = false;
     return true;
-}
-
-bool PgCluster::restart(std::string &reason)
-{
-    return pg_ctl_start(reason);
 }
 
 void PgCluster::stop()
@@ -262,16 +251,7 @@ std::string PgCluster::query_value(const std::string &sql) const
     return out;
 }
 
-} // namespace pgtest
-
-namespace pgtest {
-
-namespace {
-PgCluster *g_program_cluster = nullptr;
-std::string g_failure = "the cluster was not started";
-bool g_absent = false;
-} // namespace
-
+PgCluster *current_cluster() { return g_program_cluster; }
 const std::string &cluster_failure() { return g_failure; }
 bool cluster_absent() { return g_absent; }
 
@@ -289,12 +269,10 @@ void start_program_cluster()
     }
     g_failure.clear();
     g_program_cluster = cluster;
-    set_current_cluster(cluster);
 }
 
 void stop_program_cluster()
 {
-    set_current_cluster(nullptr);
     delete g_program_cluster;
     g_program_cluster = nullptr;
 }

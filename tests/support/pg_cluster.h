@@ -43,7 +43,6 @@ public:
     bool restart(std::string &reason);
 
     bool found() const { return !bin_dir_.empty(); }
-    bool running() const { return running_; }
     /* A libpq connection string for `user` (default: the bootstrap user). */
     std::string conninfo(const std::string &user = "qxtest", const std::string &db = "postgres") const;
     /* A postgresql:// URI for the same connection (socket directory as host). */
@@ -59,7 +58,6 @@ public:
 private:
     bool run(const std::string &program, const std::string &args, std::string &output,
              bool as_server_user) const;
-    bool pg_ctl_start(std::string &reason);
 
     std::string bin_dir_;     /* directory of initdb, pg_ctl, postgres */
     std::string psql_path_;   /* psql (client package) */
@@ -70,7 +68,6 @@ private:
 
 /* The cluster of the current test program (set by the global environment). */
 PgCluster *current_cluster();
-void set_current_cluster(PgCluster *cluster);
 /* Why the current program has no running cluster (empty when it has one). */
 const std::string &cluster_failure();
 /* 1 when the server programs are missing (tests skip), 0 otherwise. */

@@ -4,8 +4,15 @@
 */
 #include "split_reference.h"
 
-#include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <cstring>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include "fldr_file_split.h"
 #include "qxcvt.h"
 
 namespace splitref {
@@ -360,15 +367,6 @@ int32_t get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_la
     return qx_get_valid_chars(*out_value, *out_len, charset, 0, 0) == -6819 ? -65027 : 0;
 }
 
-}  // namespace splitref
-
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <stdexcept>
-
-namespace splitref {
-
 guarded_bytes::guarded_bytes(std::string_view bytes)
 {
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
@@ -391,14 +389,6 @@ guarded_bytes::~guarded_bytes()
         munmap(map_, map_len_);
 }
 
-}  // namespace splitref
-
-#include <sstream>
-#include <vector>
-
-#include "fldr_file_split.h"
-
-namespace splitref {
 namespace {
 
 const char k_sep_alphabet[] = {',', '|', '"', '\'', '\\', '\n', '\r', 'N', 'a', '#', '\0'};

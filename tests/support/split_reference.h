@@ -10,6 +10,11 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "qxfldr_comm.h"
 
@@ -30,20 +35,10 @@ int32_t get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_la
                         uint32_t charset, uint32_t mode, uint32_t enclosed_rows, char **out_value,
                         uint32_t *out_len, uint32_t *out_used, char *work, uint32_t *more_data);
 
-}  // namespace splitref
-
-#endif
-
 /* ------------------------------------------------------------------------
 ** Hand-built records for the splitting tests (the parser is not involved):
 ** a table with its separator record and columns with their own.
 */
-#include <memory>
-#include <string_view>
-#include <vector>
-
-namespace splitref {
-
 inline void set_sep_string(char *dst, uint16_t *len, std::string_view text)
 {
     std::memset(dst, 0, 257);
@@ -117,18 +112,11 @@ private:
     uint32_t size_ = 0;
 };
 
-}  // namespace splitref
-
 /* ------------------------------------------------------------------------
 ** Random cases for the differential test and the fuzz target: separators of
 ** 0 to 3 bytes, rows made of separator pieces, letters, NULs, and valid,
 ** cut or stray multi-byte characters of UTF-8, GBK, GB18030 or BIG5.
 */
-#include <functional>
-#include <string>
-
-namespace splitref {
-
 /* Returns a number below bound (bound > 0); the source decides how. */
 using pick_fn = std::function<uint32_t(uint32_t bound)>;
 
@@ -154,3 +142,5 @@ split_case make_case(const pick_fn &pick);
 std::string check_case(const split_case &c);
 
 }  // namespace splitref
+
+#endif
