@@ -15,6 +15,12 @@ namespace {
 std::string opt(const std::string &body) { return "OPTIONS(" + body + ")"; }
 std::string quoted(const std::string &text) { return "'" + text + "'"; }
 
+// An option keyword and the 32-bit field of the arguments it sets.
+struct U32Opt {
+    const char *kw;
+    uint32_t fldr_args::*field;
+};
+
 // A refused value: -2007, and the option written before it kept.
 void expect_refused(const std::string &option)
 {
@@ -134,11 +140,7 @@ TEST(FparOptions, IntegersKeepTheirWidth)
     ASSERT_EQ(big.rc, 0);
     EXPECT_EQ(join(big.args.skip_rows, big.args.load_rows, big.args.commit_rows), "9223372036854775807|4294967296|16|");
 
-    struct IntOpt {
-        const char *kw;
-        uint32_t fldr_args::*field;
-    };
-    const std::vector<IntOpt> opts = {
+    const std::vector<U32Opt> opts = {
         {"UNREP_CHAR_MODE", &fldr_args::unrep_char_mode},   {"BDTA_SIZE", &fldr_args::bdta_size},
         {"INDEX_OPTION", &fldr_args::index_option},         {"ERRORS", &fldr_args::errors},
         {"BUFFER_NODE_SIZE", &fldr_args::buffer_node_size}, {"LOG_SIZE", &fldr_args::log_size},
@@ -150,7 +152,7 @@ TEST(FparOptions, IntegersKeepTheirWidth)
         {"EXPORT_MODE", &fldr_args::export_mode},           {"BAD_FILE_MODE", &fldr_args::bad_file_mode},
         {"COMPATIBLE_MODE", &fldr_args::compatible_mode},
     };
-    for (const IntOpt &o : opts) {
+    for (const U32Opt &o : opts) {
         // Only the low 32 bits are kept.
         Parse p(opt(std::string(o.kw) + "=1234")), w(opt(std::string(o.kw) + "=4294967301"));
         EXPECT_EQ(join(p.rc, p.args.*o.field, w.rc, w.args.*o.field), "0|1234|0|5|") << o.kw;
@@ -161,11 +163,7 @@ TEST(FparOptions, IntegersKeepTheirWidth)
 
 TEST(FparOptions, BooleansTakeOnlyTrueOrFalse)
 {
-    struct BoolOpt {
-        const char *kw;
-        uint32_t fldr_args::*field;
-    };
-    const std::vector<BoolOpt> opts = {
+    const std::vector<U32Opt> opts = {
         {"MPP_CLIENT", &fldr_args::mpp_client},       {"SINGLE_FILE", &fldr_args::single_file},
         {"SILENT", &fldr_args::silent},               {"LAN_MODE", &fldr_args::lan_mode},
         {"COMPRESS_FLAG", &fldr_args::compress_flag}, {"DIRECT", &fldr_args::direct},
@@ -178,7 +176,7 @@ TEST(FparOptions, BooleansTakeOnlyTrueOrFalse)
         {"LOB_AS_VARCHAR", &fldr_args::lob_as_varchar},
         {"PRIORITY_ENCLOSE", &fldr_args::priority_enclose},
     };
-    for (const BoolOpt &o : opts) {
+    for (const U32Opt &o : opts) {
         Parse t(opt(std::string(o.kw) + "=true")), f(opt(std::string(o.kw) + "=TRUE " + o.kw + "=False"));
         Parse one(opt(std::string(o.kw) + "=1"));
         EXPECT_EQ(join(t.rc, t.args.*o.field, f.rc, f.args.*o.field, one.rc == FLDR_ERR_PARSE_FAILED, one.err_text()),
