@@ -317,18 +317,19 @@ __attribute__((noinline, target("avx2,bmi"))) int32_t call_floor_3(const fldr_ct
     const char *end = data + len;
     const char *hit = nullptr;
     while (!is_last && p < end) {
-        /* A piece shorter than 32 bytes is copied out: nothing past the data is read. */
+        /* A piece shorter than 32 bytes is copied out, zero-padded (a zero
+        ** is no stop): nothing past the data is read. */
         const size_t left = static_cast<size_t>(end - p);
-        alignas(32) char tail[32] = {};
+        alignas(32) char tail[32];
         const char *from = p;
-        if (left < 32)
+        if (left < 32) {
+            std::memset(tail, 0, sizeof tail);
             from = static_cast<const char *>(std::memcpy(tail, p, left));
+        }
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from));
         const __m256i stops = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(x, bar), _mm256_cmpeq_epi8(x, cr)),
                                               _mm256_cmpeq_epi8(x, quote));
-        uint32_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(stops));
-        if (left < 32)
-            mask &= (1u << left) - 1;
+        const uint32_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(stops));
         if (mask == 0) {
             p += 32;
             continue;
