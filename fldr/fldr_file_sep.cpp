@@ -423,6 +423,81 @@ char *fldr_search_row_escaped(const char *buf, uint32_t len, const char *term, u
 }
 
 /*
+** The character walks. Only a match at a character's first byte counts, so
+** a trailing byte equal to the terminator or the escape is passed over with
+** its character. Where no byte of the terminator or the escape can be a
+** trailing byte of the data's set, they hand over to the byte searches
+** above, which give the same result faster.
+*/
+namespace {
+
+bool any_trail_byte(uint32_t charset, const char *s, uint16_t n)
+{
+    for (uint16_t i = 0; i < n; i++)
+        if (fldr_split::trail_may_be(charset, static_cast<uint8_t>(s[i])))
+            return true;
+    return false;
+}
+
+/* Past the character at p, or end when the data ends inside it. */
+inline const char *step_char(uint32_t charset, const char *p, const char *end)
+{
+    const size_t n = fldr_split::char_len(charset, p, static_cast<size_t>(end - p));
+    return n <= static_cast<size_t>(end - p) ? p + n : end;
+}
+
+}  // namespace
+
+char *fldr_search_row_plain_chars(const char *buf, uint32_t len, const char *term, uint16_t term_len,
+                                  uint32_t charset)
+{
+    if (term == nullptr || term_len == 0 || !any_trail_byte(charset, term, term_len))
+        return fldr_search_row_plain(buf, len, term, term_len);
+    if (buf == nullptr)
+        return nullptr;
+    const char *end = buf + len;
+    for (const char *p = buf; p < end; p = step_char(charset, p, end))
+        if (fldr_split::bytes_at(p, end, term, term_len))
+            return const_cast<char *>(p);
+    return nullptr;
+}
+
+/*
+** As the byte search: a terminator right after one escape is data, after two
+** (an escaped escape) it ends the row. Escapes are counted as they are met,
+** whole, at characters' first bytes.
+*/
+char *fldr_search_row_escaped_chars(const char *buf, uint32_t len, const char *term, uint16_t term_len,
+                                    const char *escape, uint16_t escape_len, uint32_t charset)
+{
+    if (term == nullptr || term_len == 0 || escape == nullptr || escape_len == 0 ||
+        (!any_trail_byte(charset, term, term_len) && !any_trail_byte(charset, escape, escape_len)))
+        return fldr_search_row_escaped(buf, len, term, term_len, escape, escape_len);
+    if (buf == nullptr)
+        return nullptr;
+    const char *end = buf + len;
+    unsigned escapes_before = 0;   /* escapes right before p, at most 2 kept */
+    const char *p = buf;
+    while (p < end) {
+        if (fldr_split::bytes_at(p, end, term, term_len)) {
+            if (escapes_before != 1)
+                return const_cast<char *>(p);
+            escapes_before = 0;
+            p += term_len;
+            continue;
+        }
+        if (static_cast<size_t>(end - p) >= escape_len && escape_equal(p, escape, escape_len)) {
+            escapes_before = escapes_before < 2 ? escapes_before + 1 : 2;
+            p += escape_len;
+            continue;
+        }
+        escapes_before = 0;
+        p = step_char(charset, p, end);
+    }
+    return nullptr;
+}
+
+/*
 ** All row ends of a buffer in one pass, for the reader's row cutting. In the
 ** plain scan mode the terminator's first byte is looked for 64 bytes at a
 ** time and every hit of a block is visited from its bit mask, so a chunk of
@@ -550,6 +625,25 @@ using row_ends_fn = uint32_t (*)(const char *, uint32_t, const char *, uint16_t,
 const row_ends_fn g_plain_row_ends = fldr_split::by_processor<row_ends_fn>(
     plain_row_ends_sse2, FLDR_SPLIT_WIDE(plain_row_ends_avx2), FLDR_SPLIT_WIDE(plain_row_ends_avx512));
 
+/* Whether the instance's rows end at every terminator byte found, with no
+** state carried across a row and no character walk. */
+bool rows_end_plainly(const fldr_inst *inst, const char *term, uint16_t term_len)
+{
+    if (inst == nullptr)
+        return true;
+    for (uint16_t i = 0; i < term_len; i++)
+        if (fldr_split::trail_may_be(inst->charset, static_cast<uint8_t>(term[i])))
+            return false;
+    if (inst->ctl == nullptr || inst->ctl->sep_info == nullptr)
+        return true;
+    switch (inst->scan_mode) {
+    case FLDR_SCAN_ESCAPED: return false;
+    case FLDR_SCAN_ENCLOSED: return inst->enclosed_rows == 0;
+    case FLDR_SCAN_CSV: return inst->ctl->sep_info->enclose_len == 0;
+    default: return true;
+    }
+}
+
 }  // namespace
 
 uint32_t fldr_search_row_ends(fldr_inst *inst, const char *buf, uint32_t len, uint16_t term_len, const char *term,
@@ -557,10 +651,7 @@ uint32_t fldr_search_row_ends(fldr_inst *inst, const char *buf, uint32_t len, ui
 {
     if (buf == nullptr || len == 0 || term == nullptr || term_len == 0 || max == 0)
         return 0;
-    const bool plain = inst == nullptr || inst->ctl == nullptr || inst->ctl->sep_info == nullptr ||
-                       (inst->scan_mode != FLDR_SCAN_ESCAPED &&
-                        !(inst->scan_mode == FLDR_SCAN_ENCLOSED && inst->enclosed_rows != 0));
-    if (plain)
+    if (rows_end_plainly(inst, term, term_len))
         return g_plain_row_ends(buf, len, term, term_len, ends, max, bias);
     uint32_t count = 0;
     uint32_t from = 0;
@@ -586,14 +677,18 @@ uint32_t fldr_search_row_ends_portable(const char *buf, uint32_t len, uint16_t t
 char *fldr_search_row_end(fldr_inst *inst, const char *buf, uint32_t len, uint16_t term_len,
                           const char *term)
 {
+    const uint32_t charset = inst != nullptr ? inst->charset : 0;
     if (inst != nullptr && inst->ctl != nullptr && inst->ctl->sep_info != nullptr) {
         const fldr_ctl *ctl = inst->ctl;
+        const fldr_seperator_info *sep = ctl->sep_info;
         if (inst->scan_mode == FLDR_SCAN_ENCLOSED && inst->enclosed_rows != 0)
             return fldr_search_row_enclosed(buf, len, term, term_len, ctl->row_enclose,
                                             ctl->row_enclose_len);
         if (inst->scan_mode == FLDR_SCAN_ESCAPED)
-            return fldr_search_row_escaped(buf, len, term, term_len, ctl->sep_info->escape,
-                                           ctl->sep_info->escape_len);
+            return fldr_search_row_escaped_chars(buf, len, term, term_len, sep->escape, sep->escape_len, charset);
+        if (inst->scan_mode == FLDR_SCAN_CSV)
+            return fldr_search_row_csv(buf, len, term, term_len, sep->term, sep->term_len, sep->enclose,
+                                       sep->enclose_len, charset);
     }
-    return fldr_search_row_plain(buf, len, term, term_len);
+    return fldr_search_row_plain_chars(buf, len, term, term_len, charset);
 }

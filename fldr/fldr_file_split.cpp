@@ -51,19 +51,7 @@ inline bool at(const char *p, const char *end, const sep_bytes &s)
     return s.len != 0 && fldr_split::bytes_at(p, end, s.bytes, s.len);
 }
 
-/* Length (at least 1) of the character at p with `left` bytes of data from
-** p. The length lookup may read the byte after the lead byte; for the last
-** byte of the data it gets a zero-padded copy, so nothing past the data is
-** read. */
-inline size_t char_len(uint32_t charset, const char *p, size_t left)
-{
-    if (charset == QXCVT_ASCII)
-        return 1;
-    if (left >= 2)
-        return qxcvt_mblen_fast(charset, p);
-    const char padded[2] = {p[0], 0};
-    return qxcvt_mblen_fast(charset, padded);
-}
+using fldr_split::char_len;
 
 /* Past the run of whole multi-byte characters that starts at p (a byte of
 ** 0x80 or more), or nullptr when a character is cut by the end of the data. */
@@ -315,6 +303,9 @@ __attribute__((noinline)) int32_t fldr_scan_field(const fldr_ctl *ctl, const fld
                                                   uint32_t enclosed_rows, char **out_value, uint32_t *out_len,
                                                   uint32_t *out_used)
 {
+    if (mode == FLDR_SCAN_CSV)
+        return fldr_scan_field_csv(ctl, col, is_last, row_term, row_term_len, data, len, charset, out_value,
+                                   out_len, out_used);
     return scan_field(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode, enclosed_rows,
                       out_value, out_len, out_used);
 }
@@ -629,7 +620,7 @@ __attribute__((always_inline)) inline int32_t nth_val_len(const fldr_ctl *ctl, c
     if (len == 0) {
         /* Nothing left of the row. */
         *out_value = data;
-        *out_len = mode == FLDR_SCAN_ENCLOSED ? FLDR_NULL_LEN : 0;
+        *out_len = (mode == FLDR_SCAN_ENCLOSED || mode == FLDR_SCAN_CSV) ? FLDR_NULL_LEN : 0;
         *out_used = 0;
         if (is_last == 0 && ctl->trailing_flag == 0)
             return FLDR_ERR_TOO_FEW_COLUMNS;
@@ -637,6 +628,9 @@ __attribute__((always_inline)) inline int32_t nth_val_len(const fldr_ctl *ctl, c
     }
     /* A delimited column, or no column: the fast path, else the scanner. */
     if (col == nullptr || (col->pos_start == -1 && (more_data == nullptr || *more_data != 0))) {
+        if (mode == FLDR_SCAN_CSV)
+            return fldr_scan_field_csv(ctl, col, is_last, row_term, row_term_len, data, len, charset, out_value,
+                                       out_len, out_used);
         int32_t rc = 0;
         if (fast_field<Finder>(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
                                enclosed_rows, out_value, out_len, out_used, &rc))

@@ -10,6 +10,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "qxcvt.h"
 #include "qxfldr_comm.h"
 
 #if defined(__SSE2__)
@@ -38,6 +39,25 @@ char *fldr_search_row_enclosed_portable(const char *buf, uint32_t len, const cha
                                         const char *enclose, uint16_t enclose_len);
 char *fldr_search_row_escaped(const char *buf, uint32_t len, const char *term, uint16_t term_len,
                               const char *escape, uint16_t escape_len);
+
+/* The plain and escape-aware searches one character at a time, for GBK,
+** GB18030 and BIG5 data whose trailing bytes could be taken for the
+** terminator or the escape: only a match at a character's first byte counts. */
+char *fldr_search_row_plain_chars(const char *buf, uint32_t len, const char *term, uint16_t term_len,
+                                  uint32_t charset);
+char *fldr_search_row_escaped_chars(const char *buf, uint32_t len, const char *term, uint16_t term_len,
+                                    const char *escape, uint16_t escape_len, uint32_t charset);
+
+/* The CSV row search: a row terminator ends the row unless it stands inside
+** a field that opened with the enclosure (field_term and enclose are the
+** table's). The first function takes 64 bytes at a time where it can; the
+** second walks one character at a time and is what the first must equal. */
+char *fldr_search_row_csv(const char *buf, uint32_t len, const char *term, uint16_t term_len,
+                          const char *field_term, uint16_t field_term_len, const char *enclose,
+                          uint16_t enclose_len, uint32_t charset);
+char *fldr_search_row_csv_walk(const char *buf, uint32_t len, const char *term, uint16_t term_len,
+                               const char *field_term, uint16_t field_term_len, const char *enclose,
+                               uint16_t enclose_len, uint32_t charset);
 
 /* Up to max row ends of buf[0, len), in order: ends[i] is bias plus the
 ** offset of the i-th terminator's first byte, each found as
@@ -69,6 +89,10 @@ int32_t fldr_scan_field(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_la
                         const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
                         uint32_t charset, uint32_t mode, uint32_t enclosed_rows, char **out_value,
                         uint32_t *out_len, uint32_t *out_used);
+/* The field scanner of FLDR_SCAN_CSV (same interface, mode implied). */
+int32_t fldr_scan_field_csv(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
+                            const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
+                            uint32_t charset, char **out_value, uint32_t *out_len, uint32_t *out_used);
 
 #ifdef __cplusplus
 }
@@ -207,6 +231,31 @@ __attribute__((target("avx2"))) static inline uint64_t either_mask_avx2(const ch
     return mask;
 }
 #endif
+
+/*
+** Whether a separator byte can stand inside a multi-byte character: in GBK,
+** GB18030 and BIG5 a trailing byte can be any byte from 0x30 (the digits of
+** GB18030's four-byte form) up. In every other set a trailing byte is 0x80
+** or more, so a byte below 0x80 is always a character of its own.
+*/
+static inline bool trail_may_be(uint32_t charset, uint8_t byte)
+{
+    return (charset == 2 || charset == 3 || charset == 10) && byte >= 0x30;
+}
+
+/* Length (at least 1) of the character at p with `left` (at least 1) bytes
+** of data from p. The lookup may read the byte after the lead byte; for the
+** last byte of the data it gets a zero-padded copy, so nothing past the data
+** is read. */
+static inline size_t char_len(uint32_t charset, const char *p, size_t left)
+{
+    if (charset == 9 /* single-byte */ || static_cast<uint8_t>(p[0]) < 0x80)
+        return 1;
+    if (left >= 2)
+        return qxcvt_mblen_fast(charset, p);
+    const char padded[2] = {p[0], 0};
+    return qxcvt_mblen_fast(charset, padded);
+}
 
 /* The whole of pat (n bytes) at p, inside [p, end); short patterns compare inline. */
 static inline bool bytes_at(const char *p, const char *end, const char *pat, size_t n)

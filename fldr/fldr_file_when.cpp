@@ -69,6 +69,7 @@ bool extraction_may_rewrite(const fldr_inst *inst, const fldr_ctl *ctl)
         return table_sep != nullptr && table_sep->escape_len > 0;
     if (inst->scan_mode == FLDR_SCAN_ENCLOSED)
         return false;
+    /* The CSV mode compacts doubled enclosures in place, as the plain mode does. */
     if (table_sep != nullptr && table_sep->enclose_len > 0)
         return true;
     uint32_t i = 0;

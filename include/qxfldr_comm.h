@@ -663,8 +663,11 @@ QX_EXPORT char *fldr_strstr(const char *buf, uint32_t len, const char *pattern, 
 ** First byte of the next row terminator in buf[0, len), or NULL when the
 ** bytes hold no complete one. inst (may be NULL) chooses the search: scan
 ** mode 1 with enclosed_rows skips terminators inside ctl->row_enclose, scan
-** mode 2 skips terminators preceded by the table's escape. Never reads
-** outside buf[0, len).
+** mode 2 skips terminators preceded by the table's escape, FLDR_SCAN_CSV
+** skips terminators inside fields enclosed by the table's enclosure. In
+** GBK, GB18030 and BIG5 (inst->charset) the data is walked character by
+** character where a trailing byte could be taken for a terminator, escape
+** or enclosure. Never reads outside buf[0, len).
 */
 QX_EXPORT char *fldr_search_row_end(struct fldr_inst *inst, const char *buf, uint32_t len,
                                     uint16_t term_len, const char *term);
@@ -672,7 +675,9 @@ QX_EXPORT char *fldr_search_row_end(struct fldr_inst *inst, const char *buf, uin
 /*
 ** Cut one field from the rest of a row (data, len bytes from the field's
 ** first byte). *out_value (inside data) and *out_len give the value, with
-** FLDR_NULL_LEN for NULL in scan modes 1 and 2; *out_used the bytes consumed,
+** FLDR_NULL_LEN for NULL in scan modes 1, 2 and FLDR_SCAN_CSV; *out_used
+** the bytes consumed (on FLDR_ERR_DATA in FLDR_SCAN_CSV: the offset of the
+** byte at fault, or len when an enclosure is not closed),
 ** terminators and enclosures included. Values that must be rebuilt (escapes,
 ** doubled enclosures) are rewritten in place at the front of the bytes they
 ** came from, so work (a scratch area of at least len bytes in the calling
@@ -782,6 +787,19 @@ typedef struct fldr_table_set {
 #define FLDR_SCAN_PLAIN     0
 #define FLDR_SCAN_ENCLOSED  1
 #define FLDR_SCAN_ESCAPED   2
+/*
+** CSV: rows and fields as a CSV reader reads them. An enclosure opens a
+** field only at the field's first byte (elsewhere it is data); inside it a
+** doubled enclosure stands for one enclosure character, and field and row
+** terminators are data; after the closing enclosure only the field
+** terminator, the row terminator or the end of the row may follow. No
+** escape. An empty field is NULL (FLDR_NULL_LEN) unless it is enclosed.
+** Outside an enclosure a carriage return that does not begin the row
+** terminator is an error, since a CSV reader ends the record there.
+** The value is kept clear of the small mode numbers, which other callers
+** pass as plain.
+*/
+#define FLDR_SCAN_CSV       16
 
 /*
 ** The load instance: created, filled and owned by the calling tool. The

@@ -98,12 +98,12 @@ TEST_F(Load, DelimitedRowsLoadAndBadRowsAreRejectedWhole)
                        "3,carolyn,2,2001-02-03\n"      /* name longer than 5: data */
                        "4,dan\n"                        /* too few fields: format */
                        "5,eve,3,2001-02-30\n"          /* no such date: data */
-                       "6,\"f,g\",4,1999-12-31\n"       /* no enclosure declared: 5 pieces, score 'g\"' */
+                       "6,\"f,g\",4,1999-12-31\n"       /* no enclosure declared: 5 fields, format */
                        "7,\"h\",4.5,1999-12-31\n");    /* the quotes are data */
     auto r = load("LOAD DATA INFILE 'p.csv' APPEND INTO TABLE people FIELDS TERMINATED BY ','\n"
                   "(id, name, score, born)\n");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find(counts(2, 1, 4)), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(counts(2, 2, 3)), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Read logic record counts: 7"), std::string::npos) << r.out;
     EXPECT_EQ(db->rows("SELECT id, name, score, born FROM people ORDER BY id"),
               (Rows{"1|ann|1.5|2001-02-03", "7|\"h\"|4.5|1999-12-31"}));
@@ -406,17 +406,84 @@ TEST_F(Load, EscapesTerminatorsAndManyRowsOverSeveralWorkers)
     EXPECT_NE(log.find("file many.txt, row 60000: data error"), std::string::npos);
 }
 
-/* With the table's escape (the default "\\") rows are read as escaped data:
-** an enclosure character inside an enclosed field is written escaped, and a
-** doubled one is not special, so that row is refused with its reason. */
-TEST_F(Load, EnclosureInsideEnclosedFieldIsEscaped)
+/* A control file that gives an enclosure and no escape is read as CSV, the
+** way CSV files are written by other tools: every row is stored as a CSV
+** reader reads it, or rejected whole with a reason. */
+TEST_F(Load, CsvRowsAreStoredAsWrittenOrRejectedWithTheirReason)
+{
+    db->table("t", "a TEXT, b TEXT, c TEXT");
+    const std::string bad = "\"x\"  ,y,z\n"           /* text after a closing quote */
+                            "6,7,8,9\n"               /* a field too many */
+                            "7,8\n"                   /* a field too few */
+                            "8,a\rb,c\n"              /* a carriage return outside quotes */
+                            "9,\"open,\n";            /* a quote never closed */
+    dir.write("d.csv", "1,\"say \"\"hi\"\" now\",x\n"
+                       "2,\"three\nline\r\nnote\",\n"
+                       "\n"
+                       "\r\n"
+                       "3,C:\\new\\table,\\N\r\n"
+                       "4,{\"k\": 1},\"\"\n"
+                       "5,,12\" pizza\n" + bad);
+    auto r = load("LOAD DATA INFILE 'd.csv' APPEND INTO TABLE t FIELDS TERMINATED BY ',' OPTIONALLY ENCLOSE BY '\"'\n"
+                  "(a, b, c)\n", {"TASK_THREAD_NUMBER=2"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(counts(5, 5, 0) + "2 blank lines skipped.\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Read logic record counts: 12"), std::string::npos) << r.out;
+    EXPECT_EQ(db->rows("SELECT a, b, c FROM t ORDER BY a"),
+              (Rows{"1|say \"hi\" now|x", "2|three\nline\r\nnote|<null>", "3|C:\\new\\table|\\N", "4|{\"k\": 1}|",
+                    "5|<null>|12\" pizza"}));
+    EXPECT_EQ(dir.read("fldr.bad"), bad);
+    const std::string log = dir.read("fldr.log");
+    for (const char *reason : {"row 8: format error: field 1 (A): text after the closing quote at byte 4",
+                               "row 9: format error: 4 fields, the control file lists 3",
+                               "row 10: format error: 2 fields, the control file lists 3",
+                               "row 11: format error: field 2 (B): a carriage return outside quotes at byte 4",
+                               "row 12: format error: field 2 (B): the quote that opens the field at byte 3 is "
+                               "not closed"})
+        EXPECT_NE(log.find(reason), std::string::npos) << reason << "\n" << log;
+
+    /* TRAILING NULLCOLS fills missing fields with NULL and excuses nothing else. */
+    db->exec("DELETE FROM t");
+    dir.write("e.csv", "\"a\"\"b\",z\n\"x\"  ,y,z\n1,2,3,4\n");
+    r = load("LOAD DATA INFILE 'e.csv' APPEND INTO TABLE t FIELDS TERMINATED BY ',' OPTIONALLY ENCLOSE BY '\"'\n"
+             "TRAILING NULLCOLS (a, b, c)\n");
+    EXPECT_EQ(db->rows("SELECT a, b, c FROM t"), (Rows{"a\"b|z|<null>"}));
+    EXPECT_EQ(dir.read("fldr.bad"), "\"x\"  ,y,z\n1,2,3,4\n");
+
+    /* Lines that end in a carriage return alone are rows, and the log says so. */
+    db->exec("DELETE FROM t");
+    dir.write("f.csv", "a,b,c\r1,2,3\r4,\"5\r6\",7\r");
+    r = load("LOAD DATA INFILE 'f.csv' APPEND INTO TABLE t FIELDS TERMINATED BY ',' OPTIONALLY ENCLOSE BY '\"'\n"
+             "(a, b, c)\n");
+    EXPECT_EQ(db->rows("SELECT a, b, c FROM t ORDER BY a"), (Rows{"1|2|3", "4|5\r6|7", "a|b|c"}));
+    EXPECT_NE(dir.read("fldr.log").find("carriage return alone"), std::string::npos);
+}
+
+/* ESCAPED BY written in the control file reads escaped data: the escape
+** protects the next character, a doubled enclosure is not special (that row
+** is rejected), and in GBK a trailing byte 0x5C is never taken for the
+** escape, nor 0x7C for the '|' terminator. */
+TEST_F(Load, EscapedDataAndMultiByteTrailingBytes)
 {
     db->table("t", "a TEXT, b TEXT");
     dir.write("d.txt", "\"a\\\"b\",x\n\"c\"\"d\",y\n");
     auto r = load("LOAD DATA INFILE 'd.txt' APPEND INTO TABLE t FIELDS TERMINATED BY ',' OPTIONALLY ENCLOSE BY '\"'\n"
-                  "(a, b)\n");
+                  "ESCAPED BY '\\\\' (a, b)\n");
     EXPECT_EQ(db->rows("SELECT a, b FROM t"), (Rows{"a\"b|x"}));
     EXPECT_EQ(dir.read("fldr.bad"), "\"c\"\"d\",y\n");
+
+    /* 0x95 0x5C and 0x95 0x7C are GBK characters (U+662E and U+6650). */
+    for (const char *escape : {"ESCAPED BY '\\\\' ", ""}) {
+        db->exec("DELETE FROM t");
+        dir.write("g.txt", "a|\x95\x5C\nb|\x95\x7C\nc|d|e\nf|\x81\x30\n");
+        r = load(std::string("OPTIONS (CHARACTER_CODE = 'GBK')\n"
+                             "LOAD DATA INFILE 'g.txt' APPEND INTO TABLE t FIELDS TERMINATED BY '|' ") +
+                 escape + "TRAILING NULLCOLS (a, b)\n");
+        EXPECT_EQ(db->rows("SELECT a, b FROM t ORDER BY a"),
+                  (Rows{"a|\xE6\x98\x9E", "b|\xE6\x99\x90"})) << escape;
+        /* A field too many; a character cut short at the row's end. */
+        EXPECT_EQ(dir.read("fldr.bad"), "c|d|e\nf|\x81\x30\n") << escape;
+    }
 }
 
 }  // namespace qxtest

@@ -42,6 +42,7 @@
 
 #include "qxcalc.h"
 #include "rowval.h"
+#include "fields.h"
 #include "sink.h"
 #include "tool.h"
 
@@ -188,6 +189,7 @@ struct TableRun {
     std::atomic<int64_t>      rej_format{0};
     std::atomic<int64_t>      rej_data{0};
     std::atomic<int64_t>      taken{0};           /* rows routed to this table, converted or not */
+    std::atomic<int64_t>      blank{0};           /* blank lines passed over */
     std::string               bad_path;
     std::FILE                *bad = nullptr;
     std::mutex                bad_mutex;
@@ -265,7 +267,9 @@ void setup_inst(TableRun &tr, fldr_ctl *ctl, const fldr_args &args, uint32_t cha
     in.errinfo_gate = 1;    /* rejected rows are logged by the tool, with their file and row */
     in.log_file.handle = -1;
     const fldr_seperator_info *sep = ctl->sep_info;
-    in.scan_mode = sep != nullptr && sep->escape_len > 0 ? FLDR_SCAN_ESCAPED : FLDR_SCAN_PLAIN;
+    in.scan_mode = tr.plan.csv                            ? FLDR_SCAN_CSV
+                   : sep != nullptr && sep->escape_len > 0 ? FLDR_SCAN_ESCAPED
+                                                           : FLDR_SCAN_PLAIN;
     os_mutex2_create(&in.inst_lock);
     os_mutex2_create(&in.msg_lock);
     os_mutex2_create(&in.log_lock);
@@ -448,20 +452,19 @@ void worker_main(RunState &rs, uint32_t worker_no)
                 break;
             const char *row = task->data + spans[i].off;
             const uint32_t row_len = spans[i].len;
-            const char *term = task->row_term;
-            uint16_t term_len = task->row_term_len;
-            if (tr.crlf_tolerant && row_len >= 2 && row[row_len - 1] == '\n' && row[row_len - 2] == '\r') {
-                term = "\r\n";
-                term_len = 2;
+            uint32_t cut_len = row_content_len(row, row_len, task->row_term, task->row_term_len, tr.crlf_tolerant);
+            if (cut_len == 0) {
+                tr.blank++;   /* a blank line is no row */
+                continue;
             }
             const char *cut = row;
-            uint32_t cut_len = row_len;
             if (task->start_len > 0 && cut_len >= task->start_len &&
                 std::memcmp(cut, task->start_str, task->start_len) == 0) {
                 cut += task->start_len;
                 cut_len -= task->start_len;
             }
-            const RowResult res = convert_row(tr.plan, scratch, cut, cut_len, term, term_len, *batch, reason);
+            const RowResult res = convert_row(tr.plan, scratch, cut, cut_len, task->row_term, task->row_term_len,
+                                              *batch, reason, static_cast<uint32_t>(cut - row));
             if (res == RowResult::Loaded)
                 batch->src.push_back(spans[i]);
             else
@@ -687,6 +690,41 @@ bool convert_when_hex(fldr_bexp *node, mem_heap_t *heap)
     return true;
 }
 
+/*
+** Whether a data file's lines end in a bare carriage return, as files of
+** some older systems do: its first 64 KiB hold a carriage return and no
+** line feed. Such a file would otherwise be read as one long row.
+*/
+bool rows_end_in_cr_alone(const std::string &path)
+{
+    char head[65536];
+    const int64_t file = os_file_open_normal_ex(path.c_str());
+    if (file == OS_INVALID_HANDLE)
+        return false;
+    uint32_t len = 0;
+    const bool read = os_file_read_by_offset_normal_ex(file, 0, head, sizeof head, &len) != 0;
+    os_file_close_normal(file);
+    return read && std::memchr(head, '\n', len) == nullptr && std::memchr(head, '\r', len) != nullptr;
+}
+
+/*
+** Whether a table's rows are in the escaped dialect: its INTO TABLE clause
+** writes ESCAPED BY, or OPTIONS gives ESCAPE= (which then becomes the
+** table's escape). Otherwise the table is read as CSV, and the escape the
+** control record holds by default plays no part.
+*/
+bool choose_escape(fldr_ctl &ctl, const std::vector<bool> &written, uint32_t table_no, const char *options_escape)
+{
+    if (table_no < written.size() && written[table_no])
+        return true;
+    if (options_escape == nullptr || options_escape[0] == '\0' || ctl.sep_info == nullptr)
+        return false;
+    std::snprintf(ctl.sep_info->escape, sizeof ctl.sep_info->escape, "%s", options_escape);
+    ctl.sep_info->escape_len = static_cast<uint16_t>(std::strlen(ctl.sep_info->escape));
+    ctl.sep_info->escape_is_hex = 0;
+    return true;
+}
+
 void print_both(LogFile &log, bool silent, const std::string &text)
 {
     if (!silent) {
@@ -814,6 +852,7 @@ int run_load(const LoadRequest &req)
     const uint32_t buf_cap = (req.buffer_given ? std::max<uint32_t>(args.buffer_node_size, 1) : 1u) << 20;
     const uint32_t nbufs = 2 * workers + 2;
     uint32_t table_no = 0;
+    const std::vector<bool> escapes = escapes_written(std::string_view(pc.text, text_len));
     auto fail_early = [&](const std::string &msg) {
         std::fprintf(stderr, "qxfldr: %s\n", msg.c_str());
         log.line(msg);
@@ -833,6 +872,7 @@ int run_load(const LoadRequest &req)
         tr->plan.rules = &rules;
         tr->plan.display_name = ctl->schema_name[0] ? std::string(ctl->schema_name) + "." + ctl->table_name
                                                     : std::string(ctl->table_name);
+        tr->plan.csv = !choose_escape(*ctl, escapes, tr->plan.table_no, args.escape);
         std::snprintf(args.schema_name, sizeof args.schema_name, "%s", ctl->schema_name);
         std::snprintf(args.table_name, sizeof args.table_name, "%s", ctl->table_name);
         if (!sink->describe(ctl->table_name, tr->plan.desc, err))
@@ -888,14 +928,18 @@ int run_load(const LoadRequest &req)
             if (df->start_len == 0 && df->start_hex[0] != '\0' &&
                 !convert_hex(df->start_hex, df->start_str, &df->start_len, sizeof df->start_str))
                 return fail_early(std::string("data file ") + os_path(df->path) + ": start string is not hexadecimal");
-            if (!term_given) {
-                std::memcpy(df->row_term, "\n", 2);
-                df->row_term_len = 1;
-            }
             const std::string path = os_path(df->path);
             struct stat st{};
             if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
                 return fail_early("data file " + path + " not found");
+            if (!term_given) {
+                const bool cr_only = rows_end_in_cr_alone(path);
+                std::memcpy(df->row_term, cr_only ? "\r" : "\n", 2);
+                df->row_term_len = 1;
+                if (cr_only)
+                    log.line("data file " + path + ": its lines end in a carriage return alone (no line feed); "
+                             "rows are split at each carriage return");
+            }
             df->file_no = static_cast<uint32_t>(g.files.size());
             g.files.push_back(df);
             g.file_names.push_back(path);
@@ -1082,6 +1126,8 @@ int run_load(const LoadRequest &req)
             summary += mout(-10017, 1, static_cast<int64_t>(tr->loaded));
             summary += mout(-10019, 1, static_cast<int64_t>(tr->rej_format));
             summary += mout(-10021, 1, static_cast<int64_t>(tr->rej_data));
+            if (tr->blank > 0)
+                summary += std::to_string(tr->blank.load()) + " blank lines skipped.\n";
             if (tr->rej_format + tr->rej_data > 0)
                 summary += "Rejected rows are in " + tr->bad_path + ", their reasons in " + log.path() + ".\n";
         }

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "fields.h"
 #include "qxcvt.h"
 
 namespace qxfldr {
@@ -455,6 +456,8 @@ bool build_plan(fldr_env *env, mem_heap_t *heap, TablePlan &plan, fldr_inst *ins
 {
     fldr_ctl *ctl = plan.ctl;
     plan.inst = inst;
+    plan.cut_ctl = *ctl;
+    plan.cut_ctl.trailing_flag = 0;
     plan.tab_cols.clear();
     for (const auto &c : plan.desc.cols)
         plan.tab_cols.push_back({c.name.c_str(), c.type});
@@ -581,6 +584,27 @@ struct RowCtx {
     RowScratch      &scratch;
 };
 
+/*
+** Whether cut field f is NULL. A field the row lacks is NULL; so is one the
+** library cut as NULL (in the CSV dialect an unenclosed empty field, unless
+** NULL_MODE=TRUE or NULL_STR made it '' when it was cut). Beyond that, in
+** the CSV dialect only NULL_STR makes a value NULL (an enclosed "" is an
+** empty string); in the escaped dialect the library's value test applies.
+*/
+bool field_is_null(const TablePlan &plan, const RowScratch &scratch, size_t f)
+{
+    const char *p = scratch.field_ptr[f];
+    const uint32_t len = scratch.field_len[f];
+    if (p == nullptr || len == FLDR_NULL_LEN)
+        return true;
+    const ValueRules &rules = *plan.rules;
+    if (plan.csv)
+        return !rules.null_str.empty() && len == rules.null_str.size() &&
+               std::memcmp(p, rules.null_str.data(), len) == 0;
+    return fldr_is_nullvalue(0, p, static_cast<int32_t>(len), rules.null_str.c_str(),
+                             static_cast<uint32_t>(rules.null_str.size()), rules.null_mode) == 1;
+}
+
 /* A function call's value; false (with reason) when it cannot be computed. */
 bool eval_call(RowCtx &rc, const char *name, const fldr_fun_arg_list *args, std::string &out, bool &is_null)
 {
@@ -590,16 +614,11 @@ bool eval_call(RowCtx &rc, const char *name, const fldr_fun_arg_list *args, std:
         std::string v;
         bool n = false;
         if (node->arg->kind == 0) {
-            const int f = find_field_col(rc.plan, node->arg->text);
-            const uint32_t len = rc.scratch.field_len[static_cast<size_t>(f)];
-            const ValueRules &rules = *rc.plan.rules;
-            if (len == FLDR_NULL_LEN ||
-                fldr_is_nullvalue(0, rc.scratch.field_ptr[static_cast<size_t>(f)], static_cast<int32_t>(len),
-                                  rules.null_str.c_str(), static_cast<uint32_t>(rules.null_str.size()),
-                                  rules.null_mode) == 1)
+            const auto f = static_cast<size_t>(find_field_col(rc.plan, node->arg->text));
+            if (field_is_null(rc.plan, rc.scratch, f))
                 n = true;
             else
-                v.assign(rc.scratch.field_ptr[static_cast<size_t>(f)], len);
+                v.assign(rc.scratch.field_ptr[f], rc.scratch.field_len[f]);
         } else if (node->arg->kind == 1) {
             v = node->arg->text;
         } else if (!eval_call(rc, node->arg->text, node->arg->args, v, n)) {
@@ -744,56 +763,14 @@ bool store_typed(const ColPlan &cp, std::string_view s, RowBatch &batch, std::st
 }  // namespace
 
 RowResult convert_row(const TablePlan &plan, RowScratch &scratch, const char *row, uint32_t row_len,
-                      const char *row_term, uint16_t row_term_len, RowBatch &batch, std::string &reason)
+                      const char *row_term, uint16_t row_term_len, RowBatch &batch, std::string &reason,
+                      uint32_t at_byte)
 {
-    const fldr_inst *inst = plan.inst;
     const ValueRules &rules = *plan.rules;
-    const size_t nfields = plan.field_cols.size();
 
     /* 1. Cut the fields from a private copy of the row. */
-    scratch.row.assign(row, row_len);
-    scratch.row.push_back('\0');
-    if (scratch.work.size() < row_len + 1)
-        scratch.work.resize(row_len + 1);
-    scratch.field_ptr.assign(nfields, nullptr);
-    scratch.field_len.assign(nfields, 0);
-    char *base = scratch.row.data();
-    uint32_t pos = 0, more_data = 1;
-    for (size_t f = 0; f < nfields; f++) {
-        const fldr_col *col = plan.field_cols[f];
-        char *data = base + pos;
-        uint32_t len = row_len - pos;
-        const bool positional = col != nullptr && col->pos_start != -1;
-        if (positional) {
-            char *start = nullptr;
-            uint32_t plen = 0;
-            fldr_nth_val_position_reset(col, base, row_len, &start, &plen);
-            data = start;
-            len = start == nullptr ? 0 : plen;
-        }
-        char *value = nullptr;
-        uint32_t value_len = 0, used = 0;
-        const int32_t rc = fldr_get_nth_val_len(plan.ctl, col, f + 1 == nfields ? 1 : 0, row_term, row_term_len,
-                                                data, len, inst->charset, inst->scan_mode, inst->enclosed_rows,
-                                                &value, &value_len, &used, scratch.work.data(), nullptr, &more_data);
-        if (rc < 0) {
-            const std::string who = col != nullptr ? col->name : plan.cols[f].name;
-            reason = "field " + std::to_string(f + 1) + " (" + who + "): " + lib_message(rc);
-            return RowResult::FormatError;
-        }
-        scratch.field_ptr[f] = value;
-        /* A field the row does not have at all (TRAILING NULLCOLS) is NULL,
-        ** whatever NULL_STR says. */
-        scratch.field_len[f] = value == nullptr || len == 0 ? FLDR_NULL_LEN : value_len;
-        if (positional) {
-            if (data != nullptr && more_data != 0)
-                pos = static_cast<uint32_t>(data - base) + used;
-        } else {
-            pos += used;
-        }
-        if (pos > row_len)
-            pos = row_len;
-    }
+    if (!cut_fields(plan, scratch, row, row_len, row_term, row_term_len, at_byte, reason))
+        return RowResult::FormatError;
 
     /* 2. Values, in the order of the columns. */
     const size_t arena_mark = batch.arena.size();
@@ -837,10 +814,7 @@ RowResult convert_row(const TablePlan &plan, RowScratch &scratch, const char *ro
                     break;
             }
             /* NULL rules first, on the value as cut; TRIM then may empty it. */
-            if (call) {
-            } else if (len == FLDR_NULL_LEN ||
-                fldr_is_nullvalue(0, p, static_cast<int32_t>(len), rules.null_str.c_str(),
-                                  static_cast<uint32_t>(rules.null_str.size()), rules.null_mode) == 1) {
+            if (!call && field_is_null(plan, scratch, static_cast<size_t>(f))) {
                 is_null = true;
                 break;
             }

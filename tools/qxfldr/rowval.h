@@ -3,13 +3,13 @@
 ** for one table, or a rejection with its reason. Independent of the sink:
 ** it knows the target columns only through their TableDesc.
 **
-**   row bytes --copy--> scratch row --fldr_get_nth_val_len--> fields
+**   row bytes --cut_fields--> fields
 **   fields --NULL rules, TRIM, REPLACE, SUBSTR, character set, DATE,
 **            CONSTANT, SYSDATE, type check--> Values in a RowBatch
 **
-** The row is copied before its fields are cut because cutting rewrites
-** escaped and doubled-enclosure values in place, and a rejected row must
-** reach the bad-data file as it was read.
+** The row is copied before its fields are cut (fields.h) because cutting
+** rewrites escaped and doubled-enclosure values in place, and a rejected
+** row must reach the bad-data file as it was read.
 */
 #ifndef QXFLDR_TOOL_ROWVAL_H
 #define QXFLDR_TOOL_ROWVAL_H
@@ -70,6 +70,8 @@ struct TablePlan {
     std::string           display_name;        /* schema.table as written */
     std::vector<fldr_tab_col> tab_cols;        /* the description in the library's form */
     fldr_tab_info         tab_info{};          /* hung on ctl->tab_info */
+    bool                  csv = true;          /* the CSV dialect (no escape written); see fields.h */
+    fldr_ctl              cut_ctl{};           /* *ctl with TRAILING NULLCOLS off, for cutting */
 };
 
 /* Builds the plan of a control record against its table; false with err
@@ -92,10 +94,12 @@ struct RowScratch {
     ~RowScratch();
 };
 
-/* Converts one row (row_len bytes, its terminator included) and appends its
-** values to batch, or leaves batch as it was and sets reason. */
+/* Converts one row (row_len bytes, its terminator taken off; at_byte its
+** offset in the row as read) and appends its values to batch, or leaves
+** batch as it was and sets reason. */
 RowResult convert_row(const TablePlan &plan, RowScratch &scratch, const char *row, uint32_t row_len,
-                      const char *row_term, uint16_t row_term_len, RowBatch &batch, std::string &reason);
+                      const char *row_term, uint16_t row_term_len, RowBatch &batch, std::string &reason,
+                      uint32_t at_byte = 0);
 
 /* The English text of a library code, for log lines and messages. */
 std::string lib_message(int32_t code);
