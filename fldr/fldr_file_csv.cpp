@@ -102,6 +102,8 @@ char *fldr_search_row_csv_walk(const char *buf, uint32_t len, const char *term, 
     const sep_bytes R{term, term_len};
     const sep_bytes T{field_term, field_term != nullptr ? field_term_len : 0u};
     const sep_bytes E{enclose, enclose != nullptr ? enclose_len : 0u};
+    if (E.len == 0)
+        return fldr_search_row_plain_chars(buf, len, term, term_len, charset);   /* fields play no part */
     const bool walk = walks_chars(charset, R, T, E);
     const char *end = buf + len;
     const char *p = buf;
@@ -294,6 +296,36 @@ inline const char *unenclosed_end(const char *p, const char *end, const sep_byte
     }
 }
 
+/*
+** Rewrites the enclosed bytes [from, to) with each doubled enclosure as one,
+** in place at `from`. The bytes were walked before: every enclosure that
+** starts a character there is the first of a pair, and no character is cut.
+** The write position never passes the read position.
+*/
+inline void compact_doubled(char *from, const char *to, const sep_bytes &E, uint32_t charset, bool walk)
+{
+    char *w = from;
+    const char *r = from;
+    while (r < to) {
+        if (at(r, to, E)) {
+            std::memmove(w, r, E.len);   /* one of the pair is value */
+            w += E.len;
+            r += 2 * E.len;
+            continue;
+        }
+        const char *next = next_char(charset, walk, r, to);
+        if (next == nullptr)
+            next = to;
+        else if (!walk) {
+            const void *hit = std::memchr(next, E.bytes[0], static_cast<size_t>(to - next));
+            next = hit != nullptr ? static_cast<const char *>(hit) : to;
+        }
+        std::memmove(w, r, static_cast<size_t>(next - r));
+        w += next - r;
+        r = next;
+    }
+}
+
 }  // namespace
 
 int32_t fldr_scan_field_csv(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const char *row_term,
@@ -321,16 +353,15 @@ int32_t fldr_scan_field_csv(const fldr_ctl *ctl, const fldr_col *col, uint32_t i
     size_t val_off = 0, val_len = 0;
     bool enclosed = false;
     if (at(p, end, E)) {
-        /* Rule (2): the value is compacted in place over the doubled
-        ** enclosures; the write position w never passes the read position. */
+        /* Rule (2). The closing enclosure is found first, so that a field
+        ** left open leaves the row as it was. */
         enclosed = true;
         val_off = E.len;
-        char *w = data + E.len;
+        size_t doubled = 0;
         p = data + E.len;
         for (;;) {
-            const char *run_end = p;
-            while (run_end < end && !at(run_end, end, E)) {
-                const char *next = next_char(charset, walk, run_end, end);
+            while (p < end && !at(p, end, E)) {
+                const char *next = next_char(charset, walk, p, end);
                 if (next == nullptr)
                     break;
                 if (!walk) {
@@ -338,13 +369,8 @@ int32_t fldr_scan_field_csv(const fldr_ctl *ctl, const fldr_col *col, uint32_t i
                     const void *hit = std::memchr(next, E.bytes[0], static_cast<size_t>(end - next));
                     next = hit != nullptr ? static_cast<const char *>(hit) : end;
                 }
-                run_end = next;
+                p = next;
             }
-            const size_t run = static_cast<size_t>(run_end - p);
-            if (w != p)
-                std::memmove(w, p, run);
-            w += run;
-            p = run_end;
             if (!at(p, end, E)) {
                 /* Not closed: the data ends (or a character is cut) inside. */
                 *out_used = len;
@@ -353,11 +379,12 @@ int32_t fldr_scan_field_csv(const fldr_ctl *ctl, const fldr_col *col, uint32_t i
             p += E.len;
             if (!at(p, end, E))
                 break;
-            std::memmove(w, p, E.len);   /* a doubled enclosure: one of it is value */
-            w += E.len;
             p += E.len;
+            doubled++;
         }
-        val_len = static_cast<size_t>(w - (data + E.len));
+        val_len = static_cast<size_t>(p - E.len - (data + E.len)) - doubled * E.len;
+        if (doubled != 0)
+            compact_doubled(data + E.len, p - E.len, E, charset, walk);
     } else {
         p = unenclosed_end(p, end, T, R, charset, walk);
         val_len = static_cast<size_t>(p - data);

@@ -45,3 +45,39 @@ TEST(SplitDifferential, LongRowsCrossTheBulkSkipBlocks)
         ASSERT_TRUE(diff.empty()) << "case " << i << ": " << diff;
     }
 }
+
+TEST(SplitDifferential, CsvShapedRowsInEveryCharacterSet)
+{
+    /* Rows as CSV files hold them: commas, quotes (opening, doubled, inside
+    ** unquoted text), line breaks and bare carriage returns, letters, and
+    ** characters whose trailing bytes are '|', '\\' or '"' in the multi-byte
+    ** sets; '|' as the field terminator makes GBK, GB18030 and BIG5 walk. */
+    std::mt19937 rng(20261206);
+    splitref::pick_fn pick = [&](uint32_t bound) {
+        return std::uniform_int_distribution<uint32_t>(0, bound - 1)(rng);
+    };
+    static const char *pieces[] = {",", "\"", "\"\"", "\n", "\r\n", "\r", "|", "\\", "x", "12\" pizza"};
+    for (int i = 0; i < 20000; ++i) {
+        splitref::split_case c = splitref::make_case(pick);
+        c.mode = FLDR_SCAN_CSV;
+        c.term = pick(3) == 0 ? "|" : ",";
+        c.enclose = "\"";
+        c.row_term = pick(4) == 0 ? "\r\n" : "\n";
+        c.col_given = pick(8) == 0;
+        c.columns = 1 + pick(6);
+        c.row.clear();
+        const uint32_t n = pick(60);
+        for (uint32_t k = 0; k < n; ++k) {
+            if (pick(5) == 0) {
+                const std::string wide = splitref::make_case(pick).row;   /* letters and characters */
+                c.row += wide.substr(0, pick(30));
+            } else {
+                c.row += pieces[pick(10)];
+            }
+            if (pick(6) == 0)
+                c.row += std::string(pick(70), 'q');
+        }
+        const std::string diff = splitref::check_case(c);
+        ASSERT_TRUE(diff.empty()) << "case " << i << ": " << diff;
+    }
+}

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -58,6 +59,24 @@ uint32_t char_len(uint32_t charset, const char *buf, uint32_t len, uint32_t i)
         tmp[k] = buf[i + k];
     uint32_t n = encoding_mblen(charset, tmp, 0);
     return n == 0 ? 1 : n;
+}
+
+/* In GBK, GB18030 and BIG5 a trailing byte may be any byte from 0x30 up. */
+bool walks(uint32_t charset, std::initializer_list<std::string_view> seps)
+{
+    if (charset != 2 && charset != 3 && charset != 10)
+        return false;
+    for (std::string_view sep : seps)
+        for (char ch : sep)
+            if (static_cast<unsigned char>(ch) >= 0x30)
+                return true;
+    return false;
+}
+
+/* The step to the next character: its length when walking, else 1. */
+uint32_t step(bool walk, uint32_t charset, const char *buf, uint32_t len, uint32_t i)
+{
+    return walk ? char_len(charset, buf, len, i) : 1;
 }
 
 }  // namespace
@@ -134,26 +153,192 @@ const char *search_escaped(const char *buf, uint32_t len, const char *term, uint
     return nullptr;
 }
 
+/* The plain search where a trailing byte could be the terminator: only a
+** match at a character's first byte counts. */
+const char *search_plain_chars(const char *buf, uint32_t len, const char *term, uint16_t term_len, uint32_t charset)
+{
+    if (!walks(charset, {std::string_view(term, term_len)}))
+        return search_plain(buf, len, term, term_len);
+    for (uint32_t i = 0; i < len; i += char_len(charset, buf, len, i))
+        if (match(buf, len, i, term, term_len))
+            return buf + i;
+    return nullptr;
+}
+
+/* The escape-aware search by characters: a terminator after exactly one
+** escape is data. */
+const char *search_escaped_chars(const char *buf, uint32_t len, const char *term, uint16_t term_len,
+                                 const char *escape, uint16_t escape_len, uint32_t charset)
+{
+    if (term_len == 0 || escape_len == 0 ||
+        !walks(charset, {std::string_view(term, term_len), std::string_view(escape, escape_len)}))
+        return search_escaped(buf, len, term, term_len, escape, escape_len);
+    uint32_t escapes = 0;
+    uint32_t i = 0;
+    while (i < len) {
+        if (match(buf, len, i, term, term_len)) {
+            if (escapes != 1)
+                return buf + i;
+            escapes = 0;
+            i += term_len;
+        } else if (len - i >= escape_len && escape_at(buf, i, escape, escape_len)) {
+            escapes++;
+            i += escape_len;
+        } else {
+            escapes = 0;
+            i += char_len(charset, buf, len, i);
+        }
+    }
+    return nullptr;
+}
+
+const char *search_csv(const char *buf, uint32_t len, const char *term, uint16_t term_len, const char *field_term,
+                       uint16_t field_term_len, const char *enclose, uint16_t enclose_len, uint32_t charset)
+{
+    if (buf == nullptr || len == 0 || term_len == 0)
+        return nullptr;
+    if (enclose_len == 0)
+        return search_plain_chars(buf, len, term, term_len, charset);
+    const bool walk = walks(charset, {std::string_view(term, term_len), std::string_view(field_term, field_term_len),
+                                      std::string_view(enclose, enclose_len)});
+    bool field_start = true;
+    uint32_t i = 0;
+    while (i < len) {
+        if (match(buf, len, i, term, term_len))
+            return buf + i;
+        if (match(buf, len, i, field_term, field_term_len)) {
+            i += field_term_len;
+            field_start = true;
+            continue;
+        }
+        if (field_start && match(buf, len, i, enclose, enclose_len)) {
+            i += enclose_len;
+            for (;;) {
+                while (i < len && !match(buf, len, i, enclose, enclose_len))
+                    i += step(walk, charset, buf, len, i);
+                if (i >= len)
+                    return nullptr;
+                i += enclose_len;
+                if (!match(buf, len, i, enclose, enclose_len))
+                    break;
+                i += enclose_len;
+            }
+            field_start = false;
+            continue;
+        }
+        field_start = false;
+        i += step(walk, charset, buf, len, i);
+    }
+    return nullptr;
+}
+
 const char *search_row_end(const fldr_inst *inst, const char *buf, uint32_t len, uint16_t term_len,
                            const char *term)
 {
+    const uint32_t charset = inst != nullptr ? inst->charset : 0;
     if (inst != nullptr && inst->ctl != nullptr && inst->ctl->sep_info != nullptr) {
+        const fldr_seperator_info *sep = inst->ctl->sep_info;
         if (inst->scan_mode == 1 && inst->enclosed_rows != 0)
             return search_enclosed(buf, len, term, term_len, inst->ctl->row_enclose,
                                    inst->ctl->row_enclose_len);
         if (inst->scan_mode == 2)
-            return search_escaped(buf, len, term, term_len, inst->ctl->sep_info->escape,
-                                  inst->ctl->sep_info->escape_len);
+            return search_escaped_chars(buf, len, term, term_len, sep->escape, sep->escape_len, charset);
+        if (inst->scan_mode == FLDR_SCAN_CSV)
+            return search_csv(buf, len, term, term_len, sep->term, sep->term_len, sep->enclose, sep->enclose_len,
+                              charset);
     }
-    return search_plain(buf, len, term, term_len);
+    if (term == nullptr)
+        return nullptr;
+    return search_plain_chars(buf, len, term, term_len, charset);
 }
 
 namespace {
+
+/* The CSV field: an enclosure only at the first byte, doubled ones inside,
+** then the field terminator, the row terminator or the end; a carriage
+** return outside that begins neither is an error, as is a cut character. */
+int32_t scan_csv(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const char *R, uint32_t r, char *data,
+                 uint32_t len, uint32_t charset, char **out_value, uint32_t *out_len, uint32_t *out_used, char *work)
+{
+    static const fldr_seperator_info none = {};
+    const fldr_seperator_info *tab = ctl->sep_info ? ctl->sep_info : &none;
+    const fldr_seperator_info *cs = (col && col->sep_info) ? col->sep_info : nullptr;
+    const char *T = (cs && cs->term_len) ? cs->term : tab->term;
+    const uint32_t t = (cs && cs->term_len) ? cs->term_len : tab->term_len;
+    const char *E = (cs && cs->enclose_len) ? cs->enclose : tab->enclose;
+    const uint32_t e = (cs && cs->enclose_len) ? cs->enclose_len : tab->enclose_len;
+    if (R == nullptr)
+        r = 0;
+    *out_value = data;
+    *out_len = 0;
+    *out_used = 0;
+    if (t == 0)
+        return -65027;
+    if (same(E, e, T, t))
+        return -65058;
+    const bool walk = walks(charset, {std::string_view(T, t), std::string_view(E, e), std::string_view(R ? R : "", r)});
+    uint32_t i = 0, value_len = 0, value_off = 0;
+    const bool enclosed = match(data, len, 0, E, e);
+    if (enclosed) {
+        value_off = e;
+        i = e;
+        for (;;) {
+            if (i >= len) {
+                *out_used = len;
+                return -65027;
+            }
+            if (match(data, len, i, E, e)) {
+                i += e;
+                if (!match(data, len, i, E, e))
+                    break;
+                std::memcpy(work + value_len, E, e);
+                value_len += e;
+                i += e;
+                continue;
+            }
+            const uint32_t n = step(walk, charset, data, len, i);
+            if (i + n > len) {
+                *out_used = len;
+                return -65027;
+            }
+            std::memcpy(work + value_len, data + i, n);
+            value_len += n;
+            i += n;
+        }
+        std::memcpy(data + e, work, value_len);
+    } else {
+        while (i < len && !match(data, len, i, T, t) && !match(data, len, i, R, r) && data[i] != '\r') {
+            const uint32_t n = step(walk, charset, data, len, i);
+            if (i + n > len)
+                break;
+            i += n;
+        }
+        value_len = i;
+    }
+    *out_value = data + value_off;
+    bool field_term = false;
+    if (i == len) {
+    } else if (match(data, len, i, T, t)) {
+        i += t;
+        field_term = true;
+    } else if (match(data, len, i, R, r)) {
+        i += r;
+    } else {
+        *out_used = i;
+        return -65027;
+    }
+    const bool is_null = (col && col->is_null) || (!enclosed && value_len == 0);
+    *out_len = is_null ? 0xFFFFFFFFu : value_len;
+    *out_used = i;
+    return (!field_term && is_last == 0 && ctl->trailing_flag == 0) ? -65059 : 0;
+}
 
 int32_t scan(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const char *R, uint32_t r,
              char *data, uint32_t len, uint32_t charset, uint32_t mode, uint32_t enclosed_rows,
              char **out_value, uint32_t *out_len, uint32_t *out_used, char *work)
 {
+    if (mode == FLDR_SCAN_CSV)
+        return scan_csv(ctl, col, is_last, R, r, data, len, charset, out_value, out_len, out_used, work);
     static const fldr_seperator_info none = {};
     const fldr_seperator_info *tab = ctl->sep_info ? ctl->sep_info : &none;
     const fldr_seperator_info *cs = (col && col->sep_info) ? col->sep_info : nullptr;
@@ -328,7 +513,7 @@ int32_t get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_la
 {
     if (len == 0) {
         *out_value = data;
-        *out_len = (mode == 1) ? 0xFFFFFFFFu : 0;
+        *out_len = (mode == 1 || mode == FLDR_SCAN_CSV) ? 0xFFFFFFFFu : 0;
         *out_used = 0;
         return (is_last == 0 && ctl->trailing_flag == 0) ? -65059 : 0;
     }
@@ -485,7 +670,8 @@ split_case make_case(const pick_fn &pick)
     static const uint32_t charsets[] = {1, 2, 3, 9, 10};
     split_case c;
     c.charset = charsets[pick(5)];
-    c.mode = pick(3);
+    static const uint32_t modes[] = {0, 1, 2, FLDR_SCAN_CSV, FLDR_SCAN_CSV};
+    c.mode = modes[pick(5)];
     c.enclosed_rows = pick(2);
     c.trailing = pick(2);
     c.term = random_sep(pick, pick(8) == 0 ? 0 : 1);
@@ -537,7 +723,8 @@ std::string check_case(const split_case &c)
         fldr_inst inst{};
         inst.ctl = &t.ctl;
         inst.enclosed_rows = c.enclosed_rows;
-        for (uint32_t mode = 0; mode < 3; ++mode) {
+        inst.charset = c.charset;
+        for (const uint32_t mode : {0u, 1u, 2u, static_cast<uint32_t>(FLDR_SCAN_CSV)}) {
             inst.scan_mode = mode;
             const char *got = fldr_search_row_end(&inst, g.data(), g.size(), rl, rt);
             const char *want = search_row_end(&inst, g.data(), g.size(), rl, rt);
@@ -572,6 +759,17 @@ std::string check_case(const split_case &c)
         if (portable != expected) {
             why << "portable enclosed search: got " << (portable ? portable - g.data() : -1) << " want "
                 << (expected ? expected - g.data() : -1) << where();
+            return why.str();
+        }
+        const char *walked = fldr_search_row_csv_walk(g.data(), g.size(), rt, rl, c.term.c_str(),
+                                                      static_cast<uint16_t>(c.term.size()), c.enclose.c_str(),
+                                                      static_cast<uint16_t>(c.enclose.size()), c.charset);
+        const char *csv_want = search_csv(g.data(), g.size(), rt, rl, c.term.c_str(),
+                                          static_cast<uint16_t>(c.term.size()), c.enclose.c_str(),
+                                          static_cast<uint16_t>(c.enclose.size()), c.charset);
+        if (walked != csv_want) {
+            why << "CSV search by characters: got " << (walked ? walked - g.data() : -1) << " want "
+                << (csv_want ? csv_want - g.data() : -1) << where();
             return why.str();
         }
         const char *got = fldr_strstr(g.data(), g.size(), c.term.c_str(), static_cast<int32_t>(c.term.size()));

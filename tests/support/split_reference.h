@@ -26,6 +26,9 @@ const char *search_enclosed(const char *buf, uint32_t len, const char *term, uin
                             const char *enclose, uint16_t enclose_len);
 const char *search_escaped(const char *buf, uint32_t len, const char *term, uint16_t term_len,
                            const char *escape, uint16_t escape_len);
+const char *search_csv(const char *buf, uint32_t len, const char *term, uint16_t term_len, const char *field_term,
+                       uint16_t field_term_len, const char *enclose, uint16_t enclose_len, uint32_t charset);
+/* As fldr_search_row_end, by inst->scan_mode and inst->charset. */
 const char *search_row_end(const fldr_inst *inst, const char *buf, uint32_t len, uint16_t term_len,
                            const char *term);
 
