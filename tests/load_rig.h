@@ -22,15 +22,16 @@ struct SeenRow {
     std::string text;       /* the row's bytes up to and including its terminator */
 };
 
-/* Rows of a task, each cut at its own terminator (rows between taken rows may
-** have been left out by a WHEN condition). */
-inline std::vector<std::string> task_rows(const fldr_task &task)
+/* Rows of a task, each cut at its own terminator by the reading instance's
+** search (rows between taken rows may have been left out by a WHEN
+** condition). */
+inline std::vector<std::string> task_rows(const fldr_task &task, fldr_inst *inst = nullptr)
 {
     std::vector<std::string> rows;
     for (uint32_t i = 0; i < task.row_cnt; i++) {
         const char *start = task.data + task.row_offs[i];
         uint32_t room = task.row_offs[task.row_cnt] - task.row_offs[i];
-        const char *end = fldr_search_row_end(nullptr, start, room, task.row_term_len, task.row_term);
+        const char *end = fldr_search_row_end(inst, start, room, task.row_term_len, task.row_term);
         uint32_t len = end != nullptr ? static_cast<uint32_t>(end - start) + task.row_term_len : room;
         rows.emplace_back(start, len);
     }
@@ -128,7 +129,7 @@ int32_t run_load_sides(PipeRig &reading, std::vector<Side> sides, std::vector<fl
                     {
                         std::lock_guard<std::mutex> lock(side.out->mutex);
                         side.out->tasks.push_back(*task);
-                        std::vector<std::string> texts = task_rows(*task);
+                        std::vector<std::string> texts = task_rows(*task, &side.rig->inst());
                         for (uint32_t i = 0; i < texts.size(); i++)
                             side.out->rows.push_back({task->file_no, task->first_row + i,
                                                       task->file_off + task->row_offs[i], texts[i]});

@@ -72,6 +72,37 @@ TEST_F(Reader, EveryRowOfAMultiChunkFileArrivesOnceInItsPlace)
     }
 }
 
+TEST_F(Reader, CsvRowsWithQuotedLineBreaksArriveWholeAtAnyChunkSize)
+{
+    /* Quoted fields holding line breaks, CR LF, doubled quotes and commas,
+    ** quotes inside unquoted text, and last a row of quoted line breaks
+    ** only. With chunks of 48 bytes every row straddles a chunk end. */
+    std::vector<std::string> rows;
+    static const char *middles[] = {"\"a\nb\",c", "\"say \"\"hi\"\"\n\",12\" pizza", "plain,\"\n\n\n\"",
+                                    "x\"y,\"\r\n\"", "zzzzzzzzzzzzzzzzzzzzz", "\"\",\"\"\"\n\""};
+    for (int i = 0; i < 600; i++)
+        rows.push_back(std::to_string(i) + "," + middles[i % 6] + (i % 4 == 0 ? "\r\n" : "\n"));
+    rows.push_back("\"" + std::string(30, '\n') + "\"\n");
+    const std::string path = dir.write("rows.csv", joined(rows));
+    fldr_seperator_info sep{};
+    sep.term[0] = ',';
+    sep.term_len = 1;
+    sep.enclose[0] = '"';
+    sep.enclose_len = 1;
+    for (uint32_t cap : {48u, 100u, 4096u}) {
+        SCOPED_TRACE("cap " + std::to_string(cap));
+        PipeRig rig(3, cap, 3, 2);
+        rig.ctl().sep_info = &sep;
+        rig.inst().scan_mode = FLDR_SCAN_CSV;
+        DataFile file(path, "\n");
+        Collected got;
+        ASSERT_EQ(run_load(rig, {&file.rec}, got), 0);
+        expect_first_rows(got, rows, rows.size());
+        EXPECT_EQ(rig.inst().rows_read, static_cast<int64_t>(rows.size()));
+        EXPECT_TRUE(rig.all_home());
+    }
+}
+
 TEST_F(Reader, TasksHoldAtMostTaskRowsAndCountersRunOnAcrossFiles)
 {
     std::vector<std::string> first = make_rows(500, "\n", 7);
