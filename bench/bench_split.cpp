@@ -14,7 +14,10 @@
 **   search_plain_2       fldr_search_row_end, plain, terminator "\r\n"
 **   search_enclosed      enclosure-aware search (scan mode 1, enclosed rows)
 **   search_escaped       escape-aware search (scan mode 2, escape '\')
-**   cut_mode_0/1/2       every field of every row with fldr_get_nth_val_len;
+**   search_csv           the CSV scan mode's search (quotes open fields only
+**                        at a field's start)
+**   cut_mode_0/1/2, cut_csv
+**                        every field of every row with fldr_get_nth_val_len;
 **                        each row is first copied to a scratch buffer, since
 **                        values may be rebuilt in place (the copy is timed)
 **   call_floor_memchr    the same loop calling, instead, a function of the
@@ -270,6 +273,15 @@ void search_escaped(benchmark::State &state)
     });
 }
 
+void search_csv(benchmark::State &state)
+{
+    static table t(FLDR_SCAN_CSV);
+    run_search(state, [](const char *p, const char *end) -> const char * {
+        const char *hit = fldr_search_row_end(&t.inst, p, static_cast<uint32_t>(end - p), 2, "\r\n");
+        return hit ? hit + 1 : nullptr;
+    });
+}
+
 /* Row starts as the loader of this scan mode would cut them (not timed). */
 std::vector<uint32_t> row_starts(table &t)
 {
@@ -394,6 +406,7 @@ void cut_fields(benchmark::State &state, uint32_t mode)
 void cut_mode_0(benchmark::State &state) { cut_fields(state, 0); }
 void cut_mode_1(benchmark::State &state) { cut_fields(state, 1); }
 void cut_mode_2(benchmark::State &state) { cut_fields(state, 2); }
+void cut_csv(benchmark::State &state) { cut_fields(state, FLDR_SCAN_CSV); }
 void call_floor_memchr(benchmark::State &state) { cut_fields<call_floor>(state, 1); }
 #if defined(__x86_64__)
 void call_floor_stops(benchmark::State &state) { cut_fields<call_floor_3>(state, 1); }
@@ -421,9 +434,11 @@ BENCHMARK(search_plain_1)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(search_plain_2)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(search_enclosed)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(search_escaped)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(search_csv)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(cut_mode_0)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(cut_mode_1)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(cut_mode_2)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(cut_csv)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(call_floor_memchr)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 int main(int argc, char **argv)
