@@ -163,11 +163,14 @@ std::vector<bool> escapes_written(std::string_view text)
 
 uint32_t row_content_len(const char *row, uint32_t row_len, const char *term, uint16_t term_len, bool crlf)
 {
-    if (term_len != 0 && row_len >= term_len && std::memcmp(row + row_len - term_len, term, term_len) == 0) {
+    if (term_len != 0 && row_len >= term_len && std::memcmp(row + row_len - term_len, term, term_len) == 0)
         row_len -= term_len;
-        if (crlf && term_len == 1 && term[0] == '\n' && row_len > 0 && row[row_len - 1] == '\r')
-            row_len--;
-    }
+    else if (!crlf)
+        return row_len;
+    /* A carriage return before the line feed, or at the very end of a file
+    ** whose last line has no line feed, ends the line with it. */
+    if (crlf && term_len == 1 && term[0] == '\n' && row_len > 0 && row[row_len - 1] == '\r')
+        row_len--;
     return row_len;
 }
 

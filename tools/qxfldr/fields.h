@@ -33,7 +33,8 @@ struct RowScratch;
 std::vector<bool> escapes_written(std::string_view control_text);
 
 /* Bytes of a row without its terminator; with crlf, a carriage return
-** right before a line-feed terminator goes too. */
+** right before a line-feed terminator (or ending the file's last row) goes
+** too. */
 uint32_t row_content_len(const char *row, uint32_t row_len, const char *term, uint16_t term_len, bool crlf);
 
 /* Cuts the row (row_len bytes, no terminator) into scratch.field_ptr and
