@@ -536,6 +536,72 @@ __attribute__((always_inline)) inline bool fast_field(const fldr_ctl *ctl, const
     }
 }
 
+/*
+** The common CSV field, without the CSV scanner's general machinery: the
+** table's one-byte terminator and enclosure, a row terminator of one or two
+** bytes, separators that cannot stand inside a character, and a field that
+** is either unenclosed or enclosed without doubled enclosures inside. It
+** returns false, with the row and the outputs untouched, at anything else
+** (a doubled enclosure, a carriage return, an enclosure left open, text
+** after the closing one), and fldr_scan_field_csv takes the field; its
+** result here is the one that scanner gives.
+*/
+template <typename Finder>
+__attribute__((always_inline)) inline bool fast_csv_field(const fldr_ctl *ctl, const fldr_col *col,
+                                                          uint32_t is_last, const char *row_term,
+                                                          uint16_t row_term_len, char *data, uint32_t len,
+                                                          uint32_t charset, char **out_value, uint32_t *out_len,
+                                                          uint32_t *out_used, int32_t *rc)
+{
+    const fldr_seperator_info *table = ctl->sep_info;
+    if (table == nullptr || table->term_len != 1 || table->enclose_len > 1)
+        return false;
+    if (col != nullptr && col->sep_info != nullptr &&
+        (col->sep_info->term_len != 0 || col->sep_info->enclose_len != 0))
+        return false;
+    const uint32_t r_len = row_term != nullptr ? row_term_len : 0u;
+    if (r_len == 0 || r_len > 2)
+        return false;
+    const uint8_t t0 = static_cast<uint8_t>(table->term[0]);
+    const uint8_t r0 = static_cast<uint8_t>(row_term[0]);
+    const bool has_e = table->enclose_len != 0;
+    const uint8_t e0 = has_e ? static_cast<uint8_t>(table->enclose[0]) : t0;
+    if ((has_e && e0 == t0) || fldr_split::trail_may_be(charset, t0) || fldr_split::trail_may_be(charset, e0) ||
+        fldr_split::trail_may_be(charset, r0) || (r_len == 2 && fldr_split::trail_may_be(charset, row_term[1])))
+        return false;
+    const char *end = data + len;
+    const char *p = data;
+    const bool enclosed = has_e && static_cast<uint8_t>(*p) == e0;
+    if (enclosed) {
+        const char *q = static_cast<const char *>(std::memchr(p + 1, e0, static_cast<size_t>(end - p - 1)));
+        if (q == nullptr || (q + 1 < end && static_cast<uint8_t>(q[1]) == e0))
+            return false;
+        p = q + 1;
+    } else {
+        bool is_t = false;
+        const Finder stops(t0, r0, '\r', t0, false);
+        p = stops.find(p, end, &is_t);
+    }
+    const uint32_t value_off = enclosed ? 1 : 0;
+    const uint32_t value_len = static_cast<uint32_t>(p - data) - 2 * value_off;
+    bool field_term = false;
+    if (p == end) {
+    } else if (static_cast<uint8_t>(*p) == t0) {
+        ++p;
+        field_term = true;
+    } else if (static_cast<uint8_t>(*p) == r0 && end - p >= r_len && (r_len == 1 || p[1] == row_term[1])) {
+        p += r_len;
+    } else {
+        return false;
+    }
+    const bool is_null = (col != nullptr && col->is_null != 0) || (!enclosed && value_len == 0);
+    *out_value = data + value_off;
+    *out_len = is_null ? FLDR_NULL_LEN : value_len;
+    *out_used = static_cast<uint32_t>(p - data);
+    *rc = (!field_term && is_last == 0 && ctl->trailing_flag == 0) ? FLDR_ERR_TOO_FEW_COLUMNS : 0;
+    return true;
+}
+
 }  // namespace
 
 /* ========================================================= positions */
@@ -628,10 +694,14 @@ __attribute__((always_inline)) inline int32_t nth_val_len(const fldr_ctl *ctl, c
     }
     /* A delimited column, or no column: the fast path, else the scanner. */
     if (col == nullptr || (col->pos_start == -1 && (more_data == nullptr || *more_data != 0))) {
-        if (mode == FLDR_SCAN_CSV)
+        int32_t rc = 0;
+        if (mode == FLDR_SCAN_CSV) {
+            if (fast_csv_field<Finder>(ctl, col, is_last, row_term, row_term_len, data, len, charset, out_value,
+                                       out_len, out_used, &rc))
+                return rc;
             return fldr_scan_field_csv(ctl, col, is_last, row_term, row_term_len, data, len, charset, out_value,
                                        out_len, out_used);
-        int32_t rc = 0;
+        }
         if (fast_field<Finder>(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
                                enclosed_rows, out_value, out_len, out_used, &rc))
             return rc;
