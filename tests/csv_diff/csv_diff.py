@@ -13,7 +13,7 @@ TRAILING NULLCOLS, and checks every load against the records (csvcheck.py).
 
 Prints one block per failed load (seed, file, workers, clause, what differs,
 with a few records as examples) and a last line with the counts. Exit status:
-0 every load passed, 1 a load failed, 2 no loader to run, 3 the generator and
+0 every load passed, 1 a load failed, 2 a bad argument, 3 the generator and
 Python's csv module disagree (a fault of this test, not of the loader). The
 work directory (files, control files, databases, logs, bad-data files, and
 NAME.records.jsonl: every record of NAME as generated) is kept when a load
@@ -174,6 +174,10 @@ def main() -> int:
     files = generate(args.seed, args.scale)
     if args.files:
         wanted = set(args.files.split(","))
+        if wanted - {f.name for f in files}:
+            print(f"csv_diff: no file {', '.join(sorted(wanted - {f.name for f in files}))}; "
+                  f"the files are {', '.join(f.name for f in files)}")
+            return 2
         files = [f for f in files if f.name in wanted]
     write(files, data_dir)
 
@@ -194,7 +198,7 @@ def main() -> int:
             if found:
                 failed += 1
                 print(f"FAIL {f.name}: seed {args.seed}, {cfg}, CHARACTER_CODE={f.character_code} "
-                      f"(in {data_dir / cfg.dir_name(f)})\n{found.render(args.examples, shown)}\n", flush=True)
+                      f"(in {data_dir / cfg.dir_name(f)})\n{found.render(shown)}\n", flush=True)
                 shown |= found.counts.keys()
     loads = len(files) * len(configs)
     print(f"csv_diff: seed {args.seed}, {len(files)} files ({sum(f.size for f in files) >> 10} KiB), "

@@ -28,7 +28,8 @@ class LoadOutput:
     stderr: str
     log: str                   # the log file
     bad: bytes                 # the bad-data file (b"" when none was written)
-    rows: list[tuple]          # (rowid, id, c1, ...) in rowid order; values as bytes or None
+    rows: list[tuple]          # (rowid, id, c1, ...) in rowid order; text (bytes that are not
+                               # UTF-8 as lone surrogates) or None
 
 
 class Findings:
@@ -49,12 +50,12 @@ class Findings:
     def __bool__(self) -> bool:
         return bool(self.counts)
 
-    def render(self, examples: int, skip_examples: set[str] = frozenset()) -> str:
-        """The headings with their counts; `examples` examples under each heading that is
+    def render(self, skip_examples: set[str] = frozenset()) -> str:
+        """The headings with their counts, and the examples kept under each heading that is
         not in `skip_examples`."""
         out = []
         for heading, count in self.counts.items():
-            shown = 0 if heading in skip_examples else examples
+            shown = 0 if heading in skip_examples else self.keep
             out.append(f"  {heading} ({count}){', e.g.:' if shown else ''}")
             out += ["    " + e.replace("\n", "\n    ") for e in self.examples[heading][:shown]]
         return "\n".join(out)
@@ -81,9 +82,9 @@ def show_value(value: str | None) -> str:
 
 
 def describe(rec: Record, f: CsvFile) -> str:
-    what = rec.rid or ("blank line" if rec.blank else "(no id)")
+    what = f"record {rec.rid}" if rec.rid else ("blank line" if rec.blank else "record without an id")
     flaw = f" [{rec.flaw}]" if rec.flaw else ""
-    return f"record {what} (line {rec.line}, byte {rec.offset}){flaw}: {show_bytes(rec.raw, f.encoding)}"
+    return f"{what} (line {rec.line}, byte {rec.offset}){flaw}: {show_bytes(rec.raw, f.encoding)}"
 
 
 def value_diff(expected: str | None, stored: str | None) -> str:
@@ -209,7 +210,7 @@ def check_bad_file(f: CsvFile, rejected: list[Record], bad: bytes, found: Findin
 
 # ---------------------------------------------------------------- the log
 
-LOG_ROW = re.compile(r"\bfile\s+(?P<file>.+?),?\s+(?:row|record)\s+(?P<row>\d+)\b[:,]?\s*(?P<reason>.*)")
+LOG_ROW = re.compile(r"\bfile\s+(?P<file>.+?),?\s+(?:row|record|line)\s+(?P<row>\d+)\b[:,]?\s*(?P<reason>.*)")
 
 # Ways a log may number a record: the line it starts on, its place among all records
 # (blank lines counted), or among the records that are not blank lines.
