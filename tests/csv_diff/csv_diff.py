@@ -113,7 +113,8 @@ def run_load(qxfldr: Path, data_dir: Path, f: CsvFile, cfg: LoadConfig) -> LoadO
         proc = subprocess.run(cmd, capture_output=True, timeout=LOAD_SECONDS)
         status, stdout, stderr = proc.returncode, proc.stdout, proc.stderr
     except subprocess.TimeoutExpired as e:
-        status, stdout, stderr = -1, e.stdout or b"", (e.stderr or b"") + f"\n(killed after {LOAD_SECONDS} s)".encode()
+        killed = f"\n(killed after {LOAD_SECONDS} s)".encode()
+        status, stdout, stderr = -1, e.stdout or b"", (e.stderr or b"") + killed
     read = lambda p: p.read_bytes() if p.exists() else b""
     text = lambda b: b.decode("utf-8", "backslashreplace")
     return LoadOutput(status, text(stdout), text(stderr), text(read(where / "t.log")), read(where / "t.bad"),

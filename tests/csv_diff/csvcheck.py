@@ -145,7 +145,8 @@ def check_rows(f: CsvFile, expected: Expected, trailing: bool, out: LoadOutput, 
                       f"line {before.line} (rowid {rowid})")
         last_index = max(last_index, index)
         if rec.flaw is not None:
-            found.add("record that must be rejected was stored", lambda: f"{describe(rec, f)}\nstored as ({stored_as()})")
+            found.add("record that must be rejected was stored",
+                      lambda: f"{describe(rec, f)}\nstored as ({stored_as()})")
         elif not rec.accepted(len(COLUMNS), trailing):
             found.add("record of the wrong width was stored",
                       lambda: f"{describe(rec, f)}\n{len(rec.fields)} fields, stored as ({stored_as()})")
@@ -168,6 +169,7 @@ def not_stored(f: CsvFile, stored: set[str]) -> list[Record]:
 # ---------------------------------------------------------------- the bad-data file
 
 BAD_FILE_EXPLAINED = 50
+
 
 def check_bad_file(f: CsvFile, rejected: list[Record], bad: bytes, found: Findings) -> None:
     """The bad-data file holds exactly the rejected records' bytes, in file order. A last record
@@ -269,7 +271,8 @@ def check_summary(f: CsvFile, rejected: list[Record], out: LoadOutput, found: Fi
     text = out.stdout + "\n" + out.log[-8192:]
     loaded = summary_count(text, r"(\d+) rows? loaded")
     if loaded is not None and loaded != len(out.rows):
-        found.add("summary disagrees with the table", f"{loaded} rows loaded in the summary, {len(out.rows)} in the table")
+        found.add("summary disagrees with the table",
+                  f"{loaded} rows loaded in the summary, {len(out.rows)} in the table")
     failed = [summary_count(text, r"(\d+) rows? not loaded due to data format error"),
               summary_count(text, r"(\d+) rows? not loaded due to data error")]
     if None not in failed and sum(failed) != len(rejected):
@@ -277,4 +280,5 @@ def check_summary(f: CsvFile, rejected: list[Record], out: LoadOutput, found: Fi
                   f"{failed[0]} + {failed[1]} rows not loaded in the summary, {len(rejected)} records not stored")
     blanks = sum(r.blank for r in f.records)
     if blanks and not re.search(rf"(?im)^(?=.*\b{blanks}\b)(?=.*\b(blank|empty)\b).*line", text):
-        found.add("summary does not count the blank lines", f"{blanks} blank lines in the file; no summary line says so")
+        found.add("summary does not count the blank lines",
+                  f"{blanks} blank lines in the file; no summary line says so")

@@ -25,6 +25,7 @@ from __future__ import annotations
 import argparse
 import json
 import random
+import re
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -255,8 +256,8 @@ class RowMaker:
             cut = rng.choice((b"\xe4\xb8", b"\xe4", b"\xf0\x9f\x98", b"\xc3"))
         else:
             invalid = b"\xff"
-            cut = rng.choice((b"\x81", b"\xb1", b"\x81\x30") if self.out.encoding == "gb18030" else (b"\x81", b"\xb1"))
-        text = self.encode(self.values.text().replace('"', "").replace(",", "").replace("\r", "").replace("\n", ""))
+            cut = rng.choice((b"\x81", b"\xb1") + ((b"\x81\x30",) if self.out.encoding == "gb18030" else ()))
+        text = self.encode(re.sub('[",\r\n]', "", self.values.text()))
         where = rng.randrange(4)
         if where == 0:
             return self.flawed("bytes that are not characters of the data", text + invalid + text)
@@ -275,7 +276,8 @@ class RowMaker:
         ident = self.new_id()
         text = self.values.text().replace('"', "")
         tail = self.encode("never closed\nr999999,looks,like,a,row\n" + text + "\n")
-        rec = Record(self.field_bytes(ident) + b',"' + tail, ident.text, [ident], "quote not closed at the end of the file")
+        rec = Record(self.field_bytes(ident) + b',"' + tail, ident.text, [ident],
+                     "quote not closed at the end of the file")
         self.out.add(rec)
         return rec
 
