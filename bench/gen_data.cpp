@@ -2,9 +2,12 @@
 ** Deterministic data file for the peer comparison (bench/peers.sh):
 **   gen_data OUT SIZE_MIB
 ** writes comma-separated rows of 16 columns (integers, decimals, doubles,
-** texts, dates, timestamps; no quotes, no commas inside values) until the
-** file holds SIZE_MIB MiB, ending at a row boundary. The same arguments
-** always give the same bytes.
+** texts, dates, timestamps) until the file holds SIZE_MIB MiB, ending at a
+** row boundary, and prints the number of rows on standard output. As in real
+** exports, about one row in ten has its description in double quotes, holding
+** a comma and a doubled quote; one in four of those also holds a line break.
+** So the file has more lines than rows. The same arguments always give the
+** same bytes.
 */
 #include <cstdint>
 #include <cstdio>
@@ -33,6 +36,20 @@ void text(std::string &out, Rng &rng, unsigned min_len, unsigned max_len)
         out += letters[rng.below(sizeof letters - 1)];
 }
 
+/* A description in quotes: `words, "quoted" words`, the inner quotes doubled, and
+** sometimes a line break; at most 33 characters once read, so it fits VARCHAR(40). */
+void quoted_text(std::string &out, Rng &rng)
+{
+    out += '"';
+    text(out, rng, 3, 10);
+    out += ", \"\"";
+    text(out, rng, 2, 8);
+    out += "\"\"";
+    out += rng.below(4) == 0 ? '\n' : ' ';
+    text(out, rng, 1, 10);
+    out += '"';
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -52,7 +69,8 @@ int main(int argc, char **argv)
     buf.reserve(1 << 21);
     char num[64];
     uint64_t written = 0;
-    for (uint64_t id = 1; written < target; id++) {
+    uint64_t rows = 0;
+    for (uint64_t id = 1; written < target; id++, rows++) {
         const size_t row_start = buf.size();
         auto add = [&](const char *s) { buf += s; buf += ','; };
         std::snprintf(num, sizeof num, "%llu", static_cast<unsigned long long>(id)); add(num);
@@ -62,7 +80,11 @@ int main(int argc, char **argv)
                       static_cast<unsigned long long>(rng.below(100))); add(num);
         std::snprintf(num, sizeof num, "%.6f", static_cast<double>(rng.below(1u << 30)) / 1024.0); add(num);
         text(buf, rng, 5, 20); buf += ',';
-        text(buf, rng, 10, 40); buf += ',';
+        if (rng.below(10) == 0)
+            quoted_text(buf, rng);
+        else
+            text(buf, rng, 10, 40);
+        buf += ',';
         std::snprintf(num, sizeof num, "%04d-%02d-%02d", 1990 + static_cast<int>(rng.below(35)),
                       1 + static_cast<int>(rng.below(12)), 1 + static_cast<int>(rng.below(28))); add(num);
         std::snprintf(num, sizeof num, "%04d-%02d-%02d %02d:%02d:%02d", 2000 + static_cast<int>(rng.below(25)),
@@ -92,5 +114,6 @@ int main(int argc, char **argv)
         std::perror(argv[1]);
         return 1;
     }
+    std::printf("%llu\n", static_cast<unsigned long long>(rows));
     return 0;
 }

@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Peer comparison on one deterministic data file of 16 columns:
+# Peer comparison on one deterministic data file of 16 columns (about one row
+# in ten with a quoted description holding a comma and a doubled quote, some
+# of those with a line break inside the quotes):
 #   qxfldr into SQLite, qxfldr with db=:none: (parse, cut, convert, store
 #   nothing), sqlite3's .import into the same schema, DuckDB's read_csv with
 #   one thread and with all threads, Python's csv module, and wc -l as the
-#   floor. Prints times and ratios to qxfldr, then the peak resident size of
-#   a qxfldr load for the file and for a bigger one, against the read pools
-#   the tool sizes plus 64 MiB.
+#   floor. Every tool reads the file as CSV with '"' quotes and must load
+#   every row: its row count is checked against the generator's, and the
+#   script fails (after the timings) when one differs. Prints times and
+#   ratios to qxfldr, then the peak resident size of a qxfldr load for the
+#   file and for a bigger one, against the read pools the tool sizes plus
+#   64 MiB.
 #
 #   bench/peers.sh [SIZE_MIB [BIG_MIB]]     defaults 1024 and 4096
 #
@@ -50,27 +55,39 @@ const con = await inst.connect();
 if (threads !== 'all') await con.run('SET threads = ' + threads);
 /* Every column is hashed, so that every field is parsed and converted. */
 const r = await con.runAndReadAll("SELECT count(*), bit_xor(hash(COLUMNS(*))) FROM read_csv('" + file +
-  "', header = false, delim = ',', quote = '', escape = '', columns = $duck_cols)");
+  "', header = false, delim = ',', quote = '\"', escape = '\"', columns = $duck_cols)");
 console.log(String(r.getRows()[0][0]));
 JS
 cat > "$work/pycsv.py" <<'PY'
 import csv, sys
-n = 0
+rows = 0
 with open(sys.argv[1], newline='') as f:
     for row in csv.reader(f):
-        n += len(row)
-print(n)
+        if len(row) != 16:
+            sys.exit(f"python csv: a record of {len(row)} fields")
+        rows += 1
+print(rows)
 PY
 
-gen() {   # gen MIB -> path
+gen() {   # gen MIB -> path; the generator's row count is in PATH.rows
   local f="$work/data_$1.csv"
-  [ -f "$f" ] || "$bin/gen_data" "$f" "$1"
+  [ -f "$f" ] && [ -s "$f.rows" ] || "$bin/gen_data" "$f" "$1" > "$f.rows"
   echo "$f"
 }
 ctl_for() {   # ctl_for DATAFILE -> control file beside it
   local ctl="${1%.csv}.ctl"
-  printf "LOAD DATA INFILE '%s' APPEND INTO TABLE big FIELDS TERMINATED BY ',' (%s)\n" "$(basename "$1")" "$cols" > "$ctl"
+  printf "LOAD DATA INFILE '%s' APPEND INTO TABLE big FIELDS TERMINATED BY ',' OPTIONALLY ENCLOSE BY '\"' (%s)\n" \
+    "$(basename "$1")" "$cols" > "$ctl"
   echo "$ctl"
+}
+# count_check NAME ROWS EXPECTED: a tool that did not load every row is reported at once
+# and fails the script at the end.
+count_errors=()
+count_check() {
+  if [ "$2" != "$3" ]; then
+    echo "peers: ROW COUNT MISMATCH: $1 loaded ${2:-nothing} of $3 rows"
+    count_errors+=("$1: ${2:-nothing} of $3 rows")
+  fi
 }
 # measure NAME CMD...: wall seconds and peak RSS (KiB) into $secs and $rss
 measure() {
@@ -84,31 +101,40 @@ fresh_db() { rm -f "$1" "$1-wal" "$1-shm"; sqlite3 "$1" < bench/peers.sql; }
 
 data="$(gen "$size")"
 ctl="$(ctl_for "$data")"
-rows=$(wc -l < "$data")
+rows=$(cat "$data.rows")
 echo "data: $data, $(du -h "$data" | cut -f1), $rows rows of 16 columns; $(nproc) processors"
 
 declare -a names times
 run() { names+=("$1"); times+=("$secs"); }
 
+# Rejected rows do not stop a load (ERRORS): the row count says how many were lost.
 fresh_db "$work/q.db"
-measure qxfldr "$bin/qxfldr" control="$ctl" db="$work/q.db" LOG="$work/q.log" BADFILE="$work/q.bad" SILENT=TRUE
-q_secs=$secs; q_rss=$rss; run "qxfldr -> SQLite" 
-loaded=$(sqlite3 "$work/q.db" "SELECT count(*) FROM big")
-[ "$loaded" = "$rows" ] || { echo "peers: qxfldr loaded $loaded of $rows rows"; exit 1; }
+measure qxfldr "$bin/qxfldr" control="$ctl" db="$work/q.db" LOG="$work/q.log" BADFILE="$work/q.bad" SILENT=TRUE \
+  ERRORS=1000000000
+q_secs=$secs; q_rss=$rss; run "qxfldr -> SQLite"
+count_check "qxfldr -> SQLite" "$(sqlite3 "$work/q.db" "SELECT count(*) FROM big")" "$rows"
 pools_mib=$(sed -n 's/.*read buffers: \([0-9]*\) x \([0-9]*\) MiB.*/\1 \2/p' "$work/q.log" | tail -1 | awk '{ print $1 * $2 }')
-measure qxfldr_none "$bin/qxfldr" control="$ctl" db=:none: LOG="$work/n.log" BADFILE="$work/n.bad" SILENT=TRUE
+measure qxfldr_none "$bin/qxfldr" control="$ctl" db=:none: LOG="$work/n.log" BADFILE="$work/n.bad" ERRORS=1000000000
 none_secs=$secs; run "qxfldr db=:none:"
+count_check "qxfldr db=:none:" "$(sed -n 's/^\([0-9]*\) rows loaded success.*/\1/p' "$work/qxfldr_none.out" | tail -1)" "$rows"
 fresh_db "$work/s.db"
 measure sqlite3_import sqlite3 "$work/s.db" -cmd ".mode csv" ".import $data big"
 import_secs=$secs; run "sqlite3 .import"
+count_check "sqlite3 .import" "$(sqlite3 "$work/s.db" "SELECT count(*) FROM big")" "$rows"
 measure duckdb_1 node "$work/duck.mjs" "$data" 1
 duck1_secs=$secs; run "duckdb read_csv, 1 thread"
+count_check "duckdb read_csv, 1 thread" "$(tail -1 "$work/duckdb_1.out")" "$rows"
 measure duckdb_all node "$work/duck.mjs" "$data" all
 run "duckdb read_csv, all threads"
+count_check "duckdb read_csv, all threads" "$(tail -1 "$work/duckdb_all.out")" "$rows"
 measure python_csv python3 "$work/pycsv.py" "$data"
 run "python csv"
+count_check "python csv" "$(tail -1 "$work/python_csv.out")" "$rows"
+# wc -l is the floor of the timings, not a reader: a quoted line break makes a line more.
 measure wc wc -l "$data"
 run "wc -l"
+lines=$(awk '{ print $1 }' "$work/wc.out")
+[ "$lines" -ge "$rows" ] || count_check "wc -l (lines at least rows)" "$lines" "$rows"
 rm -f "$work/q.db" "$work/q.db-wal" "$work/q.db-shm" "$work/s.db"
 
 echo
@@ -128,14 +154,24 @@ if [ "$big" -gt 0 ]; then
   bigdata="$(gen "$big")"
   bigctl="$(ctl_for "$bigdata")"
   fresh_db "$work/b.db"
-  measure qxfldr_big "$bin/qxfldr" control="$bigctl" db="$work/b.db" LOG="$work/b.log" BADFILE="$work/b.bad" SILENT=TRUE
+  measure qxfldr_big "$bin/qxfldr" control="$bigctl" db="$work/b.db" LOG="$work/b.log" BADFILE="$work/b.bad" SILENT=TRUE \
+    ERRORS=1000000000
   printf "  %-8s peak RSS %6d MiB  %s  (%.1f s)\n" "${big} MiB" $((rss / 1024)) "$([ $((rss / 1024)) -le $limit ] && echo within || echo OVER)" "$secs"
-  rm -f "$work/b.db" "$work/b.db-wal" "$work/b.db-shm" "$bigdata"
+  count_check "qxfldr -> SQLite, ${big} MiB" "$(sqlite3 "$work/b.db" "SELECT count(*) FROM big")" "$(cat "$bigdata.rows")"
+  rm -f "$work/b.db" "$work/b.db-wal" "$work/b.db-shm" "$bigdata" "$bigdata.rows"
 fi
 
 # ---- PostgreSQL: the same file loaded by qxfldr with 1 and 2 workers and by
 # psql's \copy, on a private server (tools/qxfldr/pg/peers_pg.sh).
 echo
 . tools/qxfldr/pg/peers_pg.sh
-QXFLDR="$bin/qxfldr" pg_peers "$data" "$ctl" big \
-  "$(grep -v '^--' bench/peers.sql | sed 's/DOUBLE/DOUBLE PRECISION/')" "FORMAT csv"
+QXFLDR="$bin/qxfldr" PG_PEER_ROWS="$rows" pg_peers "$data" "$ctl" big \
+  "$(grep -v '^--' bench/peers.sql | sed 's/DOUBLE/DOUBLE PRECISION/')" "FORMAT csv" ||
+  count_errors+=("postgresql: a loader did not load every row")
+
+if [ ${#count_errors[@]} -gt 0 ]; then
+  echo
+  echo "peers: FAILED: not every tool loaded every one of the $rows rows:"
+  printf '  %s\n' "${count_errors[@]}"
+  exit 1
+fi

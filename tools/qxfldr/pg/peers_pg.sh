@@ -9,6 +9,9 @@
 # The control file names TABLE and DATA_FILE; qxfldr gets db=<uri> and
 # task_thread_number=N on its command line. Prints one line per loader:
 #   postgresql  <loader>  <rows> rows  <seconds> s  <MiB/s> MiB/s
+# qxfldr goes on past rejected rows (errors=). With PG_PEER_ROWS set, a
+# loader that fails or stores another number of rows is reported, and
+# pg_peers returns 1 once every loader has run.
 
 pg_peer_bindir() {
   local d
@@ -66,6 +69,7 @@ pg_peer_time() {
   start=$(date +%s.%N)
   if ! "$@" >"$PG_PEER_DIR/run.out" 2>&1; then
     echo "postgresql  $name  failed: $(tail -1 "$PG_PEER_DIR/run.out")"
+    [ -z "${PG_PEER_ROWS:-}" ] || PG_PEER_COUNT_FAILED=1
     return 0
   fi
   end=$(date +%s.%N)
@@ -73,6 +77,10 @@ pg_peer_time() {
   secs=$(echo "$end - $start" | bc -l)
   printf 'postgresql  %-22s %12s rows  %8.2f s  %8.1f MiB/s\n' "$name" "$rows" "$secs" \
     "$(echo "$bytes / 1048576 / $secs" | bc -l)"
+  if [ -n "${PG_PEER_ROWS:-}" ] && [ "$rows" != "$PG_PEER_ROWS" ]; then
+    echo "postgresql  ROW COUNT MISMATCH: $name loaded $rows of $PG_PEER_ROWS rows"
+    PG_PEER_COUNT_FAILED=1
+  fi
 }
 
 # pg_peers DATA CTL TABLE DDL COPY_OPTIONS
@@ -81,6 +89,7 @@ pg_peers() {
   local qxfldr=${QXFLDR:-build/bin/qxfldr}
   local bytes
   bytes=$(stat -c %s "$data")
+  PG_PEER_COUNT_FAILED=0
   pg_peer_start || return 0
   trap pg_peer_stop RETURN
   pg_peer_psql -c "$ddl" || return 1
@@ -90,11 +99,12 @@ pg_peers() {
     local n
     for n in 1 2; do
       pg_peer_time "qxfldr $n worker(s)" "$table" "$bytes" \
-        "$qxfldr" control="$ctl" db="$PG_PEER_URI" task_thread_number="$n"
+        "$qxfldr" control="$ctl" db="$PG_PEER_URI" task_thread_number="$n" errors=1000000000
     done
   else
     echo "postgresql  qxfldr: $qxfldr not built"
   fi
+  [ "$PG_PEER_COUNT_FAILED" = 0 ]
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
