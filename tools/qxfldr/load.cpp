@@ -33,6 +33,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -441,6 +442,27 @@ bool convert_when_hex(fldr_bexp *node, mem_heap_t *heap)
     return true;
 }
 
+/*
+** QXFLDR_READ_BUFFER_BYTES, for tests only, sets the read buffer in bytes, so
+** that a small data file is read in many chunks. Users set BUFFER_NODE_SIZE in
+** MiB; the variable is not a keyword, so no control file sets it by accident.
+*/
+bool test_buffer_size(uint32_t &buf_cap)
+{
+    const char *text = std::getenv("QXFLDR_READ_BUFFER_BYTES");
+    if (text == nullptr || *text == '\0')
+        return true;
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long long bytes = std::strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0' || bytes < 16 || bytes > (1u << 30)) {
+        std::fprintf(stderr, "qxfldr: QXFLDR_READ_BUFFER_BYTES must be a number of bytes from 16 to 1073741824\n");
+        return false;
+    }
+    buf_cap = static_cast<uint32_t>(bytes);
+    return true;
+}
+
 void print_both(LogFile &log, bool silent, const std::string &text)
 {
     if (!silent) {
@@ -565,7 +587,9 @@ int run_load(const LoadRequest &req)
         std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
         rules.sysdate = buf;
     }
-    const uint32_t buf_cap = (req.buffer_given ? std::max<uint32_t>(args.buffer_node_size, 1) : 1u) << 20;
+    uint32_t buf_cap = (req.buffer_given ? std::max<uint32_t>(args.buffer_node_size, 1) : 1u) << 20;
+    if (!test_buffer_size(buf_cap))
+        return kExitUsage;
     const uint32_t nbufs = 2 * workers + 2;
     uint32_t table_no = 0;
     auto fail_early = [&](const std::string &msg) {
@@ -740,8 +764,8 @@ int run_load(const LoadRequest &req)
         rs.sequencer = std::make_unique<Sequencer>(g.tables.size() > 1, args.commit_rows, args.errors,
                                                    [&rs](Converted &c) { release_converted(rs, c); });
         rs.reader_inst = g.tables[0]->inst;
-        log.line("read buffers: " + std::to_string(nbufs * g.tables.size()) + " x " + std::to_string(buf_cap >> 20) +
-                 " MiB; workers: " + std::to_string(workers) + "; writers: " + std::to_string(sinks.size()) + "; " +
+        log.line("read buffers: " + std::to_string(nbufs * g.tables.size()) + " x " + std::to_string(buf_cap) +
+                 " bytes; workers: " + std::to_string(workers) + "; writers: " + std::to_string(sinks.size()) + "; " +
                  std::to_string(args.commit_rows) + " rows per transaction");
         if (g.tables.size() > 1) {
             for (auto &tr : g.tables) {

@@ -63,8 +63,10 @@ bool write_rejection(RunState &rs, const Rejection &rej)
                  std::to_string(rej.key.row_no) + ": " + kWhat[static_cast<int>(rej.kind)] + rej.reason);
     (rej.kind == Reject::Format ? tr.rej_format : tr.rej_data)++;
     std::lock_guard<std::mutex> lock(tr.bad_mutex);
+    /* Appended: the tables of a group, and later groups, may share the file
+    ** (a stale one was removed before the load began). */
     if (tr.bad == nullptr)
-        tr.bad = std::fopen(tr.bad_path.c_str(), "wb");
+        tr.bad = std::fopen(tr.bad_path.c_str(), "ab");
     if (tr.bad == nullptr || std::fwrite(rej.text.data(), 1, rej.text.size(), tr.bad) != rej.text.size() ||
         std::fflush(tr.bad) != 0) {
         rs.fail("cannot write the bad-data file " + tr.bad_path + ": " + std::strerror(errno));
@@ -147,7 +149,9 @@ bool decide(RunState &rs, Sink *sink, const Unit &unit, UnitEvents &ue)
     {
         std::lock_guard<std::mutex> lock(rs.order.mutex);
         rs.order.errors += static_cast<int64_t>(written);
-        rs.order.head = unit.number + 1;
+        /* After a stop the turn stays here: no later unit may commit. */
+        if (!stopped)
+            rs.order.head = unit.number + 1;
         rs.order.frontier = group_row(g, unit.last) + 1;
         if (rs.order.serial_unit == unit.number)
             rs.order.serial_unit.reset();
@@ -238,17 +242,31 @@ bool await_turn(RunState &rs, Sink *sink, const Unit &unit, bool &sent, const Re
 }
 
 /*
-** The unit is the next to be decided: its rows are sent if they are not yet
-** (alone), the stop point is found, and the rows from it on are taken out of
-** the transaction again (alone too: the units after it hold locks the rows
-** may wait for). A row refused on the way adds to the rejections, and the
-** stop point is looked for again.
+** The unit is the next to be decided: its rows are sent if they are not yet,
+** the stop point is found, and the rows from it on are taken out of the
+** transaction again. What blocked the unit before was most often the unit
+** just committed, so it is first sent again with a bounded wait; when that
+** runs out too, it is sent alone, the units after it giving way, as it is
+** when rows are taken out (they hold locks the rows may wait for). A row
+** refused on the way adds to the rejections, and the stop point is looked
+** for again.
 */
-bool settle_at_turn(RunState &rs, Sink *sink, const Unit &unit, bool sent, UnitEvents &ue, const RefusalFn &collect)
+bool settle_at_turn(RunState &rs, Sink *sink, const Unit &unit, bool others, bool sent, UnitEvents &ue,
+                    const RefusalFn &collect)
 {
     std::string err;
+    if (!sent && others) {
+        const Settled res = sink->settle(collect, LockWait::Bounded, err);
+        if (res == Settled::Failed) {
+            fail_commit(rs, unit, err);
+            return false;
+        }
+        sent = res == Settled::Done;
+    }
     if (!sent) {
         go_alone(rs, unit);
+        rs.log->line("commit unit " + std::to_string(unit.number) +
+                     " waited for rows another writer holds; it is sent alone");
         if (sink->settle(collect, LockWait::Unbounded, err) != Settled::Done) {
             fail_commit(rs, unit, err);
             return false;
@@ -291,7 +309,7 @@ void write_side_by_side(RunState &rs, Sink *sink, bool others)
             ok = first != Settled::Failed;
             sent = first == Settled::Done;
         }
-        if (!ok || !await_turn(rs, sink, unit, sent, collect) || !settle_at_turn(rs, sink, unit, sent, ue, collect) ||
+        if (!ok || !await_turn(rs, sink, unit, sent, collect) || !settle_at_turn(rs, sink, unit, others, sent, ue, collect) ||
             !decide(rs, sink, unit, ue)) {
             sink->rollback();
             return;
