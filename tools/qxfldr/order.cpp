@@ -227,12 +227,4 @@ void Sequencer::end_after_group()
         release_(*conv);
 }
 
-size_t find_stop(const std::vector<Rejection> &events, int64_t before, int64_t limit)
-{
-    if (before >= limit)
-        return 0;
-    const auto room = static_cast<uint64_t>(limit - before);
-    return room < events.size() ? static_cast<size_t>(room) : events.size();
-}
-
 }  // namespace qxfldr

@@ -148,10 +148,6 @@ private:
     std::mutex turn_mutex_;         /* held by the writer taking a unit */
 };
 
-/* The index of the event at which `before` errors plus the events up to it
-** pass `limit`, or events.size() when none does. Events are in file order. */
-size_t find_stop(const std::vector<Rejection> &events, int64_t before, int64_t limit);
-
 }  // namespace qxfldr
 
 #endif

@@ -138,8 +138,13 @@ bool decide(RunState &rs, Sink *sink, const Unit &unit, UnitEvents &ue)
     Group &g = *rs.group;
     std::vector<int64_t> committed(g.first_table + g.tables.size(), 0);
     std::string err;
-    /* A row refused only at the commit is written at once: late, never lost. */
-    const RefusalFn late = [&](const Refused &r) { return write_rejection(rs, refusal(rs, r)); };
+    /* A row refused only at the commit (no sink does so once settled) is
+    ** written at once: late, but never lost. */
+    int64_t late_refused = 0;
+    const RefusalFn late = [&](const Refused &r) {
+        late_refused++;
+        return write_rejection(rs, refusal(rs, r));
+    };
     if (!sink->commit(late, committed, err)) {
         fail_commit(rs, unit, err);
         return false;
@@ -148,7 +153,7 @@ bool decide(RunState &rs, Sink *sink, const Unit &unit, UnitEvents &ue)
         g.tables[t]->loaded += committed[g.first_table + t];
     {
         std::lock_guard<std::mutex> lock(rs.order.mutex);
-        rs.order.errors += static_cast<int64_t>(written);
+        rs.order.errors += static_cast<int64_t>(written) + late_refused;
         /* After a stop the turn stays here: no later unit may commit. */
         if (!stopped)
             rs.order.head = unit.number + 1;
@@ -276,11 +281,13 @@ bool settle_at_turn(RunState &rs, Sink *sink, const Unit &unit, bool others, boo
     for (;;) {
         std::stable_sort(ue.events.begin(), ue.events.end(),
                          [](const Rejection &a, const Rejection &b) { return a.key < b.key; });
-        ue.stop = find_stop(ue.events, ue.before, ue.limit);
-        if (ue.stop == ue.events.size()) {
+        /* The event that passes the limit: `before` errors, then one per event. */
+        const auto room = static_cast<uint64_t>(std::max<int64_t>(ue.limit - ue.before, 0));
+        if (room >= ue.events.size()) {
             ue.stop = SIZE_MAX;
             return true;
         }
+        ue.stop = static_cast<size_t>(room);
         const size_t known = ue.events.size();
         go_alone(rs, unit);
         if (!sink->keep_before(ue.events[ue.stop].key, collect, err)) {
@@ -309,8 +316,9 @@ void write_side_by_side(RunState &rs, Sink *sink, bool others)
             ok = first != Settled::Failed;
             sent = first == Settled::Done;
         }
-        if (!ok || !await_turn(rs, sink, unit, sent, collect) || !settle_at_turn(rs, sink, unit, others, sent, ue, collect) ||
-            !decide(rs, sink, unit, ue)) {
+        ok = ok && await_turn(rs, sink, unit, sent, collect) &&
+             settle_at_turn(rs, sink, unit, others, sent, ue, collect) && decide(rs, sink, unit, ue);
+        if (!ok) {
             sink->rollback();
             return;
         }
