@@ -229,11 +229,11 @@ private:
     Settled send_all(const RefusalFn &on_refused, LockWait wait, std::string &err)
     {
         if (!open_) {
-            if (!conn_.exec("BEGIN", err))
+            if (!statement("BEGIN", err))
                 return Settled::Failed;
             open_ = true;
         }
-        if (!conn_.exec(wait == LockWait::Bounded ? kBoundedLockWait : "SET LOCAL lock_timeout = 0", err))
+        if (!statement(wait == LockWait::Bounded ? kBoundedLockWait : "SET LOCAL lock_timeout = 0", err))
             return Settled::Failed;
         bool stopped = false;
         for (uint32_t t = 0; t < writers_.size(); t++) {
@@ -273,6 +273,16 @@ private:
         std::fill(kept_.begin(), kept_.end(), 0);
     }
 
+    /* A statement of the sink's own; a failure is told as the batch engine
+    ** tells one, so that a lost server reads the same wherever it is met. */
+    bool statement(const char *sql, std::string &err)
+    {
+        if (conn_.exec(sql, err))
+            return true;
+        err = (conn_.lost() ? "connection to PostgreSQL lost: " : std::string("PostgreSQL failed ") + sql + ": ") + err;
+        return false;
+    }
+
     /* COMMIT or ROLLBACK of the open transaction, if one is open. */
     bool end_transaction(const char *sql, std::string *err = nullptr)
     {
@@ -280,7 +290,7 @@ private:
             return true;
         open_ = false;
         std::string ignored;
-        return conn_.exec(sql, err != nullptr ? *err : ignored);
+        return statement(sql, err != nullptr ? *err : ignored);
     }
 
     /* Where a row of the open batch came from; the batch engine's tag of a
