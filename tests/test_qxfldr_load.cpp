@@ -4,7 +4,7 @@
 */
 #include <gtest/gtest.h>
 
-#include "qxfldr_scenarios.h"
+#include "qxfldr_stop_scenarios.h"
 
 namespace qxtest {
 
@@ -49,6 +49,48 @@ TEST_F(Load, ReadOnlyDatabaseFileIsRefused)
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("database " + (dir / "qxfldr.db") + " is read-only"), std::string::npos) << r.err;
     EXPECT_EQ(db->one("SELECT count(*) FROM n"), "0");
+}
+
+/* With several workers, rows still reach each table in file order: rowid
+** order is the order of the data file, one table or two fed by one file. */
+TEST_F(Load, RowsReachTheTablesInFileOrder)
+{
+    SmallBuffers buffers(20000);
+    std::string data;
+    Rows want_a, want_b;
+    for (int i = 1; i <= 30000; i++) {
+        const bool bad = i % 997 == 0;
+        const char tag = i % 5 == 0 ? 'B' : 'A';
+        data += std::string(1, tag) + "|" + (bad ? "x" : "") + std::to_string(i) + "|n\n";
+        if (!bad)
+            (tag == 'A' ? want_a : want_b).push_back(std::to_string(i));
+    }
+    dir.write("o.txt", data);
+    const std::string one = "LOAD DATA INFILE 'o.txt' APPEND INTO TABLE a FIELDS TERMINATED BY '|' (tag FILLER, id, note)\n";
+    const std::string two = "LOAD DATA INFILE 'o.txt' APPEND\n"
+                            "INTO TABLE a WHEN (1:1) = 'A' FIELDS TERMINATED BY '|' (tag FILLER, id, note)\n"
+                            "INTO TABLE b WHEN (1:1) = 'B' FIELDS TERMINATED BY '|' (tag FILLER, id, note)\n";
+    Rows want_all = want_a;
+    want_all.insert(want_all.end(), want_b.begin(), want_b.end());
+    std::sort(want_all.begin(), want_all.end(), [](const std::string &x, const std::string &y) {
+        return std::stoi(x) < std::stoi(y);
+    });
+    for (const int workers : {2, 4})
+        for (int run = 0; run < 4; run++) {
+            db->table("a", "id INTEGER, note TEXT");
+            db->table("b", "id INTEGER, note TEXT");
+            const std::vector<std::string> extra = {"TASK_THREAD_NUMBER=" + std::to_string(workers), "ROWS=10000"};
+            RunResult r = load(one, extra);
+            ASSERT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(db->rows("SELECT id FROM a ORDER BY rowid"), want_all) << workers << " workers, one table";
+            db->table("a", "id INTEGER, note TEXT");
+            r = load(two, extra);
+            ASSERT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(db->rows("SELECT id FROM a ORDER BY rowid"), want_a) << workers << " workers, two tables";
+            EXPECT_EQ(db->rows("SELECT id FROM b ORDER BY rowid"), want_b) << workers << " workers, two tables";
+            if (HasFailure())
+                return;
+        }
 }
 
 TEST_F(Load, ExportWritesTheQueryAsText)

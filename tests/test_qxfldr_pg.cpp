@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "qxfldr_scenarios.h"
+#include "qxfldr_stop_scenarios.h"
 #include "support/pg_sql.h"
 
 namespace {

@@ -6,19 +6,21 @@
 **     data files resolved, separators prepared, tables described by the
 **     sink, column functions bound (TablePlan per table)
 **     reader thread:  SKIP, then fldr_read_rows_and_build_task per data file: chunks in
-**                     pooled buffers -> tasks of row offsets -> worker queues
-**     workers (TASK_THREAD_NUMBER): rows -> values (rowval) -> RowBatch;
-**                     rejected rows -> bad-data file + log; buffers and
-**                     tasks back to their pools
-**     writer threads: RowBatches -> sink, a transaction every ROWS rows; one
-**                     writer for an embedded database, one per worker (each
-**                     with its own connection) for a database server
+**                     pooled buffers -> tasks of row offsets -> one task queue
+**     workers (TASK_THREAD_NUMBER): take and number tasks in queue order;
+**                     rows -> values (rowval) -> RowBatch, rejected rows
+**                     kept with it -> Sequencer (order.h)
+**     writer threads: commit units of ROWS rows in file order -> sink;
+**                     rejections written and the error limit applied in file
+**                     order (writers.cpp); one writer for an embedded
+**                     database, one per worker (each with its own
+**                     connection) for a database server
 **     main thread:    progress line, Ctrl-C, then the summary
 **
 ** Ownership: chunk buffers and tasks belong to their table's instance and
-** travel reader -> worker -> pool; a RowBatch belongs to the worker that
-** filled it until it is queued, then to a writer, which gives the chunk back
-** once the batch is stored (a refused row is written from it).
+** travel reader -> worker -> Sequencer -> pool; a RowBatch belongs to the
+** worker that fills it, then to the Sequencer, and goes back with its chunk
+** once every row cut from it has been handed to a sink.
 */
 #include <fcntl.h>
 #include <signal.h>
@@ -31,16 +33,17 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <deque>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include "qxcalc.h"
+#include "load_state.h"
 #include "rowval.h"
 #include "fields.h"
 #include "sink.h"
@@ -64,191 +67,6 @@ std::string os_path(const char *path)
     std::replace(p.begin(), p.end(), '\\', '/');
     return p;
 }
-
-/* ---------------------------------------------------------------- log file */
-
-class LogFile {
-public:
-    bool open(const std::string &path)
-    {
-        path_ = path;
-        file_ = std::fopen(path.c_str(), "a");
-        return file_ != nullptr;
-    }
-    ~LogFile()
-    {
-        if (file_ != nullptr)
-            std::fclose(file_);
-    }
-    /* One line: the library's head, then the text. */
-    void line(const std::string &text)
-    {
-        if (file_ == nullptr)
-            return;
-        char head[FLDR_LOG_HEAD_MAX];
-        fldr_log_set_head_info(nullptr, nullptr, head);
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::fprintf(file_, "%s%s\n", head, text.c_str());
-        std::fflush(file_);
-    }
-    /* Text as it is (the summary block). */
-    void raw(const std::string &text)
-    {
-        if (file_ == nullptr)
-            return;
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::fputs(text.c_str(), file_);
-        std::fflush(file_);
-    }
-    const std::string &path() const { return path_; }
-
-private:
-    std::mutex  mutex_;
-    std::FILE  *file_ = nullptr;
-    std::string path_;
-};
-
-/* ---------------------------------------------------------------- bounded queue */
-
-class BatchQueue {
-public:
-    explicit BatchQueue(size_t cap) : cap_(cap) {}
-    void push(std::unique_ptr<RowBatch> batch)
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        not_full_.wait(lock, [this] { return items_.size() < cap_; });
-        items_.push_back(std::move(batch));
-        not_empty_.notify_one();
-    }
-    std::unique_ptr<RowBatch> pop()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        not_empty_.wait(lock, [this] { return !items_.empty() || closed_; });
-        if (items_.empty())
-            return nullptr;
-        auto batch = std::move(items_.front());
-        items_.pop_front();
-        not_full_.notify_one();
-        return batch;
-    }
-    void close()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        closed_ = true;
-        not_empty_.notify_all();
-    }
-
-private:
-    std::mutex                            mutex_;
-    std::condition_variable               not_full_, not_empty_;
-    std::deque<std::unique_ptr<RowBatch>> items_;
-    size_t                                cap_;
-    bool                                  closed_ = false;
-};
-
-/* Emptied batches kept for reuse: a batch keeps the size of its buffers, so
-** that workers do not fault in fresh memory for every chunk. There are never
-** more than the batches in flight at once (queued, being filled, being
-** stored). */
-class BatchPool {
-public:
-    std::unique_ptr<RowBatch> get()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (spare_.empty())
-            return std::make_unique<RowBatch>();
-        auto batch = std::move(spare_.back());
-        spare_.pop_back();
-        return batch;
-    }
-    void put(std::unique_ptr<RowBatch> batch)
-    {
-        batch->values.clear();
-        batch->arena.clear();
-        batch->src.clear();
-        batch->text = nullptr;
-        batch->chunk = nullptr;
-        std::lock_guard<std::mutex> lock(mutex_);
-        spare_.push_back(std::move(batch));
-    }
-
-private:
-    std::mutex                             mutex_;
-    std::vector<std::unique_ptr<RowBatch>> spare_;
-};
-
-/* ---------------------------------------------------------------- one table of a group */
-
-struct TableRun {
-    TablePlan                 plan;
-    fldr_inst                *inst = nullptr;     /* owned; zero-filled, pools set up by setup_inst */
-    std::vector<std::string>  buf_storage;
-    std::vector<fldr_rowbuf>  bufs;
-    std::vector<fldr_task>    tasks;
-    std::atomic<int64_t>      loaded{0};          /* committed */
-    std::atomic<int64_t>      rej_format{0};
-    std::atomic<int64_t>      rej_data{0};
-    std::atomic<int64_t>      taken{0};           /* rows routed to this table, converted or not */
-    std::atomic<int64_t>      blank{0};           /* blank lines passed over */
-    std::string               bad_path;
-    std::FILE                *bad = nullptr;
-    std::mutex                bad_mutex;
-    bool                      crlf_tolerant = false;  /* no terminator given: "\n", a "\r" before it dropped */
-};
-
-struct Group {
-    std::vector<std::unique_ptr<TableRun>> tables;      /* numbered first_table, first_table + 1, ... */
-    uint32_t                               first_table = 0;
-    std::vector<fldr_data_file *>          files;       /* in load order */
-    std::vector<std::string>               file_names;  /* by file_no */
-    std::vector<int64_t>                   file_base;   /* rows_read when the file began */
-    std::vector<int64_t>                   file_skipped;/* rows skipped at the file's start */
-    uint64_t                               total_bytes = 0;
-    int64_t                                skipped = 0;
-    fldr_table_set                         set{};
-    std::vector<fldr_ctl *>                set_ctls;
-    std::vector<fldr_inst *>               set_insts;
-    std::vector<uint32_t>                  set_counts;
-    std::vector<fldr_rowbuf *>             set_bufs;
-    std::vector<fldr_task *>               set_tasks;
-};
-
-/* Everything the threads of one group share. */
-struct RunState {
-    Group                *group = nullptr;
-    fldr_inst            *reader_inst = nullptr;
-    std::vector<fldr_task_queue> queues;
-    BatchQueue            batches{8};
-    BatchPool             spare;                /* emptied batches */
-    std::atomic<bool>     reader_done{false};
-    std::atomic<bool>     stop{false};          /* no more rows are converted */
-    std::atomic<bool>     fatal{false};         /* the open transaction is not committed */
-    std::mutex            fatal_mutex;
-    std::string           fatal_msg;
-    int32_t               reader_rc = 0;
-    std::atomic<uint64_t> bytes_done{0};
-    std::atomic<int64_t>  rows_done{0};
-    uint64_t              commit_rows = 50000;
-    uint32_t              errors = 100;
-    LogFile              *log = nullptr;
-
-    void fail(const std::string &msg)
-    {
-        {
-            std::lock_guard<std::mutex> lock(fatal_mutex);
-            if (fatal_msg.empty())
-                fatal_msg = msg;
-        }
-        fatal = true;
-        stop_all();
-    }
-    void stop_all()
-    {
-        stop = true;
-        for (auto &t : group->tables)
-            __atomic_store_n(&t->inst->run_state, -1, __ATOMIC_RELAXED);
-    }
-};
 
 void setup_inst(TableRun &tr, fldr_ctl *ctl, const fldr_args &args, uint32_t charset, uint32_t nbufs,
                 uint32_t buf_cap, uint32_t ntasks, std::vector<fldr_task_queue> &queues)
@@ -328,38 +146,18 @@ void teardown_inst(TableRun &tr)
         std::fclose(tr.bad);
 }
 
-/* Why a row was rejected; each kind has its own count in the summary. */
-enum class Reject { Format, Data, Refused };
-
 /*
-** A rejected row: whole to the bad-data file, one line to the log. Returns
-** whether the load goes on (false once the ERRORS limit is passed: the load
-** is then stopping).
+** A row the worker rejected stays with its batch, with a copy of its text,
+** until its unit is decided; writers.cpp writes it then, in file order. The
+** count here is of rows met in any order: it only lets the reader stop early,
+** and once it passes ERRORS the row at which the load stops has been read.
 */
-bool reject_row(RunState &rs, TableRun &tr, uint32_t file_no, int64_t row_no, std::string_view row,
-                std::string_view reason, Reject kind)
+void reject_row(RunState &rs, Converted &conv, const RowSource &src, std::string_view row, std::string_view reason,
+                Reject kind)
 {
-    (kind == Reject::Format ? tr.rej_format : tr.rej_data)++;
-    const int64_t errs = __atomic_add_fetch(&rs.reader_inst->err_count, 1, __ATOMIC_RELAXED);
-    static constexpr const char *kWhat[] = {"format error: ", "data error: ", "refused by the database: "};
-    rs.log->line("table " + tr.plan.display_name + ", file " + rs.group->file_names[file_no] + ", row " +
-                 std::to_string(row_no) + ": " + kWhat[static_cast<int>(kind)] + std::string(reason));
-    {
-        std::lock_guard<std::mutex> lock(tr.bad_mutex);
-        if (tr.bad == nullptr)
-            tr.bad = std::fopen(tr.bad_path.c_str(), "wb");
-        if (tr.bad == nullptr || std::fwrite(row.data(), 1, row.size(), tr.bad) != row.size() ||
-            std::fflush(tr.bad) != 0) {
-            rs.fail("cannot write the bad-data file " + tr.bad_path + ": " + std::strerror(errno));
-            return false;
-        }
-    }
-    if (errs > static_cast<int64_t>(rs.errors)) {
-        rs.log->line("error limit ERRORS=" + std::to_string(rs.errors) + " exceeded; the load stops");
-        rs.stop_all();
-        return false;
-    }
-    return true;
+    __atomic_add_fetch(&rs.reader_inst->err_count, 1, __ATOMIC_RELAXED);
+    conv.rejected.push_back(
+        Rejection{RowKey{conv.file_no, src.row_no, conv.batch->table}, kind, std::string(row), std::string(reason)});
 }
 
 /*
@@ -412,16 +210,33 @@ void give_back_chunk(fldr_task *task)
     fldr_task_free(&tr.inst->task_pool, task);
 }
 
+/* The Sequencer's way to give a Converted's chunk and batch back. */
+void release_converted(RunState &rs, Converted &conv)
+{
+    give_back_chunk(static_cast<fldr_task *>(conv.batch->chunk));
+    rs.spare.put(std::move(conv.batch));
+}
 
-void worker_main(RunState &rs, uint32_t worker_no)
+/* The next task and its number, or null when none came within `ms`. Tasks
+** are numbered under the lock as they leave the queue, hence in file order. */
+fldr_task *take_task(RunState &rs, uint32_t ms, int64_t &seq)
+{
+    std::lock_guard<std::mutex> lock(rs.take_mutex);
+    fldr_task *task = fldr_task_take(&rs.queues[0], ms);
+    if (task != nullptr)
+        seq = rs.next_seq++;
+    return task;
+}
+
+void worker_main(RunState &rs)
 {
     RowScratch scratch;
     std::string reason;
     std::vector<RowSource> spans;
-    fldr_task_queue *queue = &rs.queues[worker_no];
     for (;;) {
         const bool done = rs.reader_done.load(std::memory_order_acquire);
-        fldr_task *task = fldr_task_take(queue, done ? 0 : 20);
+        int64_t seq = 0;
+        fldr_task *task = take_task(rs, done ? 0 : 20, seq);
         if (task == nullptr) {
             if (done)
                 break;
@@ -429,14 +244,16 @@ void worker_main(RunState &rs, uint32_t worker_no)
         }
         auto &tr = *static_cast<TableRun *>(task->tool_data);
         rs.bytes_done += task->data_len;
-        /* Rows the table took, even if a stop leaves them unconverted: only
-        ** rows no table takes count as refused in the summary. */
-        tr.taken += task->row_cnt;
-        if (rs.stop.load(std::memory_order_relaxed)) {
+        if (rs.stop.load(std::memory_order_relaxed) || seq > rs.sequencer->seq_limit()) {
             give_back_chunk(task);
             continue;
         }
-        auto batch = rs.spare.get();
+        auto conv = std::make_unique<Converted>();
+        conv->seq = seq;
+        conv->file_no = static_cast<uint32_t>(task->file_no);
+        conv->chunk_off = task->file_off;
+        conv->batch = rs.spare.get();
+        RowBatch *batch = conv->batch.get();
         batch->table = tr.plan.table_no;
         batch->width = static_cast<uint32_t>(tr.plan.insert_cols.size());
         batch->values.reserve(static_cast<size_t>(task->row_cnt) * batch->width);
@@ -444,6 +261,8 @@ void worker_main(RunState &rs, uint32_t worker_no)
         batch->src.reserve(task->row_cnt);
         batch->file_no = static_cast<uint32_t>(task->file_no);
         batch->text = task->data;
+        /* The chunk goes back once the last row cut from it is stored. */
+        batch->chunk = task;
         const bool exact = rs.group->tables.size() == 1 && tr.plan.ctl->when_cond == nullptr;
         locate_rows(*rs.group, rs.reader_inst, task, exact, spans);
         uint32_t i = 0;
@@ -468,88 +287,11 @@ void worker_main(RunState &rs, uint32_t worker_no)
             if (res == RowResult::Loaded)
                 batch->src.push_back(spans[i]);
             else
-                reject_row(rs, tr, batch->file_no, spans[i].row_no, std::string_view(row, row_len), reason,
+                reject_row(rs, *conv, spans[i], std::string_view(row, row_len), reason,
                            res == RowResult::FormatError ? Reject::Format : Reject::Data);
         }
         rs.rows_done += i;
-        if (batch->rows() == 0) {
-            give_back_chunk(task);
-            rs.spare.put(std::move(batch));
-            continue;
-        }
-        /* The writer gives the chunk back once the rows are stored: a row the
-        ** database refuses is written from it to the bad-data file. */
-        batch->chunk = task;
-        rs.batches.push(std::move(batch));
-    }
-}
-
-/*
-** A writer: batches from the queue into its own sink, a transaction every
-** ROWS rows. Rows are counted as loaded when their transaction commits. A
-** refused row that passes the ERRORS limit ends this writer's storing: the
-** rows before it are committed, the batches after it are only given back.
-*/
-void writer_main(RunState &rs, Sink *sink)
-{
-    Group &g = *rs.group;
-    /* By table number: the group's tables are first_table and on. */
-    std::vector<int64_t> committed(g.first_table + g.tables.size(), 0);
-    uint64_t in_txn = 0;
-    bool open = false;
-    bool refusal_stop = false;
-    std::string err;
-    const RefusalFn on_refused = [&](const Refused &r) {
-        if (!reject_row(rs, *g.tables[r.table - g.first_table], r.file_no, r.row_no, r.text, r.message, Reject::Refused))
-            refusal_stop = true;
-        return !refusal_stop;
-    };
-    auto commit = [&]() {
-        const uint64_t rows = in_txn;
-        open = false;
-        in_txn = 0;
-        std::fill(committed.begin(), committed.end(), 0);
-        if (!sink->commit(on_refused, committed, err)) {
-            /* A commit whose answer is lost may have been carried out: the
-            ** summary counts only what was confirmed, and says so. */
-            rs.fail("commit failed: " + err + " (the " + std::to_string(rows) +
-                    " rows of that commit may or may not be stored)");
-            return false;
-        }
-        for (size_t t = 0; t < g.tables.size(); t++)
-            g.tables[t]->loaded += committed[g.first_table + t];
-        return true;
-    };
-    while (auto batch = rs.batches.pop()) {
-        uint64_t from = 0;
-        const uint64_t rows = batch->rows();
-        while (from < rows && !rs.fatal && !refusal_stop) {
-            if (!open) {
-                if (!sink->begin(err)) {
-                    rs.fail("cannot begin a transaction: " + err);
-                    break;
-                }
-                open = true;
-            }
-            const uint64_t take = std::min<uint64_t>(rows - from, rs.commit_rows - in_txn);
-            if (!sink->insert(*batch, from, from + take, on_refused, err)) {
-                rs.fail("the database failed on table " + g.tables[batch->table - g.first_table]->plan.display_name +
-                        ": " + err);
-                break;
-            }
-            from += take;
-            in_txn += take;
-            if (in_txn >= rs.commit_rows && !refusal_stop && !commit())
-                break;
-        }
-        give_back_chunk(static_cast<fldr_task *>(batch->chunk));
-        rs.spare.put(std::move(batch));
-    }
-    if (open) {
-        if (rs.fatal || g_interrupted)
-            sink->rollback();
-        else
-            commit();
+        rs.sequencer->deposit(std::move(conv));
     }
 }
 
@@ -588,6 +330,18 @@ void reader_main(RunState &rs, int64_t skip)
     }
     rs.reader_rc = rc;
     rs.reader_done.store(true, std::memory_order_release);
+}
+
+/* Rows of the group the summary counts as read: up to the row that passed
+** ERRORS; up to the end of the last committed unit when the load was
+** interrupted or failed (a restart with SKIP then repeats and loses no row);
+** else what the reader cut. */
+int64_t rows_read(RunState &rs)
+{
+    std::lock_guard<std::mutex> lock(rs.order.mutex);
+    if (rs.order.stop_rows)
+        return *rs.order.stop_rows;
+    return rs.abandoned ? rs.order.frontier : rs.reader_inst->rows_read;
 }
 
 std::string format_duration(double seconds)
@@ -725,6 +479,27 @@ bool choose_escape(fldr_ctl &ctl, const std::vector<bool> &written, uint32_t tab
     return true;
 }
 
+/*
+** QXFLDR_READ_BUFFER_BYTES, for tests only, sets the read buffer in bytes, so
+** that a small data file is read in many chunks. Users set BUFFER_NODE_SIZE in
+** MiB; the variable is not a keyword, so no control file sets it by accident.
+*/
+bool test_buffer_size(uint32_t &buf_cap)
+{
+    const char *text = std::getenv("QXFLDR_READ_BUFFER_BYTES");
+    if (text == nullptr || *text == '\0')
+        return true;
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long long bytes = std::strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0' || bytes < 16 || bytes > (1u << 30)) {
+        std::fprintf(stderr, "qxfldr: QXFLDR_READ_BUFFER_BYTES must be a number of bytes from 16 to 1073741824\n");
+        return false;
+    }
+    buf_cap = static_cast<uint32_t>(bytes);
+    return true;
+}
+
 void print_both(LogFile &log, bool silent, const std::string &text)
 {
     if (!silent) {
@@ -849,7 +624,9 @@ int run_load(const LoadRequest &req)
         std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
         rules.sysdate = buf;
     }
-    const uint32_t buf_cap = (req.buffer_given ? std::max<uint32_t>(args.buffer_node_size, 1) : 1u) << 20;
+    uint32_t buf_cap = (req.buffer_given ? std::max<uint32_t>(args.buffer_node_size, 1) : 1u) << 20;
+    if (!test_buffer_size(buf_cap))
+        return kExitUsage;
     const uint32_t nbufs = 2 * workers + 2;
     uint32_t table_no = 0;
     const std::vector<bool> escapes = escapes_written(std::string_view(pc.text, text_len));
@@ -1015,22 +792,23 @@ int run_load(const LoadRequest &req)
         Group &g = *gp;
         RunState rs;
         rs.group = &g;
-        rs.queues.resize(workers);
+        rs.queues.resize(1);
         for (auto &q : rs.queues) {
             std::memset(&q, 0, sizeof q);
             os_mutex2_create(&q.lock);
             os_semaphore_create(&q.sem, 0);
         }
-        rs.commit_rows = args.commit_rows;
         rs.errors = args.errors;
         rs.log = &log;
         for (auto &tr : g.tables) {
             setup_inst(*tr, tr->plan.ctl, args, charset, nbufs, buf_cap, nbufs + 2, rs.queues);
             tr->plan.inst = tr->inst;
         }
+        rs.sequencer = std::make_unique<Sequencer>(g.tables.size() > 1, args.commit_rows, args.errors,
+                                                   [&rs](Converted &c) { release_converted(rs, c); });
         rs.reader_inst = g.tables[0]->inst;
-        log.line("read buffers: " + std::to_string(nbufs * g.tables.size()) + " x " + std::to_string(buf_cap >> 20) +
-                 " MiB; workers: " + std::to_string(workers) + "; writers: " + std::to_string(sinks.size()) + "; " +
+        log.line("read buffers: " + std::to_string(nbufs * g.tables.size()) + " x " + std::to_string(buf_cap) +
+                 " bytes; workers: " + std::to_string(workers) + "; writers: " + std::to_string(sinks.size()) + "; " +
                  std::to_string(args.commit_rows) + " rows per transaction");
         if (g.tables.size() > 1) {
             for (auto &tr : g.tables) {
@@ -1052,21 +830,35 @@ int run_load(const LoadRequest &req)
         const int64_t skip = static_cast<int64_t>(std::min<uint64_t>(skip_left, INT64_MAX));
 
         std::vector<std::thread> writers;
+        std::atomic<uint32_t> writers_running{static_cast<uint32_t>(sinks.size())};
+        std::atomic<uint32_t> workers_running{workers};
         for (auto &sk : sinks)
-            writers.emplace_back(writer_main, std::ref(rs), sk.get());
+            writers.emplace_back([&rs, &writers_running, sink = sk.get(), n = static_cast<uint32_t>(sinks.size())] {
+                writer_main(rs, sink, n);
+                writers_running--;
+            });
         std::vector<std::thread> pool;
         for (uint32_t w = 0; w < workers; w++)
-            pool.emplace_back(worker_main, std::ref(rs), w);
+            pool.emplace_back([&rs, &workers_running] {
+                worker_main(rs);
+                workers_running--;
+            });
         std::thread reader(reader_main, std::ref(rs), skip);
 
-        /* Main thread: Ctrl-C and the progress line. */
+        /* Main thread: Ctrl-C, the progress line, and the end of the stream
+        ** once no worker is left to convert a task. */
         bool shown = false;
+        bool closed = false;
         int ticks = 0;
-        while (!rs.reader_done.load()) {
+        while (writers_running.load() > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            if (g_interrupted && !rs.stop) {
-                rs.stop_all();
+            if (g_interrupted && !rs.abandoned) {
+                rs.abandon();
                 log.line("interrupted; the rows committed so far stay");
+            }
+            if (!closed && workers_running.load() == 0) {
+                rs.sequencer->close(rs.next_seq);
+                closed = true;
             }
             const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             if (progress && secs > 2.0 && ++ticks % 25 == 0) {   /* four times a second */
@@ -1079,27 +871,29 @@ int run_load(const LoadRequest &req)
                 shown = true;
             }
         }
+        /* The writers are done: whatever the reader and workers still make goes back at once. */
+        rs.stop_all();
         reader.join();
         for (auto &t : pool)
             t.join();
-        rs.batches.close();
         for (auto &t : writers)
             t.join();
         if (shown)
             std::fprintf(stderr, "\r%*s\r", 79, "");
 
         skip_left -= static_cast<uint64_t>(g.skipped);
-        total_read += rs.reader_inst->rows_read;
+        total_read += rows_read(rs);
         total_skipped += g.skipped;
+        /* Rows the tables took: each was stored or rejected, up to where the load stopped. */
         for (auto &tr : g.tables)
-            total_taken += tr->taken;
+            total_taken += tr->loaded + tr->rej_format + tr->rej_data;
         if (rs.fatal) {
             stop_reason = rs.fatal_msg;
             status = kExitFailed;
         } else if (g_interrupted) {
             stop_reason = "interrupted";
             status = kExitInterrupted;
-        } else if (rs.reader_inst->err_count > static_cast<int64_t>(args.errors)) {
+        } else if (rs.order.stop_rows) {
             stop_reason = "error limit ERRORS=" + std::to_string(args.errors) + " exceeded";
             status = kExitFailed;
         } else if (rs.reader_rc == FLDR_ERR_NO_ROW_TERM) {
@@ -1132,6 +926,7 @@ int run_load(const LoadRequest &req)
                 summary += "Rejected rows are in " + tr->bad_path + ", their reasons in " + log.path() + ".\n";
         }
         print_both(log, args.silent, summary);
+        rs.sequencer.reset();
         for (auto &tr : g.tables)
             teardown_inst(*tr);
         for (auto &q : rs.queues) {

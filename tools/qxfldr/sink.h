@@ -20,10 +20,16 @@
 **       before it are committed by the next commit(), the rows after it
 **       are not stored. Only a failure no row causes (connection lost, disk
 **       full) makes insert() or commit() return false.
+**   (5) a sink that holds rows until the transaction ends (refuses_on_insert()
+**       false) sends them in settle(), which reports the refused ones and
+**       keeps the transaction open; the caller may then take rows out again
+**       (withdraw(), keep_before()) before commit(). A sink that refuses in
+**       insert() has nothing to settle.
 */
 #ifndef QXFLDR_TOOL_SINK_H
 #define QXFLDR_TOOL_SINK_H
 
+#include <compare>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -63,6 +69,15 @@ struct Value {
     enum Kind : uint8_t { Null, Int, Real, Text } kind = Null;
 };
 
+/* A row's place in the load: data file, row of the file, then target table
+** (a row may go to several tables). Keys order rows as the files hold them. */
+struct RowKey {
+    uint32_t file_no = 0;
+    int64_t  row_no = 0;     /* number of the row in its data file, from 1 */
+    uint32_t table = 0;
+    auto operator<=>(const RowKey &) const = default;
+};
+
 /* Where a row of a batch stands in its data file, for the bad-data file and
 ** the log when the database refuses it. */
 struct RowSource {
@@ -97,6 +112,15 @@ struct Refused {
 /* True: the load goes on; false: it stops at this row. */
 using RefusalFn = std::function<bool(const Refused &)>;
 
+/* How long settle() may wait for a lock another transaction holds. */
+enum class LockWait { Bounded, Unbounded };
+enum class Settled {
+    Done,      /* every row sent: kept in the open transaction or reported refused */
+    Blocked,   /* a bounded wait ran out or the server ended the transaction for a
+                  conflict; nothing is kept, the rows are sent again by the next settle() */
+    Failed,    /* err says why; the transaction is to be rolled back */
+};
+
 class Sink {
 public:
     virtual ~Sink() = default;
@@ -116,6 +140,23 @@ public:
     ** insert() reports them. False with err when nothing was committed. */
     virtual bool commit(const RefusalFn &on_refused, std::vector<int64_t> &committed, std::string &err) = 0;
     virtual void rollback() = 0;
+    /* Rule 5: true when insert() reports every refused row, false when
+    ** settle() does. */
+    virtual bool refuses_on_insert() const { return true; }
+    /* Sends the transaction's rows, reporting the refused ones, and keeps the
+    ** rest in the open transaction. */
+    virtual Settled settle(const RefusalFn &, LockWait, std::string &) { return Settled::Done; }
+    /* Rolls back what settle() sent and keeps the rows, without those already
+    ** reported refused, for the next settle(). */
+    virtual void withdraw() {}
+    /* Keeps in the open transaction only the rows before `end`, sent again
+    ** (rows already refused left out; a row refused now is reported). False
+    ** with err when the transaction cannot go on. */
+    virtual bool keep_before(const RowKey &, const RefusalFn &, std::string &err)
+    {
+        err = "this database keeps no rows to take back";
+        return false;
+    }
     /* Removes every row of the table (load mode REPLACE). */
     virtual bool truncate(const std::string &table, std::string &err) = 0;
     /* Number of rows in the table (load mode INSERT needs an empty table). */

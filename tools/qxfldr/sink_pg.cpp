@@ -8,17 +8,21 @@
 ** The loader gives every writer thread a sink of its own (sink.h rule 3),
 ** so each holds its own connection and one batch writer per prepared table:
 ** several writers stream to the server at once. Rows are encoded by
-** insert() and sent by commit(); a row the server refuses is found by the
-** batch engine's halving search and reported with the server's message
-** (rule 4), so the sink keeps each pending row's origin and text until then.
+** insert() and sent by settle() (or commit()) inside one transaction per
+** commit unit; a row the server refuses is found by the batch engine's
+** halving search and reported with the server's message (rule 4), so the
+** sink keeps each pending row's origin and text until the transaction ends:
+** the loader may take rows out again before it commits (sink.h rule 5).
 */
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "pg_batch.h"
 #include "pg_catalog.h"
@@ -85,13 +89,17 @@ public:
             tables_.resize(table_no + 1);
             writers_.resize(table_no + 1);
             pending_.resize(table_no + 1);
+            kept_.resize(table_no + 1, 0);
         }
         writers_[table_no] = std::make_unique<qxpg::BatchWriter>(conn_.get(), *t);
         tables_[table_no] = std::move(t);
         return true;
     }
 
+    /* The transaction opens with the first statement settle() sends. */
     bool begin(std::string &) override { return true; }
+
+    bool refuses_on_insert() const override { return false; }
 
     bool insert(const RowBatch &batch, uint64_t from, uint64_t to, const RefusalFn &on_refused,
                 std::string &) override
@@ -130,45 +138,62 @@ public:
         return true;
     }
 
+    Settled settle(const RefusalFn &on_refused, LockWait wait, std::string &err) override
+    {
+        for (int retry = 1;; ++retry) {
+            const Settled res = send_all(on_refused, wait, err);
+            if (res != Settled::Blocked || wait == LockWait::Bounded)
+                return res;
+            /* A conflict with a transaction of another program is no row's
+            ** fault: the rows go again a few times (batch engine, rule 7). */
+            if (retry > kConflictRetries)
+                return Settled::Failed;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5 * retry * retry));
+        }
+    }
+
+    void withdraw() override
+    {
+        end_transaction("ROLLBACK");
+        for (auto &w : writers_)
+            if (w)
+                w->unsend();
+    }
+
+    bool keep_before(const RowKey &end, const RefusalFn &on_refused, std::string &err) override
+    {
+        withdraw();
+        for (uint32_t t = 0; t < writers_.size(); t++) {
+            if (!writers_[t])
+                continue;
+            /* A table's rows are in file order; their tags are their places in origins. */
+            const std::vector<Origin> &origins = pending_[t].origins;
+            const auto first_out = std::partition_point(origins.begin(), origins.end(), [&](const Origin &o) {
+                return RowKey{o.file_no, o.row_no, t} < end;
+            });
+            writers_[t]->drop_from_tag(static_cast<uint64_t>(first_out - origins.begin()));
+        }
+        return settle(on_refused, LockWait::Unbounded, err) == Settled::Done;
+    }
+
     bool commit(const RefusalFn &on_refused, std::vector<int64_t> &committed, std::string &err) override
     {
-        bool stopped = false;
-        for (uint32_t t = 0; t < writers_.size(); t++) {
-            qxpg::BatchWriter *w = writers_[t].get();
-            if (w == nullptr || w->pending() == 0)
-                continue;
-            if (stopped) {
-                /* Rows after the row the caller stopped at are not stored. */
-                w->discard();
-                pending_[t].clear();
-                continue;
-            }
-            const Pending &pend = pending_[t];
-            qxpg::FlushResult res = w->flush([&](const qxpg::Refusal &r) {
-                const Origin &o = pend.origins[r.tag];
-                return on_refused(Refused{t, o.file_no, o.row_no, std::string_view(pend.text).substr(o.off, o.len),
-                                          r.message});
-            });
-            pending_[t].clear();
-            if (res.status == qxpg::FlushStatus::failed) {
-                err = res.error;
-                rollback();
-                return false;
-            }
-            if (t < committed.size())
-                committed[t] += static_cast<int64_t>(res.committed);
-            stopped = res.status == qxpg::FlushStatus::stopped;
+        /* Rows not settled yet are sent now (settle() sends nothing twice). */
+        if (settle(on_refused, LockWait::Unbounded, err) != Settled::Done ||
+            (open_ && !end_transaction("COMMIT", &err))) {
+            rollback();
+            return false;
         }
+        for (uint32_t t = 0; t < kept_.size() && t < committed.size(); t++)
+            committed[t] += static_cast<int64_t>(kept_[t]);
+        clear_batches();
         return true;
     }
 
     void rollback() override
     {
-        for (auto &w : writers_)
-            if (w)
-                w->discard();
-        for (auto &p : pending_)
-            p.clear();
+        end_transaction("ROLLBACK");
+        clear_batches();
     }
 
     bool truncate(const std::string &table, std::string &err) override
@@ -193,6 +218,81 @@ public:
     }
 
 private:
+    /* Times rows are sent again after conflicts under an unbounded wait. */
+    static constexpr int kConflictRetries = 8;
+    /* How long a bounded wait lasts: long enough for another writer's COPY
+    ** to pass a key both insert, short enough that writers that wait for
+    ** each other (one in the server, one in the loader) part soon. */
+    static constexpr const char *kBoundedLockWait = "SET LOCAL lock_timeout = '200ms'";
+
+    /* Sends every table's unsent rows in the open transaction (opened here). */
+    Settled send_all(const RefusalFn &on_refused, LockWait wait, std::string &err)
+    {
+        if (!open_) {
+            if (!statement("BEGIN", err))
+                return Settled::Failed;
+            open_ = true;
+        }
+        if (!statement(wait == LockWait::Bounded ? kBoundedLockWait : "SET LOCAL lock_timeout = 0", err))
+            return Settled::Failed;
+        bool stopped = false;
+        for (uint32_t t = 0; t < writers_.size(); t++) {
+            qxpg::BatchWriter *w = writers_[t].get();
+            if (w == nullptr || w->pending() == 0)
+                continue;
+            if (stopped) {
+                /* Rows after the row the caller stopped at are not stored (rule 4). */
+                w->discard();
+                pending_[t].clear();
+                continue;
+            }
+            const Pending &pend = pending_[t];
+            const qxpg::SendResult res = w->send([&](const qxpg::Refusal &r) {
+                const Origin &o = pend.origins[r.tag];
+                return on_refused(Refused{t, o.file_no, o.row_no, std::string_view(pend.text).substr(o.off, o.len),
+                                          r.message});
+            });
+            if (res.status == qxpg::SendStatus::blocked || res.status == qxpg::SendStatus::failed) {
+                err = res.error;
+                withdraw();
+                return res.status == qxpg::SendStatus::blocked ? Settled::Blocked : Settled::Failed;
+            }
+            kept_[t] = res.kept;
+            stopped = res.status == qxpg::SendStatus::stopped;
+        }
+        return Settled::Done;
+    }
+
+    void clear_batches()
+    {
+        for (auto &w : writers_)
+            if (w)
+                w->discard();
+        for (auto &p : pending_)
+            p.clear();
+        std::fill(kept_.begin(), kept_.end(), 0);
+    }
+
+    /* A statement of the sink's own; a failure is told as the batch engine
+    ** tells one, so that a lost server reads the same wherever it is met. */
+    bool statement(const char *sql, std::string &err)
+    {
+        if (conn_.exec(sql, err))
+            return true;
+        err = (conn_.lost() ? "connection to PostgreSQL lost: " : std::string("PostgreSQL failed ") + sql + ": ") + err;
+        return false;
+    }
+
+    /* COMMIT or ROLLBACK of the open transaction, if one is open. */
+    bool end_transaction(const char *sql, std::string *err = nullptr)
+    {
+        if (!open_)
+            return true;
+        open_ = false;
+        std::string ignored;
+        return statement(sql, err != nullptr ? *err : ignored);
+    }
+
     /* Where a row of the open batch came from; the batch engine's tag of a
     ** row is its index here. */
     struct Origin {
@@ -211,6 +311,8 @@ private:
     };
 
     qxpg::Conn conn_;
+    bool open_ = false;                     /* a transaction is open on conn_ */
+    std::vector<uint64_t> kept_;            /* per table: rows the open transaction holds */
     std::vector<Pending> pending_;          /* per table, like writers_ */
     std::vector<std::unique_ptr<qxpg::Table>> tables_;
     std::vector<std::unique_ptr<qxpg::BatchWriter>> writers_;

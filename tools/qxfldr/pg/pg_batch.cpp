@@ -20,10 +20,12 @@ constexpr size_t kPutChunk = 256 * 1024;
 /* Times a batch is sent again after conflicts with other transactions (rule 7). */
 constexpr int kConflictRetries = 8;
 
-/* Class 40: transaction rollback (deadlock, serialization failure). */
+/* Class 40: transaction rollback (deadlock, serialization failure); 55P03:
+** a lock not granted within lock_timeout, set by a caller that will rather
+** roll back and retry than wait on another transaction. */
 bool is_conflict_state(const std::string &state)
 {
-    return state.size() == 5 && state.compare(0, 2, "40") == 0;
+    return (state.size() == 5 && state.compare(0, 2, "40") == 0) || state == "55P03";
 }
 
 /*
@@ -74,6 +76,48 @@ void BatchWriter::discard()
     data_.clear();
     ends_.clear();
     tags_.clear();
+    refused_.clear();
+    sent_ = false;
+}
+
+SendResult BatchWriter::send(const RefusalHandler &on_refused)
+{
+    SendResult out;
+    if (sent_) {
+        out.kept = result_.committed;
+        return out;
+    }
+    result_ = FlushResult{};
+    stop_ = fatal_ = conflict_ = false;
+    refused_.assign(tags_.size(), 0);
+    if (!tags_.empty())
+        locate(0, tags_.size(), false, on_refused);
+    if (fatal_ || conflict_) {
+        out.status = fatal_ ? SendStatus::failed : SendStatus::blocked;
+        out.error = result_.error;
+        return out;
+    }
+    sent_ = true;
+    out.kept = result_.committed;
+    out.status = stop_ ? SendStatus::stopped : SendStatus::ok;
+    return out;
+}
+
+void BatchWriter::unsend()
+{
+    if (refused_.size() == tags_.size())
+        drop_refused();
+    refused_.clear();
+    result_.committed = 0;
+    sent_ = false;
+}
+
+void BatchWriter::drop_from_tag(uint64_t limit)
+{
+    const size_t keep = static_cast<size_t>(std::lower_bound(tags_.begin(), tags_.end(), limit) - tags_.begin());
+    tags_.resize(keep);
+    ends_.resize(keep);
+    data_.resize(keep == 0 ? 0 : ends_.back());
 }
 
 std::string BatchWriter::fatal_message(const std::string &what, const std::string &sqlstate) const

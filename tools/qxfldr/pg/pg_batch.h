@@ -26,6 +26,13 @@
 **       transaction is rolled back and the batch sent again, without the rows
 **       already reported as refused (each row is reported once), a few times
 **       at most before it counts as rule 6.
+**
+** send() runs the same search inside a transaction the caller opened and
+** ends: every part goes under a savepoint (the whole batch first), nothing is
+** committed, and the rows stay in the batch until discard(), so that the
+** caller can roll back and send them again (unsend()), fewer of them
+** (drop_from_tag()), or commit. A lock the server does not grant within the
+** session's lock_timeout (55P03) counts as a conflict, not as a refused row.
 */
 #ifndef QXFLDR_PG_BATCH_H
 #define QXFLDR_PG_BATCH_H
@@ -63,6 +70,20 @@ struct FlushResult {
     std::string error;          /* status failed: what failed, one line */
 };
 
+/* Outcome of send(). */
+enum class SendStatus {
+    ok,       /* every row kept or refused */
+    stopped,  /* the caller stopped at a refusal (rule 5): the rows after it are not kept */
+    blocked,  /* a conflict (rule 7) or a lock not granted in time: the caller rolls back */
+    failed,   /* rule 6: the caller rolls back */
+};
+
+struct SendResult {
+    SendStatus  status = SendStatus::ok;
+    uint64_t    kept = 0;       /* rows in the caller's transaction */
+    std::string error;          /* blocked, failed: what happened, one line */
+};
+
 /* Called for every refused row, in row order; false stops the load (rule 5). */
 using RefusalHandler = std::function<bool(const Refusal &)>;
 
@@ -88,6 +109,17 @@ public:
     /* Empties the batch without sending it. */
     void discard();
 
+    /* Sends the rows not yet sent inside the caller's open transaction, as
+    ** described above; a second call before unsend() or discard() sends
+    ** nothing and returns what the first kept. */
+    SendResult send(const RefusalHandler &on_refused);
+    /* The caller rolled its transaction back: the rows reported as refused
+    ** leave the batch, the others are sent again by the next send(). */
+    void unsend();
+    /* Leaves out the rows tagged `limit` or more (tags grow with the rows);
+    ** only between unsend() (or add_row()) and send(). */
+    void drop_from_tag(uint64_t limit);
+
 private:
     enum class Outcome { ok, refused, conflict, fatal };
     Outcome copy_range(size_t lo, size_t hi, std::string &message, std::string &sqlstate);
@@ -110,6 +142,7 @@ private:
     bool stop_ = false;
     bool fatal_ = false;
     bool conflict_ = false;
+    bool sent_ = false;              /* send() ran since the last unsend() or discard() */
 };
 
 } // namespace qxpg

@@ -1,0 +1,227 @@
+/*
+** Loads that stop early (ERRORS, LOAD) end at the same row whatever the
+** number of workers: the tables hold exactly the accepted rows before the
+** stop point, the bad-data file and the log exactly the rejections up to it,
+** in file order, and the summary counts the rows read up to it. Each case is
+** loaded many times with 1, 2 and 4 workers over small read buffers (many
+** chunks, so that workers finish out of order), and every run is compared
+** with what a reading of the file row after row gives.
+**
+** Compiled into each target's program, as qxfldr_scenarios.h is.
+*/
+#ifndef QX_TESTS_QXFLDR_STOP_SCENARIOS_H
+#define QX_TESTS_QXFLDR_STOP_SCENARIOS_H
+
+#include <map>
+#include <regex>
+
+#include "qxfldr_scenarios.h"
+
+namespace qxtest {
+
+/* What the load must make of a row. */
+enum class Fate { Stored, Format, Data, Duplicate, NoTable };
+
+/* A stop case: `rows` rows "id|note" (or "tag|id|note" for two tables: tag A
+** goes to table a, B to b, C to none), the rows listed in `bad` spoiled. */
+struct StopCase {
+    const char *name;
+    bool two_tables;
+    int rows;
+    std::vector<std::pair<int, Fate>> bad;   /* row number from 1, what spoils it */
+    int errors;
+    int load;                                /* LOAD, 0 for none */
+};
+
+struct GenRow {
+    std::string text;
+    std::string table;                       /* "" when no table takes the row */
+    int64_t     id = 0;
+    Fate        fate = Fate::Stored;
+};
+
+/* What a load of the rows, one after the other, leaves. */
+struct Outcome {
+    std::map<std::string, Rows> ids;        /* per table, sorted as text */
+    std::map<std::string, int> format, data;
+    int64_t read = 0, untaken = 0;
+    std::string bad;
+    std::vector<int64_t> logged;             /* rejected rows, in file order */
+    bool stopped = false;
+};
+
+inline std::vector<GenRow> generate(const StopCase &c)
+{
+    std::map<int, Fate> spoiled(c.bad.begin(), c.bad.end());
+    std::map<std::string, int64_t> first_id;   /* per table: an id stored early, to repeat */
+    std::vector<GenRow> rows;
+    for (int i = 1; i <= c.rows; i++) {
+        GenRow r;
+        r.id = i;
+        const char tag = !c.two_tables ? 'A' : i % 7 == 0 ? 'C' : i % 3 == 0 ? 'B' : 'A';
+        r.table = tag == 'C' ? "" : tag == 'A' ? "a" : "b";
+        r.fate = tag == 'C' ? Fate::NoTable : spoiled.count(i) ? spoiled[i] : Fate::Stored;
+        std::string id = std::to_string(i);
+        if (r.fate == Fate::Data)
+            id = "x" + id;
+        if (r.fate == Fate::Duplicate)
+            id = std::to_string(first_id.at(r.table));
+        if (r.fate == Fate::Stored && !first_id.count(r.table))
+            first_id[r.table] = i;
+        r.text = (c.two_tables ? std::string(1, tag) + "|" : "") + id +
+                 (r.fate == Fate::Format ? "" : "|note " + std::to_string(i % 100)) + "\n";
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+inline Outcome one_by_one(const std::vector<GenRow> &rows, int errors, int load)
+{
+    Outcome out;
+    std::map<std::string, std::vector<int64_t>> ids;
+    int failed = 0;
+    for (size_t i = 0; i < rows.size() && (load == 0 || i < static_cast<size_t>(load)); i++) {
+        const GenRow &r = rows[i];
+        out.read = static_cast<int64_t>(i) + 1;
+        if (r.fate == Fate::NoTable) {
+            out.untaken++;
+            continue;
+        }
+        if (r.fate == Fate::Stored) {
+            ids[r.table].push_back(r.id);
+            continue;
+        }
+        (r.fate == Fate::Format ? out.format : out.data)[r.table]++;
+        out.bad += r.text;
+        out.logged.push_back(out.read);
+        if (++failed > errors) {
+            out.stopped = true;
+            break;
+        }
+    }
+    for (auto &[table, list] : ids) {
+        for (int64_t id : list)
+            out.ids[table].push_back(std::to_string(id));
+        std::sort(out.ids[table].begin(), out.ids[table].end());
+    }
+    return out;
+}
+
+/* Row numbers of the log's rejection lines, in the order they were written. */
+inline std::vector<int64_t> logged_rows(const std::string &log)
+{
+    std::vector<int64_t> rows;
+    static const std::regex line(", row ([0-9]+): (format error|data error|refused by the database)");
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), line); it != std::sregex_iterator(); ++it)
+        rows.push_back(std::stoll((*it)[1]));
+    return rows;
+}
+
+/* The same outcome, read back from the run. */
+inline Outcome observed(Target &db, const Dir &dir, const RunResult &r, const std::vector<std::string> &tables)
+{
+    Outcome out;
+    for (const std::string &t : tables) {
+        Rows ids = db.rows("SELECT CAST(id AS TEXT) FROM " + t);
+        std::sort(ids.begin(), ids.end());
+        if (!ids.empty())
+            out.ids[t] = ids;
+        std::smatch m;
+        static const std::regex counts_re(
+            "([0-9]+) rows loaded success.\n([0-9]+) rows not loaded due to data format error.\n"
+            "([0-9]+) rows not loaded due to data error.\n");
+        const size_t at = r.out.find("Dest table: " + std::string(1, static_cast<char>(std::toupper(t[0]))));
+        const std::string from = at == std::string::npos ? "" : r.out.substr(at);
+        if (std::regex_search(from, m, counts_re)) {
+            if (const int n = std::stoi(m[2]))
+                out.format[t] = n;
+            if (const int n = std::stoi(m[3]))
+                out.data[t] = n;
+        }
+    }
+    std::smatch m;
+    if (std::regex_search(r.out, m, std::regex("Read logic record counts: ([0-9]+)")))
+        out.read = std::stoll(m[1]);
+    if (std::regex_search(r.out, m, std::regex("Refuse logic record counts: ([0-9]+)")))
+        out.untaken = std::stoll(m[1]);
+    out.bad = dir.read("fldr.bad");
+    out.logged = logged_rows(dir.read("fldr.log"));
+    out.stopped = r.status == 1;
+    return out;
+}
+
+inline void expect_same(const Outcome &got, const Outcome &want, const std::string &what)
+{
+    EXPECT_EQ(got.ids, want.ids) << what;
+    EXPECT_EQ(got.format, want.format) << what;
+    EXPECT_EQ(got.data, want.data) << what;
+    EXPECT_EQ(got.read, want.read) << what;
+    EXPECT_EQ(got.untaken, want.untaken) << what;
+    EXPECT_EQ(got.bad, want.bad) << what;
+    EXPECT_EQ(got.logged, want.logged) << what;
+    EXPECT_EQ(got.stopped, want.stopped) << what;
+}
+
+/* Small read buffers for the loads of a test (a test-only setting of qxfldr). */
+class SmallBuffers {
+public:
+    explicit SmallBuffers(int bytes) { setenv("QXFLDR_READ_BUFFER_BYTES", std::to_string(bytes).c_str(), 1); }
+    ~SmallBuffers() { unsetenv("QXFLDR_READ_BUFFER_BYTES"); }
+};
+
+TEST_F(Load, StopPointsAreTheSameWithAnyNumberOfWorkers)
+{
+    using F = Fate;
+    const StopCase cases[] = {
+        /* The sixth error at row 3500 stops; rows past it are never stored. */
+        {"errors", false, 16000, {{3, F::Data}, {7, F::Format}, {500, F::Data}, {1500, F::Data},
+                                  {2500, F::Format}, {3500, F::Data}, {9000, F::Data}, {15000, F::Format}}, 5, 0},
+        /* Rows the database refuses (a key again) count in file order with the others. */
+        {"refusals", false, 16000, {{40, F::Duplicate}, {5000, F::Data}, {11000, F::Duplicate},
+                                    {11001, F::Format}, {15000, F::Duplicate}}, 2, 0},
+        /* LOAD ends the reading; errors below the limit go on. */
+        {"load", false, 16000, {{10, F::Duplicate}, {9000, F::Data}, {11999, F::Duplicate},
+                                {12001, F::Format}}, 10, 12000},
+        /* Two tables fed by one file: rows of a chunk go to the tables in file order. */
+        {"two tables", true, 16000, {{4, F::Data}, {6000, F::Duplicate}, {6001, F::Data},
+                                     {12002, F::Format}, {12003, F::Data}, {15000, F::Data}}, 3, 0},
+    };
+    SmallBuffers buffers(32768);
+    for (const StopCase &c : cases) {
+        const std::vector<GenRow> rows = generate(c);
+        std::string data;
+        for (const GenRow &r : rows)
+            data += r.text;
+        dir.write("d.txt", data);
+        const Outcome want = one_by_one(rows, c.errors, c.load);
+        const std::vector<std::string> tables = c.two_tables ? std::vector<std::string>{"a", "b"}
+                                                             : std::vector<std::string>{"a"};
+        const std::string fields = " FIELDS TERMINATED BY '|' (" + std::string(c.two_tables ? "tag FILLER, " : "") +
+                                   "id, note)\n";
+        const std::string ctl =
+            "LOAD DATA INFILE 'd.txt' APPEND INTO TABLE a" + std::string(c.two_tables ? " WHEN (1:1) = 'A'" : "") +
+            fields + (c.two_tables ? "INTO TABLE b WHEN (1:1) = 'B'" + fields : "");
+        for (const int workers : {1, 2, 4})
+            for (int run = 0; run < (workers == 1 ? 2 : 10); run++) {
+                for (const std::string &t : tables)
+                    db->table(t, "id INTEGER UNIQUE, note VARCHAR(40)");
+                std::filesystem::remove(dir / "fldr.bad");
+                std::filesystem::remove(dir / "fldr.log");
+                std::vector<std::string> extra = {"ERRORS=" + std::to_string(c.errors), "ROWS=3000",
+                                                  "TASK_THREAD_NUMBER=" + std::to_string(workers)};
+                if (c.load != 0)
+                    extra.push_back("LOAD=" + std::to_string(c.load));
+                const RunResult r = load(ctl, extra);
+                ASSERT_TRUE(r.status == 0 || r.status == 1) << r.err;
+                expect_same(observed(*db, dir, r, tables), want,
+                            std::string(c.name) + ", " + std::to_string(workers) + " workers, run " +
+                                std::to_string(run) + "\n" + r.out + r.err);
+                if (HasFailure())
+                    return;
+            }
+    }
+}
+
+}  // namespace qxtest
+
+#endif

@@ -1,0 +1,219 @@
+/*
+** What the threads of one load share: the log, the tables of a group and
+** their pools, and the run state of the group being loaded. load.cpp runs
+** the reader and the workers, writers.cpp the writers.
+*/
+#ifndef QXFLDR_TOOL_LOAD_STATE_H
+#define QXFLDR_TOOL_LOAD_STATE_H
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "order.h"
+#include "qxfldr_comm.h"
+#include "rowval.h"
+#include "sink.h"
+
+namespace qxfldr {
+
+/* ---------------------------------------------------------------- log file */
+
+class LogFile {
+public:
+    bool open(const std::string &path)
+    {
+        path_ = path;
+        file_ = std::fopen(path.c_str(), "a");
+        return file_ != nullptr;
+    }
+    ~LogFile()
+    {
+        if (file_ != nullptr)
+            std::fclose(file_);
+    }
+    /* One line: the library's head, then the text. */
+    void line(const std::string &text)
+    {
+        if (file_ == nullptr)
+            return;
+        char head[FLDR_LOG_HEAD_MAX];
+        fldr_log_set_head_info(nullptr, nullptr, head);
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::fprintf(file_, "%s%s\n", head, text.c_str());
+        std::fflush(file_);
+    }
+    /* Text as it is (the summary block). */
+    void raw(const std::string &text)
+    {
+        if (file_ == nullptr)
+            return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::fputs(text.c_str(), file_);
+        std::fflush(file_);
+    }
+    const std::string &path() const { return path_; }
+
+private:
+    std::mutex  mutex_;
+    std::FILE  *file_ = nullptr;
+    std::string path_;
+};
+
+/* Emptied batches kept for reuse: a batch keeps the size of its buffers, so
+** that workers do not fault in fresh memory for every chunk. There are never
+** more than the batches in flight at once (queued, being filled, being
+** stored). */
+class BatchPool {
+public:
+    std::unique_ptr<RowBatch> get()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (spare_.empty())
+            return std::make_unique<RowBatch>();
+        auto batch = std::move(spare_.back());
+        spare_.pop_back();
+        return batch;
+    }
+    void put(std::unique_ptr<RowBatch> batch)
+    {
+        batch->values.clear();
+        batch->arena.clear();
+        batch->src.clear();
+        batch->text = nullptr;
+        batch->chunk = nullptr;
+        std::lock_guard<std::mutex> lock(mutex_);
+        spare_.push_back(std::move(batch));
+    }
+
+private:
+    std::mutex                             mutex_;
+    std::vector<std::unique_ptr<RowBatch>> spare_;
+};
+
+/* ---------------------------------------------------------------- one table of a group */
+
+struct TableRun {
+    TablePlan                 plan;
+    fldr_inst                *inst = nullptr;     /* owned; zero-filled, pools set up by setup_inst */
+    std::vector<std::string>  buf_storage;
+    std::vector<fldr_rowbuf>  bufs;
+    std::vector<fldr_task>    tasks;
+    std::atomic<int64_t>      loaded{0};          /* committed */
+    std::atomic<int64_t>      rej_format{0};
+    std::atomic<int64_t>      rej_data{0};        /* rows refused by the database included */
+    std::atomic<int64_t>      blank{0};           /* blank lines passed over */
+    std::string               bad_path;
+    std::FILE                *bad = nullptr;
+    std::mutex                bad_mutex;
+    bool                      crlf_tolerant = false;  /* no terminator given: "\n", a "\r" before it dropped */
+};
+
+struct Group {
+    std::vector<std::unique_ptr<TableRun>> tables;      /* numbered first_table, first_table + 1, ... */
+    uint32_t                               first_table = 0;
+    std::vector<fldr_data_file *>          files;       /* in load order */
+    std::vector<std::string>               file_names;  /* by file_no */
+    std::vector<int64_t>                   file_base;   /* rows_read when the file began */
+    std::vector<int64_t>                   file_skipped;/* rows skipped at the file's start */
+    uint64_t                               total_bytes = 0;
+    int64_t                                skipped = 0;
+    fldr_table_set                         set{};
+    std::vector<fldr_ctl *>                set_ctls;
+    std::vector<fldr_inst *>               set_insts;
+    std::vector<uint32_t>                  set_counts;
+    std::vector<fldr_rowbuf *>             set_bufs;
+    std::vector<fldr_task *>               set_tasks;
+};
+
+/*
+** Units are decided one at a time, in unit order, whichever writer stored
+** them (writers.cpp). Rules:
+**   (1) only the writer of unit `head` decides: it knows the rows rejected
+**       before its unit, writes its unit's rejections, and commits;
+**   (2) a writer that waits for its turn holds no chunk;
+**   (3) while `serial_unit` is set, only that unit may hold an open
+**       transaction: the others roll back what they sent and wait.
+*/
+struct CommitOrder {
+    std::mutex              mutex;          /* guards the fields below */
+    std::condition_variable turn;           /* head, serial_unit or stopped changed */
+    uint64_t                head = 0;       /* the unit decided next */
+    int64_t                 errors = 0;     /* rows rejected in decided units */
+    int64_t                 frontier = 0;   /* rows of the group read up to the end of the last decided unit */
+    std::optional<uint64_t> serial_unit;
+    std::optional<int64_t>  stop_rows;      /* the load stopped: rows read up to the row that passed ERRORS */
+};
+
+/* Everything the threads of one group share. */
+struct RunState {
+    Group                *group = nullptr;
+    fldr_inst            *reader_inst = nullptr;
+    /* One queue for every table and worker, so that tasks are taken in the
+    ** order the reader made them; take_mutex numbers them as they are taken. */
+    std::vector<fldr_task_queue> queues;
+    std::mutex            take_mutex;
+    int64_t               next_seq = 0;         /* guarded by take_mutex */
+    std::unique_ptr<Sequencer> sequencer;
+    CommitOrder           order;
+    BatchPool             spare;                /* emptied batches */
+    std::atomic<bool>     reader_done{false};
+    std::atomic<bool>     stop{false};          /* no more rows are wanted */
+    std::atomic<bool>     abandoned{false};     /* interrupted or failed: open transactions are rolled back */
+    std::atomic<bool>     fatal{false};
+    std::mutex            fatal_mutex;
+    std::string           fatal_msg;
+    int32_t               reader_rc = 0;
+    std::atomic<uint64_t> bytes_done{0};
+    std::atomic<int64_t>  rows_done{0};
+    uint32_t              errors = 100;
+    LogFile              *log = nullptr;
+
+    void fail(const std::string &msg)
+    {
+        {
+            std::lock_guard<std::mutex> lock(fatal_mutex);
+            if (fatal_msg.empty())
+                fatal_msg = msg;
+        }
+        fatal = true;
+        abandon();
+    }
+    void abandon()
+    {
+        abandoned = true;
+        stop_all();
+    }
+    /* Reader, workers and the Sequencer stop; what is held goes back to the pools. */
+    void stop_all()
+    {
+        stop = true;
+        for (auto &t : group->tables)
+            __atomic_store_n(&t->inst->run_state, -1, __ATOMIC_RELAXED);
+        if (sequencer)
+            sequencer->stop();
+        {
+            std::lock_guard<std::mutex> lock(order.mutex);
+        }
+        order.turn.notify_all();
+    }
+};
+
+/* Index of a row of the group, from 0, counting rows after SKIP as the reader counts them. */
+inline int64_t group_row(const Group &g, const RowKey &key)
+{
+    return g.file_base[key.file_no] + key.row_no - 1 - g.file_skipped[key.file_no];
+}
+
+/* A writer: units from rs.sequencer into `sink`, until the stream ends or the
+** load stops. `writers` writers run at once (writers.cpp). */
+void writer_main(RunState &rs, Sink *sink, uint32_t writers);
+
+}  // namespace qxfldr
+
+#endif
