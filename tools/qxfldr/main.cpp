@@ -61,19 +61,19 @@ const Keyword *find_keyword(const std::string &name)
 void print_help(FILE *out)
 {
     std::fprintf(out, "usage:\n"
-                "  qxfldr control=FILE [db=PATH] [KEYWORD=VALUE ...]    load data files into a database\n"
-                "  qxfldr mode=OUT db=PATH sql='SELECT ...' data=FILE [FIELD_SEPERATOR=...] [ROW_SEPERATOR=...]\n"
-                "                                                       export a query's rows as text\n"
-                "  qxfldr help | --help | -h                            this text\n"
-                "  qxfldr --version                                     versions of qxfldr and libqxfldr_comm\n\n"
-                "  CONTROL             the control file\n"
-                "  DB                  SQLite database (default qxfldr.db beside the control file);\n"
-                "                      :none: parses and converts every field and stores nothing\n");
+                      "  qxfldr control=FILE [db=PATH] [KEYWORD=VALUE ...]    load data files into a database\n"
+                      "  qxfldr mode=OUT db=PATH sql='SELECT ...' data=FILE [FIELD_SEPERATOR=...] [ROW_SEPERATOR=...]\n"
+                      "                                                       export a query's rows as text\n"
+                      "  qxfldr help | --help | -h                            this text\n"
+                      "  qxfldr --version                                     versions of qxfldr and libqxfldr_comm\n\n"
+                      "  CONTROL             the control file\n"
+                      "  DB                  SQLite database (default qxfldr.db beside the control file);\n"
+                      "                      :none: parses and converts every field and stores nothing\n");
     for (const auto &k : kKeywords)
         std::fprintf(out, "  %-19s %s\n", k.name, k.help);
     std::fprintf(out, "\nKeywords are case-insensitive and override the control file's OPTIONS.\n"
-                "Exit status: 0 done, 1 failed or stopped (committed rows stay), 2 bad command line or\n"
-                "control file (nothing loaded), 130 interrupted.\n");
+                      "Exit status: 0 done, 1 failed or stopped (committed rows stay), 2 bad command line or\n"
+                      "control file (nothing loaded), 130 interrupted.\n");
 }
 
 std::string upper(std::string s)
