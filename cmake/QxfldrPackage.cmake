@@ -11,9 +11,8 @@ set(CPACK_PACKAGE_NAME qxfldr-comm)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "qxfldr_comm developers <qxfldr-comm@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "bulk loader text library and the qxfldr loader")
-# The first line is the package's synopsis, the rest its long description.
+# The long description; the synopsis is the summary above.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n"
     "libqxfldr_comm parses a bulk loader's control files, resolves its data files,\n"
     "cuts rows and fields (CSV, escaped data, multi-byte character sets) and runs\n"
     "the reader side of a parallel load. qxfldr loads data files with it into\n"
@@ -22,13 +21,10 @@ string(JOIN "" CPACK_DEBIAN_PACKAGE_DESCRIPTION ${CPACK_DEBIAN_PACKAGE_DESCRIPTI
 set(CPACK_DEBIAN_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# A shlibs file, so packages built against this one depend on it by version.
+# A shlibs file, so packages built against this one depend on it by version;
+# with it come postinst and postrm scripts that run ldconfig, since the
+# dynamic linker finds the multiarch directory through its cache only.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_STRIP_FILES ON)
-# The dynamic linker's cache must learn the new library (the multiarch
-# directory is found through the cache only).
-file(WRITE ${CMAKE_BINARY_DIR}/pkg/triggers "activate-noawait ldconfig\n")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/pkg/triggers)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -51,7 +51,7 @@ for want in usr/bin/qxfldr "usr/$libdir/libqxfldr_comm.so.1" "usr/$libdir/pkgcon
 done
 ! grep -E '/(test_|bench_|c_api|parallel_load|frame_tour|gen_data)' <<<"$contents" || complain "the package holds test or example programs"
 dpkg-deb -I "$deb" shlibs | grep -q '^libqxfldr_comm 1 qxfldr-comm' || complain "no shlibs entry for libqxfldr_comm.so.1"
-dpkg-deb -I "$deb" triggers | grep -q 'ldconfig' || complain "no ldconfig trigger"
+dpkg-deb -I "$deb" postinst | grep -q 'ldconfig' || complain "postinst does not run ldconfig"
 
 # Unpacked, the loader answers and its manual page renders.
 dpkg-deb -x "$deb" "$work/root"
