@@ -33,9 +33,9 @@ set(QX_INCLUDE_SUBDIR ${CMAKE_INSTALL_INCLUDEDIR}/qxfldr_comm)
 set(QX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/qxfldr_comm)
 
 install(FILES ${QX_INSTALLED_HEADERS} DESTINATION ${QX_INCLUDE_SUBDIR})
-install(TARGETS qxfldr_comm EXPORT qxfldr_comm-targets
-        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-        INCLUDES DESTINATION ${QX_INCLUDE_SUBDIR})
+# The exported target's include directory is the INSTALL_INTERFACE one the
+# top-level CMakeLists.txt gives qxfldr_comm.
+install(TARGETS qxfldr_comm EXPORT qxfldr_comm-targets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 # ---- qxfldr: finds the library through a relative run path unless the
 # library goes to a directory the dynamic linker searches anyway (a /usr
