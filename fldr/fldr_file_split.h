@@ -10,7 +10,7 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "qxcvt.h"
+#include "qxcvt_lead.h"
 #include "qxfldr_comm.h"
 
 #if defined(__SSE2__)

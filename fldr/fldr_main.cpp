@@ -37,6 +37,15 @@ QX_EXPORT fldr_env *fldr_get_env(void)
     return g_fldr_obj.env_ptr;
 }
 
+#define FLDR_STRINGIFY2(x) #x
+#define FLDR_STRINGIFY(x) FLDR_STRINGIFY2(x)
+
+QX_EXPORT const char *fldr_get_version(void)
+{
+    return FLDR_STRINGIFY(QXFLDR_COMM_VERSION_MAJOR) "." FLDR_STRINGIFY(QXFLDR_COMM_VERSION_MINOR) "."
+        FLDR_STRINGIFY(QXFLDR_COMM_VERSION_PATCH);
+}
+
 QX_EXPORT void fldr_init_for_svr(void)
 {
     fldr_global_obj *obj = &g_fldr_obj;

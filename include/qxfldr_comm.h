@@ -169,6 +169,16 @@ typedef struct fldr_diag_list {
 
 struct fldr_inst;
 
+/* Version of this interface. The shared object's soname carries the major
+** number (libqxfldr_comm.so.1): a new major number marks a change that
+** breaks callers built against an older one; a new minor number only adds. */
+#define QXFLDR_COMM_VERSION_MAJOR 1
+#define QXFLDR_COMM_VERSION_MINOR 0
+#define QXFLDR_COMM_VERSION_PATCH 0
+
+/* "MAJOR.MINOR.PATCH" of the library actually loaded, which may be newer
+** than the header the caller was compiled with. Needs no fldr_init. */
+QX_EXPORT const char      *fldr_get_version(void);
 QX_EXPORT void             fldr_init(void);
 QX_EXPORT void             fldr_init_for_svr(void);
 QX_EXPORT void             fldr_deinit(void);

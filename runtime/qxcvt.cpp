@@ -13,7 +13,7 @@
 ** loops below rely on that to step over ASCII runs without a per-byte
 ** lookup.
 */
-#include "qxcvt.h"
+#include "qxcvt_lead.h"
 
 #include <cerrno>
 #include <cstddef>

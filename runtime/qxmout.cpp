@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "qxcvt.h"
+#include "qxcvt_lead.h"
 
 /* ================================================= 1. Language and local set */
 

@@ -43,6 +43,9 @@ QX_EXPORT int32_t  os_path_is_symlink(const char *path);
 /* errno of the last failed call of this layer on this thread (0 when none). */
 QX_EXPORT int32_t  os_last_error(void);
 
+/* Declared only for the runtime itself and the test suites (QXOS_TEST_SEAMS):
+** the seam never leaves the shared object. */
+#if defined(QXOS_TEST_SEAMS)
 /* Test seam: every system call of the file functions goes through one table.
 ** os_file_syscall_override replaces the entry called name ("open", "close",
 ** "pread", "pwrite", "unlink", "fstat", "stat", "lstat") with fn, which must
@@ -51,6 +54,7 @@ QX_EXPORT int32_t  os_last_error(void);
 ** Not for production use: callers in other threads see the change at once. */
 int32_t os_file_syscall_override(const char *name, void *fn);
 void    os_file_syscall_reset(void);
+#endif
 
 /* ------------------------------------------------------------------ locks
 ** Lock rules:

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <memory>
 
-#include "qxcvt.h"
+#include "qxcvt_lead.h"
 #include "qxmout.h"
 
 /* ================================================= 1. Console output */

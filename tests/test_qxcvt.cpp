@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "qxcvt.h"
+#include "qxcvt_lead.h"
 #include "fldr_internal.h"
 #include "support/scratch.h"
 

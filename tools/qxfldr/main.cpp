@@ -3,7 +3,8 @@
 **
 **   qxfldr control=FILE [db=PATH] [KEYWORD=VALUE ...]      load
 **   qxfldr mode=OUT db=PATH sql='SELECT ...' data=FILE     export
-**   qxfldr help
+**   qxfldr help | --help | -h
+**   qxfldr --version
 **
 ** Keywords of the OPTIONS clause given on the command line become one
 ** OPTIONS text each, parsed by the library after the control file, so they
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <qxfldr_comm.h>
 
 #include "tool.h"
 
@@ -56,21 +58,22 @@ const Keyword *find_keyword(const std::string &name)
     return nullptr;
 }
 
-void print_help()
+void print_help(FILE *out)
 {
-    std::printf("usage:\n"
-                "  qxfldr control=FILE [db=PATH] [KEYWORD=VALUE ...]    load data files into a database\n"
-                "  qxfldr mode=OUT db=PATH sql='SELECT ...' data=FILE [FIELD_SEPERATOR=...] [ROW_SEPERATOR=...]\n"
-                "                                                       export a query's rows as text\n"
-                "  qxfldr help                                          this text\n\n"
-                "  CONTROL             the control file\n"
-                "  DB                  SQLite database (default qxfldr.db beside the control file);\n"
-                "                      :none: parses and converts every field and stores nothing\n");
+    std::fprintf(out, "usage:\n"
+                      "  qxfldr control=FILE [db=PATH] [KEYWORD=VALUE ...]    load data files into a database\n"
+                      "  qxfldr mode=OUT db=PATH sql='SELECT ...' data=FILE [FIELD_SEPERATOR=...] [ROW_SEPERATOR=...]\n"
+                      "                                                       export a query's rows as text\n"
+                      "  qxfldr help | --help | -h                            this text\n"
+                      "  qxfldr --version                                     versions of qxfldr and libqxfldr_comm\n\n"
+                      "  CONTROL             the control file\n"
+                      "  DB                  SQLite database (default qxfldr.db beside the control file);\n"
+                      "                      :none: parses and converts every field and stores nothing\n");
     for (const auto &k : kKeywords)
-        std::printf("  %-19s %s\n", k.name, k.help);
-    std::printf("\nKeywords are case-insensitive and override the control file's OPTIONS.\n"
-                "Exit status: 0 done, 1 failed or stopped (committed rows stay), 2 bad command line or\n"
-                "control file (nothing loaded), 130 interrupted.\n");
+        std::fprintf(out, "  %-19s %s\n", k.name, k.help);
+    std::fprintf(out, "\nKeywords are case-insensitive and override the control file's OPTIONS.\n"
+                      "Exit status: 0 done, 1 failed or stopped (committed rows stay), 2 bad command line or\n"
+                      "control file (nothing loaded), 130 interrupted.\n");
 }
 
 std::string upper(std::string s)
@@ -105,15 +108,52 @@ bool decode_sep(const std::string &value, std::string &out)
     return !out.empty();
 }
 
+/* Status 0 once the text is out; a failed write (a closed pipe, a full disk)
+** must not pass for success. */
+int finish_stdout()
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "qxfldr: cannot write to standard output\n");
+        return qxfldr::kExitFailed;
+    }
+    return qxfldr::kExitOk;
+}
+
+/* The requests that are answered without loading: `help` alone, --help, -h
+** or --version anywhere (the first one wins), each on standard output with
+** status 0; no argument at all is a usage error, the help on standard error
+** with status 2. Returns -1 when the command line asks for none of them. */
+int answer_info_request(int argc, char **argv)
+{
+    if (argc < 2) {
+        print_help(stderr);
+        return qxfldr::kExitUsage;
+    }
+    if (argc == 2 && upper(argv[1]) == "HELP") {
+        print_help(stdout);
+        return finish_stdout();
+    }
+    for (int i = 1; i < argc; i++) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            print_help(stdout);
+            return finish_stdout();
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            /* The library's version is the loaded one's, which an upgrade of
+            ** the library alone changes. */
+            std::printf("qxfldr %s\nlibqxfldr_comm %s\n", QXFLDR_VERSION, fldr_get_version());
+            return finish_stdout();
+        }
+    }
+    return -1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc < 2 || (argc == 2 && (upper(argv[1]) == "HELP" || std::strcmp(argv[1], "--help") == 0 ||
-                                   std::strcmp(argv[1], "-h") == 0))) {
-        print_help();
-        return argc < 2 ? qxfldr::kExitUsage : qxfldr::kExitOk;
-    }
+    if (const int status = answer_info_request(argc, argv); status >= 0)
+        return status;
     qxfldr::LoadRequest load;
     qxfldr::ExportRequest exp;
     std::string mode = "IN", field_sep, row_sep;
