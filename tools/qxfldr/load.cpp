@@ -636,33 +636,40 @@ void reader_main(RunState &rs, int64_t skip)
 
 /*
 ** The load's threads. Out of memory in one of them stops the load with a
-** message, never the process: the thread then goes on as a stopped load's
-** thread does, giving back every task and batch that reaches it, so that no
-** other thread waits for it. The chunk it held is lost to its pool, which
-** keeps at least one more (runlimits.h: two buffers a table at the least).
+** message, never the process; the thread then only gives back what reaches
+** it, which takes no memory, so that no other thread waits for it. The
+** chunk it held is lost to its pool, which keeps at least one more
+** (runlimits.h: two buffers a table at the least).
 */
+void fail_out_of_memory(RunState &rs, const char *while_doing) noexcept
+{
+    try {
+        rs.fail(std::string("out of memory while ") + while_doing);
+    } catch (const std::bad_alloc &) {
+        rs.fatal = true;   /* not even the message could be had */
+        rs.stop_all();
+    }
+}
+
 void worker_thread(RunState &rs, uint32_t worker_no)
 {
-    for (;;) {
-        try {
-            worker_main(rs, worker_no);
-            return;
-        } catch (const std::bad_alloc &) {
-            rs.fail("out of memory while converting rows");
-        }
+    try {
+        worker_main(rs, worker_no);
+    } catch (const std::bad_alloc &) {
+        fail_out_of_memory(rs, "converting rows");
+        worker_main(rs, worker_no);   /* stopped: gives back every task */
     }
 }
 
 void writer_thread(RunState &rs, Sink *sink)
 {
-    for (;;) {
-        try {
-            writer_main(rs, sink);
-            return;
-        } catch (const std::bad_alloc &) {
-            rs.fail("out of memory while storing rows");
-            sink->rollback();   /* the open transaction is not committed */
-        }
+    try {
+        writer_main(rs, sink);
+    } catch (const std::bad_alloc &) {
+        fail_out_of_memory(rs, "storing rows");
+        sink->rollback();   /* the open transaction is not committed */
+        while (auto batch = rs.batches.pop())
+            give_back_chunk(static_cast<fldr_task *>(batch->chunk));
     }
 }
 
@@ -671,7 +678,7 @@ void reader_thread(RunState &rs, int64_t skip)
     try {
         reader_main(rs, skip);
     } catch (const std::bad_alloc &) {
-        rs.fail("out of memory while reading");
+        fail_out_of_memory(rs, "reading");
         rs.reader_done.store(true, std::memory_order_release);
     }
 }

@@ -37,7 +37,7 @@ constexpr Keyword kKeywords[] = {
     {"LOAD", Kind::Int, "most rows to read"},
     {"ROWS", Kind::Int, "rows per transaction (default 50000)"},
     {"ERRORS", Kind::Int, "rejected rows allowed before the load stops (default 100)"},
-    {"TASK_THREAD_NUMBER", Kind::Int, "worker threads (default: processor count)"},
+    {"TASK_THREAD_NUMBER", Kind::Int, "worker threads (default and most: the processor count)"},
     {"CHARACTER_CODE", Kind::Text, "character set of the data: UTF-8, GBK, GB18030, EUC-KR, SINGLE_BYTE"},
     {"NULL_MODE", Kind::Bool, "TRUE: an empty field is an empty string, not NULL"},
     {"NULL_STR", Kind::Text, "text that stands for NULL"},
