@@ -18,7 +18,6 @@
 */
 #include <array>
 #include <cstring>
-#include <optional>
 #include <strings.h>
 
 #include "fldr_internal.h"
@@ -283,34 +282,9 @@ bool group_holds(fldr_inst *inst, fldr_ctl *ctl, const fldr_bexp *first, const c
     return true;
 }
 
-bool comparison_holds(fldr_inst *inst, fldr_ctl *ctl, const fldr_bexp &node, const char *row,
-                      uint32_t row_len, uint32_t charset, const fldr_data_file *file)
+/* The comparison of the tested bytes with the node's value. */
+bool value_holds(const fldr_inst *inst, const fldr_bexp &node, FieldValue tested)
 {
-    if (node.kind == 1)
-        return group_holds(inst, ctl, node.first, row, row_len, charset, file);
-    if (node.field == nullptr || node.value == nullptr)
-        return false;
-
-    const fldr_bexp_field &field = *node.field;
-    FieldValue tested;
-    /* A value found by name may lie in the lookup's copy of the row: the
-    ** lookup lives until the comparison is done. */
-    std::optional<ColumnLookup> lookup;
-    if (field.kind == 1) {
-        /* Both ends must lie below the row length: the last byte (usually
-        ** the terminator) never ends a range. */
-        const int64_t len = row_len;
-        if (field.start >= len || field.end >= len || field.start < 1 || field.end < field.start)
-            return false;
-        tested = FieldValue{row + (field.start - 1), static_cast<uint32_t>(field.end - field.start + 1)};
-    } else {
-        if (field.name == nullptr)
-            return false;
-        lookup.emplace(inst, ctl, row, row_len, charset, file);
-        if (lookup->find(field.name, &tested) < 0)
-            return false;
-    }
-
     if (tested.len == FLDR_NULL_LEN) {
         /* Null modes 1 and 2 compare a null field as empty; otherwise a null
         ** field equals nothing and differs from nothing: the row is not taken. */
@@ -320,6 +294,37 @@ bool comparison_holds(fldr_inst *inst, fldr_ctl *ctl, const fldr_bexp &node, con
     }
     const bool equal = bytes_equal_value(tested.bytes, tested.len, *node.value);
     return node.op == 1 ? !equal : equal;
+}
+
+bool comparison_holds(fldr_inst *inst, fldr_ctl *ctl, const fldr_bexp &node, const char *row,
+                      uint32_t row_len, uint32_t charset, const fldr_data_file *file)
+{
+    if (node.kind == 1)
+        return group_holds(inst, ctl, node.first, row, row_len, charset, file);
+    if (node.field == nullptr || node.value == nullptr)
+        return false;
+
+    const fldr_bexp_field &field = *node.field;
+    if (field.kind == 1) {
+        /* Both ends must lie below the row length: the last byte (usually
+        ** the terminator) never ends a range. */
+        const int64_t len = row_len;
+        if (field.start >= len || field.end >= len || field.start < 1 || field.end < field.start)
+            return false;
+        return value_holds(inst, node,
+                           FieldValue{row + (field.start - 1), static_cast<uint32_t>(field.end - field.start + 1)});
+    }
+    if (field.name == nullptr)
+        return false;
+    /* A value found by name may lie in the lookup's copy of the row: it is
+    ** compared while the lookup lives. The lookup is made only here, never
+    ** held empty in an optional: the compiler clears an optional's storage,
+    ** all 64 KiB of scratch, for every comparison of every row. */
+    ColumnLookup lookup(inst, ctl, row, row_len, charset, file);
+    FieldValue tested;
+    if (lookup.find(field.name, &tested) < 0)
+        return false;
+    return value_holds(inst, node, tested);
 }
 
 }  // namespace

@@ -112,7 +112,7 @@ TEST(QxfldrHelp, ListsTheKeywords)
     auto r = run(dir, {"help"});
     EXPECT_EQ(r.status, 0);
     for (const char *kw : {"LOG", "BADFILE", "SKIP", "LOAD", "ROWS", "ERRORS", "TASK_THREAD_NUMBER",
-                           "CHARACTER_CODE", "NULL_MODE", "NULL_STR", "SILENT"})
+                           "CHARACTER_CODE", "NULL_MODE", "NULL_STR", "SILENT", "MEMORY"})
         EXPECT_NE(r.out.find(std::string("  ") + kw + " "), std::string::npos) << kw;
 }
 

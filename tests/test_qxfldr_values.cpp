@@ -59,7 +59,7 @@ protected:
             err = "separators";
             return false;
         }
-        return build_plan(fldr_get_env(), heap_, plan_, inst_.get(), sequences_, err);
+        return build_plan(fldr_get_env(), heap_, plan_, inst_.get(), sequences_, err) == PlanFault::None;
     }
 
     /* One row through the pipeline: its values as text ("<null>" for NULL),

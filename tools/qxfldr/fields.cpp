@@ -85,6 +85,15 @@ const char *effective_enclose(const fldr_ctl *ctl, const fldr_col *col, uint16_t
     return ctl->sep_info != nullptr ? ctl->sep_info->enclose : "";
 }
 
+/* Whether a field has no terminator at all (FIELDS TERMINATED BY '' and
+** none of its own): it runs to the end of the row, and no field follows. */
+bool runs_to_row_end(const fldr_ctl *ctl, const fldr_col *col)
+{
+    if (col != nullptr && col->sep_info != nullptr && col->sep_info->term_len != 0)
+        return false;
+    return ctl->sep_info != nullptr && ctl->sep_info->term_given != 0 && ctl->sep_info->term_len == 0;
+}
+
 std::string field_name(const TablePlan &plan, size_t f, const fldr_col *col)
 {
     std::string text = "field " + std::to_string(f + 1);
@@ -232,7 +241,7 @@ bool cut_fields(const TablePlan &plan, RowScratch &scratch, const char *row, uin
             reason = fault_text(plan, f, col, base + pos, row_len - pos, used, at_byte + pos, rc);
             return false;
         }
-        after_term = rc == 0;
+        after_term = rc == 0 && !runs_to_row_end(plan.ctl, col);
         delimited_last = true;
         if (plan.csv && value_len == FLDR_NULL_LEN && (col == nullptr || col->is_null == 0) &&
             (plan.rules->null_mode == 1 || !plan.rules->null_str.empty()))

@@ -40,12 +40,15 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 
+#include "ctlcheck.h"
 #include "qxcalc.h"
 #include "load_state.h"
 #include "rowval.h"
 #include "fields.h"
+#include "runlimits.h"
 #include "sink.h"
 #include "tool.h"
 
@@ -68,10 +71,18 @@ std::string os_path(const char *path)
     return p;
 }
 
-void setup_inst(TableRun &tr, fldr_ctl *ctl, const fldr_args &args, uint32_t charset, uint32_t nbufs,
+/*
+** The table's instance and its pools: nbufs read buffers of buf_cap bytes,
+** not filled up front (only what the reader reads into them is touched),
+** and ntasks tasks. False when memory runs out; teardown_inst releases what
+** was set up either way.
+*/
+bool setup_inst(TableRun &tr, fldr_ctl *ctl, const fldr_args &args, uint32_t charset, uint32_t nbufs,
                 uint32_t buf_cap, uint32_t ntasks, std::vector<fldr_task_queue> &queues)
 {
     tr.inst = static_cast<fldr_inst *>(std::calloc(1, sizeof(fldr_inst)));
+    if (tr.inst == nullptr)
+        return false;
     fldr_inst &in = *tr.inst;
     in.ctl = ctl;
     in.language = FLDR_LANG_EN;
@@ -102,9 +113,11 @@ void setup_inst(TableRun &tr, fldr_ctl *ctl, const fldr_args &args, uint32_t cha
     tr.buf_storage.resize(nbufs);
     tr.bufs.resize(nbufs);
     for (uint32_t i = 0; i < nbufs; i++) {
-        tr.buf_storage[i].assign(static_cast<size_t>(buf_cap) + 1, '\0');
+        tr.buf_storage[i].reset(new (std::nothrow) char[static_cast<size_t>(buf_cap) + 1]);
+        if (tr.buf_storage[i] == nullptr)
+            return false;
         tr.bufs[i] = fldr_rowbuf{};
-        tr.bufs[i].data = tr.buf_storage[i].data();
+        tr.bufs[i].data = tr.buf_storage[i].get();
         tr.bufs[i].cap = buf_cap;
         fldr_rowbuf_put(&in.rowbuf_pool, &tr.bufs[i]);
     }
@@ -117,10 +130,11 @@ void setup_inst(TableRun &tr, fldr_ctl *ctl, const fldr_args &args, uint32_t cha
         /* An offset array from the start, so that the first growth has a
         ** stored offset to estimate from. */
         tr.tasks[i].row_offs = static_cast<uint32_t *>(
-            fldr_mem_alloc(fldr_get_env(), nullptr, 1025 * 4, "tools/qxfldr", __LINE__));
-        tr.tasks[i].row_cap = tr.tasks[i].row_offs != nullptr ? 1024 : 0;
+            fldr_mem_alloc(fldr_get_env(), nullptr, kFirstOffsets * sizeof(uint32_t), "tools/qxfldr", __LINE__));
+        tr.tasks[i].row_cap = tr.tasks[i].row_offs != nullptr ? kFirstOffsets - 1 : 0;
         fldr_task_free(&in.task_pool, &tr.tasks[i]);
     }
+    return true;
 }
 
 void teardown_inst(TableRun &tr)
@@ -142,8 +156,41 @@ void teardown_inst(TableRun &tr)
     os_mutex2_free(&in->inst_lock);
     std::free(in);
     tr.inst = nullptr;
+    /* The next group's buffers take the place of these. */
+    tr.bufs.clear();
+    tr.buf_storage.clear();
+    tr.tasks.clear();
     if (tr.bad != nullptr)
         std::fclose(tr.bad);
+}
+
+/*
+** Instances and buffers of a group's tables as the plan sizes them: the
+** first table's buffers are those the reader fills, the others take copies
+** of its chunks. False when memory runs out; teardown_group releases what
+** was set up either way.
+*/
+bool setup_group(Group &g, const BufferPlan &plan, const fldr_args &args, uint32_t charset,
+                 std::vector<fldr_task_queue> &queues)
+{
+    for (auto &tr : g.tables) {
+        const uint32_t bufs = tr == g.tables.front() ? plan.reader_bufs : plan.copy_bufs;
+        const bool ok = setup_inst(*tr, tr->plan.ctl, args, charset, bufs, plan.chunk_bytes, tasks_for(bufs), queues);
+        tr->plan.inst = tr->inst;
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+void teardown_group(Group &g, RunState &rs)
+{
+    for (auto &tr : g.tables)
+        teardown_inst(*tr);
+    for (auto &q : rs.queues) {
+        os_semaphore_free(&q.sem);
+        os_mutex2_free(&q.lock);
+    }
 }
 
 /*
@@ -344,6 +391,54 @@ int64_t rows_read(RunState &rs)
     return rs.abandoned ? rs.order.frontier : rs.reader_inst->rows_read;
 }
 
+/*
+** The load's threads. Out of memory in one of them stops the load with a
+** message, never the process; the thread then only gives back what reaches
+** it, which takes no memory, so that no other thread waits for it. The
+** chunk it held is lost to its pool, which keeps at least one more
+** (runlimits.h: two buffers a table at the least).
+*/
+void fail_out_of_memory(RunState &rs, const char *while_doing) noexcept
+{
+    try {
+        rs.fail(std::string("out of memory while ") + while_doing);
+    } catch (const std::bad_alloc &) {
+        rs.fatal = true;   /* not even the message could be had */
+        rs.abandon();
+    }
+}
+
+void worker_thread(RunState &rs)
+{
+    try {
+        worker_main(rs);
+    } catch (const std::bad_alloc &) {
+        fail_out_of_memory(rs, "converting rows");
+        worker_main(rs);   /* stopped: gives back every task */
+    }
+}
+
+/* The Sequencer's stop gives back the chunks of the units not stored. */
+void writer_thread(RunState &rs, Sink *sink, uint32_t writers)
+{
+    try {
+        writer_main(rs, sink, writers);
+    } catch (const std::bad_alloc &) {
+        fail_out_of_memory(rs, "storing rows");
+        sink->rollback();   /* the open transaction is not committed */
+    }
+}
+
+void reader_thread(RunState &rs, int64_t skip)
+{
+    try {
+        reader_main(rs, skip);
+    } catch (const std::bad_alloc &) {
+        fail_out_of_memory(rs, "reading");
+        rs.reader_done.store(true, std::memory_order_release);
+    }
+}
+
 std::string format_duration(double seconds)
 {
     char buf[32];
@@ -484,7 +579,7 @@ bool choose_escape(fldr_ctl &ctl, const std::vector<bool> &written, uint32_t tab
 ** that a small data file is read in many chunks. Users set BUFFER_NODE_SIZE in
 ** MiB; the variable is not a keyword, so no control file sets it by accident.
 */
-bool test_buffer_size(uint32_t &buf_cap)
+bool test_buffer_size(uint32_t &chunk_bytes)
 {
     const char *text = std::getenv("QXFLDR_READ_BUFFER_BYTES");
     if (text == nullptr || *text == '\0')
@@ -496,7 +591,7 @@ bool test_buffer_size(uint32_t &buf_cap)
         std::fprintf(stderr, "qxfldr: QXFLDR_READ_BUFFER_BYTES must be a number of bytes from 16 to 1073741824\n");
         return false;
     }
-    buf_cap = static_cast<uint32_t>(bytes);
+    chunk_bytes = static_cast<uint32_t>(bytes);
     return true;
 }
 
@@ -537,10 +632,7 @@ int run_load(const LoadRequest &req)
     fldr_parse_err *perr = nullptr;
     int32_t rc = fpar_main(env, pc.text, &pc.result, &perr, &args, pc.heap);
     if (rc != 0) {
-        std::fprintf(stderr, "qxfldr: syntax error in control file %s at line %u, column %u%s%s%s%s\n",
-                     req.control.c_str(), perr ? perr->line : 0, perr ? perr->column : 0,
-                     perr && perr->text ? ", near '" : "", perr && perr->text ? perr->text : "",
-                     perr && perr->text ? "'" : "", perr && perr->msg[0] ? (std::string(": ") + perr->msg).c_str() : "");
+        std::fprintf(stderr, "qxfldr: %s\n", describe_parse_error(req.control, pc.text, perr).c_str());
         std::fprintf(stderr, "qxfldr: nothing was loaded\n");
         return kExitUsage;
     }
@@ -549,7 +641,7 @@ int run_load(const LoadRequest &req)
         fldr_par_result *ores = nullptr;
         fldr_parse_err *oerr = nullptr;
         if (fpar_main(env, opt.c_str(), &ores, &oerr, &args, pc.heap) != 0) {
-            std::fprintf(stderr, "qxfldr: bad value for %s: %s\n", key.c_str(), value.c_str());
+            std::fprintf(stderr, "qxfldr: bad value for %s: %s\n", key.c_str(), clip(value).c_str());
             return kExitUsage;
         }
     }
@@ -557,11 +649,20 @@ int run_load(const LoadRequest &req)
         std::fprintf(stderr, "qxfldr: control file %s holds no LOAD statement\n", req.control.c_str());
         return kExitUsage;
     }
+    /* How the text was written, for what the parsed records cannot tell. */
+    const CtlScan scan = scan_control_text(pc.text);
+    const std::vector<WrittenNumber> written = find_option_numbers(scan);
+    const auto column_lists = find_column_writing(scan);
+    const auto column_writing = match_column_writing(pc.result, column_lists);
 
-    /* 2. Defaults of what the text did not give. */
+    /* 2. Defaults of what the text did not give; the numbers the loader acts on. */
+    if (std::string why; !check_written_numbers(written, why)) {
+        std::fprintf(stderr, "qxfldr: control file %s: %s\n", req.control.c_str(), why.c_str());
+        return kExitUsage;
+    }
     if (args.skip_rows == UINT64_MAX)
         args.skip_rows = 0;
-    if (args.errors == UINT32_MAX)
+    if (args.errors == UINT32_MAX && !option_given(req, written, "ERRORS"))
         args.errors = 100;
     if (args.log_file[0] == '\0')
         std::snprintf(args.log_file, sizeof args.log_file, "fldr.log");
@@ -578,7 +679,14 @@ int run_load(const LoadRequest &req)
     }
     if (args.character_code > 0)
         charset = static_cast<uint32_t>(args.character_code);
-    uint32_t workers = args.task_thread_number == 0 ? 1 : std::min<uint32_t>(args.task_thread_number, 64);
+    RunLimits limits;
+    if (std::string why; !settle_limits(req, written, args, limits, why)) {
+        std::fprintf(stderr, "qxfldr: %s\n", why.c_str());
+        return kExitUsage;
+    }
+    if (!test_buffer_size(limits.chunk_bytes))
+        return kExitUsage;
+    const uint32_t workers = limits.workers;
 
     /* Relative names of the control file are relative to its directory. */
     const std::filesystem::path ctl_dir = std::filesystem::absolute(req.control).parent_path();
@@ -624,19 +732,18 @@ int run_load(const LoadRequest &req)
         std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
         rules.sysdate = buf;
     }
-    uint32_t buf_cap = (req.buffer_given ? std::max<uint32_t>(args.buffer_node_size, 1) : 1u) << 20;
-    if (!test_buffer_size(buf_cap))
-        return kExitUsage;
-    const uint32_t nbufs = 2 * workers + 2;
     uint32_t table_no = 0;
     const std::vector<bool> escapes = escapes_written(std::string_view(pc.text, text_len));
-    auto fail_early = [&](const std::string &msg) {
+    /* A refusal of the control file or the command line ends the run with
+    ** kExitUsage, anything else with kExitFailed; nothing is loaded yet. */
+    auto fail_early = [&](const std::string &msg, int status = kExitFailed) {
         std::fprintf(stderr, "qxfldr: %s\n", msg.c_str());
         log.line(msg);
         fldr_print_after_load_err(&args, msg.c_str());
-        return kExitFailed;
+        return status;
     };
-    for (fldr_ctl_node *node = pc.result->ctl_first; node != nullptr; node = node->next) {
+    size_t ctl_index = 0;
+    for (fldr_ctl_node *node = pc.result->ctl_first; node != nullptr; node = node->next, ctl_index++) {
         fldr_ctl *ctl = node->ctl;
         if (!ctl->is_continuation || groups.empty()) {
             groups.push_back(std::make_unique<Group>());
@@ -654,12 +761,31 @@ int run_load(const LoadRequest &req)
         std::snprintf(args.table_name, sizeof args.table_name, "%s", ctl->table_name);
         if (!sink->describe(ctl->table_name, tr->plan.desc, err))
             return fail_early(err);
+        if (!check_column_clauses(ctl, column_writing[ctl_index], tr->plan.desc.cols.size(),
+                                  tr->plan.display_name, err))
+            return fail_early(err, kExitUsage);
+        /* With FIELDS TERMINATED BY '', a field without a terminator of its
+        ** own runs to the end of the row. The CSV scan ends a field only at a
+        ** terminator, so such a table is cut with the plain scan. */
+        if (ctl->sep_info != nullptr && ctl->sep_info->term_given != 0 && ctl->sep_info->term_len == 0)
+            tr->plan.csv = false;
         if (fldr_preprocess_load_sep_info(ctl) != 0)
             return fail_early("table " + tr->plan.display_name + ": separators are not valid (a column's "
                               "terminator equals its enclosure, or a hexadecimal form is wrong)");
         if (!convert_when_hex(ctl->when_cond, pc.heap))
             return fail_early("table " + tr->plan.display_name + ": a WHEN value in the X form is not hexadecimal");
         g.tables.push_back(std::move(tr));
+    }
+    uint32_t most_tables = 1;
+    for (const auto &g : groups)
+        most_tables = std::max(most_tables, static_cast<uint32_t>(g->tables.size()));
+    BufferPlan buffers;
+    if (!plan_load_buffers(limits, most_tables, is_pg_target(db) ? workers : 1, buffers, err))
+        return fail_early(err, kExitUsage);
+    if (!limits.note.empty()) {
+        if (!args.silent)
+            std::fprintf(stderr, "qxfldr: %s\n", limits.note.c_str());
+        log.line(limits.note);
     }
 
     /* 4. Data files of every group, all checked before anything is loaded. */
@@ -736,8 +862,9 @@ int run_load(const LoadRequest &req)
         for (auto &tr : gp->tables) {
             fldr_ctl *ctl = tr->plan.ctl;
             fldr_inst bind_inst{};
-            if (!build_plan(env, pc.heap, tr->plan, &bind_inst, sequences, err))
-                return fail_early(err);
+            const PlanFault fault = build_plan(env, pc.heap, tr->plan, &bind_inst, sequences, err);
+            if (fault != PlanFault::None)
+                return fail_early(err, fault == PlanFault::ControlFile ? kExitUsage : kExitFailed);
             const uint8_t mode = gp->tables[0]->plan.ctl->load_mode;
             if (mode == 'I' || mode == 'N') {
                 const int64_t n = sink->row_count(ctl->table_name, err);
@@ -800,15 +927,19 @@ int run_load(const LoadRequest &req)
         }
         rs.errors = args.errors;
         rs.log = &log;
-        for (auto &tr : g.tables) {
-            setup_inst(*tr, tr->plan.ctl, args, charset, nbufs, buf_cap, nbufs + 2, rs.queues);
-            tr->plan.inst = tr->inst;
+        const uint64_t group_bufs = buffers.reader_bufs + (g.tables.size() - 1) * uint64_t{buffers.copy_bufs};
+        if (!setup_group(g, buffers, args, charset, rs.queues)) {
+            stop_reason = "out of memory: " + describe_buffers(group_bufs, buffers.chunk_bytes) +
+                          " read buffers cannot be had (lower BUFFER_NODE_SIZE, TASK_THREAD_NUMBER or MEMORY)";
+            status = kExitFailed;
+            teardown_group(g, rs);
+            break;
         }
         rs.sequencer = std::make_unique<Sequencer>(g.tables.size() > 1, args.commit_rows, args.errors,
                                                    [&rs](Converted &c) { release_converted(rs, c); });
         rs.reader_inst = g.tables[0]->inst;
-        log.line("read buffers: " + std::to_string(nbufs * g.tables.size()) + " x " + std::to_string(buf_cap) +
-                 " bytes; workers: " + std::to_string(workers) + "; writers: " + std::to_string(sinks.size()) + "; " +
+        log.line("read buffers: " + describe_buffers(group_bufs, buffers.chunk_bytes) + "; workers: " +
+                 std::to_string(workers) + "; writers: " + std::to_string(sinks.size()) + "; " +
                  std::to_string(args.commit_rows) + " rows per transaction");
         if (g.tables.size() > 1) {
             for (auto &tr : g.tables) {
@@ -834,16 +965,16 @@ int run_load(const LoadRequest &req)
         std::atomic<uint32_t> workers_running{workers};
         for (auto &sk : sinks)
             writers.emplace_back([&rs, &writers_running, sink = sk.get(), n = static_cast<uint32_t>(sinks.size())] {
-                writer_main(rs, sink, n);
+                writer_thread(rs, sink, n);
                 writers_running--;
             });
         std::vector<std::thread> pool;
         for (uint32_t w = 0; w < workers; w++)
             pool.emplace_back([&rs, &workers_running] {
-                worker_main(rs);
+                worker_thread(rs);
                 workers_running--;
             });
-        std::thread reader(reader_main, std::ref(rs), skip);
+        std::thread reader(reader_thread, std::ref(rs), skip);
 
         /* Main thread: Ctrl-C, the progress line, and the end of the stream
         ** once no worker is left to convert a task. */
@@ -897,8 +1028,8 @@ int run_load(const LoadRequest &req)
             stop_reason = "error limit ERRORS=" + std::to_string(args.errors) + " exceeded";
             status = kExitFailed;
         } else if (rs.reader_rc == FLDR_ERR_NO_ROW_TERM) {
-            stop_reason = "a row is longer than the read buffer (" + std::to_string(buf_cap >> 20) +
-                          " MiB; raise BUFFER_NODE_SIZE) or the row terminator is wrong";
+            stop_reason = "a row is longer than the read buffer (" + size_text(buffers.chunk_bytes) +
+                          "; raise BUFFER_NODE_SIZE) or the row terminator is wrong";
             status = kExitFailed;
         } else if (rs.reader_rc != 0 && rs.reader_rc != FLDR_ERR_REACH_ERROR_MAX) {
             stop_reason = "reading failed: " + lib_message(rs.reader_rc);
@@ -927,12 +1058,7 @@ int run_load(const LoadRequest &req)
         }
         print_both(log, args.silent, summary);
         rs.sequencer.reset();
-        for (auto &tr : g.tables)
-            teardown_inst(*tr);
-        for (auto &q : rs.queues) {
-            os_semaphore_free(&q.sem);
-            os_mutex2_free(&q.lock);
-        }
+        teardown_group(g, rs);
         if (status != kExitOk)
             break;
     }

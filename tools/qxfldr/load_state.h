@@ -101,7 +101,7 @@ private:
 struct TableRun {
     TablePlan                 plan;
     fldr_inst                *inst = nullptr;     /* owned; zero-filled, pools set up by setup_inst */
-    std::vector<std::string>  buf_storage;
+    std::vector<std::unique_ptr<char[]>> buf_storage;   /* read buffers, not filled up front */
     std::vector<fldr_rowbuf>  bufs;
     std::vector<fldr_task>    tasks;
     std::atomic<int64_t>      loaded{0};          /* committed */

@@ -14,14 +14,17 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <qxfldr_comm.h>
 
+#include "ctltext.h"
+#include "runlimits.h"
 #include "tool.h"
 
 namespace {
 
-enum class Kind { Text, Path, Int, Bool, Name, Sep };
+enum class Kind { Text, Path, Int, Bool, Name, Sep, Memory };
 
 struct Keyword {
     const char *name;
@@ -36,12 +39,14 @@ constexpr Keyword kKeywords[] = {
     {"LOAD", Kind::Int, "most rows to read"},
     {"ROWS", Kind::Int, "rows per transaction (default 50000)"},
     {"ERRORS", Kind::Int, "rejected rows allowed before the load stops (default 100)"},
-    {"TASK_THREAD_NUMBER", Kind::Int, "worker threads (default: processor count)"},
+    {"TASK_THREAD_NUMBER", Kind::Int, "worker threads (default and most: the processor count)"},
     {"CHARACTER_CODE", Kind::Text, "character set of the data: UTF-8, GBK, GB18030, EUC-KR, SINGLE_BYTE"},
     {"NULL_MODE", Kind::Bool, "TRUE: an empty field is an empty string, not NULL"},
     {"NULL_STR", Kind::Text, "text that stands for NULL"},
     {"SILENT", Kind::Bool, "TRUE: nothing on the console"},
-    {"BUFFER_NODE_SIZE", Kind::Int, "read buffer in MiB (default 1; the longest row fits in it)"},
+    {"BUFFER_NODE_SIZE", Kind::Int, "read buffer in MiB, 1 to 1024 (default 1; the longest row fits in it)"},
+    {"MEMORY", Kind::Memory, "memory for the loader's buffers: MiB, or a share of physical memory (50%);\n"
+                             "                      default 1024, at most half of physical memory"},
     {"DIRECT", Kind::Bool, "accepted; every load is direct"},
     {"FIELD_SEPERATOR", Kind::Sep, "export: field separator (default ,); X'hex' for bytes"},
     {"ROW_SEPERATOR", Kind::Sep, "export: row separator (default newline); X'hex' for bytes"},
@@ -148,6 +153,19 @@ int answer_info_request(int argc, char **argv)
     return -1;
 }
 
+/* A run that the system refuses memory ends with a message and the status
+** of a failed run, not an abort (the load's threads catch their own). */
+template <typename Run>
+int run_guarded(Run run)
+{
+    try {
+        return run();
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "qxfldr: out of memory (lower BUFFER_NODE_SIZE, TASK_THREAD_NUMBER or MEMORY)\n");
+        return qxfldr::kExitFailed;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -160,7 +178,7 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; i++) {
         const char *eq = std::strchr(argv[i], '=');
         if (eq == nullptr)
-            return usage_error(std::string("'") + argv[i] + "' is not KEYWORD=VALUE");
+            return usage_error("'" + qxfldr::clip(argv[i]) + "' is not KEYWORD=VALUE");
         const std::string key = upper(std::string(argv[i], static_cast<size_t>(eq - argv[i])));
         const std::string value = eq + 1;
         if (key == "CONTROL") {
@@ -173,16 +191,21 @@ int main(int argc, char **argv)
         }
         const Keyword *kw = find_keyword(key);
         if (kw == nullptr)
-            return usage_error("unknown keyword " + key);
+            return usage_error("unknown keyword " + qxfldr::clip(key));
         if (value.find('\'') != std::string::npos && kw->kind != Kind::Sep && key != "SQL")
             return usage_error("bad value for " + key + ": quotes are not allowed");
         switch (kw->kind) {
         case Kind::Int: {
-            bool digits = !value.empty() && value.size() <= 19;
+            bool digits = !value.empty();
             for (char c : value)
                 digits = digits && std::isdigit(static_cast<unsigned char>(c));
             if (!digits)
-                return usage_error("bad value for " + key + ": '" + value + "' is not a non-negative integer");
+                return usage_error("bad value for " + key + ": '" + qxfldr::clip(value) +
+                                   "' is not a non-negative integer");
+            /* OPTIONS keeps the low 32 bits of most numbers: a larger one
+            ** would silently become another. */
+            if (std::string why; !qxfldr::fits_option_field(key, value, why))
+                return usage_error("bad value for " + why);
             load.options.emplace_back(key, value);
             if (key == "BUFFER_NODE_SIZE")
                 load.buffer_given = true;
@@ -191,7 +214,7 @@ int main(int argc, char **argv)
         case Kind::Bool: {
             const std::string v = upper(value);
             if (v != "TRUE" && v != "FALSE")
-                return usage_error("bad value for " + key + ": '" + value + "' is not TRUE or FALSE");
+                return usage_error("bad value for " + key + ": '" + qxfldr::clip(value) + "' is not TRUE or FALSE");
             load.options.emplace_back(key, v);
             if (key == "SILENT")
                 exp.silent = v == "TRUE";
@@ -200,11 +223,16 @@ int main(int argc, char **argv)
         case Kind::Name:
             mode = upper(value);
             if (mode != "IN" && mode != "OUT")
-                return usage_error("bad value for MODE: '" + value + "' is not IN or OUT");
+                return usage_error("bad value for MODE: '" + qxfldr::clip(value) + "' is not IN or OUT");
             break;
         case Kind::Sep:
             if (key == "FIELD_SEPERATOR" ? !decode_sep(value, field_sep) : !decode_sep(value, row_sep))
-                return usage_error("bad value for " + key + ": '" + value + "'");
+                return usage_error("bad value for " + key + ": '" + qxfldr::clip(value) + "'");
+            break;
+        case Kind::Memory:
+            if (std::string why; !qxfldr::memory_limit(value.empty() ? "0" : value, qxfldr::physical_memory(),
+                                                       load.memory_limit, why))
+                return usage_error(why);
             break;
         case Kind::Text:
         case Kind::Path:
@@ -230,11 +258,11 @@ int main(int argc, char **argv)
             exp.field_sep = field_sep;
         if (!row_sep.empty())
             exp.row_sep = row_sep;
-        return qxfldr::run_export(exp);
+        return run_guarded([&] { return qxfldr::run_export(exp); });
     }
     if (load.control.empty())
         return usage_error("control=FILE is missing");
     if (!exp.sql.empty() || !exp.data.empty())
         return usage_error("sql= and data= belong to mode=OUT");
-    return qxfldr::run_load(load);
+    return run_guarded([&] { return qxfldr::run_load(load); });
 }

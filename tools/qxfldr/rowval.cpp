@@ -18,7 +18,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <unordered_set>
 
+#include "ctltext.h"
 #include "fields.h"
 #include "qxcvt.h"
 
@@ -67,18 +69,18 @@ bool check_call(const TablePlan &plan, const char *fn_name, const fldr_fun_arg_l
     const CallFn *fn = find_call_fn(fn_name);
     const int count = args == nullptr ? 0 : static_cast<int>(args->count);
     if (fn == nullptr) {
-        err = std::string("function ") + fn_name + " is not supported (UPPER, LOWER, LTRIM, RTRIM, "
+        err = "function " + clip(fn_name) + " is not supported (UPPER, LOWER, LTRIM, RTRIM, "
               "CONCAT, NVL, LENGTH are)";
         return false;
     }
     if (count < fn->min_args || count > fn->max_args) {
-        err = std::string("function ") + fn_name + " takes " + std::to_string(fn->min_args) +
+        err = "function " + clip(fn_name) + " takes " + std::to_string(fn->min_args) +
               (fn->max_args != fn->min_args ? " or more" : "") + " arguments";
         return false;
     }
     for (fldr_fun_arg_node *node = args == nullptr ? nullptr : args->first; node; node = node->next) {
         if (node->arg->kind == 0 && find_field_col(plan, node->arg->text) < 0) {
-            err = std::string("function ") + fn_name + " names column " + node->arg->text +
+            err = "function " + clip(fn_name) + " names column " + clip(node->arg->text) +
                   ", which takes no field of the data";
             return false;
         }
@@ -451,8 +453,33 @@ std::string_view substring(std::string_view s, int32_t start, int32_t len, bool 
 
 /* ------------------------------------------------------------ plan */
 
-bool build_plan(fldr_env *env, mem_heap_t *heap, TablePlan &plan, fldr_inst *inst,
-                std::vector<std::atomic<int64_t> *> &sequences, std::string &err)
+namespace {
+
+/* For each column of the list, whether its name comes again later in the
+** list (letters compared without case, as fldr_lst_col_check compares
+** them): one pass from the end with a set of the names seen, where asking
+** the library column by column takes a walk of the rest of the list each. */
+std::vector<bool> named_again_later(const fldr_ctl *ctl)
+{
+    std::vector<const fldr_col *> cols;
+    for (const fldr_col *col = ctl->col_first; col != nullptr; col = col->next)
+        cols.push_back(col);
+    std::vector<bool> again(cols.size(), false);
+    std::unordered_set<std::string> seen;
+    for (size_t i = cols.size(); i-- > 0;) {
+        std::string key(cols[i]->name, strnlen(cols[i]->name, sizeof cols[i]->name));
+        for (auto &c : key)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        again[i] = !seen.insert(std::move(key)).second;
+    }
+    return again;
+}
+
+}  // namespace
+
+PlanFault build_plan(fldr_env *env, mem_heap_t *heap, TablePlan &plan, fldr_inst *inst,
+                     std::vector<std::atomic<int64_t> *> &sequences, std::string &err)
 {
     fldr_ctl *ctl = plan.ctl;
     plan.inst = inst;
@@ -475,8 +502,8 @@ bool build_plan(fldr_env *env, mem_heap_t *heap, TablePlan &plan, fldr_inst *ins
     if (ctl->col_first == nullptr) {
         /* No field list: the data's fields fill the table's columns in order. */
         if (plan.desc.any_columns) {
-            err = "table " + plan.display_name + ": a field list is needed when the database is :none:";
-            return false;
+            err = "table " + clip(plan.display_name) + ": a field list is needed when the database is :none:";
+            return PlanFault::ControlFile;
         }
         for (const auto &c : plan.desc.cols) {
             ColPlan cp;
@@ -490,23 +517,26 @@ bool build_plan(fldr_env *env, mem_heap_t *heap, TablePlan &plan, fldr_inst *ins
             plan.insert_cols.push_back(c.name);
             plan.cols.push_back(std::move(cp));
         }
-        return true;
+        return PlanFault::None;
     }
 
     /* First pass: sources, fields and output columns. */
-    for (fldr_col *col = ctl->col_first; col != nullptr; col = col->next) {
+    const std::vector<bool> again = named_again_later(ctl);
+    size_t index = 0;
+    for (fldr_col *col = ctl->col_first; col != nullptr; col = col->next, index++) {
         ColPlan cp;
         cp.col = col;
         cp.name = col->name;
-        if (fldr_lst_col_check(col) != 0) {
-            err = "column " + cp.name + " is listed twice";
-            return false;
+        if (again[index]) {
+            err = "column " + clip(cp.name) + " is listed twice";
+            return PlanFault::ControlFile;
         }
         if (col->fun_str != nullptr && col->fun_str[0] != '\0') {
             const int32_t rc = fldr_map_fun_str(env, inst, &plan.tab_info, col, heap);
             if (rc != 0 && !(plan.desc.any_columns && rc == FLDR_ERR_COLUMN_FUNCTION)) {
-                err = "column " + cp.name + ": function \"" + col->fun_str + "\" refused: " + lib_message(rc);
-                return false;
+                err = "column " + clip(cp.name) + ": function \"" + clip(col->fun_str) + "\" refused: " +
+                      lib_message(rc);
+                return PlanFault::ControlFile;
             }
         }
         if (col->constant != nullptr) {
@@ -533,8 +563,8 @@ bool build_plan(fldr_env *env, mem_heap_t *heap, TablePlan &plan, fldr_inst *ins
             } else {
                 const TableColumn *tc = find_desc(cp.name);
                 if (tc == nullptr) {
-                    err = "column " + cp.name + " does not exist in table " + plan.display_name;
-                    return false;
+                    err = "column " + clip(cp.name) + " does not exist in table " + clip(plan.display_name);
+                    return PlanFault::Table;
                 }
                 cp.name = tc->name;
                 cp.type = tc->type;
@@ -546,8 +576,8 @@ bool build_plan(fldr_env *env, mem_heap_t *heap, TablePlan &plan, fldr_inst *ins
         }
         if (col->data_type == 14 && col->date_format[0] != '\0' &&
             !parse_date_format(col->date_format, cp.date_fmt)) {
-            err = "column " + cp.name + ": date format '" + col->date_format + "' is not understood";
-            return false;
+            err = "column " + clip(cp.name) + ": date format '" + clip(col->date_format) + "' is not understood";
+            return PlanFault::ControlFile;
         }
         plan.cols.push_back(std::move(cp));
     }
@@ -563,16 +593,16 @@ bool build_plan(fldr_env *env, mem_heap_t *heap, TablePlan &plan, fldr_inst *ins
         if (src != nullptr && !iequal(src, col->name)) {
             cp.src_field = find_field_col(plan, src);
             if (cp.src_field < 0) {
-                err = "column " + cp.name + ": " + src + " takes no field of the data";
-                return false;
+                err = "column " + clip(cp.name) + ": " + clip(src) + " takes no field of the data";
+                return PlanFault::ControlFile;
             }
         }
         if (col->fun_kind == FLDR_FUN_CALL && !check_call(plan, col->fun_name, col->fun_args, err)) {
-            err = "column " + cp.name + ": " + err;
-            return false;
+            err = "column " + clip(cp.name) + ": " + err;
+            return PlanFault::ControlFile;
         }
     }
-    return true;
+    return PlanFault::None;
 }
 
 /* ------------------------------------------------------------ one row */

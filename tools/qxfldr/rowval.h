@@ -74,10 +74,15 @@ struct TablePlan {
     fldr_ctl              cut_ctl{};           /* *ctl with TRAILING NULLCOLS off, for cutting */
 };
 
-/* Builds the plan of a control record against its table; false with err
-** naming the missing column or the refused function. */
-bool build_plan(fldr_env *env, mem_heap_t *heap, TablePlan &plan, fldr_inst *inst,
-                std::vector<std::atomic<int64_t> *> &sequences, std::string &err);
+/* Why a plan cannot be built: the control file asks for what cannot work
+** (a column listed twice, a refused function, a date format not understood),
+** or the table does not have what it names. */
+enum class PlanFault { None, ControlFile, Table };
+
+/* Builds the plan of a control record against its table; on a fault, err
+** names the column and what is wrong with it. */
+PlanFault build_plan(fldr_env *env, mem_heap_t *heap, TablePlan &plan, fldr_inst *inst,
+                     std::vector<std::atomic<int64_t> *> &sequences, std::string &err);
 
 enum class RowResult { Loaded, FormatError, DataError };
 

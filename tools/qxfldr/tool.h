@@ -25,6 +25,7 @@ struct LoadRequest {
     std::string db;                      /* database path, ":none:" for no sink; empty: default */
     std::vector<std::pair<std::string, std::string>> options;   /* OPTIONS text per keyword */
     bool buffer_given = false;           /* BUFFER_NODE_SIZE on the command line */
+    uint64_t memory_limit = 0;           /* MEMORY in bytes; 0: the default */
 };
 
 struct ExportRequest {

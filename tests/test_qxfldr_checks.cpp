@@ -1,0 +1,186 @@
+/*
+** The loader's reading of a control text beside the library's parse, and
+** the limits it settles before a load: tokens and their places, the
+** clauses the parsed records cannot show, shortened tokens, option ranges,
+** worker threads and the memory plan.
+*/
+#include <gtest/gtest.h>
+
+#include "ctltext.h"
+#include "runlimits.h"
+
+using namespace qxfldr;
+
+namespace {
+
+std::string shown(const CtlScan &scan)
+{
+    static const char *kinds[] = {"W", "Q", "I", "N", "H", "B", "P"};
+    std::string out;
+    for (const auto &t : scan.tokens)
+        out += std::string(kinds[t.kind]) + ":" + t.text + "@" + std::to_string(t.line) + "." +
+               std::to_string(t.column) + " ";
+    return out;
+}
+
+TEST(ControlText, TokensAndTheirPlaces)
+{
+    const CtlScan scan = scan_control_text("load -- note\r\n  X '7C' x'10' 'it''s' 'a' -- c\n\n 'b'\n"
+                                           "/* a /* nested */ one */ \"Tr\"\"im\" 0042 trailing \n nullcols b'01' ,");
+    EXPECT_FALSE(scan.fault);
+    EXPECT_EQ(shown(scan), "W:LOAD@1.1 W:X@2.3 Q:7C@2.5 H:10@2.10 Q:it''s@2.16 Q:ab@2.24 I:Tr\"im@5.26 N:42@5.35 "
+                           "W:TRAILING NULLCOLS@5.40 B:01@6.11 P:,@6.17 ");
+
+    /* Where the library's scanner stops with an error, from the start of
+    ** the token or comment that is not closed. */
+    const struct {
+        std::string text;
+        uint32_t line, column;
+    } faults[] = {
+        {"LOAD 'open\nstill", 1, 6},
+        {"a\n  /* /* */", 2, 3},
+        {"x \"no end", 1, 3},
+        {"\"\"", 1, 1},                                        /* an empty identifier */
+        {"POSITION(99999999999999999999", 1, 10},            /* more than 64 bits */
+        {"ERRORS = X'100000000'", 1, 10},                     /* more than 31 bits */
+        {"B'012'", 1, 1},
+        {"ok\n" + std::string(129, 'n'), 2, 1},
+    };
+    for (const auto &f : faults) {
+        const CtlScan s = scan_control_text(f.text);
+        EXPECT_TRUE(s.fault) << f.text;
+        EXPECT_EQ(s.fault_line * 1000 + s.fault_column, f.line * 1000 + f.column) << f.text;
+    }
+    EXPECT_FALSE(scan_control_text("9223372036854775807 000000000000000000001 'x\\'y'").fault);
+}
+
+TEST(ControlText, ColumnWritingAndOptionNumbers)
+{
+    const CtlScan scan = scan_control_text(
+        "OPTIONS (ERRORS = 5 EP = (1, 2) BUFFER_NODE_SIZE = X'10' LOG = 'x' TASK_THREAD_NUMBER = 0099)\n"
+        "LOAD DATA INFILE 'a' INTO TABLE t EP (3) WHEN (1:2) = 'x' AND k = 'y'\n"
+        "(a POSITION(1:2) DATE '', \"b\" TERMINATED BY X '', c DATE FORMAT 'YY', d DATE 'Y'\n'' ,\n"
+        " e TERMINATED WHITESPACE \"TRIM\")\n"
+        "INTO TABLE when (date DATE, f TERMINATED BY '')");
+    ASSERT_FALSE(scan.fault);
+    const auto lists = find_column_writing(scan);
+    ASSERT_EQ(lists.size(), 2u);
+    std::string got;
+    for (const auto &list : lists)
+        for (const auto &c : list)
+            got += c.name + (c.empty_date_format ? "+date" : "") + (c.empty_terminator ? "+term" : "") + " ";
+    EXPECT_EQ(got, "A+date b+term C D E DATE F+term ");
+
+    std::string numbers;
+    for (const auto &n : find_option_numbers(scan))
+        numbers += n.key + "=" + n.digits + "@" + std::to_string(n.line) + "." + std::to_string(n.column) + " ";
+    EXPECT_EQ(numbers, "ERRORS=5@1.19 BUFFER_NODE_SIZE=16@1.52 TASK_THREAD_NUMBER=99@1.89 ");
+}
+
+TEST(ControlText, LongTokensAreClipped)
+{
+    EXPECT_EQ(clip("short"), "short");
+    EXPECT_EQ(clip(std::string(60, 'x')), std::string(60, 'x'));
+    EXPECT_EQ(clip(std::string(10000, 'x')), std::string(57, 'x') + "...");
+    EXPECT_EQ(clip("a\nb\tc\x01"), "a\\nb\\tc\\x01");
+    /* Characters, not bytes; a character is never cut. */
+    std::string wide;
+    for (int i = 0; i < 100; i++)
+        wide += "\xC3\xA9";
+    std::string want;
+    for (int i = 0; i < 57; i++)
+        want += "\xC3\xA9";
+    EXPECT_EQ(clip(wide), want + "...");
+    EXPECT_EQ(clip(wide.substr(0, 120)), wide.substr(0, 120));
+}
+
+TEST(RunLimits, OptionFieldsWorkersAndMemory)
+{
+    std::string err;
+    EXPECT_TRUE(fits_option_field("ERRORS", "4294967295", err));
+    EXPECT_TRUE(fits_option_field("ERRORS", "0004294967295", err));
+    EXPECT_FALSE(fits_option_field("ERRORS", "4294967296", err));
+    EXPECT_EQ(err, "ERRORS: 4294967296 does not fit in 32 bits (at most 4294967295); OPTIONS would keep its low "
+                   "32 bits, 0");
+    EXPECT_TRUE(fits_option_field("SKIP", "9223372036854775807", err));
+    EXPECT_FALSE(fits_option_field("SKIP", "9223372036854775808", err));
+    EXPECT_FALSE(fits_option_field("LOAD", "99999999999999999999", err));
+    EXPECT_FALSE(check_written_numbers({{"BUFFER_NODE_SIZE", "4294967297", 3, 9}}, err));
+    EXPECT_EQ(err.substr(0, 50), "OPTIONS at line 3, column 9: BUFFER_NODE_SIZE: 429");
+    EXPECT_TRUE(check_written_numbers({{"LOG_SIZE", "4294967297", 3, 9}}, err));   /* not acted on */
+
+    uint32_t workers = 0;
+    std::string note;
+    EXPECT_FALSE(settle_workers(0, 8, workers, note, err));
+    EXPECT_TRUE(settle_workers(8, 8, workers, note, err));
+    EXPECT_EQ(workers * 100 + note.size(), 800u);
+    EXPECT_TRUE(settle_workers(100000, 8, workers, note, err));
+    EXPECT_EQ(workers, 8u);
+    EXPECT_EQ(note, "TASK_THREAD_NUMBER=100000 is more than the 8 processors of this machine: 8 workers are used");
+
+    const uint64_t gib = uint64_t{1} << 30;
+    uint64_t limit = 0;
+    EXPECT_TRUE(memory_limit("", 16 * gib, limit, err));
+    EXPECT_EQ(limit, gib);
+    EXPECT_TRUE(memory_limit("", gib, limit, err));   /* a small machine: half of it */
+    EXPECT_EQ(limit, gib / 2);
+    EXPECT_TRUE(memory_limit("2048", 16 * gib, limit, err));
+    EXPECT_EQ(limit, 2 * gib);
+    EXPECT_TRUE(memory_limit("25%", 16 * gib, limit, err));
+    EXPECT_EQ(limit, 4 * gib);
+    for (const char *bad : {"0", "0%", "101%", "16385", "x", "5MB", "-1", "%"})
+        EXPECT_FALSE(memory_limit(bad, 16 * gib, limit, err)) << bad;
+}
+
+TEST(RunLimits, BufferPlans)
+{
+    BufferNeeds one;
+    one.workers = 2;
+    BufferPlan plan;
+    std::string err;
+    ASSERT_TRUE(plan_buffers(one, plan, err)) << err;
+    EXPECT_EQ(plan.chunk_bytes, 1u << 20);
+    EXPECT_EQ(plan.reader_bufs, 6u);
+    EXPECT_EQ(plan.bytes, plan_bytes(one, plan.chunk_bytes, 6, 6));
+
+    /* 2,000 tables under 1 GiB: two buffers for each further table, and the
+    ** largest chunk (in steps of 64 KiB) that keeps the plan within it. */
+    BufferNeeds many = one;
+    many.most_tables = 2000;
+    ASSERT_TRUE(plan_buffers(many, plan, err)) << err;
+    EXPECT_EQ(plan.copy_bufs, 2u);
+    EXPECT_LT(plan.chunk_bytes, 1u << 20);
+    EXPECT_EQ(plan.chunk_bytes % kMinChunk, 0u);
+    EXPECT_LE(plan.bytes, many.limit);
+    EXPECT_GT(plan_bytes(many, plan.chunk_bytes + kMinChunk, 6, 2), many.limit);
+    /* The plan counts what it sizes: each buffer, and a converted batch of
+    ** twice its size for every buffer (batches wait for their turn in file
+    ** order, each holding its chunk). */
+    EXPECT_GE(plan.bytes, (6 + 2 * 1999) * 3 * uint64_t{plan.chunk_bytes});
+
+    /* An exact size in bytes (tests' small chunks) is kept like BUFFER_NODE_SIZE. */
+    BufferNeeds exact = one;
+    exact.chunk_bytes = 100;
+    ASSERT_TRUE(plan_buffers(exact, plan, err)) << err;
+    EXPECT_EQ(plan.chunk_bytes, 100u);
+    exact.chunk_bytes = 1u << 30;
+    EXPECT_FALSE(plan_buffers(exact, plan, err));
+
+    /* A given BUFFER_NODE_SIZE is kept or refused, never shrunk. */
+    many.chunk_mib = 1;
+    EXPECT_FALSE(plan_buffers(many, plan, err));
+    EXPECT_NE(err.find("(4004 x 1 MiB for 2000 tables and 2 workers), more than the memory limit of 1024 MiB"),
+              std::string::npos)
+        << err;
+    one.chunk_mib = 100;
+    EXPECT_FALSE(plan_buffers(one, plan, err));
+    one.limit = uint64_t{2} << 30;
+    EXPECT_TRUE(plan_buffers(one, plan, err)) << err;
+    EXPECT_EQ(plan.chunk_bytes, 100u << 20);
+
+    EXPECT_EQ(describe_buffers(4004, 192u << 10), "4004 x 192 KiB");
+    EXPECT_EQ(size_text(3u << 20), "3 MiB");
+    EXPECT_EQ(size_text(100), "100 bytes");
+}
+
+}  // namespace
