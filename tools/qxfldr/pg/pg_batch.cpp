@@ -224,6 +224,25 @@ void BatchWriter::drop_refused()
     refused_.assign(tags_.size(), 0);
 }
 
+/*
+** The unit the search keeps or drops rows by: a transaction of its own, or
+** (rule 8) the savepoint qx_batch inside the caller's transaction, set
+** before the first COPY.
+*/
+bool BatchWriter::start_search_unit(std::string &error, std::string &sqlstate)
+{
+    return command(in_transaction_ ? "ROLLBACK TO SAVEPOINT qx_batch" : "BEGIN", error, sqlstate);
+}
+
+bool BatchWriter::end_unit(bool keep, std::string &error, std::string &sqlstate)
+{
+    if (!in_transaction_)
+        return command(keep ? "COMMIT" : "ROLLBACK", error, sqlstate);
+    if (!keep && !command("ROLLBACK TO SAVEPOINT qx_batch", error, sqlstate))
+        return false;
+    return command("RELEASE SAVEPOINT qx_batch", error, sqlstate);
+}
+
 BatchWriter::Outcome BatchWriter::attempt(const RefusalHandler &on_refused)
 {
     size_t rows = tags_.size();
@@ -233,42 +252,60 @@ BatchWriter::Outcome BatchWriter::attempt(const RefusalHandler &on_refused)
     if (rows == 0)
         return Outcome::ok;
 
-    // Rule 1: the whole batch in one COPY, committed by itself.
-    std::string message, sqlstate;
+    std::string message, sqlstate, error;
+    if (in_transaction_ && !command("SAVEPOINT qx_batch", error, sqlstate)) {
+        result_.error = fatal_message(error, sqlstate);
+        return Outcome::fatal;
+    }
+    // Rule 1: the whole batch in one COPY, committed by itself (rule 8: kept).
     Outcome first = copy_range(0, rows, message, sqlstate);
     if (first == Outcome::ok) {
+        if (in_transaction_ && !end_unit(true, error, sqlstate)) {
+            result_.error = fatal_message(error, sqlstate);
+            return Outcome::fatal;
+        }
         result_.committed = rows;
         return Outcome::ok;
     }
     if (first == Outcome::fatal || first == Outcome::conflict) {
         result_.error = fatal_message(message, sqlstate);
+        // Rule 8: a conflict is undone to the savepoint, so the batch can go again.
+        if (first == Outcome::conflict && in_transaction_ && !end_unit(false, error, sqlstate))
+            return Outcome::fatal;
         return first;
     }
+    return search(on_refused);
+}
 
-    // Rules 2 to 5: the search inside one transaction.
-    std::string error;
-    if (!command("BEGIN", error, sqlstate)) {
+/* Rules 2 to 5: the refused rows searched for inside one unit. */
+BatchWriter::Outcome BatchWriter::search(const RefusalHandler &on_refused)
+{
+    std::string error, sqlstate;
+    if (!start_search_unit(error, sqlstate)) {
         result_.error = fatal_message(error, sqlstate);
         return Outcome::fatal;
     }
-    locate(0, rows, true, on_refused);
+    locate(0, tags_.size(), true, on_refused);
     if (fatal_ || conflict_) {
-        if (PQstatus(conn_) != CONNECTION_BAD)
-            command("ROLLBACK", error, sqlstate);
+        // Rule 6 inside the caller's transaction leaves it to the caller to roll back.
+        const bool undo_here = conflict_ || !in_transaction_;
+        if (PQstatus(conn_) != CONNECTION_BAD && undo_here && !end_unit(false, error, sqlstate))
+            fatal_ = true;
         result_.committed = 0;
         return fatal_ ? Outcome::fatal : Outcome::conflict;
     }
-    if (!command("COMMIT", error, sqlstate)) {
+    if (!end_unit(true, error, sqlstate)) {
         result_.error = fatal_message("commit failed: " + error, sqlstate);
         result_.committed = 0;
-        return is_conflict_state(sqlstate) ? Outcome::conflict : Outcome::fatal;
+        return is_conflict_state(sqlstate) && !in_transaction_ ? Outcome::conflict : Outcome::fatal;
     }
     return stop_ ? Outcome::refused : Outcome::ok;
 }
 
-FlushResult BatchWriter::flush(const RefusalHandler &on_refused)
+FlushResult BatchWriter::flush(const RefusalHandler &on_refused, bool in_transaction)
 {
     result_ = FlushResult{};
+    in_transaction_ = in_transaction;
     Outcome outcome = attempt(on_refused);
     // Rule 7: conflicts with other transactions; rows reported stay reported.
     for (int retry = 1; outcome == Outcome::conflict && !stop_ && retry <= kConflictRetries; ++retry) {

@@ -25,7 +25,14 @@
 **       workers inserting each other's keys) is no row's fault: the whole
 **       transaction is rolled back and the batch sent again, without the rows
 **       already reported as refused (each row is reported once), a few times
-**       at most before it counts as rule 6.
+**       at most before it counts as rule 6;
+**   (8) flush(..., in_transaction) works inside a transaction the caller has
+**       opened (a REPLACE load empties its table there first): the batch
+**       goes in under a savepoint instead of transactions of its own, rules 1
+**       to 7 hold within it, and the rows kept become durable with the
+**       caller's COMMIT. A failure of rule 6 leaves the caller's transaction
+**       to be rolled back; a conflict of rule 7 is rolled back to the
+**       savepoint only, before the batch is sent again.
 */
 #ifndef QXFLDR_PG_BATCH_H
 #define QXFLDR_PG_BATCH_H
@@ -57,7 +64,7 @@ enum class FlushStatus {
 
 struct FlushResult {
     FlushStatus status = FlushStatus::ok;
-    uint64_t    committed = 0;  /* rows committed by this flush */
+    uint64_t    committed = 0;  /* rows committed by this flush (rule 8: kept in the caller's transaction) */
     uint64_t    refused = 0;    /* rows reported as refused */
     uint64_t    copies = 0;     /* COPY statements sent (1 when nothing was refused) */
     std::string error;          /* status failed: what failed, one line */
@@ -82,8 +89,9 @@ public:
     bool add_row(std::span<const Field> fields, uint64_t tag, std::string &message);
     bool add_typed_row(std::span<const TypedValue> values, uint64_t tag, std::string &message);
 
-    /* Sends the batch as described above and empties it, whatever the outcome. */
-    FlushResult flush(const RefusalHandler &on_refused);
+    /* Sends the batch as described above and empties it, whatever the
+    ** outcome; in_transaction: inside the caller's open transaction (rule 8). */
+    FlushResult flush(const RefusalHandler &on_refused, bool in_transaction = false);
 
     /* Empties the batch without sending it. */
     void discard();
@@ -94,6 +102,9 @@ private:
     bool command(const char *sql, std::string &error, std::string &sqlstate);
     void locate(size_t lo, size_t hi, bool known_bad, const RefusalHandler &on_refused);
     Outcome attempt(const RefusalHandler &on_refused);
+    Outcome search(const RefusalHandler &on_refused);
+    bool start_search_unit(std::string &error, std::string &sqlstate);
+    bool end_unit(bool keep, std::string &error, std::string &sqlstate);
     void drop_refused();
     std::string fatal_message(const std::string &what, const std::string &sqlstate) const;
 
@@ -110,6 +121,7 @@ private:
     bool stop_ = false;
     bool fatal_ = false;
     bool conflict_ = false;
+    bool in_transaction_ = false;    /* rule 8 for the flush under way */
 };
 
 } // namespace qxpg
