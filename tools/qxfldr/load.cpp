@@ -36,11 +36,15 @@
 #include <ctime>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
 
+#include "inputs.h"
+#include "outfile.h"
 #include "qxcalc.h"
+#include "replace_gate.h"
 #include "rowval.h"
 #include "sink.h"
 #include "tool.h"
@@ -63,49 +67,6 @@ std::string os_path(const char *path)
     std::replace(p.begin(), p.end(), '\\', '/');
     return p;
 }
-
-/* ---------------------------------------------------------------- log file */
-
-class LogFile {
-public:
-    bool open(const std::string &path)
-    {
-        path_ = path;
-        file_ = std::fopen(path.c_str(), "a");
-        return file_ != nullptr;
-    }
-    ~LogFile()
-    {
-        if (file_ != nullptr)
-            std::fclose(file_);
-    }
-    /* One line: the library's head, then the text. */
-    void line(const std::string &text)
-    {
-        if (file_ == nullptr)
-            return;
-        char head[FLDR_LOG_HEAD_MAX];
-        fldr_log_set_head_info(nullptr, nullptr, head);
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::fprintf(file_, "%s%s\n", head, text.c_str());
-        std::fflush(file_);
-    }
-    /* Text as it is (the summary block). */
-    void raw(const std::string &text)
-    {
-        if (file_ == nullptr)
-            return;
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::fputs(text.c_str(), file_);
-        std::fflush(file_);
-    }
-    const std::string &path() const { return path_; }
-
-private:
-    std::mutex  mutex_;
-    std::FILE  *file_ = nullptr;
-    std::string path_;
-};
 
 /* ---------------------------------------------------------------- bounded queue */
 
@@ -188,9 +149,8 @@ struct TableRun {
     std::atomic<int64_t>      rej_format{0};
     std::atomic<int64_t>      rej_data{0};
     std::atomic<int64_t>      taken{0};           /* rows routed to this table, converted or not */
-    std::string               bad_path;
-    std::FILE                *bad = nullptr;
-    std::mutex                bad_mutex;
+    TableName                 target;             /* the INTO TABLE name, with its quoting */
+    OutputFile               *bad = nullptr;      /* the bad-data file, shared by the tables naming it */
     bool                      crlf_tolerant = false;  /* no terminator given: "\n", a "\r" before it dropped */
 };
 
@@ -228,7 +188,9 @@ struct RunState {
     std::atomic<int64_t>  rows_done{0};
     uint64_t              commit_rows = 50000;
     uint32_t              errors = 100;
+    uint32_t              buf_cap = 0;          /* bytes of a read buffer */
     LogFile              *log = nullptr;
+    ReplaceGate           replace;              /* load mode REPLACE */
 
     void fail(const std::string &msg)
     {
@@ -320,8 +282,6 @@ void teardown_inst(TableRun &tr)
     os_mutex2_free(&in->inst_lock);
     std::free(in);
     tr.inst = nullptr;
-    if (tr.bad != nullptr)
-        std::fclose(tr.bad);
 }
 
 /* Why a row was rejected; each kind has its own count in the summary. */
@@ -338,17 +298,15 @@ bool reject_row(RunState &rs, TableRun &tr, uint32_t file_no, int64_t row_no, st
     (kind == Reject::Format ? tr.rej_format : tr.rej_data)++;
     const int64_t errs = __atomic_add_fetch(&rs.reader_inst->err_count, 1, __ATOMIC_RELAXED);
     static constexpr const char *kWhat[] = {"format error: ", "data error: ", "refused by the database: "};
-    rs.log->line("table " + tr.plan.display_name + ", file " + rs.group->file_names[file_no] + ", row " +
-                 std::to_string(row_no) + ": " + kWhat[static_cast<int>(kind)] + std::string(reason));
-    {
-        std::lock_guard<std::mutex> lock(tr.bad_mutex);
-        if (tr.bad == nullptr)
-            tr.bad = std::fopen(tr.bad_path.c_str(), "wb");
-        if (tr.bad == nullptr || std::fwrite(row.data(), 1, row.size(), tr.bad) != row.size() ||
-            std::fflush(tr.bad) != 0) {
-            rs.fail("cannot write the bad-data file " + tr.bad_path + ": " + std::strerror(errno));
-            return false;
-        }
+    /* A reason or a row that cannot be written would be lost: the load stops. */
+    if (!rs.log->line("table " + tr.plan.display_name + ", file " + rs.group->file_names[file_no] + ", row " +
+                      std::to_string(row_no) + ": " + kWhat[static_cast<int>(kind)] + std::string(reason))) {
+        rs.fail(rs.log->error());
+        return false;
+    }
+    if (!tr.bad->write(row)) {
+        rs.fail(tr.bad->error());
+        return false;
     }
     if (errs > static_cast<int64_t>(rs.errors)) {
         rs.log->line("error limit ERRORS=" + std::to_string(rs.errors) + " exceeded; the load stops");
@@ -482,6 +440,32 @@ void worker_main(RunState &rs, uint32_t worker_no)
 }
 
 /*
+** Opens a writer's transaction. The first of the group empties the REPLACE
+** tables in it (ReplaceGate rule 1); `emptying` tells the writer so. False
+** once the load is failing.
+*/
+bool begin_transaction(RunState &rs, Sink &sink, bool &emptying)
+{
+    std::string err;
+    if (!sink.begin(err)) {
+        rs.fail("cannot begin a transaction: " + err);
+        return false;
+    }
+    if (!rs.replace.claim())
+        return true;
+    for (const TableName &table : rs.replace.tables()) {
+        if (!sink.truncate(table, err)) {
+            rs.fail("cannot empty table " + table.display() + " (load mode REPLACE): " + err);
+            sink.rollback();
+            rs.replace.settle(false);
+            return false;
+        }
+    }
+    emptying = true;
+    return true;
+}
+
+/*
 ** A writer: batches from the queue into its own sink, a transaction every
 ** ROWS rows. Rows are counted as loaded when their transaction commits. A
 ** refused row that passes the ERRORS limit ends this writer's storing: the
@@ -494,6 +478,7 @@ void writer_main(RunState &rs, Sink *sink)
     std::vector<int64_t> committed(g.first_table + g.tables.size(), 0);
     uint64_t in_txn = 0;
     bool open = false;
+    bool emptying = false;   /* the open transaction empties the REPLACE tables */
     bool refusal_stop = false;
     std::string err;
     const RefusalFn on_refused = [&](const Refused &r) {
@@ -506,7 +491,15 @@ void writer_main(RunState &rs, Sink *sink)
         open = false;
         in_txn = 0;
         std::fill(committed.begin(), committed.end(), 0);
-        if (!sink->commit(on_refused, committed, err)) {
+        if (!emptying && !rs.replace.wait_emptied()) {
+            sink->rollback();   /* ReplaceGate rule 3: the load is failing */
+            return false;
+        }
+        const bool stored = sink->commit(on_refused, committed, err);
+        if (emptying)
+            rs.replace.settle(stored);
+        emptying = false;
+        if (!stored) {
             /* A commit whose answer is lost may have been carried out: the
             ** summary counts only what was confirmed, and says so. */
             rs.fail("commit failed: " + err + " (the " + std::to_string(rows) +
@@ -522,10 +515,8 @@ void writer_main(RunState &rs, Sink *sink)
         const uint64_t rows = batch->rows();
         while (from < rows && !rs.fatal && !refusal_stop) {
             if (!open) {
-                if (!sink->begin(err)) {
-                    rs.fail("cannot begin a transaction: " + err);
+                if (!begin_transaction(rs, *sink, emptying))
                     break;
-                }
                 open = true;
             }
             const uint64_t take = std::min<uint64_t>(rows - from, rs.commit_rows - in_txn);
@@ -542,12 +533,26 @@ void writer_main(RunState &rs, Sink *sink)
         give_back_chunk(static_cast<fldr_task *>(batch->chunk));
         rs.spare.put(std::move(batch));
     }
+    /* ReplaceGate rule 4: no row stored, yet the tables' rows are replaced (by none). */
+    if (!open && !rs.stop && rs.replace.pending())
+        open = begin_transaction(rs, *sink, emptying);
     if (open) {
         if (rs.fatal || g_interrupted)
             sink->rollback();
         else
             commit();
     }
+    if (emptying)
+        rs.replace.settle(false);   /* rolled back */
+}
+
+/* Why reading stopped with the library's code rc. */
+std::string reading_failure(int32_t rc, uint32_t buf_cap)
+{
+    if (rc == FLDR_ERR_NO_ROW_TERM)
+        return "a row is longer than the read buffer (" + std::to_string(buf_cap >> 20) +
+               " MiB; raise BUFFER_NODE_SIZE) or the row terminator is wrong";
+    return "reading failed: " + lib_message(rc);
 }
 
 void reader_main(RunState &rs, int64_t skip)
@@ -560,7 +565,7 @@ void reader_main(RunState &rs, int64_t skip)
         file->handle = os_file_open_normal_ex(os_path(file->path).c_str());
         if (file->handle == -1) {
             rc = FLDR_ERR_OPEN_FILE;
-            rs.fail("cannot open data file " + g.file_names[file->file_no]);
+            rs.fail("cannot open data file " + g.file_names[file->file_no] + ": " + std::strerror(os_last_error()));
             break;
         }
         file->file_size = os_file_size_in_bytes(file->handle);
@@ -584,6 +589,9 @@ void reader_main(RunState &rs, int64_t skip)
             break;
     }
     rs.reader_rc = rc;
+    /* A failed read fails the load: the open transactions are rolled back. */
+    if (rc != 0 && rc != FLDR_ERR_REACH_ERROR_MAX && !rs.stop)
+        rs.fail(reading_failure(rc, rs.buf_cap));
     rs.reader_done.store(true, std::memory_order_release);
 }
 
@@ -696,6 +704,148 @@ void print_both(LogFile &log, bool silent, const std::string &text)
     log.raw(text);
 }
 
+/* Runs the library's resolution of the INFILE clause (names with wildcards,
+** a list file or a directory) into ctl's data-file records. */
+std::string resolve_infile(fldr_env *env, mem_heap_t *heap, const Group &g)
+{
+    fldr_ctl *ctl = g.tables[0]->plan.ctl;
+    fldr_inst probe{};
+    probe.language = FLDR_LANG_EN;
+    probe.out_code = 1;
+    probe.silent = 1;
+    probe.errinfo_gate = 1;
+    probe.log_file.handle = -1;
+    fldr_init_diag(&probe.diag);
+    os_mutex2_create(&probe.msg_lock);
+    os_mutex2_create(&probe.log_lock);
+    int32_t rc;
+    if (ctl->infile_list)
+        rc = fldr_resolve_path_file(env, &probe, FLDR_LANG_EN, 1, heap, ctl);
+    else if (ctl->infile_directory)
+        rc = fldr_collect_datafiles_by_path(env, heap, ctl);
+    else
+        rc = fldr_deal_file_list(env, heap, ctl);
+    const uint32_t diags = probe.diag.count;
+    std::string diag_text;
+    if (diags > 0) {
+        fldr_diag_rec *rec = fldr_get_nth_diag_rec(&probe.diag.first, 1);
+        if (rec != nullptr)
+            diag_text = rec->text;
+    }
+    fldr_deinit_diag(env, &probe.diag);
+    os_mutex2_free(&probe.msg_lock);
+    os_mutex2_free(&probe.log_lock);
+    if (rc != 0 || diags > 0)
+        return "table " + g.tables[0]->plan.display_name + ": data files cannot be resolved" +
+               (diag_text.empty() ? "" : ": " + diag_text);
+    return "";
+}
+
+/* The group's data files, resolved, each checked and opened once (so that
+** one the user may not read stops the load before a table is touched), with
+** their terminators prepared. */
+std::string resolve_data_files(fldr_env *env, mem_heap_t *heap, Group &g)
+{
+    /* Whether the INFILE clause gives a terminator is read before the
+    ** resolution, which marks every file it makes as given one. */
+    fldr_ctl *ctl = g.tables[0]->plan.ctl;
+    bool term_given = false;
+    for (fldr_data_file *df = ctl->data_file_first; df != nullptr; df = df->next)
+        term_given = term_given || df->row_term_given;
+    if (std::string why = resolve_infile(env, heap, g); !why.empty())
+        return why;
+    for (fldr_data_file *df = ctl->data_file_first; df != nullptr; df = df->next) {
+        const std::string path = os_path(df->path);
+        if (df->row_term_len == 0 && df->row_term_hex[0] != '\0' &&
+            !convert_hex(df->row_term_hex, df->row_term, &df->row_term_len, sizeof df->row_term))
+            return "data file " + path + ": row terminator X '" + df->row_term_hex + "' is not hexadecimal";
+        if (df->start_len == 0 && df->start_hex[0] != '\0' &&
+            !convert_hex(df->start_hex, df->start_str, &df->start_len, sizeof df->start_str))
+            return "data file " + path + ": start string is not hexadecimal";
+        if (!term_given) {
+            std::memcpy(df->row_term, "\n", 2);
+            df->row_term_len = 1;
+        }
+        uint64_t size = 0;
+        if (std::string why = data_file_problem(path, size); !why.empty())
+            return why;
+        df->file_no = static_cast<uint32_t>(g.files.size());
+        g.files.push_back(df);
+        g.file_names.push_back(path);
+        g.total_bytes += size;
+    }
+    if (g.files.empty())
+        return "table " + g.tables[0]->plan.display_name + ": no data file matches " +
+               (ctl->spec_first ? os_path(ctl->spec_first->path) : std::string("the INFILE clause"));
+    g.file_base.assign(g.files.size(), 0);
+    g.file_skipped.assign(g.files.size(), 0);
+    for (auto &tr : g.tables)
+        tr->crlf_tolerant = !term_given;
+    return "";
+}
+
+/* The bad-data file of a table: its own BADFILE, its LOAD statement's, or
+** the OPTIONS' (default fldr.bad). */
+std::string bad_file_path(const Group &g, const TableRun &tr, const fldr_args &args)
+{
+    const fldr_ctl *own = tr.plan.ctl;
+    const fldr_ctl *first = g.tables[0]->plan.ctl;
+    return own->bad_file.path[0] != '\0'     ? os_path(own->bad_file.path)
+           : first->bad_file.path[0] != '\0' ? os_path(first->bad_file.path)
+                                             : os_path(args.bad_file);
+}
+
+/* One OutputFile per bad-data file name: tables that name the same file
+** write to it in turn instead of over each other. */
+OutputFile *bad_file_for(std::map<std::string, std::unique_ptr<OutputFile>> &files, const std::string &path)
+{
+    const std::string key = std::filesystem::absolute(path).lexically_normal().string();
+    auto &file = files[key];
+    if (file == nullptr)
+        file = std::make_unique<OutputFile>("bad-data file", path);
+    return file.get();
+}
+
+/* The group's tables to empty (load mode REPLACE of its LOAD statement). */
+std::vector<TableName> replace_targets(const Group &g)
+{
+    std::vector<TableName> out;
+    if (g.tables[0]->plan.ctl->load_mode == 'R')
+        for (const auto &tr : g.tables)
+            out.push_back(tr->target);
+    return out;
+}
+
+/* outfile.h rule 1 for the log and every bad-data file: the first refusal,
+** or "". The log may not be a bad-data file either (a bad-data file of an
+** earlier run is removed). */
+std::string check_load_outputs(const std::vector<std::unique_ptr<Group>> &groups, const fldr_args &args,
+                               const std::string &control, const std::string &db, const std::string &log_path)
+{
+    std::vector<LoadInput> inputs;
+    add_load_input(inputs, "the control file", control);
+    if (db != ":none:" && !is_pg_target(db)) {
+        add_load_input(inputs, "the database", db);
+        for (const char *companion : {"-journal", "-wal", "-shm"})
+            add_load_input(inputs, "a file of the database", db + companion);
+    }
+    for (const auto &g : groups) {
+        for (const std::string &name : g->file_names)
+            add_load_input(inputs, "data file " + name, name);
+        const fldr_ctl *ctl = g->tables[0]->plan.ctl;
+        for (const fldr_data_file *spec = ctl->spec_first; ctl->infile_list && spec != nullptr; spec = spec->next)
+            add_load_input(inputs, "list file " + os_path(spec->path), os_path(spec->path));
+    }
+    if (std::string why = check_output("LOG", log_path, inputs); !why.empty())
+        return why;
+    add_load_input(inputs, "the log file", log_path);
+    for (const auto &g : groups)
+        for (const auto &tr : g->tables)
+            if (std::string why = check_output("BADFILE", bad_file_path(*g, *tr, args), inputs); !why.empty())
+                return why;
+    return "";
+}
+
 }  // namespace
 
 int run_load(const LoadRequest &req)
@@ -707,6 +857,10 @@ int run_load(const LoadRequest &req)
     pc.env = env;
 
     /* 1. The control file, then the command line's OPTIONS over it. */
+    if (const std::string why = control_file_problem(req.control); !why.empty()) {
+        std::fprintf(stderr, "qxfldr: %s\n", why.c_str());
+        return kExitUsage;
+    }
     uint32_t text_len = 0;
     if (fldr_get_ctl_content(env, req.control.c_str(), &pc.text, &text_len) != 0) {
         std::fprintf(stderr, "qxfldr: cannot read control file %s\n", req.control.c_str());
@@ -744,6 +898,7 @@ int run_load(const LoadRequest &req)
         std::fprintf(stderr, "qxfldr: control file %s holds no LOAD statement\n", req.control.c_str());
         return kExitUsage;
     }
+    const std::vector<TableName> targets = table_names_of(std::string_view(pc.text, text_len), *pc.result);
 
     /* 2. Defaults of what the text did not give. */
     if (args.skip_rows == UINT64_MAX)
@@ -768,33 +923,26 @@ int run_load(const LoadRequest &req)
     uint32_t workers = args.task_thread_number == 0 ? 1 : std::min<uint32_t>(args.task_thread_number, 64);
 
     /* Relative names of the control file are relative to its directory. */
-    const std::filesystem::path ctl_dir = std::filesystem::absolute(req.control).parent_path();
+    const std::string control = std::filesystem::absolute(req.control).lexically_normal().string();
+    const std::filesystem::path ctl_dir = std::filesystem::path(control).parent_path();
     std::string db = req.db.empty() ? (ctl_dir / "qxfldr.db").string() : req.db;
     if (db != ":none:" && !is_pg_target(db))
         db = std::filesystem::absolute(db).string();
     if (chdir(ctl_dir.c_str()) != 0) {
-        std::fprintf(stderr, "qxfldr: cannot enter %s\n", ctl_dir.c_str());
+        std::fprintf(stderr, "qxfldr: cannot enter %s: %s\n", ctl_dir.c_str(), std::strerror(errno));
         return kExitFailed;
     }
 
-    LogFile log;
-    const std::string log_path = os_path(args.log_file);
-    if (!log.open(log_path)) {
-        std::fprintf(stderr, "qxfldr: cannot open log file %s: %s\n", log_path.c_str(), std::strerror(errno));
-        return kExitFailed;
-    }
-    log.line("load of control file " + req.control + " into " + (is_pg_target(db) ? pg_display_name(db) : db));
-
+    /* Until the log is opened (after the checks of every file name), a
+    ** failure goes to the console only. */
+    LogFile log(os_path(args.log_file));
     std::string err;
-    std::unique_ptr<Sink> sink = db == ":none:"      ? make_none_sink()
-                                 : is_pg_target(db) ? make_pg_sink(db, err)
-                                                    : make_sqlite_sink(db, err);
-    if (sink == nullptr) {
-        std::fprintf(stderr, "qxfldr: %s\n", err.c_str());
-        log.line(err);
-        fldr_print_after_load_err(&args, err.c_str());
+    auto fail_early = [&](const std::string &msg) {
+        std::fprintf(stderr, "qxfldr: %s\n", msg.c_str());
+        log.line(msg);
+        fldr_print_after_load_err(&args, msg.c_str());
         return kExitFailed;
-    }
+    };
 
     /* 3. Groups: a LOAD statement and its further INTO TABLE clauses. */
     std::vector<std::unique_ptr<Group>> groups;
@@ -814,133 +962,76 @@ int run_load(const LoadRequest &req)
     const uint32_t buf_cap = (req.buffer_given ? std::max<uint32_t>(args.buffer_node_size, 1) : 1u) << 20;
     const uint32_t nbufs = 2 * workers + 2;
     uint32_t table_no = 0;
-    auto fail_early = [&](const std::string &msg) {
-        std::fprintf(stderr, "qxfldr: %s\n", msg.c_str());
-        log.line(msg);
-        fldr_print_after_load_err(&args, msg.c_str());
-        return kExitFailed;
-    };
     for (fldr_ctl_node *node = pc.result->ctl_first; node != nullptr; node = node->next) {
         fldr_ctl *ctl = node->ctl;
         if (!ctl->is_continuation || groups.empty()) {
             groups.push_back(std::make_unique<Group>());
             groups.back()->first_table = table_no;
         }
-        Group &g = *groups.back();
         auto tr = std::make_unique<TableRun>();
         tr->plan.ctl = ctl;
+        tr->target = targets[table_no];
         tr->plan.table_no = table_no++;
         tr->plan.rules = &rules;
-        tr->plan.display_name = ctl->schema_name[0] ? std::string(ctl->schema_name) + "." + ctl->table_name
-                                                    : std::string(ctl->table_name);
+        tr->plan.display_name = tr->target.display();
         std::snprintf(args.schema_name, sizeof args.schema_name, "%s", ctl->schema_name);
         std::snprintf(args.table_name, sizeof args.table_name, "%s", ctl->table_name);
-        if (!sink->describe(ctl->table_name, tr->plan.desc, err))
-            return fail_early(err);
-        if (fldr_preprocess_load_sep_info(ctl) != 0)
-            return fail_early("table " + tr->plan.display_name + ": separators are not valid (a column's "
-                              "terminator equals its enclosure, or a hexadecimal form is wrong)");
-        if (!convert_when_hex(ctl->when_cond, pc.heap))
-            return fail_early("table " + tr->plan.display_name + ": a WHEN value in the X form is not hexadecimal");
-        g.tables.push_back(std::move(tr));
+        groups.back()->tables.push_back(std::move(tr));
     }
 
     /* 4. Data files of every group, all checked before anything is loaded. */
-    for (auto &gp : groups) {
-        Group &g = *gp;
-        fldr_ctl *ctl = g.tables[0]->plan.ctl;
-        bool term_given = false;
-        for (fldr_data_file *df = ctl->data_file_first; df != nullptr; df = df->next)
-            term_given = term_given || df->row_term_given;
-        fldr_inst probe{};
-        probe.language = FLDR_LANG_EN;
-        probe.out_code = 1;
-        probe.silent = 1;
-        probe.errinfo_gate = 1;
-        probe.log_file.handle = -1;
-        fldr_init_diag(&probe.diag);
-        os_mutex2_create(&probe.msg_lock);
-        os_mutex2_create(&probe.log_lock);
-        if (ctl->infile_list)
-            rc = fldr_resolve_path_file(env, &probe, FLDR_LANG_EN, 1, pc.heap, ctl);
-        else if (ctl->infile_directory)
-            rc = fldr_collect_datafiles_by_path(env, pc.heap, ctl);
-        else
-            rc = fldr_deal_file_list(env, pc.heap, ctl);
-        const uint32_t diags = probe.diag.count;
-        std::string diag_text;
-        if (diags > 0) {
-            fldr_diag_rec *rec = fldr_get_nth_diag_rec(&probe.diag.first, 1);
-            if (rec != nullptr)
-                diag_text = rec->text;
-        }
-        fldr_deinit_diag(env, &probe.diag);
-        os_mutex2_free(&probe.msg_lock);
-        os_mutex2_free(&probe.log_lock);
-        if (rc != 0 || diags > 0)
-            return fail_early("table " + g.tables[0]->plan.display_name + ": data files cannot be resolved" +
-                              (diag_text.empty() ? "" : ": " + diag_text));
-        for (fldr_data_file *df = ctl->data_file_first; df != nullptr; df = df->next) {
-            if (df->row_term_len == 0 && df->row_term_hex[0] != '\0' &&
-                !convert_hex(df->row_term_hex, df->row_term, &df->row_term_len, sizeof df->row_term))
-                return fail_early(std::string("data file ") + os_path(df->path) + ": row terminator X '" +
-                                  df->row_term_hex + "' is not hexadecimal");
-            if (df->start_len == 0 && df->start_hex[0] != '\0' &&
-                !convert_hex(df->start_hex, df->start_str, &df->start_len, sizeof df->start_str))
-                return fail_early(std::string("data file ") + os_path(df->path) + ": start string is not hexadecimal");
-            if (!term_given) {
-                std::memcpy(df->row_term, "\n", 2);
-                df->row_term_len = 1;
-            }
-            const std::string path = os_path(df->path);
-            struct stat st{};
-            if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-                return fail_early("data file " + path + " not found");
-            df->file_no = static_cast<uint32_t>(g.files.size());
-            g.files.push_back(df);
-            g.file_names.push_back(path);
-            g.total_bytes += static_cast<uint64_t>(st.st_size);
-        }
-        if (g.files.empty())
-            return fail_early("table " + g.tables[0]->plan.display_name + ": no data file matches " +
-                              (ctl->spec_first ? os_path(ctl->spec_first->path) : std::string("the INFILE clause")));
-        g.file_base.assign(g.files.size(), 0);
-        g.file_skipped.assign(g.files.size(), 0);
-        for (auto &tr : g.tables)
-            tr->crlf_tolerant = !term_given;
-    }
+    for (auto &gp : groups)
+        if (const std::string why = resolve_data_files(env, pc.heap, *gp); !why.empty())
+            return fail_early(why);
 
-    /* 5. Bind every table and check its load mode before any row is read. */
+    /* The log and the bad-data files: none may be a file the load reads. */
+    if (const std::string why = check_load_outputs(groups, args, control, db, log.path()); !why.empty()) {
+        std::fprintf(stderr, "qxfldr: %s\nqxfldr: nothing was loaded\n", why.c_str());
+        return kExitUsage;
+    }
+    std::map<std::string, std::unique_ptr<OutputFile>> bad_files;   /* by path */
+    if (!log.open()) {
+        std::fprintf(stderr, "qxfldr: %s\n", log.error().c_str());
+        return kExitFailed;
+    }
+    log.line("load of control file " + req.control + " into " + (is_pg_target(db) ? pg_display_name(db) : db));
+    std::unique_ptr<Sink> sink = db == ":none:"      ? make_none_sink()
+                                 : is_pg_target(db) ? make_pg_sink(db, err)
+                                                    : make_sqlite_sink(db, err);
+    if (sink == nullptr)
+        return fail_early(err);
+
+    /* 5. Describe and bind every table and check its load mode before any
+    ** row is read. */
     for (auto &gp : groups) {
         for (auto &tr : gp->tables) {
             fldr_ctl *ctl = tr->plan.ctl;
+            std::snprintf(args.schema_name, sizeof args.schema_name, "%s", ctl->schema_name);
+            std::snprintf(args.table_name, sizeof args.table_name, "%s", ctl->table_name);
+            if (!sink->describe(tr->target, tr->plan.desc, err))
+                return fail_early(err);
+            if (fldr_preprocess_load_sep_info(ctl) != 0)
+                return fail_early("table " + tr->plan.display_name + ": separators are not valid (a column's "
+                                  "terminator equals its enclosure, or a hexadecimal form is wrong)");
+            if (!convert_when_hex(ctl->when_cond, pc.heap))
+                return fail_early("table " + tr->plan.display_name + ": a WHEN value in the X form is not hexadecimal");
             fldr_inst bind_inst{};
             if (!build_plan(env, pc.heap, tr->plan, &bind_inst, sequences, err))
                 return fail_early(err);
             const uint8_t mode = gp->tables[0]->plan.ctl->load_mode;
             if (mode == 'I' || mode == 'N') {
-                const int64_t n = sink->row_count(ctl->table_name, err);
+                const int64_t n = sink->row_count(tr->target, err);
                 if (n != 0)
                     return fail_early("table " + tr->plan.display_name +
                                       (n < 0 ? ": " + err : std::string(" is not empty (load with APPEND or REPLACE)")));
             }
-            if (!sink->prepare(tr->plan.table_no, ctl->table_name, tr->plan.insert_cols, err))
+            if (!sink->prepare(tr->plan.table_no, tr->target, tr->plan.insert_cols, err))
                 return fail_early("table " + tr->plan.display_name + ": " + err);
-            tr->bad_path = ctl->bad_file.path[0] != '\0' ? os_path(ctl->bad_file.path)
-                         : gp->tables[0]->plan.ctl->bad_file.path[0] != '\0'
-                               ? os_path(gp->tables[0]->plan.ctl->bad_file.path)
-                               : os_path(args.bad_file);
-            /* Rejects of an earlier run would mislead; only a regular file is
-            ** removed (a bad-data file may be a device or a pipe). */
-            struct stat bst{};
-            if (::lstat(tr->bad_path.c_str(), &bst) == 0 && S_ISREG(bst.st_mode))
-                std::remove(tr->bad_path.c_str());
+            tr->bad = bad_file_for(bad_files, bad_file_path(*gp, *tr, args));
+            if (!tr->bad->remove_stale())
+                return fail_early(tr->bad->error());
         }
     }
-    for (auto &gp : groups)
-        for (auto &tr : gp->tables)
-            if (gp->tables[0]->plan.ctl->load_mode == 'R' && !sink->truncate(tr->plan.ctl->table_name, err))
-                return fail_early("table " + tr->plan.display_name + ": " + err);
 
     /* A database server takes rows on several connections at once: every
     ** worker gets a writer with a sink of its own. */
@@ -952,7 +1043,7 @@ int run_load(const LoadRequest &req)
             return fail_early(err);
         for (auto &gp : groups)
             for (auto &tr : gp->tables)
-                if (!extra->prepare(tr->plan.table_no, tr->plan.ctl->table_name, tr->plan.insert_cols, err))
+                if (!extra->prepare(tr->plan.table_no, tr->target, tr->plan.insert_cols, err))
                     return fail_early("table " + tr->plan.display_name + ": " + err);
         sinks.push_back(std::move(extra));
     }
@@ -979,7 +1070,9 @@ int run_load(const LoadRequest &req)
         }
         rs.commit_rows = args.commit_rows;
         rs.errors = args.errors;
+        rs.buf_cap = buf_cap;
         rs.log = &log;
+        rs.replace.arm(replace_targets(g));
         for (auto &tr : g.tables) {
             setup_inst(*tr, tr->plan.ctl, args, charset, nbufs, buf_cap, nbufs + 2, rs.queues);
             tr->plan.inst = tr->inst;
@@ -1024,6 +1117,8 @@ int run_load(const LoadRequest &req)
                 rs.stop_all();
                 log.line("interrupted; the rows committed so far stay");
             }
+            if (log.failed() && !rs.fatal)
+                rs.fail(log.error());
             const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             if (progress && secs > 2.0 && ++ticks % 25 == 0) {   /* four times a second */
                 const double done = static_cast<double>(rs.bytes_done.load());
@@ -1052,18 +1147,14 @@ int run_load(const LoadRequest &req)
         if (rs.fatal) {
             stop_reason = rs.fatal_msg;
             status = kExitFailed;
+        } else if (log.failed()) {
+            stop_reason = log.error();
+            status = kExitFailed;
         } else if (g_interrupted) {
             stop_reason = "interrupted";
             status = kExitInterrupted;
         } else if (rs.reader_inst->err_count > static_cast<int64_t>(args.errors)) {
             stop_reason = "error limit ERRORS=" + std::to_string(args.errors) + " exceeded";
-            status = kExitFailed;
-        } else if (rs.reader_rc == FLDR_ERR_NO_ROW_TERM) {
-            stop_reason = "a row is longer than the read buffer (" + std::to_string(buf_cap >> 20) +
-                          " MiB; raise BUFFER_NODE_SIZE) or the row terminator is wrong";
-            status = kExitFailed;
-        } else if (rs.reader_rc != 0 && rs.reader_rc != FLDR_ERR_REACH_ERROR_MAX) {
-            stop_reason = "reading failed: " + lib_message(rs.reader_rc);
             status = kExitFailed;
         }
 
@@ -1083,7 +1174,7 @@ int run_load(const LoadRequest &req)
             summary += mout(-10019, 1, static_cast<int64_t>(tr->rej_format));
             summary += mout(-10021, 1, static_cast<int64_t>(tr->rej_data));
             if (tr->rej_format + tr->rej_data > 0)
-                summary += "Rejected rows are in " + tr->bad_path + ", their reasons in " + log.path() + ".\n";
+                summary += "Rejected rows are in " + tr->bad->path() + ", their reasons in " + log.path() + ".\n";
         }
         print_both(log, args.silent, summary);
         for (auto &tr : g.tables)
@@ -1112,6 +1203,11 @@ int run_load(const LoadRequest &req)
     print_both(log, args.silent, tail);
     if (!stop_reason.empty())
         std::fprintf(stderr, "qxfldr: load stopped: %s\n", stop_reason.c_str());
+    if (log.failed() && status == kExitOk) {
+        /* The summary did not reach the log: the load's record is incomplete. */
+        std::fprintf(stderr, "qxfldr: %s\n", log.error().c_str());
+        status = kExitFailed;
+    }
     for (auto *seq : sequences)
         delete seq;
     return status;

@@ -19,7 +19,10 @@
 **       the function stops the transaction's rows at that row: the rows
 **       before it are committed by the next commit(), the rows after it
 **       are not stored. Only a failure no row causes (connection lost, disk
-**       full) makes insert() or commit() return false.
+**       full) makes insert() or commit() return false;
+**   (5) truncate() empties a table inside the open transaction (after
+**       begin()): the emptying becomes durable with the rows of that
+**       transaction's commit(), and a rollback() keeps the old rows.
 */
 #ifndef QXFLDR_TOOL_SINK_H
 #define QXFLDR_TOOL_SINK_H
@@ -30,6 +33,8 @@
 #include <string_view>
 #include <string>
 #include <vector>
+
+#include "table_name.h"
 
 namespace qxfldr {
 
@@ -100,10 +105,11 @@ using RefusalFn = std::function<bool(const Refused &)>;
 class Sink {
 public:
     virtual ~Sink() = default;
-    /* Fills desc for the table; false with err set when it cannot. */
-    virtual bool describe(const std::string &table, TableDesc &desc, std::string &err) = 0;
+    /* Fills desc for the table; false with err set when it cannot. Names
+    ** follow the database's own rules for quoted and unquoted names. */
+    virtual bool describe(const TableName &table, TableDesc &desc, std::string &err) = 0;
     /* Prepares the insert of `cols` (names) into table number `table_no`. */
-    virtual bool prepare(uint32_t table_no, const std::string &table,
+    virtual bool prepare(uint32_t table_no, const TableName &table,
                          const std::vector<std::string> &cols, std::string &err) = 0;
     virtual bool begin(std::string &err) = 0;
     /* Stores rows [from, to) of the batch (rule 4 for refused rows); the
@@ -116,10 +122,11 @@ public:
     ** insert() reports them. False with err when nothing was committed. */
     virtual bool commit(const RefusalFn &on_refused, std::vector<int64_t> &committed, std::string &err) = 0;
     virtual void rollback() = 0;
-    /* Removes every row of the table (load mode REPLACE). */
-    virtual bool truncate(const std::string &table, std::string &err) = 0;
+    /* Removes every row of the table within the open transaction (rule 5;
+    ** load mode REPLACE). */
+    virtual bool truncate(const TableName &table, std::string &err) = 0;
     /* Number of rows in the table (load mode INSERT needs an empty table). */
-    virtual int64_t row_count(const std::string &table, std::string &err) = 0;
+    virtual int64_t row_count(const TableName &table, std::string &err) = 0;
 };
 
 /* SQLite database at path (created when missing). */

@@ -33,17 +33,39 @@ namespace qxfldr {
 
 namespace {
 
+/* The name as the server resolves it: an unquoted part folds to lower case
+** as the server folds it, a quoted one stays as written; without a schema
+** the server's search path applies. */
+std::string server_name(const TableName &table)
+{
+    auto part = [](const std::string &text, bool quoted) {
+        std::string out = text;
+        if (!quoted)
+            for (char &c : out)
+                if (c >= 'A' && c <= 'Z')
+                    c = static_cast<char>(c - 'A' + 'a');
+        return qxpg::quote_ident(out);
+    };
+    const std::string name = part(table.name, table.name_quoted);
+    return table.schema.empty() ? name : part(table.schema, table.schema_quoted) + "." + name;
+}
+
+bool describe(PGconn *conn, const TableName &table, qxpg::Table &out, std::string &err)
+{
+    return qxpg::describe_table(conn, server_name(table), out, err, table.display());
+}
+
 class PgSink final : public Sink {
 public:
     bool open(const std::string &conninfo, std::string &err) { return conn_.open(conninfo, err); }
 
-    bool describe(const std::string &table, TableDesc &desc, std::string &err) override
+    bool describe(const TableName &table, TableDesc &desc, std::string &err) override
     {
         qxpg::Table t;
-        if (!qxpg::describe_table(conn_.get(), table, t, err))
+        if (!qxfldr::describe(conn_.get(), table, t, err))
             return false;
         desc = TableDesc{};
-        desc.name = table;
+        desc.name = table.display();
         for (const qxpg::Column &c : t.cols) {
             TableColumn col;
             col.name = c.name;
@@ -58,12 +80,12 @@ public:
         return true;
     }
 
-    bool prepare(uint32_t table_no, const std::string &table, const std::vector<std::string> &cols,
+    bool prepare(uint32_t table_no, const TableName &table, const std::vector<std::string> &cols,
                  std::string &err) override
     {
         auto t = std::make_unique<qxpg::Table>();
         qxpg::Table full;
-        if (!qxpg::describe_table(conn_.get(), table, full, err))
+        if (!qxfldr::describe(conn_.get(), table, full, err))
             return false;
         t->name = full.name;
         t->qualified = full.qualified;
@@ -77,7 +99,7 @@ public:
                     break;
                 }
             if (!found) {
-                err = "column " + name + " of table " + table + " does not exist";
+                err = "column " + name + " of table " + table.display() + " does not exist";
                 return false;
             }
         }
@@ -132,6 +154,10 @@ public:
 
     bool commit(const RefusalFn &on_refused, std::vector<int64_t> &committed, std::string &err) override
     {
+        /* Inside a transaction of ours (rule 5) the batches are only kept
+        ** until its COMMIT; otherwise each is committed by its flush. */
+        std::vector<int64_t> kept(committed.size(), 0);
+        std::vector<int64_t> &counts = in_txn_ ? kept : committed;
         bool stopped = false;
         for (uint32_t t = 0; t < writers_.size(); t++) {
             qxpg::BatchWriter *w = writers_[t].get();
@@ -144,21 +170,30 @@ public:
                 continue;
             }
             const Pending &pend = pending_[t];
-            qxpg::FlushResult res = w->flush([&](const qxpg::Refusal &r) {
-                const Origin &o = pend.origins[r.tag];
-                return on_refused(Refused{t, o.file_no, o.row_no, std::string_view(pend.text).substr(o.off, o.len),
-                                          r.message});
-            });
+            qxpg::FlushResult res = w->flush(
+                [&](const qxpg::Refusal &r) {
+                    const Origin &o = pend.origins[r.tag];
+                    return on_refused(Refused{t, o.file_no, o.row_no,
+                                              std::string_view(pend.text).substr(o.off, o.len), r.message});
+                },
+                in_txn_);
             pending_[t].clear();
             if (res.status == qxpg::FlushStatus::failed) {
                 err = res.error;
                 rollback();
                 return false;
             }
-            if (t < committed.size())
-                committed[t] += static_cast<int64_t>(res.committed);
+            if (t < counts.size())
+                counts[t] += static_cast<int64_t>(res.committed);
             stopped = res.status == qxpg::FlushStatus::stopped;
         }
+        if (!in_txn_)
+            return true;
+        in_txn_ = false;
+        if (!conn_.exec("COMMIT", err))
+            return false;
+        for (size_t t = 0; t < committed.size(); t++)
+            committed[t] += kept[t];
         return true;
     }
 
@@ -169,20 +204,32 @@ public:
                 w->discard();
         for (auto &p : pending_)
             p.clear();
+        if (in_txn_) {
+            std::string ignored;
+            conn_.exec("ROLLBACK", ignored);
+            in_txn_ = false;
+        }
     }
 
-    bool truncate(const std::string &table, std::string &err) override
+    /* TRUNCATE takes the table's strongest lock until the transaction ends:
+    ** nobody sees it empty before the rows that replace it are committed. */
+    bool truncate(const TableName &table, std::string &err) override
     {
         qxpg::Table t;
-        if (!qxpg::describe_table(conn_.get(), table, t, err))
+        if (!qxfldr::describe(conn_.get(), table, t, err))
             return false;
+        if (!in_txn_) {
+            if (!conn_.exec("BEGIN", err))
+                return false;
+            in_txn_ = true;
+        }
         return conn_.exec("TRUNCATE " + t.qualified, err);
     }
 
-    int64_t row_count(const std::string &table, std::string &err) override
+    int64_t row_count(const TableName &table, std::string &err) override
     {
         qxpg::Table t;
-        if (!qxpg::describe_table(conn_.get(), table, t, err))
+        if (!qxfldr::describe(conn_.get(), table, t, err))
             return -1;
         qxpg::Result res(PQexec(conn_.get(), ("SELECT EXISTS (SELECT 1 FROM " + t.qualified + ")").c_str()));
         if (res.status() != PGRES_TUPLES_OK) {
@@ -211,6 +258,7 @@ private:
     };
 
     qxpg::Conn conn_;
+    bool in_txn_ = false;                   /* a transaction of ours is open (truncate) */
     std::vector<Pending> pending_;          /* per table, like writers_ */
     std::vector<std::unique_ptr<qxpg::Table>> tables_;
     std::vector<std::unique_ptr<qxpg::BatchWriter>> writers_;
@@ -264,7 +312,11 @@ int run_pg_export(const ExportRequest &req)
     qxpg::Conn conn;
     qxpg::Exporter exp;
     std::string error;
-    if (!conn.open(req.db, error) || !exp.start(conn.get(), req.sql, error) || !text.open(error))
+    if (!conn.open(req.db, error))
+        return text.finish(error);
+    if (!exp.start(conn.get(), req.sql, error))
+        return exp.refused() ? refuse_export(error) : text.finish(error);
+    if (!text.open(error))
         return text.finish(error);
     std::vector<uint16_t> types = exp.types();
     auto *src = static_cast<bdta3 *>(fldr_bdta_create(env, nullptr, kRows, static_cast<uint32_t>(types.size()), types.data()));
