@@ -994,7 +994,8 @@ int run_load(const LoadRequest &req)
         std::fprintf(stderr, "qxfldr: %s\n", log.error().c_str());
         return kExitFailed;
     }
-    log.line("load of control file " + req.control + " into " + (is_pg_target(db) ? pg_display_name(db) : db));
+    if (!log.line("load of control file " + req.control + " into " + (is_pg_target(db) ? pg_display_name(db) : db)))
+        return fail_early(log.error());
     std::unique_ptr<Sink> sink = db == ":none:"      ? make_none_sink()
                                  : is_pg_target(db) ? make_pg_sink(db, err)
                                                     : make_sqlite_sink(db, err);
