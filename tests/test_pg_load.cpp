@@ -454,6 +454,55 @@ TEST(PgBatch, OneBadRowInABatchAndClientSideRefusals)
     EXPECT_EQ(got.refusals[1].sqlstate, "23505");
 }
 
+/* Rule 8: inside the caller's transaction (a REPLACE load's TRUNCATE before
+** it) a batch with a refused row keeps the others under its savepoint; the
+** caller's ROLLBACK undoes the emptying and the rows, its COMMIT keeps both. */
+TEST(PgBatch, BatchesInsideTheCallersTransaction)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP TABLE IF EXISTS swap; CREATE TABLE swap (id int PRIMARY KEY); INSERT INTO swap VALUES (-1), (-2);");
+    qxpg::Conn conn = connect();
+    qxpg::Table table = described(conn.get(), "swap");
+    qxpg::BatchWriter writer(conn.get(), table);
+    std::string msg, error;
+    auto replace_with = [&](std::vector<int> ids, Collected &got) {
+        EXPECT_TRUE(conn.exec("BEGIN", error)) << error;
+        EXPECT_TRUE(conn.exec("TRUNCATE swap", error)) << error;
+        for (size_t i = 0; i < ids.size(); ++i)
+            EXPECT_TRUE(writer.add_row(fields_of({std::to_string(ids[i])}), i, msg)) << msg;
+        return writer.flush(got.handler(), true);
+    };
+    const std::vector<std::string> replaced = {"1", "2", "3"};
+    for (const char *end : {"ROLLBACK", "COMMIT"}) {
+        Collected got;
+        qxpg::FlushResult res = replace_with({1, 2, 2, 3}, got);   /* the second 2 is refused */
+        ASSERT_EQ(res.status, qxpg::FlushStatus::ok) << res.error;
+        EXPECT_EQ(res.committed, 3u);
+        ASSERT_EQ(got.refusals.size(), 1u);
+        EXPECT_EQ(got.refusals[0].tag, 2u);
+        /* The caller's transaction is still open, and holds the rows kept. */
+        EXPECT_EQ(PQtransactionStatus(conn.get()), PQTRANS_INTRANS);
+        EXPECT_EQ(rows_of(conn.get(), "SELECT id FROM swap ORDER BY id"), replaced);
+        EXPECT_TRUE(conn.exec(end, error)) << error;
+        const std::vector<std::string> old_rows = {"-2", "-1"};
+        EXPECT_EQ(rows_of(conn.get(), "SELECT id FROM swap ORDER BY id"),
+                  std::string(end) == "COMMIT" ? replaced : old_rows);
+    }
+
+    /* An error no row causes leaves the caller's transaction to be rolled back. */
+    Collected got;
+    sql("ALTER TABLE swap ADD COLUMN extra int NOT NULL DEFAULT 0");
+    EXPECT_TRUE(conn.exec("BEGIN", error)) << error;
+    EXPECT_TRUE(conn.exec("TRUNCATE swap", error)) << error;
+    EXPECT_TRUE(conn.exec("ALTER TABLE swap DROP COLUMN id", error)) << error;   /* the COPY's column is gone */
+    EXPECT_TRUE(writer.add_row(fields_of({"9"}), 0, msg)) << msg;
+    qxpg::FlushResult res = writer.flush(got.handler(), true);
+    EXPECT_EQ(res.status, qxpg::FlushStatus::failed);
+    EXPECT_EQ(res.committed, 0u);
+    EXPECT_TRUE(conn.exec("ROLLBACK", error)) << error;
+    EXPECT_EQ(rows_of(conn.get(), "SELECT id FROM swap ORDER BY id"), replaced);
+}
+
 TEST(PgBatch, ErrorsNoRowCausesEndTheBatchWithNothingCommitted)
 {
     PG_REQUIRE_CLUSTER();
