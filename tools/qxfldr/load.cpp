@@ -3,8 +3,10 @@
 **
 **   control file --fpar_main--> fldr_args + control records (parse heap)
 **   per LOAD statement (a group of INTO TABLE clauses sharing data files):
-**     data files resolved, separators prepared, tables described by the
-**     sink, column functions bound (TablePlan per table)
+**     data files resolved and opened once; then the log and bad-data file
+**     names checked against every file the load reads (outfile.h), before
+**     anything is opened for writing; separators prepared, tables described
+**     by the sink, column functions bound (TablePlan per table)
 **     reader thread:  SKIP, then fldr_read_rows_and_build_task per data file: chunks in
 **                     pooled buffers -> tasks of row offsets -> worker queues
 **     workers (TASK_THREAD_NUMBER): rows -> values (rowval) -> RowBatch;
@@ -12,7 +14,8 @@
 **                     tasks back to their pools
 **     writer threads: RowBatches -> sink, a transaction every ROWS rows; one
 **                     writer for an embedded database, one per worker (each
-**                     with its own connection) for a database server
+**                     with its own connection) for a database server; REPLACE
+**                     empties the tables in the first transaction (replace_gate.h)
 **     main thread:    progress line, Ctrl-C, then the summary
 **
 ** Ownership: chunk buffers and tasks belong to their table's instance and
@@ -1015,8 +1018,6 @@ int run_load(const LoadRequest &req)
     for (auto &gp : groups) {
         for (auto &tr : gp->tables) {
             fldr_ctl *ctl = tr->plan.ctl;
-            std::snprintf(args.schema_name, sizeof args.schema_name, "%s", ctl->schema_name);
-            std::snprintf(args.table_name, sizeof args.table_name, "%s", ctl->table_name);
             if (!sink->describe(tr->target, tr->plan.desc, err))
                 return fail_early(err);
             if (fldr_preprocess_load_sep_info(ctl) != 0)
