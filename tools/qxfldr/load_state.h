@@ -67,8 +67,8 @@ private:
 
 /* Emptied batches kept for reuse: a batch keeps the size of its buffers, so
 ** that workers do not fault in fresh memory for every chunk. There are never
-** more than the batches in flight at once (queued, being filled, being
-** stored). */
+** more than the batches in flight at once (being filled, waiting for their
+** turn, being stored): each holds a chunk buffer. */
 class BatchPool {
 public:
     std::unique_ptr<RowBatch> get()
