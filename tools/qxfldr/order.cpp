@@ -169,6 +169,10 @@ bool Sequencer::next(Unit &unit, Item &item)
         cut_rejected(*cursor, unit, item);
     else
         cut_rows(*cursor, unit, item);
+    /* A chunk fully cut goes back as soon as its last item is dropped: the
+    ** pool is small, and the reader waits for it. */
+    if (earliest() == nullptr)
+        group_.clear();
     return true;
 }
 
