@@ -188,7 +188,8 @@ struct RunState {
         abandoned = true;
         stop_all();
     }
-    /* Reader, workers and the Sequencer stop; what is held goes back to the pools. */
+    /* Reader, workers, Sequencer and waiting writers stop; what is held goes
+    ** back to the pools. */
     void stop_all()
     {
         stop = true;
@@ -196,6 +197,8 @@ struct RunState {
             __atomic_store_n(&t->inst->run_state, -1, __ATOMIC_RELAXED);
         if (sequencer)
             sequencer->stop();
+        /* A writer reads `stop` under order.mutex before it waits: taking the
+        ** lock here means it either saw the flag or is waiting and hears this. */
         {
             std::lock_guard<std::mutex> lock(order.mutex);
         }
