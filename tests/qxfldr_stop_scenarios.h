@@ -14,6 +14,7 @@
 
 #include <map>
 #include <regex>
+#include <set>
 
 #include "qxfldr_scenarios.h"
 
@@ -220,6 +221,46 @@ TEST_F(Load, StopPointsAreTheSameWithAnyNumberOfWorkers)
                     return;
             }
     }
+}
+
+/* A load stopped by ERRORS, restarted with SKIP set to the rows skipped and
+** read, again and again: every accepted row of the two data files is stored
+** once, and each run stops at the next bad row. */
+TEST_F(Load, RestartsWithSkipNeitherRepeatNorLoseRows)
+{
+    SmallBuffers buffers(20000);
+    const std::set<int> bad = {700, 5200, 9001, 9002, 13999};
+    std::string first, second;
+    Rows want;
+    for (int i = 1; i <= 14000; i++) {
+        (i <= 6000 ? first : second) += (bad.count(i) ? "x" : "") + std::to_string(i) + "|n\n";
+        if (!bad.count(i))
+            want.push_back(std::to_string(i));
+    }
+    std::sort(want.begin(), want.end());
+    dir.write("r1.txt", first);
+    dir.write("r2.txt", second);
+    db->table("r", "id INTEGER UNIQUE, note VARCHAR(10)");
+    const std::string ctl = "LOAD DATA INFILE 'r1.txt', 'r2.txt' APPEND INTO TABLE r FIELDS TERMINATED BY '|' (id, note)\n";
+    int64_t done = 0;
+    std::vector<int64_t> stops;
+    for (int run = 0; run < 10; run++) {
+        const RunResult r = load(ctl, {"ERRORS=0", "ROWS=1000", "TASK_THREAD_NUMBER=" + std::to_string(2 + run % 3),
+                                       "SKIP=" + std::to_string(done)});
+        std::smatch skip, read;
+        ASSERT_TRUE(std::regex_search(r.out, skip, std::regex("Skip logic record counts: ([0-9]+)"))) << r.out;
+        ASSERT_TRUE(std::regex_search(r.out, read, std::regex("Read logic record counts: ([0-9]+)"))) << r.out;
+        EXPECT_EQ(std::stoll(skip[1]), done);
+        done += std::stoll(read[1]);
+        if (r.status == 0)
+            break;
+        ASSERT_EQ(r.status, 1) << r.err;
+        stops.push_back(done);
+    }
+    EXPECT_EQ(stops, (std::vector<int64_t>{700, 5200, 9001, 9002, 13999}));
+    Rows got = db->rows("SELECT CAST(id AS TEXT) FROM r");
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, want);
 }
 
 }  // namespace qxtest

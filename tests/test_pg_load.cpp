@@ -417,6 +417,63 @@ TEST(PgBatch, RefusedRowsAreFoundByHalvingAndTheRestCommitted)
               std::vector<std::string>{"1"});
 }
 
+/* send() inside the caller's transaction: nothing is committed until the
+** caller commits; after a rollback the rows go again without those already
+** refused, or fewer of them; a lock not granted within lock_timeout is a
+** conflict to retry, never a refused row. */
+TEST(PgBatch, SendKeepsRowsInTheCallersTransactionUntilItEnds)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP TABLE IF EXISTS held; CREATE TABLE held (id int PRIMARY KEY, v text);");
+    qxpg::Conn conn = connect();
+    qxpg::Conn other = connect();
+    const qxpg::Table table = described(conn.get(), "held");
+    qxpg::BatchWriter writer(conn.get(), table);
+    std::string msg, error;
+    for (uint64_t tag = 0; tag < 10; ++tag)   /* ids 1..10, the fifth repeats id 1 */
+        ASSERT_TRUE(writer.add_row(fields_of({std::to_string(tag == 4 ? 1 : tag + 1), "v"}), tag, msg)) << msg;
+    Collected got;
+    ASSERT_TRUE(conn.exec("BEGIN", error)) << error;
+    qxpg::SendResult res = writer.send(got.handler());
+    ASSERT_EQ(res.status, qxpg::SendStatus::ok) << res.error;
+    EXPECT_EQ(res.kept, 9u);
+    ASSERT_EQ(got.refusals.size(), 1u);
+    EXPECT_EQ(got.refusals[0].tag, 4u);
+    EXPECT_EQ(writer.send(got.handler()).kept, 9u);   /* sent once only */
+    EXPECT_EQ(rows_of(other.get(), "SELECT count(*) FROM held"), std::vector<std::string>{"0"});
+
+    ASSERT_TRUE(conn.exec("ROLLBACK", error)) << error;
+    writer.unsend();
+    writer.drop_from_tag(7);
+    ASSERT_TRUE(conn.exec("BEGIN", error)) << error;
+    res = writer.send(got.handler());
+    ASSERT_EQ(res.status, qxpg::SendStatus::ok) << res.error;
+    EXPECT_EQ(res.kept, 6u);
+    EXPECT_EQ(got.refusals.size(), 1u);
+    ASSERT_TRUE(conn.exec("COMMIT", error)) << error;
+    writer.discard();
+    EXPECT_EQ(rows_of(other.get(), "SELECT string_agg(id::text, ',' ORDER BY id) FROM held"),
+              std::vector<std::string>{"1,2,3,4,6,7"});
+
+    /* Another transaction holds id 50 uncommitted: the bounded wait runs out. */
+    ASSERT_TRUE(other.exec("BEGIN; INSERT INTO held VALUES (50, 'other')", error)) << error;
+    ASSERT_TRUE(writer.add_row(fields_of({"50", "mine"}), 0, msg)) << msg;
+    ASSERT_TRUE(conn.exec("BEGIN; SET LOCAL lock_timeout = '100ms'", error)) << error;
+    res = writer.send(got.handler());
+    EXPECT_EQ(res.status, qxpg::SendStatus::blocked);
+    EXPECT_TRUE(is_one_line(res.error)) << res.error;
+    EXPECT_EQ(got.refusals.size(), 1u);
+    ASSERT_TRUE(conn.exec("ROLLBACK", error)) << error;
+    ASSERT_TRUE(other.exec("ROLLBACK", error)) << error;
+    writer.unsend();
+    ASSERT_TRUE(conn.exec("BEGIN", error)) << error;
+    res = writer.send(got.handler());
+    EXPECT_EQ(res.status, qxpg::SendStatus::ok) << res.error;
+    EXPECT_EQ(res.kept, 1u);
+    ASSERT_TRUE(conn.exec("COMMIT", error)) << error;
+    EXPECT_EQ(rows_of(other.get(), "SELECT v FROM held WHERE id = 50"), std::vector<std::string>{"mine"});
+}
+
 TEST(PgBatch, OneBadRowInABatchAndClientSideRefusals)
 {
     PG_REQUIRE_CLUSTER();

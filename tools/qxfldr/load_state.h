@@ -67,8 +67,8 @@ private:
 
 /* Emptied batches kept for reuse: a batch keeps the size of its buffers, so
 ** that workers do not fault in fresh memory for every chunk. There are never
-** more than the batches in flight at once (queued, being filled, being
-** stored). */
+** more than the batches in flight at once (being filled, waiting for their
+** turn, being stored): each holds a chunk buffer. */
 class BatchPool {
 public:
     std::unique_ptr<RowBatch> get()
@@ -189,7 +189,8 @@ struct RunState {
         abandoned = true;
         stop_all();
     }
-    /* Reader, workers and the Sequencer stop; what is held goes back to the pools. */
+    /* Reader, workers, Sequencer and waiting writers stop; what is held goes
+    ** back to the pools. */
     void stop_all()
     {
         stop = true;
@@ -197,6 +198,8 @@ struct RunState {
             __atomic_store_n(&t->inst->run_state, -1, __ATOMIC_RELAXED);
         if (sequencer)
             sequencer->stop();
+        /* A writer reads `stop` under order.mutex before it waits: taking the
+        ** lock here means it either saw the flag or is waiting and hears this. */
         {
             std::lock_guard<std::mutex> lock(order.mutex);
         }

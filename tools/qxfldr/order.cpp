@@ -169,6 +169,10 @@ bool Sequencer::next(Unit &unit, Item &item)
         cut_rejected(*cursor, unit, item);
     else
         cut_rows(*cursor, unit, item);
+    /* A chunk fully cut goes back as soon as its last item is dropped: the
+    ** pool is small, and the reader waits for it. */
+    if (earliest() == nullptr)
+        group_.clear();
     return true;
 }
 
@@ -185,13 +189,13 @@ void Sequencer::cut_rows(Cursor &cursor, Unit &unit, Item &item)
     const RowBatch &batch = *cursor.conv->batch;
     uint64_t end = cursor.row + std::min(batch.rows() - cursor.row, unit_rows_ - unit.rows);
     if (bound.file_no != UINT32_MAX) {
-        /* The batch's rows are in file order: the run ends at the first row at or past the bound. */
-        uint64_t lo = cursor.row + 1, hi = end;
-        while (lo < hi) {
-            const uint64_t mid = lo + (hi - lo) / 2;
-            (row_key(batch, mid) < bound ? lo = mid + 1 : hi = mid);
-        }
-        end = lo;
+        /* The batch's rows are in file order: the run ends at the first row at
+        ** or past the bound (the cursor's own row is before it). */
+        const auto past = std::partition_point(
+            batch.src.begin() + static_cast<std::ptrdiff_t>(cursor.row) + 1,
+            batch.src.begin() + static_cast<std::ptrdiff_t>(end),
+            [&](const RowSource &src) { return RowKey{batch.file_no, src.row_no, batch.table} < bound; });
+        end = static_cast<uint64_t>(past - batch.src.begin());
     }
     item.rows = cursor.conv;
     item.from = cursor.row;

@@ -114,6 +114,8 @@ bool take_unit(RunState &rs, Sink *sink, Unit &unit, UnitEvents &ue, const Refus
     return ok && !rs.abandoned;
 }
 
+/* A commit whose answer is lost may have been carried out: the summary counts
+** only what was confirmed, and says so. */
 void fail_commit(RunState &rs, const Unit &unit, const std::string &err)
 {
     rs.fail("commit failed: " + err + " (the " + std::to_string(unit.rows) +
