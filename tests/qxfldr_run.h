@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -98,6 +99,27 @@ inline RunResult run(const Dir &dir, const std::vector<std::string> &args,
     r.out = dir.read(".stdout");
     r.err = dir.read(".stderr");
     return r;
+}
+
+/*
+** The prefix that runs qxfldr under the files' permission bits. Root passes
+** them by two capabilities, which setpriv drops for the program it starts:
+** the load stays root's, so it reaches a binary in a directory no other
+** user may enter (a clone under mktemp -d). Empty for anyone else; `why`
+** says why it cannot be done here (the caller then skips).
+*/
+inline std::vector<std::string> under_file_permissions(std::string &why)
+{
+    if (geteuid() != 0)
+        return {};
+    const std::vector<std::string> prefix = {"setpriv", "--inh-caps=-dac_override,-dac_read_search",
+                                             "--bounding-set=-dac_override,-dac_read_search"};
+    std::string probe;
+    for (const auto &word : prefix)
+        probe += word + " ";
+    if (std::system((probe + "true >/dev/null 2>&1").c_str()) != 0)
+        why = "root here cannot drop the capabilities that pass file permissions (setpriv)";
+    return prefix;
 }
 
 /* A database handle for queries and setup. */

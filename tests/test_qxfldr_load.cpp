@@ -33,19 +33,21 @@ std::string skip_reason() { return ""; }
 namespace {
 
 /* A database file the user may not write: refused before any row is read.
-** Root writes any file, so as root qxfldr runs as the user nobody. */
+** Root writes any file, so as root qxfldr runs without the capabilities
+** that let it. */
 TEST_F(Load, ReadOnlyDatabaseFileIsRefused)
 {
+    std::string why;
+    const std::vector<std::string> prefix = under_file_permissions(why);
+    if (!why.empty())
+        GTEST_SKIP() << why;
     db->table("n", "v INTEGER");
     dir.write("n.txt", "1\n");
     dir.write("t.ctl", "LOAD DATA INFILE 'n.txt' APPEND INTO TABLE n (v)\n");
     namespace fs = std::filesystem;
-    fs::permissions(dir.dir(), fs::perms::all);
     for (const char *name : {"qxfldr.db", "n.txt", "t.ctl"})
         fs::permissions(dir / name, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    const std::vector<std::string> as_user =
-        geteuid() == 0 ? std::vector<std::string>{"runuser", "-u", "nobody", "--"} : std::vector<std::string>{};
-    auto r = run(dir, {"control=" + (dir / "t.ctl")}, as_user);
+    auto r = run(dir, {"control=" + (dir / "t.ctl")}, prefix);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("database " + (dir / "qxfldr.db") + " is read-only"), std::string::npos) << r.err;
     EXPECT_EQ(db->one("SELECT count(*) FROM n"), "0");
