@@ -334,6 +334,15 @@ void worker_main(RunState &rs)
     }
 }
 
+/* Why reading stopped with the library's code rc. */
+std::string reading_failure(int32_t rc, uint32_t chunk_bytes)
+{
+    if (rc == FLDR_ERR_NO_ROW_TERM)
+        return "a row is longer than the read buffer (" + size_text(chunk_bytes) +
+               "; raise BUFFER_NODE_SIZE) or the row terminator is wrong";
+    return "reading failed: " + lib_message(rc);
+}
+
 void reader_main(RunState &rs, int64_t skip)
 {
     Group &g = *rs.group;
@@ -368,6 +377,11 @@ void reader_main(RunState &rs, int64_t skip)
             break;
     }
     rs.reader_rc = rc;
+    /* A failed read fails the load: the open transactions are rolled back,
+    ** so that a REPLACE load that fails before its first commit keeps the
+    ** old rows. */
+    if (rc != 0 && rc != FLDR_ERR_REACH_ERROR_MAX && !rs.stop)
+        rs.fail(reading_failure(rc, rs.chunk_bytes));
     rs.reader_done.store(true, std::memory_order_release);
 }
 
@@ -766,7 +780,8 @@ int run_load(const LoadRequest &req)
         std::fprintf(stderr, "qxfldr: %s\n", log.error().c_str());
         return kExitFailed;
     }
-    log.line("load of control file " + req.control + " into " + (is_pg_target(db) ? pg_display_name(db) : db));
+    if (!log.line("load of control file " + req.control + " into " + (is_pg_target(db) ? pg_display_name(db) : db)))
+        return fail_early(log.error());
     for (const std::string &note : notes)
         log.line(note);
     std::unique_ptr<Sink> sink = db == ":none:"      ? make_none_sink()
@@ -850,6 +865,7 @@ int run_load(const LoadRequest &req)
             os_semaphore_create(&q.sem, 0);
         }
         rs.errors = args.errors;
+        rs.chunk_bytes = buffers.chunk_bytes;
         rs.log = &log;
         if (g.tables[0]->plan.ctl->load_mode == 'R')
             for (auto &tr : g.tables)
@@ -958,13 +974,6 @@ int run_load(const LoadRequest &req)
             status = kExitInterrupted;
         } else if (rs.order.stop_rows) {
             stop_reason = "error limit ERRORS=" + std::to_string(args.errors) + " exceeded";
-            status = kExitFailed;
-        } else if (rs.reader_rc == FLDR_ERR_NO_ROW_TERM) {
-            stop_reason = "a row is longer than the read buffer (" + size_text(buffers.chunk_bytes) +
-                          "; raise BUFFER_NODE_SIZE) or the row terminator is wrong";
-            status = kExitFailed;
-        } else if (rs.reader_rc != 0 && rs.reader_rc != FLDR_ERR_REACH_ERROR_MAX) {
-            stop_reason = "reading failed: " + lib_message(rs.reader_rc);
             status = kExitFailed;
         }
 

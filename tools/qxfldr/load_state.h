@@ -129,6 +129,7 @@ struct RunState {
     std::atomic<uint64_t> bytes_done{0};
     std::atomic<int64_t>  rows_done{0};
     uint32_t              errors = 100;
+    uint32_t              chunk_bytes = 0;      /* of a read buffer */
     /* Load mode REPLACE: these tables are emptied in the transaction of the
     ** group's first unit, so the rows that replace them commit with it; the
     ** other units send nothing before it is committed (writers.cpp). */

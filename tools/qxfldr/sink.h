@@ -167,6 +167,9 @@ public:
     /* Removes every row of the table within the open transaction (rule 6;
     ** load mode REPLACE). */
     virtual bool truncate(const TableName &table, std::string &err) = 0;
+    /* Rows the open transaction would store if committed now (after settle(),
+    ** for a sink that sends rows there). */
+    virtual uint64_t rows_held() const = 0;
     /* Number of rows in the table (load mode INSERT needs an empty table). */
     virtual int64_t row_count(const TableName &table, std::string &err) = 0;
 };

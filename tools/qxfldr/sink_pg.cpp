@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <numeric>
 #include <thread>
 
 #include "pg_batch.h"
@@ -232,6 +233,8 @@ public:
         to_empty_.push_back(t.qualified);
         return true;
     }
+
+    uint64_t rows_held() const override { return std::accumulate(kept_.begin(), kept_.end(), uint64_t{0}); }
 
     int64_t row_count(const TableName &table, std::string &err) override
     {

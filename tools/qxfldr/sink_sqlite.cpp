@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <numeric>
 
 #include "qxdta.h"
 #include "sink.h"
@@ -232,6 +233,11 @@ public:
         std::fill(stored_.begin(), stored_.end(), 0);
     }
 
+    uint64_t rows_held() const override
+    {
+        return static_cast<uint64_t>(std::accumulate(stored_.begin(), stored_.end(), int64_t{0}));
+    }
+
     bool truncate(const TableName &table, std::string &err) override
     {
         return exec("DELETE FROM " + sql_name(table), err);
@@ -305,6 +311,10 @@ public:
         return true;
     }
     void rollback() override { std::fill(stored_.begin(), stored_.end(), 0); }
+    uint64_t rows_held() const override
+    {
+        return static_cast<uint64_t>(std::accumulate(stored_.begin(), stored_.end(), int64_t{0}));
+    }
     bool truncate(const TableName &, std::string &) override { return true; }
     int64_t row_count(const TableName &, std::string &) override { return 0; }
 

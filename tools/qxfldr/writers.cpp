@@ -168,7 +168,11 @@ bool decide(RunState &rs, Sink *sink, const Unit &unit, UnitEvents &ue)
         late_refused++;
         return write_rejection(rs, refusal(rs, r));
     };
-    if (!sink->commit(late, committed, err)) {
+    /* A REPLACE load stopped in its first unit before a row was kept keeps
+    ** the old rows: the emptying is not committed alone. */
+    if (stopped && unit.number == 0 && !rs.to_empty.empty() && sink->rows_held() == 0) {
+        sink->rollback();
+    } else if (!sink->commit(late, committed, err)) {
         fail_commit(rs, unit, err);
         return false;
     }
