@@ -230,17 +230,20 @@ TEST_F(Load, InputsThatCannotBeReadSayWhy)
         EXPECT_THAT(r.err, testing::HasSubstr("control file " + c.control + c.message));
     }
     const struct {
-        const char *infile;
+        const char *infile;   /* what follows INFILE */
         const char *message;
     } data[] = {
-        {"sub", "data file sub is a directory, not a regular file"},
-        {"fifo", "data file fifo is a FIFO (named pipe), not a regular file"},
-        {"/dev/null", "data file /dev/null is a device, not a regular file"},
-        {"dangling.txt", "data file dangling.txt is a dangling symbolic link"},
-        {"missing.txt", "cannot open data file missing.txt: No such file or directory"},
+        {"'sub'", "data file sub is a directory, not a regular file"},
+        {"'fifo'", "data file fifo is a FIFO (named pipe), not a regular file"},
+        {"'/dev/null'", "data file /dev/null is a device, not a regular file"},
+        {"'dangling.txt'", "data file dangling.txt is a dangling symbolic link"},
+        {"'missing.txt'", "cannot open data file missing.txt: No such file or directory"},
+        {"LIST 'missing.lst'", "cannot open list file missing.lst: No such file or directory"},
+        {"LIST 'sub'", "list file sub is a directory, not a regular file"},
+        {"DIRECTORY 'nodir'", "cannot open directory nodir: No such file or directory"},
     };
     for (const auto &d : data) {
-        const RunResult r = load("LOAD DATA INFILE '" + std::string(d.infile) + "' APPEND INTO TABLE n (v)\n");
+        const RunResult r = load("LOAD DATA INFILE " + std::string(d.infile) + " APPEND INTO TABLE n (v)\n");
         EXPECT_EQ(r.status, 1) << d.infile;
         EXPECT_THAT(r.err, testing::HasSubstr(d.message));
     }

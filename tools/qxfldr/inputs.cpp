@@ -3,6 +3,7 @@
 */
 #include "inputs.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,6 +79,22 @@ std::string data_file_problem(const std::string &path, uint64_t &size)
     std::string why = open_regular("data file " + path, path, st);
     size = why.empty() ? static_cast<uint64_t>(st.st_size) : 0;
     return why;
+}
+
+std::string list_file_problem(const std::string &path)
+{
+    struct stat st{};
+    return open_regular("list file " + path, path, st);
+}
+
+std::string directory_problem(const std::string &path)
+{
+    DIR *dir = ::opendir(path.c_str());
+    if (dir == nullptr)
+        return errno == ENOTDIR ? "directory " + path + " is not a directory"
+                                : "cannot open directory " + path + ": " + std::strerror(errno);
+    ::closedir(dir);
+    return "";
 }
 
 }  // namespace qxfldr

@@ -22,6 +22,12 @@ std::string control_file_problem(const std::string &path);
 ** before a table is touched. */
 std::string data_file_problem(const std::string &path, uint64_t &size);
 
+/* Why the list file of INFILE LIST cannot be read, or "". */
+std::string list_file_problem(const std::string &path);
+
+/* Why the directory of INFILE DIRECTORY cannot be read, or "". */
+std::string directory_problem(const std::string &path);
+
 }  // namespace qxfldr
 
 #endif

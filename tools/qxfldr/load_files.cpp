@@ -45,10 +45,18 @@ std::string resolve_infile(fldr_env *env, mem_heap_t *heap, const Group &g)
     fldr_deinit_diag(env, &probe.diag);
     os_mutex2_free(&probe.msg_lock);
     os_mutex2_free(&probe.log_lock);
-    if (rc != 0 || diags > 0)
-        return "table " + g.tables[0]->plan.display_name + ": data files cannot be resolved" +
-               (diag_text.empty() ? "" : ": " + diag_text);
-    return "";
+    if (rc == 0 && diags == 0)
+        return "";
+    /* The library's message names no file and no reason: find them. */
+    for (const fldr_data_file *spec = ctl->spec_first; spec != nullptr; spec = spec->next) {
+        const std::string why = ctl->infile_list        ? list_file_problem(os_path(spec->path))
+                                : ctl->infile_directory ? directory_problem(os_path(spec->path))
+                                                        : std::string();
+        if (!why.empty())
+            return "table " + g.tables[0]->plan.display_name + ": " + why;
+    }
+    return "table " + g.tables[0]->plan.display_name + ": data files cannot be resolved" +
+           (diag_text.empty() ? "" : ": " + diag_text);
 }
 
 /*

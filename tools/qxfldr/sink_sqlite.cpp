@@ -94,6 +94,8 @@ public:
         if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
             SQLITE_OK) {
             err = "cannot open database " + path + ": " + sqlite3_errmsg(db_);
+            if (const int sys = sqlite3_system_errno(db_); sys != 0)
+                err += std::string(" (") + std::strerror(sys) + ")";
             return false;
         }
         sqlite3_busy_timeout(db_, 5000);
