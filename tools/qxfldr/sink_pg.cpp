@@ -55,7 +55,7 @@ std::string server_name(const TableName &table)
     return table.schema.empty() ? name : part(table.schema, table.schema_quoted) + "." + name;
 }
 
-bool describe(PGconn *conn, const TableName &table, qxpg::Table &out, std::string &err)
+bool describe_named(PGconn *conn, const TableName &table, qxpg::Table &out, std::string &err)
 {
     return qxpg::describe_table(conn, server_name(table), out, err, table.display());
 }
@@ -67,7 +67,7 @@ public:
     bool describe(const TableName &table, TableDesc &desc, std::string &err) override
     {
         qxpg::Table t;
-        if (!qxfldr::describe(conn_.get(), table, t, err))
+        if (!describe_named(conn_.get(), table, t, err))
             return false;
         desc = TableDesc{};
         desc.name = table.display();
@@ -90,7 +90,7 @@ public:
     {
         auto t = std::make_unique<qxpg::Table>();
         qxpg::Table full;
-        if (!qxfldr::describe(conn_.get(), table, full, err))
+        if (!describe_named(conn_.get(), table, full, err))
             return false;
         t->name = full.name;
         t->qualified = full.qualified;
@@ -228,7 +228,7 @@ public:
     bool truncate(const TableName &table, std::string &err) override
     {
         qxpg::Table t;
-        if (!qxfldr::describe(conn_.get(), table, t, err))
+        if (!describe_named(conn_.get(), table, t, err))
             return false;
         to_empty_.push_back(t.qualified);
         return true;
@@ -239,7 +239,7 @@ public:
     int64_t row_count(const TableName &table, std::string &err) override
     {
         qxpg::Table t;
-        if (!qxfldr::describe(conn_.get(), table, t, err))
+        if (!describe_named(conn_.get(), table, t, err))
             return -1;
         qxpg::Result res(PQexec(conn_.get(), ("SELECT EXISTS (SELECT 1 FROM " + t.qualified + ")").c_str()));
         if (res.status() != PGRES_TUPLES_OK) {
