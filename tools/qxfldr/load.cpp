@@ -3,8 +3,11 @@
 **
 **   control file --fpar_main--> fldr_args + control records (parse heap)
 **   per LOAD statement (a group of INTO TABLE clauses sharing data files):
-**     data files resolved, separators prepared, tables described by the
-**     sink, column functions bound (TablePlan per table)
+**     data files resolved and opened once (load_files.cpp); then the log
+**     and bad-data file names checked against every file the load reads
+**     (outfile.h), before anything is opened for writing; separators
+**     prepared, tables described by the sink, column functions bound
+**     (TablePlan per table)
 **     reader thread:  SKIP, then fldr_read_rows_and_build_task per data file: chunks in
 **                     pooled buffers -> tasks of row offsets -> one task queue
 **     workers (TASK_THREAD_NUMBER): take and number tasks in queue order;
@@ -14,7 +17,8 @@
 **                     rejections written and the error limit applied in file
 **                     order (writers.cpp); one writer for an embedded
 **                     database, one per worker (each with its own
-**                     connection) for a database server
+**                     connection) for a database server; REPLACE empties
+**                     the tables in the transaction of the first unit
 **     main thread:    progress line, Ctrl-C, then the summary
 **
 ** Ownership: chunk buffers and tasks belong to their table's instance and
