@@ -48,9 +48,9 @@ std::string resolve_infile(fldr_env *env, mem_heap_t *heap, const Group &g)
     if (rc == 0 && diags == 0)
         return "";
     /* The library's message names no file and no reason: find them. */
-    for (const fldr_data_file *spec = ctl->spec_first; spec != nullptr; spec = spec->next) {
-        const std::string why = ctl->infile_list        ? list_file_problem(os_path(spec->path))
-                                : ctl->infile_directory ? directory_problem(os_path(spec->path))
+    for (const fldr_data_file *named = ctl->spec_first; named != nullptr; named = named->next) {
+        const std::string why = ctl->infile_list        ? list_file_problem(os_path(named->path))
+                                : ctl->infile_directory ? directory_problem(os_path(named->path))
                                                         : std::string();
         if (!why.empty())
             return "table " + g.tables[0]->plan.display_name + ": " + why;
@@ -173,8 +173,8 @@ std::string check_load_outputs(const std::vector<std::unique_ptr<Group>> &groups
         for (const std::string &name : g->file_names)
             add_load_input(inputs, "data file " + name, name);
         const fldr_ctl *ctl = g->tables[0]->plan.ctl;
-        for (const fldr_data_file *spec = ctl->spec_first; ctl->infile_list && spec != nullptr; spec = spec->next)
-            add_load_input(inputs, "list file " + os_path(spec->path), os_path(spec->path));
+        for (const fldr_data_file *list = ctl->spec_first; ctl->infile_list && list != nullptr; list = list->next)
+            add_load_input(inputs, "list file " + os_path(list->path), os_path(list->path));
     }
     if (std::string why = check_output("LOG", log_path, inputs); !why.empty())
         return why;
