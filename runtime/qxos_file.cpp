@@ -312,10 +312,11 @@ extern "C" int32_t os_file_write_by_offset_normal(int64_t handle, uint64_t offse
 **   (1) it is opened for appending; a symbolic link as its last component is
 **       refused (O_NOFOLLOW), so that a link planted where the output goes
 **       never leads a write to its target;
-**   (2) each os_file_append lands whole or not at all in a regular file: the
-**       size before the call is taken first and the file is cut back to it
-**       when a write fails part-way. A pipe or a device cannot take bytes
-**       back; there the caller learns of the failure and stops.
+**   (2) each os_file_append lands whole or not at all in a regular file:
+**       when a write fails part-way, the bytes that went in are the last of
+**       the file (it is opened for appending), and the file is cut by as
+**       many. A pipe or a device cannot take bytes back; there the caller
+**       learns of the failure and stops.
 */
 extern "C" int64_t os_file_open_append(const char *path)
 {
@@ -339,11 +340,6 @@ extern "C" int32_t os_file_append(int64_t handle, const void *data, uint32_t len
     int fd;
     if (!handle_to_fd(handle, &fd) || (data == nullptr && len > 0))
         return 0;
-    struct stat before;
-    if (sys<fstat_fn>(SYS_FSTAT)(fd, &before) != 0) {
-        set_last_error(errno);
-        return 0;
-    }
     const char *bytes = static_cast<const char *>(data);
     uint32_t done = 0;
     while (done < len) {
@@ -355,8 +351,9 @@ extern "C" int32_t os_file_append(int64_t handle, const void *data, uint32_t len
         if (n < 0 && errno == EINTR)
             continue;
         const int err = n < 0 ? errno : ENOSPC;   /* no progress, no error: the device takes no more */
-        if (done > 0 && S_ISREG(before.st_mode))
-            sys<ftruncate_fn>(SYS_FTRUNCATE)(fd, before.st_size);
+        struct stat st;
+        if (done > 0 && sys<fstat_fn>(SYS_FSTAT)(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= done)
+            sys<ftruncate_fn>(SYS_FTRUNCATE)(fd, st.st_size - done);
         set_last_error(err);
         return 0;
     }
