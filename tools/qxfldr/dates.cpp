@@ -6,6 +6,7 @@
 #include <array>
 #include <cctype>
 
+#include "ctltext.h"
 #include "qxcalc.h"
 #include "qxdta.h"
 
@@ -19,16 +20,6 @@ bool is_alpha(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0;
 char upper(char c)
 {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool iequal(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); i++)
-        if (upper(a[i]) != upper(b[i]))
-            return false;
-    return true;
 }
 
 /*

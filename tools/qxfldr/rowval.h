@@ -99,6 +99,10 @@ RowResult convert_row(const TablePlan &plan, RowScratch &scratch, const char *ro
                       const char *row_term, uint16_t row_term_len, RowBatch &batch, std::string &reason,
                       uint32_t at_byte = 0);
 
+/* The cut field of the column named `name` (without regard to case), or -1
+** when no column of that name takes a field. */
+int find_field_col(const TablePlan &plan, std::string_view name);
+
 /* The English text of a library code, for log lines and messages. */
 std::string lib_message(int32_t code);
 
