@@ -274,7 +274,7 @@ StepResult settle_arguments(LoadPlan &plan)
 StepResult build_groups(LoadPlan &plan)
 {
     uint32_t table_no = 0;
-    const std::vector<bool> escapes = escapes_written(std::string_view(plan.pc.text, plan.pc.text_len));
+    const std::vector<bool> escapes = escapes_written(plan.scan);
     size_t ctl_index = 0;
     for (fldr_ctl_node *node = plan.pc.result->ctl_first; node != nullptr; node = node->next, ctl_index++) {
         fldr_ctl *ctl = node->ctl;
