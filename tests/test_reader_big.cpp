@@ -8,6 +8,7 @@
 #include <fcntl.h>
 
 #include "pipe_rig.h"
+#include "qxos_seam.h"
 
 using namespace qxtest;
 using namespace std::chrono_literals;
