@@ -48,6 +48,7 @@ template <typename T>
 T *list_take_first(T *&first, T *&last)
 {
     T *elem = first;
+    QX_DEBUG_ASSERT(elem != nullptr && elem->prev == nullptr);   /* rule (2): never empty here */
     first = elem->next;
     if (first != nullptr)
         first->prev = nullptr;
@@ -65,6 +66,7 @@ T *blocking_take(List *list, T *List::*first_field, T *List::*last_field)
     os_semaphore_p(&list->sem);
     fldr_lock(&list->lock);
     list->count--;
+    QX_DEBUG_ASSERT(list->count >= 0);
     T *elem = list_take_first(list->*first_field, list->*last_field);
     fldr_unlock(&list->lock);
     return elem;

@@ -79,25 +79,70 @@ int32_t fldr_get_nth_val_len_portable(const fldr_ctl *ctl, const fldr_col *col, 
                                       uint32_t charset, uint32_t mode, uint32_t enclosed_rows, char **out_value,
                                       uint32_t *out_len, uint32_t *out_used, uint32_t *more_data);
 
-/* The POSITION-aware step and the delimiter scanner behind fldr_get_nth_val_len. */
-int32_t fldr_get_nth_val_pos(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
-                             const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
-                             uint32_t charset, uint32_t mode, uint32_t enclosed_rows,
-                             char **out_value, uint32_t *out_len, uint32_t *out_used,
-                             uint32_t *more_data);
-int32_t fldr_scan_field(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
-                        const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
-                        uint32_t charset, uint32_t mode, uint32_t enclosed_rows, char **out_value,
-                        uint32_t *out_len, uint32_t *out_used);
-/* The field scanner of FLDR_SCAN_CSV (same interface, mode implied). */
-int32_t fldr_scan_field_csv(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
-                            const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
-                            uint32_t charset, char **out_value, uint32_t *out_len, uint32_t *out_used);
-
 #ifdef __cplusplus
 }
 
 namespace fldr_split {
+
+/* A separator string; len 0: absent, and it never matches. */
+struct sep_bytes {
+    const char *bytes;
+    size_t      len;
+};
+
+/* The separators one column is scanned with, worked out once per field
+** request and shared by the fast path and the scanner: the column's own
+** field terminator and enclosure where it has them, else the table's; the
+** table's escape; the file's row terminator. */
+struct field_separators {
+    sep_bytes field_term;
+    sep_bytes enclose;
+    sep_bytes escape;
+    sep_bytes row_term;
+};
+
+/* One field request: what every scanner step reads. */
+struct field_scan {
+    const fldr_ctl  *ctl;            /* trailing_flag; the table's separators */
+    const fldr_col  *col;            /* NULL, or the column (is_null, positions) */
+    uint32_t         is_last;        /* 1: the row's last column */
+    char            *data;           /* the rest of the row from the field's first byte */
+    uint32_t         len;            /* bytes at data */
+    uint32_t         charset;
+    uint32_t         mode;           /* FLDR_SCAN_* */
+    uint32_t         enclosed_rows;  /* 1: a row terminator inside an enclosure is data */
+    field_separators seps;
+};
+
+/* What a scan reports: the value (a slice of data, rebuilt in place where it
+** must be), its reported length (FLDR_NULL_LEN for NULL where the mode has
+** it) and the bytes of data consumed. */
+struct field_value {
+    char    *value;
+    uint32_t len;
+    uint32_t used;
+};
+
+/* The length reported for a value: NULL for a column that is always NULL,
+** or for an empty value where empty means NULL; NULL is FLDR_NULL_LEN in
+** scan modes 1 and 2 and 0 in the plain mode (and in any other). */
+inline uint32_t reported_len(const fldr_col *col, uint32_t mode, size_t value_len, bool empty_is_null)
+{
+    const bool is_null = (col != nullptr && col->is_null != 0) || (empty_is_null && value_len == 0);
+    if (!is_null)
+        return static_cast<uint32_t>(value_len);
+    return (mode == FLDR_SCAN_ENCLOSED || mode == FLDR_SCAN_ESCAPED) ? FLDR_NULL_LEN : 0;
+}
+
+/* The field scanners, one per scan mode, with one interface. Each takes the
+** field from its first byte, whatever the fast path saw. */
+int32_t scan_plain_field(const field_scan &scan, field_value *out);
+int32_t scan_enclosed_field(const field_scan &scan, field_value *out);
+int32_t scan_escaped_field(const field_scan &scan, field_value *out);
+int32_t scan_csv_field(const field_scan &scan, field_value *out);
+/* A scan mode the library does not name: scanned as the plain mode without
+** its doubled enclosures, NULL reported as length 0. */
+int32_t scan_other_mode_field(const field_scan &scan, field_value *out);
 
 /*
 ** The bytes a scan must stop at: up to four given bytes (callers repeat one

@@ -10,6 +10,7 @@
 #ifndef FLDR_INTERNAL_H
 #define FLDR_INTERNAL_H
 
+#include "qxassert.h"
 #include "qxfldr_comm.h"
 #include "qxmout.h"
 
@@ -40,6 +41,12 @@ extern mout_row_t g_fldr_console_msgs[FLDR_CONSOLE_MSG_ROWS];
 /* Allocation by the memory rule above; `env` may be NULL for the global one. */
 void   *fldr_alloc(fldr_env *env, mem_ctx_t *mem_ctx, size_t size, const char *tag, uint32_t line);
 int32_t fldr_free(fldr_env *env, mem_ctx_t *mem_ctx, void *ptr);
+
+/* fldr_read_rows_and_build_task with the tail a chunk keeps for the next
+** one as a parameter (the exported function keeps 16 KiB): lets tests cut
+** several rows from chunks of a few dozen bytes. */
+int32_t fldr_read_rows_and_build_task_sized(fldr_env *env, fldr_inst *inst, fldr_data_file *file,
+                                            uint32_t min_rest);
 
 /* Enter / leave a lock with the owner-word rule (-1 after entering, -1 before leaving). */
 static inline void fldr_lock(os_mutex2_t *lock)
