@@ -32,6 +32,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "fldr_file_search.h"
 #include "fldr_file_split.h"
 #include "fldr_internal.h"
 

@@ -25,6 +25,7 @@
 #include <cstring>
 
 #include "fldr_file_read.h"
+#include "fldr_file_search.h"
 #include "fldr_file_split.h"
 #include "fldr_internal.h"
 

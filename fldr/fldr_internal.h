@@ -42,6 +42,11 @@ extern mout_row_t g_fldr_console_msgs[FLDR_CONSOLE_MSG_ROWS];
 void   *fldr_alloc(fldr_env *env, mem_ctx_t *mem_ctx, size_t size, const char *tag, uint32_t line);
 int32_t fldr_free(fldr_env *env, mem_ctx_t *mem_ctx, void *ptr);
 
+/* (fldr_file_sep.cpp) "0x" + hex (NUL-terminated digits) into dst (at
+** least 257 bytes, NUL added) and *dst_len; FLDR_ERR_ROW_TERM when it does not convert or the
+** bytes hold a zero. */
+int32_t fldr_hex_to_sep(const char *hex, char *dst, uint16_t *dst_len);
+
 /* fldr_read_rows_and_build_task with the tail a chunk keeps for the next
 ** one as a parameter (the exported function keeps 16 KiB): lets tests cut
 ** several rows from chunks of a few dozen bytes. */

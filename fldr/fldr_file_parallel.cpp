@@ -28,6 +28,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "fldr_file_search.h"
 #include "fldr_file_split.h"
 #include "fldr_internal.h"
 
