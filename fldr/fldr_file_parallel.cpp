@@ -26,6 +26,7 @@
 */
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 #include "fldr_file_search.h"
@@ -60,6 +61,17 @@ int32_t report(fldr_env *env, fldr_inst *inst, int32_t code)
 {
     fldr_add_diag_rec(env, &inst->diag, code, nullptr, 0, 0, inst->language, inst->out_code);
     return fldr_print_err(inst, code, nullptr, 0);
+}
+
+/* A row longer than a chunk: the line names the file and where the row starts. */
+int32_t report_long_row(fldr_env *env, fldr_inst *inst, const fldr_data_file *file, int64_t row_off)
+{
+    char where[sizeof file->path + 48];
+    os_path_to_os(file->path, where, sizeof file->path);
+    const size_t len = strlen(where);
+    snprintf(where + len, sizeof where - len, " at byte offset %lld", static_cast<long long>(row_off));
+    fldr_add_diag_rec(env, &inst->diag, FLDR_ERR_NO_ROW_TERM, nullptr, 0, 0, inst->language, inst->out_code);
+    return fldr_print_err_at(inst, FLDR_ERR_NO_ROW_TERM, where, 0);
 }
 
 /*
@@ -271,7 +283,7 @@ int32_t build_single_table_task(fldr_env *env, fldr_inst *inst, Chunk &chunk)
             /* No terminator before the chunk's end. When no row at all was cut
             ** from it, the row is longer than the buffer and can never load. */
             if (left == buf->len)
-                rc = report(env, inst, FLDR_ERR_NO_ROW_TERM);
+                rc = report_long_row(env, inst, chunk.file, chunk.file_off);
             break;
         }
         if (when == nullptr || fldr_calc_bexp(inst, inst->ctl, pos, row_len, inst->charset, chunk.file) == 1)
@@ -369,7 +381,7 @@ int32_t build_multi_table_tasks(fldr_env *env, fldr_inst *inst, Chunk &chunk)
         const uint32_t row_len = rows.next(static_cast<uint32_t>(pos - buf->data), left);
         if (row_len == 0) {
             if (left == buf->len)
-                rc = report(env, inst, FLDR_ERR_NO_ROW_TERM);
+                rc = report_long_row(env, inst, chunk.file, chunk.file_off);
             break;
         }
         const uint32_t row_off = static_cast<uint32_t>(pos - buf->data);

@@ -53,6 +53,11 @@ int32_t fldr_hex_to_sep(const char *hex, char *dst, uint16_t *dst_len);
 int32_t fldr_read_rows_and_build_task_sized(fldr_env *env, fldr_inst *inst, fldr_data_file *file,
                                             uint32_t min_rest);
 
+/* fldr_print_err of code's message followed by ": where" (a path, maybe with
+** a position) and ": " and the system's text for os_error when not 0: the
+** console and log line says where and why. (fldr_pub_print.cpp) */
+int32_t fldr_print_err_at(fldr_inst *inst, int32_t code, const char *where, int32_t os_error);
+
 /* Enter / leave a lock with the owner-word rule (-1 after entering, -1 before leaving). */
 static inline void fldr_lock(os_mutex2_t *lock)
 {

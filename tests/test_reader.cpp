@@ -157,6 +157,8 @@ TEST_F(Reader, EmptyFilesAndFilesWithoutAnyTerminator)
     EXPECT_EQ(big.rec.file_offset, 0u);
     ASSERT_GE(rig.inst().diag.count, 1u);
     EXPECT_EQ(fldr_get_nth_diag_rec(&rig.inst().diag.first, 1)->code, FLDR_ERR_NO_ROW_TERM);
+    EXPECT_EQ(std::string(rig.inst().last_msg),
+              "No row terminate found: " + dir.file("big.dat") + " at byte offset 0");
     EXPECT_TRUE(rig.all_home());
 }
 
