@@ -15,9 +15,9 @@
 **     With several tables, each further table that takes a row gets its own
 **     copy of the whole chunk, from its own pool; the offsets fit every copy.
 **   - A chunk that is not the file's last stops short of its final partial
-**     row (and of any tail below kMinChunkRest bytes, a parameter of the
-**     _sized entry for tests): file_offset moves only
-**     by the bytes that became rows, and the rest is read again as the start
+**     row (and of any tail below kMinChunkRest bytes; the _sized entry takes
+**     the threshold as a parameter, for tests): file_offset moves only by
+**     the bytes that became rows, and the rest is read again as the start
 **     of the next chunk. A row is therefore never assembled from two buffers,
 **     and one longer than a buffer cannot be loaded (-65062).
 **
