@@ -239,6 +239,10 @@ void PipelineDeleter::operator()(Pipeline *pipe) const
     delete pipe;
 }
 
+fldr_inst &pipeline_inst(Pipeline &pipe) { return pipe.inst(); }
+
+fldr_task_queue &pipeline_queue(Pipeline &pipe, uint32_t w) { return pipe.queue(w); }
+
 PipelinePtr make_pipeline(fldr_ctl *ctl, const Options &options)
 {
     return PipelinePtr(new Pipeline(ctl, options));

@@ -49,6 +49,10 @@ struct PipelineDeleter {
 };
 using PipelinePtr = std::unique_ptr<Pipeline, PipelineDeleter>;
 PipelinePtr make_pipeline(fldr_ctl *ctl, const Options &options);
+/* The load instance of a pipeline and its worker queue w, for callers that
+** drive the reader and the workers themselves (the tests). */
+fldr_inst &pipeline_inst(Pipeline &pipe);
+fldr_task_queue &pipeline_queue(Pipeline &pipe, uint32_t w);
 
 /*
 ** Loads the open data files of one table (terminators as bytes, file_no set)

@@ -1,7 +1,7 @@
 /*
 ** The CSV scan mode: rows and fields as a CSV reader reads them.
 **
-**   chunk --fldr_search_row_csv--> rows --fldr_scan_field_csv--> values
+**   chunk --fldr_search_row_csv--> rows --fldr_split::scan_csv_field--> values
 **
 ** What sets CSV apart from the enclosed mode is where an enclosure counts:
 ** only at a field's first byte. A quote in the middle of an unquoted field
@@ -32,15 +32,15 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "fldr_file_search.h"
 #include "fldr_file_split.h"
 #include "fldr_internal.h"
 
 namespace {
 
-struct sep_bytes {
-    const char *bytes;
-    size_t      len;     /* 0: absent, never matches */
-};
+using fldr_split::field_scan;
+using fldr_split::field_value;
+using fldr_split::sep_bytes;
 
 inline bool at(const char *p, const char *end, const sep_bytes &s)
 {
@@ -67,20 +67,20 @@ inline const char *next_char(uint32_t charset, bool walk, const char *p, const c
 ** Inside an enclosure that opened before p: past the closing enclosure, or
 ** nullptr when the data ends first. Doubled enclosures are passed over.
 */
-inline const char *past_closing(const char *p, const char *end, const sep_bytes &E, uint32_t charset, bool walk)
+inline const char *past_closing(const char *p, const char *end, const sep_bytes &enclose_sep, uint32_t charset, bool walk)
 {
-    const char e0 = E.bytes[0];
+    const char e0 = enclose_sep.bytes[0];
     while (p < end) {
         if (!walk) {
             p = static_cast<const char *>(std::memchr(p, e0, static_cast<size_t>(end - p)));
             if (p == nullptr)
                 return nullptr;
         }
-        if (at(p, end, E)) {
-            p += E.len;
-            if (!at(p, end, E))
+        if (at(p, end, enclose_sep)) {
+            p += enclose_sep.len;
+            if (!at(p, end, enclose_sep))
                 return p;
-            p += E.len;
+            p += enclose_sep.len;
             continue;
         }
         if ((p = next_char(charset, walk, p, end)) == nullptr)
@@ -99,26 +99,26 @@ char *fldr_search_row_csv_walk(const char *buf, uint32_t len, const char *term, 
 {
     if (buf == nullptr || len == 0 || term == nullptr || term_len == 0)
         return nullptr;
-    const sep_bytes R{term, term_len};
-    const sep_bytes T{field_term, field_term != nullptr ? field_term_len : 0u};
-    const sep_bytes E{enclose, enclose != nullptr ? enclose_len : 0u};
-    if (E.len == 0)
+    const sep_bytes row_sep{term, term_len};
+    const sep_bytes field_sep{field_term, field_term != nullptr ? field_term_len : 0u};
+    const sep_bytes enclose_sep{enclose, enclose != nullptr ? enclose_len : 0u};
+    if (enclose_sep.len == 0)
         return fldr_search_row_plain_chars(buf, len, term, term_len, charset);   /* fields play no part */
-    const bool walk = walks_chars(charset, R, T, E);
+    const bool walk = walks_chars(charset, row_sep, field_sep, enclose_sep);
     const char *end = buf + len;
     const char *p = buf;
     bool field_start = true;
     /* Invariant: p is a character's first byte, outside any enclosure. */
     while (p < end) {
-        if (at(p, end, R))
+        if (at(p, end, row_sep))
             return const_cast<char *>(p);
-        if (at(p, end, T)) {
-            p += T.len;
+        if (at(p, end, field_sep)) {
+            p += field_sep.len;
             field_start = true;
             continue;
         }
-        if (field_start && at(p, end, E)) {
-            if ((p = past_closing(p + E.len, end, E, charset, walk)) == nullptr)
+        if (field_start && at(p, end, enclose_sep)) {
+            if ((p = past_closing(p + enclose_sep.len, end, enclose_sep, charset, walk)) == nullptr)
                 return nullptr;
             field_start = false;
             continue;
@@ -169,8 +169,8 @@ inline uint64_t from_bit(size_t k)
 ** The common case, 64 bytes at a time: one-byte field terminator and
 ** enclosure, first bytes of the three separators all different, and no
 ** character walk needed. Per block, masks of the row terminator's first
-** byte (R), the field terminator (T) and the enclosure (Q). Outside an
-** enclosure a Q opens one only where a field starts: right after a T
+** byte (row_sep), the field terminator (field_sep) and the enclosure (Q). Outside an
+** enclosure a Q opens one only where a field starts: right after a field_sep
 ** (carried across blocks) or at the search's first byte. Inside, only Q
 ** bytes matter. Same result as fldr_search_row_csv_walk.
 */
@@ -256,16 +256,16 @@ enum class field_end { field_term, row_term, data_end, fault };
 ** At p, after a value: which of the three ends stands there, and past it.
 ** Anything else is a fault; p then stays at the byte at fault.
 */
-inline field_end end_at(const char *&p, const char *end, const sep_bytes &T, const sep_bytes &R)
+inline field_end end_at(const char *&p, const char *end, const sep_bytes &field_sep, const sep_bytes &row_sep)
 {
     if (p == end)
         return field_end::data_end;
-    if (at(p, end, T)) {
-        p += T.len;
+    if (at(p, end, field_sep)) {
+        p += field_sep.len;
         return field_end::field_term;
     }
-    if (at(p, end, R)) {
-        p += R.len;
+    if (at(p, end, row_sep)) {
+        p += row_sep.len;
         return field_end::row_term;
     }
     return field_end::fault;
@@ -276,18 +276,18 @@ inline field_end end_at(const char *&p, const char *end, const sep_bytes &T, con
 ** terminator or the end. Stops at a carriage return that begins neither
 ** (a fault) and at a character cut by the end of the data (a fault).
 */
-inline const char *unenclosed_end(const char *p, const char *end, const sep_bytes &T, const sep_bytes &R,
+inline const char *unenclosed_end(const char *p, const char *end, const sep_bytes &field_sep, const sep_bytes &row_sep,
                                   uint32_t charset, bool walk)
 {
-    const uint8_t t0 = static_cast<uint8_t>(T.bytes[0]);
-    const uint8_t r0 = R.len != 0 ? static_cast<uint8_t>(R.bytes[0]) : t0;
+    const uint8_t t0 = static_cast<uint8_t>(field_sep.bytes[0]);
+    const uint8_t r0 = row_sep.len != 0 ? static_cast<uint8_t>(row_sep.bytes[0]) : t0;
     const fldr_split::stop_bytes stops(t0, r0, '\r', t0, walk);
     for (;;) {
         p = stops.find(p, end);
         if (p == end)
             return p;
         const uint8_t c = static_cast<uint8_t>(*p);
-        if (at(p, end, T) || at(p, end, R) || c == '\r')
+        if (at(p, end, field_sep) || at(p, end, row_sep) || c == '\r')
             return p;
         const char *next = next_char(charset, walk, p, end);
         if (next == nullptr)
@@ -302,22 +302,22 @@ inline const char *unenclosed_end(const char *p, const char *end, const sep_byte
 ** starts a character there is the first of a pair, and no character is cut.
 ** The write position never passes the read position.
 */
-inline void compact_doubled(char *from, const char *to, const sep_bytes &E, uint32_t charset, bool walk)
+inline void compact_doubled(char *from, const char *to, const sep_bytes &enclose_sep, uint32_t charset, bool walk)
 {
     char *w = from;
     const char *r = from;
     while (r < to) {
-        if (at(r, to, E)) {
-            std::memmove(w, r, E.len);   /* one of the pair is value */
-            w += E.len;
-            r += 2 * E.len;
+        if (at(r, to, enclose_sep)) {
+            std::memmove(w, r, enclose_sep.len);   /* one of the pair is value */
+            w += enclose_sep.len;
+            r += 2 * enclose_sep.len;
             continue;
         }
         const char *next = next_char(charset, walk, r, to);
         if (next == nullptr)
             next = to;
         else if (!walk) {
-            const void *hit = std::memchr(next, E.bytes[0], static_cast<size_t>(to - next));
+            const void *hit = std::memchr(next, enclose_sep.bytes[0], static_cast<size_t>(to - next));
             next = hit != nullptr ? static_cast<const char *>(hit) : to;
         }
         std::memmove(w, r, static_cast<size_t>(next - r));
@@ -328,80 +328,81 @@ inline void compact_doubled(char *from, const char *to, const sep_bytes &E, uint
 
 }  // namespace
 
-int32_t fldr_scan_field_csv(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const char *row_term,
-                            uint16_t row_term_len, char *data, uint32_t len, uint32_t charset, char **out_value,
-                            uint32_t *out_len, uint32_t *out_used)
-{
-    static const fldr_seperator_info no_separators = {};
-    const fldr_seperator_info *table = ctl->sep_info != nullptr ? ctl->sep_info : &no_separators;
-    const fldr_seperator_info *own = (col != nullptr && col->sep_info != nullptr) ? col->sep_info : nullptr;
-    const fldr_seperator_info *t_src = (own != nullptr && own->term_len != 0) ? own : table;
-    const fldr_seperator_info *e_src = (own != nullptr && own->enclose_len != 0) ? own : table;
-    const sep_bytes T{t_src->term, t_src->term_len};
-    const sep_bytes E{e_src->enclose, e_src->enclose_len};
-    const sep_bytes R{row_term, row_term != nullptr ? row_term_len : 0u};
-    const bool always_null = col != nullptr && col->is_null != 0;
-    *out_value = data;
-    *out_len = 0;
-    *out_used = 0;
-    if (T.len == 0 || (E.len == T.len && std::memcmp(E.bytes, T.bytes, T.len) == 0))
-        return T.len == 0 ? FLDR_ERR_DATA : FLDR_ERR_SEP_IS_ENCLOSE;
+namespace fldr_split {
 
-    const bool walk = walks_chars(charset, T, E, R);
+int32_t scan_csv_field(const field_scan &scan, field_value *out)
+{
+    const sep_bytes &field_sep = scan.seps.field_term;
+    const sep_bytes &enclose_sep = scan.seps.enclose;
+    const sep_bytes &row_sep = scan.seps.row_term;
+    const fldr_col *col = scan.col;
+    const uint32_t charset = scan.charset;
+    char *const data = scan.data;
+    const uint32_t len = scan.len;
+    const bool always_null = col != nullptr && col->is_null != 0;
+    *out = field_value{data, 0, 0};
+    if (field_sep.len == 0 ||
+        (enclose_sep.len == field_sep.len && std::memcmp(enclose_sep.bytes, field_sep.bytes, field_sep.len) == 0))
+        return field_sep.len == 0 ? FLDR_ERR_DATA : FLDR_ERR_SEP_IS_ENCLOSE;
+
+    const bool walk = walks_chars(charset, field_sep, enclose_sep, row_sep);
     const char *end = data + len;
     const char *p = data;
     size_t val_off = 0, val_len = 0;
     bool enclosed = false;
-    if (at(p, end, E)) {
+    if (at(p, end, enclose_sep)) {
         /* Rule (2). The closing enclosure is found first, so that a field
         ** left open leaves the row as it was. */
         enclosed = true;
-        val_off = E.len;
+        val_off = enclose_sep.len;
         size_t doubled = 0;
-        p = data + E.len;
+        p = data + enclose_sep.len;
         for (;;) {
-            while (p < end && !at(p, end, E)) {
+            while (p < end && !at(p, end, enclose_sep)) {
                 const char *next = next_char(charset, walk, p, end);
                 if (next == nullptr)
                     break;
                 if (!walk) {
                     /* Bytes up to the next enclosure's first byte at once. */
-                    const void *hit = std::memchr(next, E.bytes[0], static_cast<size_t>(end - next));
+                    const void *hit = std::memchr(next, enclose_sep.bytes[0], static_cast<size_t>(end - next));
                     next = hit != nullptr ? static_cast<const char *>(hit) : end;
                 }
                 p = next;
             }
-            if (!at(p, end, E)) {
+            if (!at(p, end, enclose_sep)) {
                 /* Not closed: the data ends (or a character is cut) inside. */
-                *out_used = len;
+                out->used = len;
                 return FLDR_ERR_DATA;
             }
-            p += E.len;
-            if (!at(p, end, E))
+            p += enclose_sep.len;
+            if (!at(p, end, enclose_sep))
                 break;
-            p += E.len;
+            p += enclose_sep.len;
             doubled++;
         }
-        val_len = static_cast<size_t>(p - E.len - (data + E.len)) - doubled * E.len;
+        val_len = static_cast<size_t>(p - enclose_sep.len - (data + enclose_sep.len)) -
+                  doubled * enclose_sep.len;
         if (doubled != 0)
-            compact_doubled(data + E.len, p - E.len, E, charset, walk);
+            compact_doubled(data + enclose_sep.len, p - enclose_sep.len, enclose_sep, charset, walk);
     } else {
-        p = unenclosed_end(p, end, T, R, charset, walk);
+        p = unenclosed_end(p, end, field_sep, row_sep, charset, walk);
         val_len = static_cast<size_t>(p - data);
     }
 
     /* Rules (3) and (4): what follows the value. */
     const char *after = p;
-    const field_end how = end_at(p, end, T, R);
-    *out_value = data + val_off;
-    *out_used = static_cast<uint32_t>(p - data);
+    const field_end how = end_at(p, end, field_sep, row_sep);
+    out->value = data + val_off;
+    out->used = static_cast<uint32_t>(p - data);
     if (how == field_end::fault) {
-        *out_used = static_cast<uint32_t>(after - data);
+        out->used = static_cast<uint32_t>(after - data);
         return FLDR_ERR_DATA;
     }
     const bool is_null = always_null || (!enclosed && val_len == 0);
-    *out_len = is_null ? FLDR_NULL_LEN : static_cast<uint32_t>(val_len);
-    if (how != field_end::field_term && is_last == 0 && ctl->trailing_flag == 0)
+    out->len = is_null ? FLDR_NULL_LEN : static_cast<uint32_t>(val_len);
+    if (how != field_end::field_term && scan.is_last == 0 && scan.ctl->trailing_flag == 0)
         return FLDR_ERR_TOO_FEW_COLUMNS;
     return 0;
 }
+
+}  // namespace fldr_split

@@ -1,6 +1,6 @@
 /*
 ** The blocking lists between the reader thread and the worker threads of a
-** load, and two small services of the pipeline.
+** load, and the error-limit test the reader makes between chunks.
 **
 ** Three kinds of list live in the load instance:
 **
@@ -48,6 +48,7 @@ template <typename T>
 T *list_take_first(T *&first, T *&last)
 {
     T *elem = first;
+    QX_DEBUG_ASSERT(elem != nullptr && elem->prev == nullptr);   /* rule (2): never empty here */
     first = elem->next;
     if (first != nullptr)
         first->prev = nullptr;
@@ -65,6 +66,7 @@ T *blocking_take(List *list, T *List::*first_field, T *List::*last_field)
     os_semaphore_p(&list->sem);
     fldr_lock(&list->lock);
     list->count--;
+    QX_DEBUG_ASSERT(list->count >= 0);
     T *elem = list_take_first(list->*first_field, list->*last_field);
     fldr_unlock(&list->lock);
     return elem;
@@ -145,21 +147,6 @@ QX_EXPORT int32_t fldr_gbl_err_reache_max(fldr_inst *inst)
     ** read is atomic but takes no lock, as a chunk-granular test needs no more. */
     int64_t errors_now = std::atomic_ref<int64_t>(inst->err_count).load(std::memory_order_relaxed);
     return errors_now > static_cast<int64_t>(inst->errors) ? 1 : 0;
-}
-
-QX_EXPORT void *fldr_bdta_create(fldr_env *env, mem_heap_t *heap, uint32_t row_cap,
-                                 uint32_t col_count, const uint16_t *types)
-{
-    bdta3 *batch = bdta3_create(env, heap, static_cast<uint16_t>(col_count), types);
-    if (batch == nullptr)
-        return nullptr;
-    for (uint32_t i = 0; i < col_count; i++) {
-        if (bdta3_col_data_create_low(env, heap, &batch->cols[i], types[i], row_cap) < 0) {
-            bdta3_free2(env, heap, batch);
-            return nullptr;
-        }
-    }
-    return batch;
 }
 
 }  // extern "C"

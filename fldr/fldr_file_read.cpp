@@ -25,6 +25,7 @@
 #include <cstring>
 
 #include "fldr_file_read.h"
+#include "fldr_file_search.h"
 #include "fldr_file_split.h"
 #include "fldr_internal.h"
 
@@ -186,10 +187,14 @@ int32_t fldr_get_next_file(fldr_env *env, fldr_inst *inst, uint32_t language, ui
             return FLDR_ERR_ROW_TERM;
         const int64_t handle = os_file_open_normal_ex(cur->path);
         if (handle == OS_INVALID_HANDLE) {
-            /* Reported once, then the next file is tried. */
+            /* Reported once, with the path and the system's reason, then
+            ** the next file is tried. */
             if (inst != nullptr) {
+                const int32_t why = os_last_error();
+                char where[sizeof cur->path];
+                os_path_to_os(cur->path, where, sizeof where);
                 fldr_add_diag_rec(env, &inst->diag, FLDR_ERR_OPEN_FILE, nullptr, 0, 0, language, out_code);
-                fldr_print_err(inst, FLDR_ERR_OPEN_FILE, nullptr, 0);
+                fldr_print_err_at(inst, FLDR_ERR_OPEN_FILE, where, why);
             }
             continue;
         }

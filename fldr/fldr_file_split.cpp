@@ -1,28 +1,23 @@
 /*
-** Field extraction: one field at a time from a row that has been cut off.
+** Field extraction entry: fldr_get_nth_val_len and the positional step.
 **
-**   row (data, len) --> field scanner --> value (pointer into the row, length)
+**   row (data, len) --> separators of the column --> fast path --> value
+**                                                 \-> scanner of the mode (fldr_file_scan.cpp,
+**                                                     fldr_file_csv.cpp)
 **
-** The caller owns the row bytes and keeps them until it has used the values.
 ** Each call gets the rest of the row from the current field's first byte and
 ** reports the bytes it consumed; the caller advances by that much for the
-** next column. Nothing is allocated per field:
-**   - most values are slices of the row (a pointer and a length);
-**   - a value that must be rebuilt (escapes in escaped-data mode, a doubled
-**     enclosure in plain mode) is compacted in place at the front of the
-**     bytes it came from. The write position never passes the read position,
-**     so the bytes still to be scanned are never overwritten, and the bytes
-**     of the row outside the value stay as they were.
+** next column. The column's effective separators are worked out once per
+** call into a field_scan record, which the fast path and the scanner share.
 **
 ** Speed: every supported character set encodes a byte below 0x80 that starts
-** a character as a one-byte character, so the scanner skips runs of bytes
+** a character as a one-byte character, so the fast path skips runs of bytes
 ** that are neither 0x80 or above nor the first byte of the escape, the
-** enclosure, the field terminator or the row terminator in bulk (16 bytes at
-** a time). At the bytes it stops on, it takes the same steps, in the same
-** order, as a walk of one character at a time; at a byte of 0x80 or more the
-** character's whole length comes from encoding_mblen, so a trailing byte that
-** equals an ASCII separator (possible in GBK, GB18030 and BIG5) is never
-** taken for one.
+** enclosure, the field terminator or the row terminator in bulk (16 or 64
+** bytes at a time). At the bytes it stops on, it takes the scanner's steps in
+** the scanner's order; at a byte of 0x80 or more the character's whole
+** length comes from encoding_mblen, so a trailing byte that equals an ASCII
+** separator (possible in GBK, GB18030 and BIG5) is never taken for one.
 */
 #include <cstring>
 
@@ -32,33 +27,15 @@
 
 namespace {
 
-const fldr_seperator_info k_no_separators = {};
-
-struct sep_bytes {
-    const char *bytes;
-    size_t      len;     /* 0: the string is absent and never matches */
-};
-
-inline bool same_sep(const sep_bytes &a, const sep_bytes &b)
-{
-    return a.len != 0 && a.len == b.len &&
-           (a.len == 1 ? a.bytes[0] == b.bytes[0] : std::memcmp(a.bytes, b.bytes, a.len) == 0);
-}
-
-/* The whole string at p, inside [p, end); an absent string never matches. */
-inline bool at(const char *p, const char *end, const sep_bytes &s)
-{
-    return s.len != 0 && fldr_split::bytes_at(p, end, s.bytes, s.len);
-}
-
-using fldr_split::char_len;
+using fldr_split::field_scan;
+using fldr_split::field_value;
 
 /* Past the run of whole multi-byte characters that starts at p (a byte of
 ** 0x80 or more), or nullptr when a character is cut by the end of the data. */
 inline const char *skip_wide_run(uint32_t charset, const char *p, const char *end)
 {
     do {
-        const size_t n = char_len(charset, p, static_cast<size_t>(end - p));
+        const size_t n = fldr_split::char_len(charset, p, static_cast<size_t>(end - p));
         if (n > static_cast<size_t>(end - p))
             return nullptr;
         p += n;
@@ -66,249 +43,36 @@ inline const char *skip_wide_run(uint32_t charset, const char *p, const char *en
     return p;
 }
 
-/* The length reported for a value: NULL for a column that is always NULL,
-** or for an empty value where empty means NULL; NULL is FLDR_NULL_LEN in
-** scan modes 1 and 2 and 0 in the plain mode. */
-inline uint32_t reported_len(const fldr_col *col, uint32_t mode, size_t value_len, bool empty_is_null)
+/* The column's own field terminator and enclosure where it has them, else
+** the table's; the table's escape; the row terminator. */
+fldr_split::field_separators separators_of(const fldr_ctl *ctl, const fldr_col *col, const char *row_term,
+                                           uint16_t row_term_len)
 {
-    const bool is_null = (col != nullptr && col->is_null != 0) || (empty_is_null && value_len == 0);
-    if (!is_null)
-        return static_cast<uint32_t>(value_len);
-    return (mode == FLDR_SCAN_ENCLOSED || mode == FLDR_SCAN_ESCAPED) ? FLDR_NULL_LEN : 0;
-}
-
-inline uint8_t first_or(const sep_bytes &s, uint8_t fallback)
-{
-    return s.len != 0 ? static_cast<uint8_t>(s.bytes[0]) : fallback;
-}
-
-}  // namespace
-
-/* =================================================== the delimiter scanner */
-
-namespace {
-
-/* The scanner's body. The common field does not get here: see fast_field. */
-inline int32_t scan_field(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const char *row_term,
-                          uint16_t row_term_len, char *data, uint32_t len, uint32_t charset, uint32_t mode,
-                          uint32_t enclosed_rows, char **out_value, uint32_t *out_len, uint32_t *out_used)
-{
-    const fldr_seperator_info *table = ctl->sep_info != nullptr ? ctl->sep_info : &k_no_separators;
+    static const fldr_seperator_info no_separators = {};
+    const fldr_seperator_info *table = ctl->sep_info != nullptr ? ctl->sep_info : &no_separators;
     const fldr_seperator_info *own = (col != nullptr && col->sep_info != nullptr) ? col->sep_info : nullptr;
-    const fldr_seperator_info *t_src = (own != nullptr && own->term_len != 0) ? own : table;
-    const fldr_seperator_info *e_src = (own != nullptr && own->enclose_len != 0) ? own : table;
-    const sep_bytes T{t_src->term, t_src->term_len};
-    const sep_bytes E{e_src->enclose, e_src->enclose_len};
-    const sep_bytes S{table->escape, table->escape_len};
-    const sep_bytes R{row_term, row_term != nullptr ? row_term_len : 0u};
-    const bool trailing_ok = ctl->trailing_flag != 0;
+    const fldr_seperator_info *term_src = (own != nullptr && own->term_len != 0) ? own : table;
+    const fldr_seperator_info *encl_src = (own != nullptr && own->enclose_len != 0) ? own : table;
+    return {{term_src->term, term_src->term_len},
+            {encl_src->enclose, encl_src->enclose_len},
+            {table->escape, table->escape_len},
+            {row_term, row_term != nullptr ? row_term_len : 0u}};
+}
 
-    if (same_sep(E, T) || same_sep(E, S) || same_sep(S, T)) {
-        *out_value = data;
-        *out_len = 0;
-        *out_used = 0;
-        return FLDR_ERR_SEP_IS_ENCLOSE;
+/* The scanner of the request's mode; kept out of line so that the entry
+** stays small for the common field. */
+__attribute__((noinline)) int32_t scan_field(const field_scan &scan, field_value *out)
+{
+    switch (scan.mode) {
+    case FLDR_SCAN_PLAIN: return fldr_split::scan_plain_field(scan, out);
+    case FLDR_SCAN_ENCLOSED: return fldr_split::scan_enclosed_field(scan, out);
+    case FLDR_SCAN_ESCAPED: return fldr_split::scan_escaped_field(scan, out);
+    case FLDR_SCAN_CSV: return fldr_split::scan_csv_field(scan, out);
+    default: return fldr_split::scan_other_mode_field(scan, out);
     }
-
-    /* Scanner state, kept in locals. The value is always the bytes
-    ** data[val_off, val_off + val_len); with `copying` they have been
-    ** compacted there, else they are counted over the row as it stands.
-    ** Invariant: val_off + val_len <= p - data. */
-    const bool escapes = mode == FLDR_SCAN_ESCAPED && S.len != 0;
-    const bool doubled_enclose = mode == FLDR_SCAN_PLAIN;
-    const bool row_term_in_enclose = mode == FLDR_SCAN_ENCLOSED && enclosed_rows == 1;
-    bool copying = escapes;
-    bool in_enclose = false;
-    bool null_mark = mode != FLDR_SCAN_ESCAPED;
-    size_t val_off = 0;
-    size_t val_len = 0;
-    const char *end = data + len;
-    char *p = data;
-
-    /* Adds the n bytes at p to the value and moves past them. */
-    auto take = [&](size_t n) {
-        if (copying) {
-            char *dst = data + val_off + val_len;
-            if (dst != p)
-                std::memmove(dst, p, n);
-        }
-        val_len += n;
-        p += n;
-    };
-
-    /* Bytes the bulk skip must stop at. Absent strings repeat another byte;
-    ** a byte that stops the skip but matches nothing is taken as a character
-    ** by the general step, so a spare stop costs time, never a result. */
-    const uint8_t stop_t = first_or(T, first_or(R, first_or(E, 0)));
-    const uint8_t stop_r = first_or(R, stop_t);
-    const uint8_t stop_e = first_or(E, stop_t);
-    const uint8_t stop_s = escapes ? first_or(S, stop_t) : stop_t;
-    const fldr_split::stop_bytes stops(stop_t, stop_r, stop_e, stop_s, charset != QXCVT_ASCII);
-    /* When no separator starts with a byte of 0x80 or more, such a byte can
-    ** only start a character: runs of multi-byte characters are stepped over
-    ** without the separator tests. */
-    const bool high_is_text = charset != QXCVT_ASCII && stop_t < 0x80 && stop_r < 0x80 && stop_e < 0x80 &&
-                              stop_s < 0x80;
-
-    enum class finish { stopped, field_end, row_end };
-    finish how = finish::stopped;
-    int32_t rc = 0;
-
-    while (p < end) {
-        const char *run_end = stops.find(p, end);
-        if (run_end != p) {
-            take(static_cast<size_t>(run_end - p));
-            if (p == end)
-                break;
-        }
-        if (high_is_text && static_cast<uint8_t>(*p) >= 0x80) {
-            do {
-                const size_t n = char_len(charset, p, static_cast<size_t>(end - p));
-                if (n > static_cast<size_t>(end - p))
-                    goto scan_stopped;   /* a character cut by the end of the data */
-                take(n);
-            } while (p < end && static_cast<uint8_t>(*p) >= 0x80);
-            continue;
-        }
-
-        if (escapes && at(p, end, S)) {
-            p += S.len;
-            if (p < end && *p == 'N') {
-                ++p;
-                null_mark = true;
-                if (p >= end)
-                    goto scan_stopped;
-                if (in_enclose && at(p, end, E)) {
-                    in_enclose = false;
-                    p += E.len;
-                    if (p >= end)
-                        goto after_value;
-                }
-                if (at(p, end, T)) {
-                    p += T.len;
-                    how = finish::field_end;
-                    goto scan_stopped;
-                }
-                if (at(p, end, R)) {
-                    p += R.len;
-                    how = finish::row_end;
-                    goto scan_stopped;
-                }
-                goto after_value;
-            }
-            if (p >= end)
-                goto scan_stopped;
-            /* The escaped character goes into the value whatever it is. */
-            const size_t n = char_len(charset, p, static_cast<size_t>(end - p));
-            if (n > static_cast<size_t>(end - p))
-                goto scan_stopped;
-            take(n);
-            continue;
-        }
-
-        if (at(p, end, E)) {
-            if (in_enclose && doubled_enclose && at(p + E.len, end, E)) {
-                /* A doubled enclosure stands for one enclosure character. */
-                copying = true;
-                take(E.len);
-                p += E.len;
-                continue;
-            }
-            p += E.len;
-            if (in_enclose) {
-                in_enclose = false;
-                goto after_value;
-            }
-            in_enclose = true;
-            if (!copying)
-                val_off = E.len;
-            null_mark = false;
-            continue;
-        }
-
-        if (at(p, end, T)) {
-            if (in_enclose) {
-                take(T.len);
-                continue;
-            }
-            p += T.len;
-            how = finish::field_end;
-            goto scan_stopped;
-        }
-
-        if (at(p, end, R)) {
-            if (in_enclose && row_term_in_enclose) {
-                take(R.len);
-                continue;
-            }
-            p += R.len;
-            how = finish::row_end;
-            goto scan_stopped;
-        }
-
-        {
-            const size_t n = char_len(charset, p, static_cast<size_t>(end - p));
-            if (n > static_cast<size_t>(end - p))
-                goto scan_stopped;   /* a character cut by the end of the data */
-            take(n);
-        }
-    }
-
-scan_stopped:
-    if (in_enclose) {
-        rc = FLDR_ERR_DATA;
-        goto output;
-    }
-    if (how == finish::field_end) {
-        if (at(p, end, R))
-            p += R.len;
-        goto output;
-    }
-    if (how == finish::row_end) {
-        if (is_last == 0 && !trailing_ok)
-            rc = FLDR_ERR_TOO_FEW_COLUMNS;
-        goto output;
-    }
-
-after_value:
-    /* After a closing enclosure, the end of the data or a stop: expect the
-    ** field terminator, then take a row terminator; bytes after the value of
-    ** a last column are consumed and ignored. */
-    if (T.len != 0) {
-        if (at(p, end, T))
-            p += T.len;
-        else if (is_last == 0 && !trailing_ok)
-            rc = FLDR_ERR_TOO_FEW_COLUMNS;
-    }
-    if (R.len != 0) {
-        if (at(p, end, R))
-            p += R.len;
-        else if (p < end && is_last == 1)
-            p = const_cast<char *>(end);
-    }
-
-output:
-    *out_value = data + val_off;
-    *out_len = reported_len(col, mode, static_cast<size_t>(val_len), null_mark);
-    *out_used = static_cast<uint32_t>(p - data);
-    return rc;
 }
 
 }  // namespace
-
-/* Kept out of line: fldr_get_nth_val_len stays small for the common field. */
-__attribute__((noinline)) int32_t fldr_scan_field(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
-                                                  const char *row_term, uint16_t row_term_len, char *data,
-                                                  uint32_t len, uint32_t charset, uint32_t mode,
-                                                  uint32_t enclosed_rows, char **out_value, uint32_t *out_len,
-                                                  uint32_t *out_used)
-{
-    if (mode == FLDR_SCAN_CSV)
-        return fldr_scan_field_csv(ctl, col, is_last, row_term, row_term_len, data, len, charset, out_value,
-                                   out_len, out_used);
-    return scan_field(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode, enclosed_rows,
-                      out_value, out_len, out_used);
-}
 
 /* ================================================ the common field, fast */
 
@@ -424,31 +188,27 @@ __attribute__((always_inline)) inline const char *enclosed_end(const Finder &sto
 }
 
 template <typename Finder>
-__attribute__((always_inline)) inline bool fast_field(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
-                                                      const char *row_term, uint16_t row_term_len, char *data,
-                                                      uint32_t len, uint32_t charset, uint32_t mode,
-                                                      uint32_t enclosed_rows, char **out_value, uint32_t *out_len,
-                                                      uint32_t *out_used, int32_t *rc)
+__attribute__((always_inline)) inline bool fast_field(const field_scan &scan, field_value *out, int32_t *rc)
 {
-    const fldr_seperator_info *table = ctl->sep_info;
-    if (table == nullptr || table->term_len != 1 || table->enclose_len > 1 || table->escape_len > 1)
+    const fldr_split::field_separators &seps = scan.seps;
+    if (seps.field_term.len != 1 || seps.enclose.len > 1 || seps.escape.len > 1 || seps.row_term.len > 2)
         return false;
-    if (col != nullptr && col->sep_info != nullptr &&
-        (col->sep_info->term_len != 0 || col->sep_info->enclose_len != 0))
-        return false;
-    const uint32_t r_len = row_term != nullptr ? row_term_len : 0u;
-    if (r_len > 2)
-        return false;
-    const uint8_t t0 = static_cast<uint8_t>(table->term[0]);
-    const bool has_e = table->enclose_len != 0;
-    const bool escapes = mode == FLDR_SCAN_ESCAPED && table->escape_len != 0;
-    const uint8_t e0 = has_e ? static_cast<uint8_t>(table->enclose[0]) : t0;
+    const fldr_ctl *ctl = scan.ctl;
+    const fldr_col *col = scan.col;
+    const uint32_t is_last = scan.is_last, charset = scan.charset, mode = scan.mode;
+    char *const data = scan.data;
+    const char *row_term = seps.row_term.bytes;
+    const uint32_t r_len = static_cast<uint32_t>(seps.row_term.len);
+    const uint8_t t0 = static_cast<uint8_t>(seps.field_term.bytes[0]);
+    const bool has_e = seps.enclose.len != 0;
+    const bool escapes = mode == FLDR_SCAN_ESCAPED && seps.escape.len != 0;
+    const uint8_t e0 = has_e ? static_cast<uint8_t>(seps.enclose.bytes[0]) : t0;
     /* The scanner refuses equal separators; it says so itself. */
     if ((has_e && e0 == t0) ||
-        (table->escape_len != 0 && (static_cast<uint8_t>(table->escape[0]) == t0 ||
-                                    (has_e && static_cast<uint8_t>(table->escape[0]) == e0))))
+        (seps.escape.len != 0 && (static_cast<uint8_t>(seps.escape.bytes[0]) == t0 ||
+                                  (has_e && static_cast<uint8_t>(seps.escape.bytes[0]) == e0))))
         return false;
-    const uint8_t s0 = escapes ? static_cast<uint8_t>(table->escape[0]) : t0;
+    const uint8_t s0 = escapes ? static_cast<uint8_t>(seps.escape.bytes[0]) : t0;
     const uint8_t r0 = r_len != 0 ? static_cast<uint8_t>(row_term[0]) : t0;
     const bool ascii = charset == QXCVT_ASCII;
     /* A separator byte of 0x80 or more would have to be tested inside
@@ -456,7 +216,7 @@ __attribute__((always_inline)) inline bool fast_field(const fldr_ctl *ctl, const
     if (!ascii && (t0 | r0 | e0 | s0) >= 0x80)
         return false;
 
-    const char *end = data + len;
+    const char *end = data + scan.len;
     const char *p = data;
     const Finder stops(t0, r0, e0, s0, !ascii);
     /* Invariant: the bytes [data, p) are value bytes, taken as the scanner
@@ -476,9 +236,8 @@ __attribute__((always_inline)) inline bool fast_field(const fldr_ctl *ctl, const
                 (r_len == 1 || p[1] == row_term[1]))
                 p += r_len;
             *rc = 0;
-            *out_value = data;
-            *out_used = static_cast<uint32_t>(p - data);
-            *out_len = reported_len(col, mode, value_len, mode != FLDR_SCAN_ESCAPED);
+            *out = field_value{data, fldr_split::reported_len(col, mode, value_len, mode != FLDR_SCAN_ESCAPED),
+                               static_cast<uint32_t>(p - data)};
             return true;
         }
         const uint8_t c = static_cast<uint8_t>(*p);
@@ -491,8 +250,8 @@ __attribute__((always_inline)) inline bool fast_field(const fldr_ctl *ctl, const
             ** once the closing enclosure is found. */
             if (p != data)
                 return false;
-            const char *q = enclosed_end(stops, p + 1, end, charset, mode, enclosed_rows, escapes, s0, e0, r0,
-                                         row_term, r_len);
+            const char *q = enclosed_end(stops, p + 1, end, charset, mode, scan.enclosed_rows, escapes, s0, e0,
+                                         r0, row_term, r_len);
             if (q == nullptr)
                 return false;
             const uint32_t value_len = static_cast<uint32_t>(q - (data + 1));
@@ -512,18 +271,16 @@ __attribute__((always_inline)) inline bool fast_field(const fldr_ctl *ctl, const
                 else if (p < end && is_last == 1)
                     p = end;
             }
-            *out_value = escapes ? data : data + 1;
-            *out_used = static_cast<uint32_t>(p - data);
-            *out_len = reported_len(col, mode, value_len, false);
+            *out = field_value{escapes ? data : data + 1, fldr_split::reported_len(col, mode, value_len, false),
+                               static_cast<uint32_t>(p - data)};
             return true;
         }
         if (r_len != 0 && c == r0 && end - p >= r_len && (r_len == 1 || p[1] == row_term[1])) {
             const uint32_t value_len = static_cast<uint32_t>(p - data);
             p += r_len;
             *rc = (is_last == 0 && ctl->trailing_flag == 0) ? FLDR_ERR_TOO_FEW_COLUMNS : 0;
-            *out_value = data;
-            *out_used = static_cast<uint32_t>(p - data);
-            *out_len = reported_len(col, mode, value_len, mode != FLDR_SCAN_ESCAPED);
+            *out = field_value{data, fldr_split::reported_len(col, mode, value_len, mode != FLDR_SCAN_ESCAPED),
+                               static_cast<uint32_t>(p - data)};
             return true;
         }
         if (!ascii && c >= 0x80) {
@@ -538,7 +295,7 @@ __attribute__((always_inline)) inline bool fast_field(const fldr_ctl *ctl, const
 
 /*
 ** The common CSV field, without the CSV scanner's general machinery: the
-** table's one-byte terminator and enclosure, a row terminator of one or two
+** column's one-byte field terminator and enclosure, a row terminator of one or two
 ** bytes, separators that cannot stand inside a character, and a field that
 ** is either unenclosed or enclosed without doubled enclosures inside. It
 ** returns false, with the row and the outputs untouched, at anything else
@@ -547,29 +304,23 @@ __attribute__((always_inline)) inline bool fast_field(const fldr_ctl *ctl, const
 ** result here is the one that scanner gives.
 */
 template <typename Finder>
-__attribute__((always_inline)) inline bool fast_csv_field(const fldr_ctl *ctl, const fldr_col *col,
-                                                          uint32_t is_last, const char *row_term,
-                                                          uint16_t row_term_len, char *data, uint32_t len,
-                                                          uint32_t charset, char **out_value, uint32_t *out_len,
-                                                          uint32_t *out_used, int32_t *rc)
+__attribute__((always_inline)) inline bool fast_csv_field(const field_scan &scan, field_value *out, int32_t *rc)
 {
-    const fldr_seperator_info *table = ctl->sep_info;
-    if (table == nullptr || table->term_len != 1 || table->enclose_len > 1)
+    const fldr_split::field_separators &seps = scan.seps;
+    const uint32_t r_len = static_cast<uint32_t>(seps.row_term.len);
+    if (seps.field_term.len != 1 || seps.enclose.len > 1 || r_len == 0 || r_len > 2)
         return false;
-    if (col != nullptr && col->sep_info != nullptr &&
-        (col->sep_info->term_len != 0 || col->sep_info->enclose_len != 0))
-        return false;
-    const uint32_t r_len = row_term != nullptr ? row_term_len : 0u;
-    if (r_len == 0 || r_len > 2)
-        return false;
-    const uint8_t t0 = static_cast<uint8_t>(table->term[0]);
+    const char *row_term = seps.row_term.bytes;
+    const uint32_t charset = scan.charset;
+    char *const data = scan.data;
+    const uint8_t t0 = static_cast<uint8_t>(seps.field_term.bytes[0]);
     const uint8_t r0 = static_cast<uint8_t>(row_term[0]);
-    const bool has_e = table->enclose_len != 0;
-    const uint8_t e0 = has_e ? static_cast<uint8_t>(table->enclose[0]) : t0;
+    const bool has_e = seps.enclose.len != 0;
+    const uint8_t e0 = has_e ? static_cast<uint8_t>(seps.enclose.bytes[0]) : t0;
     if ((has_e && e0 == t0) || fldr_split::trail_may_be(charset, t0) || fldr_split::trail_may_be(charset, e0) ||
         fldr_split::trail_may_be(charset, r0) || (r_len == 2 && fldr_split::trail_may_be(charset, row_term[1])))
         return false;
-    const char *end = data + len;
+    const char *end = data + scan.len;
     const char *p = data;
     const bool enclosed = has_e && static_cast<uint8_t>(*p) == e0;
     if (enclosed) {
@@ -594,11 +345,9 @@ __attribute__((always_inline)) inline bool fast_csv_field(const fldr_ctl *ctl, c
     } else {
         return false;
     }
-    const bool is_null = (col != nullptr && col->is_null != 0) || (!enclosed && value_len == 0);
-    *out_value = data + value_off;
-    *out_len = is_null ? FLDR_NULL_LEN : value_len;
-    *out_used = static_cast<uint32_t>(p - data);
-    *rc = (!field_term && is_last == 0 && ctl->trailing_flag == 0) ? FLDR_ERR_TOO_FEW_COLUMNS : 0;
+    const bool is_null = (scan.col != nullptr && scan.col->is_null != 0) || (!enclosed && value_len == 0);
+    *out = field_value{data + value_off, is_null ? FLDR_NULL_LEN : value_len, static_cast<uint32_t>(p - data)};
+    *rc = (!field_term && scan.is_last == 0 && scan.ctl->trailing_flag == 0) ? FLDR_ERR_TOO_FEW_COLUMNS : 0;
     return true;
 }
 
@@ -623,57 +372,55 @@ int32_t fldr_nth_val_position_reset(const fldr_col *col, char *row_start, uint32
     return 0;
 }
 
-__attribute__((noinline)) int32_t fldr_get_nth_val_pos(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
-                                                       const char *row_term, uint16_t row_term_len, char *data,
-                                                       uint32_t len, uint32_t charset, uint32_t mode,
-                                                       uint32_t enclosed_rows, char **out_value, uint32_t *out_len,
-                                                       uint32_t *out_used, uint32_t *more_data)
+namespace {
+
+/* The POSITION-aware step: a column with a start position (and maybe an
+** end), or a delimited column after one. */
+__attribute__((noinline)) int32_t nth_val_by_position(const field_scan &scan, field_value *out,
+                                                      uint32_t *more_data)
 {
+    const fldr_col *col = scan.col;
     if (col == nullptr)
-        return fldr_scan_field(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
-                               enclosed_rows, out_value, out_len, out_used);
+        return scan_field(scan, out);
     if (col->pos_start == -1) {
         /* A delimited column after a positional one that used up the row. */
         if (*more_data == 0)
             return FLDR_ERR_DATA;
-        return fldr_scan_field(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
-                               enclosed_rows, out_value, out_len, out_used);
+        return scan_field(scan, out);
     }
-    if (data == nullptr) {
+    if (scan.data == nullptr) {
         /* The position lies outside the row. */
-        *out_value = nullptr;
-        *out_len = 0;
+        out->value = nullptr;
+        out->len = 0;
         *more_data = 0;
         return 0;
     }
     *more_data = 1;
-    *out_value = data;
+    out->value = scan.data;
     if (col->pos_end == -1)
-        return fldr_scan_field(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
-                               enclosed_rows, out_value, out_len, out_used);
+        return scan_field(scan, out);
 
     /* Both positions: the value may not reach into the row terminator. */
-    uint32_t m = len;
-    if (row_term != nullptr && len > row_term_len &&
-        std::memcmp(data + len - row_term_len, row_term, row_term_len) == 0)
-        m -= row_term_len;
-    if (col->pos_end <= static_cast<int64_t>(m) + col->pos_start - 1) {
+    const fldr_split::sep_bytes &row_term = scan.seps.row_term;
+    uint32_t usable = scan.len;
+    if (scan.len > row_term.len &&
+        std::memcmp(scan.data + scan.len - row_term.len, row_term.bytes, row_term.len) == 0)
+        usable -= static_cast<uint32_t>(row_term.len);
+    if (col->pos_end <= static_cast<int64_t>(usable) + col->pos_start - 1) {
         /* An end before the start gives an empty value. */
         const int64_t width = col->pos_end - col->pos_start + 1;
-        *out_len = width > 0 ? static_cast<uint32_t>(width) : 0;
-        *out_used = *out_len;
+        out->len = width > 0 ? static_cast<uint32_t>(width) : 0;
+        out->used = out->len;
     } else {
         *more_data = 0;
-        *out_len = m;
+        out->len = usable;
     }
-    if (qx_get_valid_chars(*out_value, *out_len, charset, 0, 0) == QXCVT_ERR_INVALID_CHAR)
+    if (qx_get_valid_chars(out->value, out->len, scan.charset, 0, 0) == QXCVT_ERR_INVALID_CHAR)
         return FLDR_ERR_DATA;
     return 0;
 }
 
 /* ================================================================ entry */
-
-namespace {
 
 template <typename Finder>
 __attribute__((always_inline)) inline int32_t nth_val_len(const fldr_ctl *ctl, const fldr_col *col,
@@ -692,26 +439,25 @@ __attribute__((always_inline)) inline int32_t nth_val_len(const fldr_ctl *ctl, c
             return FLDR_ERR_TOO_FEW_COLUMNS;
         return 0;
     }
-    /* A delimited column, or no column: the fast path, else the scanner. */
+    const field_scan scan{ctl,     col,  is_last, data,          len,
+                          charset, mode, enclosed_rows, separators_of(ctl, col, row_term, row_term_len)};
+    /* Outputs the scan does not set keep the caller's values. */
+    field_value out{*out_value, *out_len, *out_used};
+    int32_t rc = 0;
     if (col == nullptr || (col->pos_start == -1 && (more_data == nullptr || *more_data != 0))) {
-        int32_t rc = 0;
-        if (mode == FLDR_SCAN_CSV) {
-            if (fast_csv_field<Finder>(ctl, col, is_last, row_term, row_term_len, data, len, charset, out_value,
-                                       out_len, out_used, &rc))
-                return rc;
-            return fldr_scan_field_csv(ctl, col, is_last, row_term, row_term_len, data, len, charset, out_value,
-                                       out_len, out_used);
-        }
-        if (fast_field<Finder>(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
-                               enclosed_rows, out_value, out_len, out_used, &rc))
-            return rc;
-        return fldr_scan_field(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
-                               enclosed_rows, out_value, out_len, out_used);
+        /* A delimited column, or no column: the fast path, else the scanner. */
+        const bool fast = mode == FLDR_SCAN_CSV ? fast_csv_field<Finder>(scan, &out, &rc)
+                                                : fast_field<Finder>(scan, &out, &rc);
+        if (!fast)
+            rc = scan_field(scan, &out);
+    } else {
+        uint32_t more_local = 1;
+        rc = nth_val_by_position(scan, &out, more_data != nullptr ? more_data : &more_local);
     }
-    uint32_t more_local = 1;
-    return fldr_get_nth_val_pos(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
-                                enclosed_rows, out_value, out_len, out_used,
-                                more_data != nullptr ? more_data : &more_local);
+    *out_value = out.value;
+    *out_len = out.len;
+    *out_used = out.used;
+    return rc;
 }
 
 using nth_val_len_fn = int32_t (*)(const fldr_ctl *, const fldr_col *, uint32_t, const char *, uint16_t, char *,
@@ -723,8 +469,8 @@ int32_t nth_val_len_sse2(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_l
                          uint32_t enclosed_rows, char **out_value, uint32_t *out_len, uint32_t *out_used,
                          uint32_t *more_data)
 {
-    return nth_val_len<fldr_split::stop_bytes>(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
-                                   enclosed_rows, out_value, out_len, out_used, more_data);
+    return nth_val_len<fldr_split::stop_bytes>(ctl, col, is_last, row_term, row_term_len, data, len, charset,
+                                               mode, enclosed_rows, out_value, out_len, out_used, more_data);
 }
 
 #if defined(FLDR_SPLIT_HAVE_AVX512)

@@ -1,7 +1,8 @@
 /*
-** Record splitting inside the library: the row searches, the field scanner
-** and the byte finder they share. Not exported; tests reach them through
-** the static library.
+** Field splitting inside the library: the field request record, the field
+** scanners (fldr_file_scan.cpp, fldr_file_csv.cpp) and the byte finders they
+** share with the row searches (fldr_file_search.h). Not exported; tests
+** reach them through the static library.
 */
 #ifndef FLDR_FILE_SPLIT_H
 #define FLDR_FILE_SPLIT_H
@@ -24,54 +25,6 @@
 extern "C" {
 #endif
 
-/* "0x" + hex (NUL-terminated digits) into dst (at least 257 bytes, NUL
-** added) and *dst_len; FLDR_ERR_ROW_TERM when it does not convert or the
-** bytes hold a zero. */
-int32_t fldr_hex_to_sep(const char *hex, char *dst, uint16_t *dst_len);
-
-/* The three row searches behind fldr_search_row_end; each returns the first
-** byte of the terminator or NULL, and never reads outside buf[0, len). */
-char *fldr_search_row_plain(const char *buf, uint32_t len, const char *term, uint16_t term_len);
-char *fldr_search_row_enclosed(const char *buf, uint32_t len, const char *term, uint16_t term_len,
-                               const char *enclose, uint16_t enclose_len);
-/* The enclosure-aware search without the 32-byte compares (tests run both). */
-char *fldr_search_row_enclosed_portable(const char *buf, uint32_t len, const char *term, uint16_t term_len,
-                                        const char *enclose, uint16_t enclose_len);
-char *fldr_search_row_escaped(const char *buf, uint32_t len, const char *term, uint16_t term_len,
-                              const char *escape, uint16_t escape_len);
-
-/* The plain and escape-aware searches one character at a time, for GBK,
-** GB18030 and BIG5 data whose trailing bytes could be taken for the
-** terminator or the escape: only a match at a character's first byte counts. */
-char *fldr_search_row_plain_chars(const char *buf, uint32_t len, const char *term, uint16_t term_len,
-                                  uint32_t charset);
-char *fldr_search_row_escaped_chars(const char *buf, uint32_t len, const char *term, uint16_t term_len,
-                                    const char *escape, uint16_t escape_len, uint32_t charset);
-
-/* The CSV row search: a row terminator ends the row unless it stands inside
-** a field that opened with the enclosure (field_term and enclose are the
-** table's). The first function takes 64 bytes at a time where it can; the
-** second walks one character at a time and is what the first must equal. */
-char *fldr_search_row_csv(const char *buf, uint32_t len, const char *term, uint16_t term_len,
-                          const char *field_term, uint16_t field_term_len, const char *enclose,
-                          uint16_t enclose_len, uint32_t charset);
-char *fldr_search_row_csv_walk(const char *buf, uint32_t len, const char *term, uint16_t term_len,
-                               const char *field_term, uint16_t field_term_len, const char *enclose,
-                               uint16_t enclose_len, uint32_t charset);
-
-/* Up to max row ends of buf[0, len), in order: ends[i] is bias plus the
-** offset of the i-th terminator's first byte, each found as
-** fldr_search_row_end would find it from the end of the previous one (from 0
-** for the first). Returns how many were found; fewer than max means there
-** are no more. An empty terminator ends no row. ends[count, max) may be
-** written over; bias + len must fit in 32 bits. */
-uint32_t fldr_search_row_ends(fldr_inst *inst, const char *buf, uint32_t len, uint16_t term_len, const char *term,
-                              uint32_t *ends, uint32_t max, uint32_t bias);
-
-/* The plain-mode batch search with 16-byte compares only (tests run both). */
-uint32_t fldr_search_row_ends_portable(const char *buf, uint32_t len, uint16_t term_len, const char *term,
-                                       uint32_t *ends, uint32_t max, uint32_t bias);
-
 /* fldr_get_nth_val_len with 16-byte compares only, whatever the processor
 ** has (tests run both). */
 int32_t fldr_get_nth_val_len_portable(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
@@ -79,25 +32,70 @@ int32_t fldr_get_nth_val_len_portable(const fldr_ctl *ctl, const fldr_col *col, 
                                       uint32_t charset, uint32_t mode, uint32_t enclosed_rows, char **out_value,
                                       uint32_t *out_len, uint32_t *out_used, uint32_t *more_data);
 
-/* The POSITION-aware step and the delimiter scanner behind fldr_get_nth_val_len. */
-int32_t fldr_get_nth_val_pos(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
-                             const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
-                             uint32_t charset, uint32_t mode, uint32_t enclosed_rows,
-                             char **out_value, uint32_t *out_len, uint32_t *out_used,
-                             uint32_t *more_data);
-int32_t fldr_scan_field(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
-                        const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
-                        uint32_t charset, uint32_t mode, uint32_t enclosed_rows, char **out_value,
-                        uint32_t *out_len, uint32_t *out_used);
-/* The field scanner of FLDR_SCAN_CSV (same interface, mode implied). */
-int32_t fldr_scan_field_csv(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
-                            const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
-                            uint32_t charset, char **out_value, uint32_t *out_len, uint32_t *out_used);
-
 #ifdef __cplusplus
 }
 
 namespace fldr_split {
+
+/* A separator string; len 0: absent, and it never matches. */
+struct sep_bytes {
+    const char *bytes;
+    size_t      len;
+};
+
+/* The separators one column is scanned with, worked out once per field
+** request and shared by the fast path and the scanner: the column's own
+** field terminator and enclosure where it has them, else the table's; the
+** table's escape; the file's row terminator. */
+struct field_separators {
+    sep_bytes field_term;
+    sep_bytes enclose;
+    sep_bytes escape;
+    sep_bytes row_term;
+};
+
+/* One field request: what every scanner step reads. */
+struct field_scan {
+    const fldr_ctl  *ctl;            /* trailing_flag; the table's separators */
+    const fldr_col  *col;            /* NULL, or the column (is_null, positions) */
+    uint32_t         is_last;        /* 1: the row's last column */
+    char            *data;           /* the rest of the row from the field's first byte */
+    uint32_t         len;            /* bytes at data */
+    uint32_t         charset;
+    uint32_t         mode;           /* FLDR_SCAN_* */
+    uint32_t         enclosed_rows;  /* 1: a row terminator inside an enclosure is data */
+    field_separators seps;
+};
+
+/* What a scan reports: the value (a slice of data, rebuilt in place where it
+** must be), its reported length (FLDR_NULL_LEN for NULL where the mode has
+** it) and the bytes of data consumed. */
+struct field_value {
+    char    *value;
+    uint32_t len;
+    uint32_t used;
+};
+
+/* The length reported for a value: NULL for a column that is always NULL,
+** or for an empty value where empty means NULL; NULL is FLDR_NULL_LEN in
+** scan modes 1 and 2 and 0 in the plain mode (and in any other). */
+inline uint32_t reported_len(const fldr_col *col, uint32_t mode, size_t value_len, bool empty_is_null)
+{
+    const bool is_null = (col != nullptr && col->is_null != 0) || (empty_is_null && value_len == 0);
+    if (!is_null)
+        return static_cast<uint32_t>(value_len);
+    return (mode == FLDR_SCAN_ENCLOSED || mode == FLDR_SCAN_ESCAPED) ? FLDR_NULL_LEN : 0;
+}
+
+/* The field scanners, one per scan mode, with one interface. Each takes the
+** field from its first byte, whatever the fast path saw. */
+int32_t scan_plain_field(const field_scan &scan, field_value *out);
+int32_t scan_enclosed_field(const field_scan &scan, field_value *out);
+int32_t scan_escaped_field(const field_scan &scan, field_value *out);
+int32_t scan_csv_field(const field_scan &scan, field_value *out);
+/* A scan mode the library does not name: scanned as the plain mode without
+** its doubled enclosures, NULL reported as length 0. */
+int32_t scan_other_mode_field(const field_scan &scan, field_value *out);
 
 /*
 ** The bytes a scan must stop at: up to four given bytes (callers repeat one

@@ -10,6 +10,7 @@
 #ifndef FLDR_INTERNAL_H
 #define FLDR_INTERNAL_H
 
+#include "qxassert.h"
 #include "qxfldr_comm.h"
 #include "qxmout.h"
 
@@ -40,6 +41,22 @@ extern mout_row_t g_fldr_console_msgs[FLDR_CONSOLE_MSG_ROWS];
 /* Allocation by the memory rule above; `env` may be NULL for the global one. */
 void   *fldr_alloc(fldr_env *env, mem_ctx_t *mem_ctx, size_t size, const char *tag, uint32_t line);
 int32_t fldr_free(fldr_env *env, mem_ctx_t *mem_ctx, void *ptr);
+
+/* (fldr_file_sep.cpp) "0x" + hex (NUL-terminated digits) into dst (at
+** least 257 bytes, NUL added) and *dst_len; FLDR_ERR_ROW_TERM when it does not convert or the
+** bytes hold a zero. */
+int32_t fldr_hex_to_sep(const char *hex, char *dst, uint16_t *dst_len);
+
+/* fldr_read_rows_and_build_task with the tail a chunk keeps for the next
+** one as a parameter (the exported function keeps 16 KiB): lets tests cut
+** several rows from chunks of a few dozen bytes. */
+int32_t fldr_read_rows_and_build_task_sized(fldr_env *env, fldr_inst *inst, fldr_data_file *file,
+                                            uint32_t min_rest);
+
+/* fldr_print_err of code's message followed by ": where" (a path, maybe with
+** a position) and ": " and the system's text for os_error when not 0: the
+** console and log line says where and why. (fldr_pub_print.cpp) */
+int32_t fldr_print_err_at(fldr_inst *inst, int32_t code, const char *where, int32_t os_error);
 
 /* Enter / leave a lock with the owner-word rule (-1 after entering, -1 before leaving). */
 static inline void fldr_lock(os_mutex2_t *lock)

@@ -11,14 +11,14 @@
 **     outside the lock and appended with fldr_write_file; the record is closed
 **     again afterwards, so another process (or another record) may append in
 **     between;
-**   - by path (fldr_log_by_offset*, fldr_log_write_to_file): stdio append
-**     mode, one open/write/flush/close per piece, the whole line under the
-**     caller's lock so that lines of different threads never interleave.
+**   - by path (fldr_log_by_offset*, fldr_log_write_to_file): the runtime's
+**     append (os_file_append_path), one open/write/close per piece, the whole
+**     line under the caller's lock so that lines of different threads never
+**     interleave.
 */
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <string>
 
 #include "fldr_internal.h"
 
@@ -66,24 +66,10 @@ size_t format_names(char *dest, size_t size, const char *name1, size_t name1_max
     return (size_t)n < size ? (size_t)n : size - 1;
 }
 
-/* The operating system's form of a stored path: every "\" back to "/". */
-std::string os_path_of(const char *path)
+/* One piece appended by path; a failure is the caller's to report or not. */
+bool append_piece(const char *path, const char *data, size_t len)
 {
-    std::string os_path(path ? path : "");
-    for (char &c : os_path)
-        if (c == '\\') c = '/';
-    return os_path;
-}
-
-/* One piece appended by path: open, write, flush, close. */
-bool append_piece(const std::string &os_path, const char *data, size_t len)
-{
-    FILE *fp = fopen(os_path.c_str(), "a");
-    if (!fp) return false;
-    bool ok = len == 0 || fwrite(data, 1, len, fp) == len;
-    ok = fflush(fp) == 0 && ok;
-    ok = fclose(fp) == 0 && ok;
-    return ok;
+    return os_file_append_path(path, data, static_cast<uint32_t>(len)) != 0;
 }
 
 /*
@@ -163,12 +149,12 @@ int32_t fldr_log_by_offset_low(const char *path, const char *text, uint32_t len,
     char names[kNamePartBuf];
     size_t names_len = format_names(names, sizeof names, name1, kNameCut, name2, sizeof names - 2);
 
-    std::string os_path = os_path_of(path);
+    /* Write failures are silent here: a log line must never stop a load. */
     if (lock) fldr_lock(lock);
-    append_piece(os_path, head, head_len);
-    append_piece(os_path, names, names_len);
-    append_piece(os_path, text, len);
-    append_piece(os_path, "\n", 1);
+    append_piece(path, head, head_len);
+    append_piece(path, names, names_len);
+    append_piece(path, text, len);
+    append_piece(path, "\n", 1);
     if (lock) fldr_unlock(lock);
     return FLDR_OK;
 }
@@ -180,13 +166,8 @@ int32_t fldr_log_by_offset(const char *path, const char *text, uint32_t len, os_
 
 int32_t fldr_log_write_to_file(const char *path, const char *data, uint32_t len)
 {
-    std::string os_path = os_path_of(path);
-    FILE *fp = fopen(os_path.c_str(), "a");
-    if (!fp) return FLDR_ERR_WRITE_FILE;
-    if (len) fwrite(data, 1, len, fp);
-    fflush(fp);
-    fclose(fp);
-    return FLDR_OK;
+    /* A failed open, write or close all mean the data is not in the file. */
+    return append_piece(path, data, len) ? FLDR_OK : FLDR_ERR_WRITE_FILE;
 }
 
 } // extern "C"

@@ -138,6 +138,18 @@ int32_t print_err(fldr_inst *inst, int32_t code, const char *text, uint16_t mode
 
 extern "C" {
 
+int32_t fldr_print_err_at(fldr_inst *inst, int32_t code, const char *where, int32_t os_error)
+{
+    char line[kMsgCvtSize + 512];
+    message_line(inst, code, line, kMsgCvtSize);
+    size_t len = strlen(line);
+    if (where != nullptr)
+        len += (size_t)snprintf(line + len, sizeof line - len, ": %s", where);
+    if (os_error != 0 && len < sizeof line)
+        snprintf(line + len, sizeof line - len, ": %s", strerror(os_error));
+    return print_err(inst, code, line, 0);
+}
+
 int32_t fldr_print_err(fldr_inst *inst, int32_t code, const char *text, uint16_t mode)
 {
     return print_err(inst, code, text, mode);

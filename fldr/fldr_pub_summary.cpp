@@ -1,5 +1,5 @@
 /*
-** Load and export summaries, and reading the control file.
+** Load and export summaries.
 **
 ** When a load or an export fails before it starts, the tool prints the
 ** failure, its reason and the statistics block with every count at zero. The
@@ -28,9 +28,7 @@ enum : int32_t {
     kMsgReadCount = -10025,
     kMsgRefuseCount = -10027,
     kMsgTimeUsed = -10032,
-    kMsgOpenCtlFail = -10033,
     kMsgExported = -10038,
-    kMsgWrongCtl = -10045,
 };
 
 /* A report that never grows past its buffer; what does not fit is cut. */
@@ -53,13 +51,6 @@ private:
     char   buf_[kReportSize] = {};
     size_t len_ = 0;
 };
-
-void print_console_msg(int32_t code)
-{
-    char line[MOUT_LINE_MAX];
-    fldr_mout_lookup(line, code, 0);
-    aq_printf_inner("%s", line);
-}
 
 } // namespace
 
@@ -113,36 +104,6 @@ int32_t fldr_print_after_export_err(const char *reason)
     char line[MOUT_LINE_MAX];
     fldr_mout_lookup(line, kMsgExported, 3, (int64_t)0, (long)0, (long)0);
     aq_printf_inner("%s", line);
-    return FLDR_OK;
-}
-
-int32_t fldr_get_ctl_content(fldr_env *env, const char *path, char **text, uint32_t *len)
-{
-    int64_t handle = os_file_open_normal_ex(path);
-    if (handle == OS_INVALID_HANDLE) {
-        print_console_msg(kMsgOpenCtlFail);
-        return FLDR_ERR_FILE_PATH;
-    }
-    uint64_t size = os_file_size_in_bytes(handle);
-    if (size == 0 || size > FLDR_CTL_FILE_MAX) {
-        print_console_msg(kMsgWrongCtl);
-        os_file_close_normal(handle);
-        return FLDR_ERR_READ_FILE;
-    }
-    auto *block = (char *)fldr_alloc(env, nullptr, size + 1, FLDR_TAG_PUB, __LINE__);
-    if (!block) {
-        os_file_close_normal(handle);
-        return FLDR_ERR_OUT_OF_MEMORY;
-    }
-    if (!os_file_read_by_offset_normal(handle, 0, block, (uint32_t)size)) {
-        fldr_free(env, nullptr, block);
-        os_file_close_normal(handle);
-        return FLDR_ERR_READ_FILE;
-    }
-    block[size] = '\0';
-    os_file_close_normal(handle);
-    *text = block;
-    if (len) *len = (uint32_t)size;
     return FLDR_OK;
 }
 

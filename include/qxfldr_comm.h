@@ -7,16 +7,30 @@
 ** (environment, allocator record, locks, semaphores, events) come from
 ** qxmem.h and qxos.h.
 **
-** Divisions, in this order (new declarations go in the right division):
-**   1. Error codes
+** Divisions, in this order (new declarations go in the right division),
+** each with the files that implement it:
+**   1. Error codes                                    fldr/fldr_err.cpp
 **   2. Library frame: global object, lifecycle, memory, messages, diagnostics
+**                                                     fldr/fldr_main.cpp, fldr_err.cpp
 **   3. Control language: arguments, control records, parse entry points
+**                                                     fldr/fldr_pub_ctl.cpp, fpar.cpp, fldr.l, fldr.y
 **   4. Files: file records, data-file resolution, sequential reading
+**                                                     fldr/fldr_file.cpp, fldr_file_io.cpp,
+**                                                     fldr_file_resolve.cpp, fldr_file_read.cpp
 **   5. Record splitting: separators, row search, field extraction
+**                                                     fldr/fldr_file_sep.cpp, fldr_file_search.cpp,
+**                                                     fldr_file_split.cpp (with fldr_file_scan.cpp,
+**                                                     fldr_file_csv.cpp)
 **   6. Load pipeline: row buffers, tasks, queues, the load instance, WHEN
+**                                                     fldr/fldr_file_pipe.cpp, fldr_file_parallel.cpp,
+**                                                     fldr_file_batch.cpp, fldr_file_when.cpp
 **   7. Field values: value services, column functions, interval info
-**   8. Reporting: error printing, logs, summaries
-**   9. Export conversion
+**                                                     fldr/fldr_pub_val.cpp, fldr_pub_fun.cpp,
+**                                                     fldr_pub_interval.cpp
+**   8. Reporting: error printing, logs, summaries, the control file's text
+**                                                     fldr/fldr_pub_print.cpp, fldr_pub_log.cpp,
+**                                                     fldr_pub_summary.cpp, fldr_pub_ctl_file.cpp
+**   9. Export conversion                              fldr/fexp.cpp
 */
 #ifndef QXFLDR_COMM_H
 #define QXFLDR_COMM_H
@@ -34,6 +48,7 @@ QX_EXTERN_C_BEGIN
 #define FLDR_NULL_LEN 0xFFFFFFFFu
 
 /* ======================================================== 1. Error codes */
+/* Implemented in fldr/fldr_err.cpp (the message table). */
 
 #define FLDR_OK                         0
 #define FLDR_FILE_READ_OVER         65001  /* end of a data file (informational) */
@@ -110,6 +125,7 @@ QX_EXTERN_C_BEGIN
 #define FLDR_ERR_HEX_ESCAPE         -6147  /* "0X" escape cut short */
 
 /* ====================================== 2. Library frame and diagnostics */
+/* Implemented in fldr/fldr_main.cpp and fldr/fldr_err.cpp. */
 
 /* The one process-wide object; fields in the documented order. */
 typedef struct fldr_global_obj {
@@ -206,6 +222,7 @@ QX_EXPORT void           fldr_add_diag_rec(fldr_env *env, fldr_diag_list *list, 
                                            uint32_t language, uint32_t out_code);
 
 /* ================================================== 3. Control language */
+/* Implemented in fldr/fldr_pub_ctl.cpp, fldr/fpar.cpp, fldr/fldr.l and fldr/fldr.y. */
 
 /* One DATA name of the parameters. */
 typedef struct fldr_data_name {
@@ -544,6 +561,8 @@ QX_EXPORT uint32_t fpar_get_local_code(const char *name);
 QX_EXPORT void     fpar_get_local_code_str(uint32_t code, char *buf);
 
 /* ============================================================= 4. Files */
+/* Implemented in fldr/fldr_file.cpp, fldr/fldr_file_io.cpp, fldr/fldr_file_resolve.cpp and
+** fldr/fldr_file_read.cpp. */
 
 /* -- file records -- */
 
@@ -656,6 +675,8 @@ QX_EXPORT int32_t fldr_skip_rows_in_file(fldr_env *env, struct fldr_inst *inst, 
                                          uint64_t rows, uint64_t *out_skipped);
 
 /* ================================================= 5. Record splitting */
+/* Implemented in fldr/fldr_file_sep.cpp, fldr/fldr_file_search.cpp and
+** fldr/fldr_file_split.cpp (scanners in fldr/fldr_file_scan.cpp and fldr/fldr_file_csv.cpp). */
 
 /*
 ** Separators: fldr_preprocess_sep_info_single turns the hexadecimal forms of
@@ -707,6 +728,8 @@ QX_EXPORT int32_t fldr_nth_val_position_reset(const fldr_col *col, char *row_sta
                                               char **out_start, uint32_t *out_len);
 
 /* ==================================================== 6. Load pipeline */
+/* Implemented in fldr/fldr_file_pipe.cpp, fldr/fldr_file_parallel.cpp,
+** fldr/fldr_file_batch.cpp and fldr/fldr_file_when.cpp. */
 
 /* One chunk buffer. */
 typedef struct fldr_rowbuf {
@@ -918,6 +941,7 @@ QX_EXPORT uint32_t fldr_calc_bexp(struct fldr_inst *inst, fldr_ctl *ctl, const c
                                   uint32_t row_len, uint32_t charset, fldr_data_file *file);
 
 /* ====================================================== 7. Field values */
+/* Implemented in fldr/fldr_pub_val.cpp, fldr/fldr_pub_fun.cpp and fldr/fldr_pub_interval.cpp. */
 
 struct qxdta_nstr;   /* runtime/qxdta.h */
 struct bdta3_col;    /* runtime/qxdta.h */
@@ -1002,6 +1026,8 @@ QX_EXPORT int32_t fldr_reset_interval_info(fldr_env *env, void **info, uint32_t 
 QX_EXPORT char   *fldr_get_interval_info(void **info, uint32_t number);
 
 /* ======================================================== 8. Reporting */
+/* Implemented in fldr/fldr_pub_print.cpp, fldr/fldr_pub_log.cpp, fldr/fldr_pub_summary.cpp and
+** fldr/fldr_pub_ctl_file.cpp. */
 
 /* ---- Error printing ----
 ** mode of a given text: 0 shown unchanged, 1 UTF-8 shown as GB18030, other
@@ -1042,6 +1068,7 @@ QX_EXPORT int32_t fldr_print_after_export_err(const char *reason);
 QX_EXPORT int32_t fldr_get_ctl_content(fldr_env *env, const char *path, char **text, uint32_t *len);
 
 /* ================================================ 9. Export conversion */
+/* Implemented in fldr/fexp.cpp. */
 
 /* Code of a type the export cannot convert, and of a text longer than 32767 bytes. */
 #define FEXP_ERR_UNSUPPORTED_TYPE (-6119)

@@ -52,19 +52,15 @@ QX_EXPORT int32_t  os_path_is_symlink(const char *path);
 /* errno of the last failed call of this layer on this thread (0 when none). */
 QX_EXPORT int32_t  os_last_error(void);
 
-/* Declared only for the runtime itself and the test suites (QXOS_TEST_SEAMS):
-** the seam never leaves the shared object. */
-#if defined(QXOS_TEST_SEAMS)
-/* Test seam: every system call of the file functions goes through one table.
-** os_file_syscall_override replaces the entry called name ("open", "close",
-** "pread", "pwrite", "unlink", "fstat", "stat", "lstat", "write",
-** "ftruncate") with fn, which must have the system call's own type; fn NULL
-** puts the system call back. Returns 0 for an unknown name.
-** os_file_syscall_reset restores every entry. Not for production use:
-** callers in other threads see the change at once. */
-int32_t os_file_syscall_override(const char *name, void *fn);
-void    os_file_syscall_reset(void);
-#endif
+/* Appends len bytes to the file at path, creating it when missing (with the
+** permissions fopen's append mode gives), and closes it again. Non-zero only
+** when the open, every write and the close succeeded; os_last_error() tells
+** why not. */
+QX_EXPORT int32_t  os_file_append_path(const char *path, const void *data, uint32_t len);
+/* The operating system's form of a stored path: path copied into out (size
+** bytes) with every "\" turned into "/". Non-zero on success; 0 when path is
+** NULL or does not fit, with out left empty when size allows. */
+QX_EXPORT int32_t  os_path_to_os(const char *path, char *out, uint32_t size);
 
 /* ------------------------------------------------------------------ locks
 ** Lock rules:

@@ -5,7 +5,7 @@
 **   1. The system-call table and its test seam
 **   2. Paths and the per-thread error
 **   3. Open, create, close, delete, size
-**   4. Read and write by offset
+**   4. Read and write by offset, append by path
 **   5. Output files: append whole or not at all
 **   6. Path tests
 **
@@ -16,11 +16,13 @@
 */
 #include "qxos.h"
 #include "qxos_internal.h"
+#include "qxos_seam.h"
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -39,6 +41,9 @@ using fstat_fn = int (*)(int, struct stat *);
 using stat_fn = int (*)(const char *, struct stat *);
 using write_fn = ssize_t (*)(int, const void *, size_t);
 using ftruncate_fn = int (*)(int, off_t);
+using opendir_fn = DIR *(*)(const char *);
+using readdir_fn = dirent *(*)(DIR *);
+using closedir_fn = int (*)(DIR *);
 
 struct syscall_entry {
     const char        *name;      /* the name os_file_syscall_override takes */
@@ -47,22 +52,30 @@ struct syscall_entry {
 };
 
 /* Indexes into g_syscalls; keep the order of the table below. */
-enum { SYS_OPEN, SYS_CLOSE, SYS_PREAD, SYS_PWRITE, SYS_UNLINK, SYS_FSTAT, SYS_STAT, SYS_LSTAT, SYS_WRITE,
-       SYS_FTRUNCATE, SYS_COUNT };
+enum {
+    SYS_OPEN, SYS_CLOSE, SYS_PREAD, SYS_PWRITE, SYS_UNLINK, SYS_FSTAT, SYS_STAT, SYS_LSTAT,
+    SYS_WRITE, SYS_FTRUNCATE, SYS_OPENDIR, SYS_READDIR, SYS_CLOSEDIR, SYS_COUNT
+};
+
+/* Both halves of an entry start at the system call itself. */
+#define QXOS_SYSCALL(name, fn) {name, reinterpret_cast<void *>(fn), {reinterpret_cast<void *>(fn)}}
 
 syscall_entry g_syscalls[SYS_COUNT] = {
-    {"open", reinterpret_cast<void *>(static_cast<open_fn>(::open)), {reinterpret_cast<void *>(static_cast<open_fn>(::open))}},
-    {"close", reinterpret_cast<void *>(::close), {reinterpret_cast<void *>(::close)}},
-    {"pread", reinterpret_cast<void *>(::pread), {reinterpret_cast<void *>(::pread)}},
-    {"pwrite", reinterpret_cast<void *>(::pwrite), {reinterpret_cast<void *>(::pwrite)}},
-    {"unlink", reinterpret_cast<void *>(::unlink), {reinterpret_cast<void *>(::unlink)}},
-    {"fstat", reinterpret_cast<void *>(static_cast<fstat_fn>(::fstat)), {reinterpret_cast<void *>(static_cast<fstat_fn>(::fstat))}},
-    {"stat", reinterpret_cast<void *>(static_cast<stat_fn>(::stat)), {reinterpret_cast<void *>(static_cast<stat_fn>(::stat))}},
-    {"lstat", reinterpret_cast<void *>(static_cast<stat_fn>(::lstat)), {reinterpret_cast<void *>(static_cast<stat_fn>(::lstat))}},
-    {"write", reinterpret_cast<void *>(::write), {reinterpret_cast<void *>(::write)}},
-    {"ftruncate", reinterpret_cast<void *>(static_cast<ftruncate_fn>(::ftruncate)),
-     {reinterpret_cast<void *>(static_cast<ftruncate_fn>(::ftruncate))}},
+    QXOS_SYSCALL("open", static_cast<open_fn>(::open)),
+    QXOS_SYSCALL("close", ::close),
+    QXOS_SYSCALL("pread", ::pread),
+    QXOS_SYSCALL("pwrite", ::pwrite),
+    QXOS_SYSCALL("unlink", ::unlink),
+    QXOS_SYSCALL("fstat", static_cast<fstat_fn>(::fstat)),
+    QXOS_SYSCALL("stat", static_cast<stat_fn>(::stat)),
+    QXOS_SYSCALL("lstat", static_cast<stat_fn>(::lstat)),
+    QXOS_SYSCALL("write", ::write),
+    QXOS_SYSCALL("ftruncate", static_cast<ftruncate_fn>(::ftruncate)),
+    QXOS_SYSCALL("opendir", ::opendir),
+    QXOS_SYSCALL("readdir", ::readdir),
+    QXOS_SYSCALL("closedir", ::closedir),
 };
+#undef QXOS_SYSCALL
 
 template <typename Fn> Fn sys(int which)
 {
@@ -118,6 +131,9 @@ bool to_os_path(const char *path, char (&out)[kPathMax])
 
 int sys_stat(const char *path, struct stat *st) { return sys<stat_fn>(SYS_STAT)(path, st); }
 int sys_lstat(const char *path, struct stat *st) { return sys<stat_fn>(SYS_LSTAT)(path, st); }
+DIR *sys_opendir(const char *path) { return sys<opendir_fn>(SYS_OPENDIR)(path); }
+dirent *sys_readdir(DIR *dir) { return sys<readdir_fn>(SYS_READDIR)(dir); }
+int sys_closedir(DIR *dir) { return sys<closedir_fn>(SYS_CLOSEDIR)(dir); }
 
 } // namespace qxos
 
@@ -126,6 +142,23 @@ using qxos::set_last_error;
 using qxos::to_os_path;
 
 extern "C" int32_t os_last_error(void) { return t_last_error; }
+
+extern "C" int32_t os_path_to_os(const char *path, char *out, uint32_t size)
+{
+    char os_path[kPathMax];
+    if (out == nullptr || size == 0)
+        return 0;
+    out[0] = '\0';
+    if (!to_os_path(path, os_path))
+        return 0;
+    const size_t len = std::strlen(os_path);
+    if (len >= size) {
+        set_last_error(ENAMETOOLONG);
+        return 0;
+    }
+    std::memcpy(out, os_path, len + 1);
+    return 1;
+}
 
 /* ================================================ 3. Open, create, close, delete, size */
 
@@ -218,7 +251,7 @@ extern "C" uint64_t os_file_size_in_bytes(int64_t handle)
     return static_cast<uint64_t>(st.st_size);
 }
 
-/* ================================================ 4. Read and write by offset */
+/* ================================================ 4. Read and write by offset, append by path */
 
 namespace {
 
@@ -303,6 +336,42 @@ extern "C" int32_t os_file_write_by_offset_normal(int64_t handle, uint64_t offse
         done += static_cast<uint32_t>(n);
     }
     return 1;
+}
+
+extern "C" int32_t os_file_append_path(const char *path, const void *data, uint32_t len)
+{
+    char os_path[kPathMax];
+    if (!to_os_path(path, os_path) || (data == nullptr && len > 0))
+        return 0;
+    int fd;
+    do {
+        fd = sys<open_fn>(SYS_OPEN)(os_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        set_last_error(errno);
+        return 0;
+    }
+    /* O_APPEND puts every write at the end, even with other writers. */
+    const char *bytes = static_cast<const char *>(data);
+    uint32_t done = 0;
+    bool ok = true;
+    while (ok && done < len) {
+        ssize_t n = sys<write_fn>(SYS_WRITE)(fd, bytes + done, len - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            set_last_error(n < 0 ? errno : ENOSPC);
+            ok = false;
+        } else {
+            done += static_cast<uint32_t>(n);
+        }
+    }
+    /* A close that fails may mean the data never reached the file. */
+    if (sys<close_fn>(SYS_CLOSE)(fd) != 0 && errno != EINTR && ok) {
+        set_last_error(errno);
+        ok = false;
+    }
+    return ok ? 1 : 0;
 }
 
 /* ================================================ 5. Output files */

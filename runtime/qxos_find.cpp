@@ -135,20 +135,28 @@ extern "C" os_find_t *os_find_first(const char *pattern, os_find_entry *out)
     std::string dir = slash == std::string_view::npos ? "." : slash == 0 ? "/" : std::string(whole.substr(0, slash));
     std::string spec(slash == std::string_view::npos ? whole : whole.substr(slash + 1));
 
-    DIR *d = opendir(dir.c_str());
+    DIR *d = qxos::sys_opendir(dir.c_str());
     if (d == nullptr) {
         qxos::set_last_error(errno);
         return nullptr;
     }
     auto *handle = new (std::nothrow) os_find_s;
     if (handle == nullptr) {
-        closedir(d);
+        qxos::sys_closedir(d);
         qxos::set_last_error(ENOMEM);
         return nullptr;
     }
+    int read_error = 0;
     try {
-        /* An empty last component ("dir/") names no entry. */
-        while (dirent *ent = spec.empty() ? nullptr : readdir(d)) {
+        /* An empty last component ("dir/") names no entry. readdir tells its
+        ** end from a failure only by errno. */
+        while (!spec.empty()) {
+            errno = 0;
+            const dirent *ent = qxos::sys_readdir(d);
+            if (ent == nullptr) {
+                read_error = errno;
+                break;
+            }
             size_t len = std::strlen(ent->d_name);
             if (len >= sizeof(out->name) || !os_path_match_spec(ent->d_name, spec.c_str()))
                 continue;
@@ -159,12 +167,18 @@ extern "C" os_find_t *os_find_first(const char *pattern, os_find_entry *out)
         }
         std::sort(handle->entries.begin(), handle->entries.end(), byte_order);
     } catch (const std::bad_alloc &) {
-        closedir(d);
+        qxos::sys_closedir(d);
         delete handle;
         qxos::set_last_error(ENOMEM);
         return nullptr;
     }
-    closedir(d);
+    qxos::sys_closedir(d);
+    if (read_error != 0) {
+        /* A listing cut short would load some of the files silently. */
+        delete handle;
+        qxos::set_last_error(read_error);
+        return nullptr;
+    }
     if (handle->entries.empty()) {
         delete handle;
         qxos::set_last_error(0);   /* the directory is there; nothing matched */

@@ -5,6 +5,7 @@
 #ifndef QXOS_INTERNAL_H
 #define QXOS_INTERNAL_H
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -26,6 +27,9 @@ bool to_os_path(const char *path, char (&out)[kPathMax]);
 /* Calls through the system-call table (see os_file_syscall_override). */
 int sys_stat(const char *path, struct stat *st);
 int sys_lstat(const char *path, struct stat *st);
+DIR *sys_opendir(const char *path);
+dirent *sys_readdir(DIR *dir);
+int sys_closedir(DIR *dir);
 
 } // namespace qxos
 

@@ -23,8 +23,7 @@
 #include "fldr_internal.h"
 #include "support/scratch.h"
 
-#define PARALLEL_LOAD_NO_MAIN
-#include "../examples/parallel_load.cpp"
+#include "parallel_load.h"
 
 namespace qxtest {
 
@@ -105,9 +104,9 @@ public:
     {
     }
 
-    fldr_inst &inst() { return pipe_->inst(); }
+    fldr_inst &inst() { return parallel_load::pipeline_inst(*pipe_); }
     fldr_ctl &ctl() { return ctl_; }
-    fldr_task_queue &queue(uint32_t i) { return pipe_->queue(i); }
+    fldr_task_queue &queue(uint32_t i) { return parallel_load::pipeline_queue(*pipe_, i); }
     uint32_t worker_count() const { return worker_count_; }
 
     /* A worker's end of a task: buffer and task back to their pools. */

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "fpar_test_util.h"
+#include "support/fpar_test_util.h"
 
 using fpar_test::join;
 using fpar_test::Parse;

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "fpar_test_util.h"
+#include "support/fpar_test_util.h"
 
 using fpar_test::describe;
 using fpar_test::Parse;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "fpar_test_util.h"
+#include "support/fpar_test_util.h"
 
 using fpar_test::join;
 using fpar_test::Parse;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "fpar_test_util.h"
+#include "support/fpar_test_util.h"
 
 using fpar_test::Parse;
 using fpar_test::Scan;

@@ -16,10 +16,11 @@
 #include <vector>
 
 #include "ctltext.h"
-#include "fpar_test_util.h"
+#include "support/fpar_test_util.h"
 #include "outfile.h"
 #include "qxfldr_run.h"
 #include "qxos.h"
+#include "qxos_seam.h"
 #include "table_name.h"
 #include "tool.h"
 

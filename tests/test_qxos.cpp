@@ -11,9 +11,11 @@
 #include <thread>
 #include <tuple>
 #include <vector>
+#include <dirent.h>
 #include <unistd.h>
 
 #include "qxos.h"
+#include "qxos_seam.h"
 #include "support/scratch.h"
 
 namespace fs = std::filesystem;
@@ -405,6 +407,43 @@ TEST_F(OsFileTest, FindMatchesAndSortsByBytes)
     Found here = find_all("c.*");
     ASSERT_EQ(chdir(cwd.c_str()), 0);
     EXPECT_EQ(here, (Found{{"c.csv", 0}}));
+}
+
+// Append by path creates, appends behind what is there, and says when the
+// open, a write or the close failed (all through the seam).
+ssize_t (*const write_full)(int, const void *, size_t) = [](int, const void *, size_t) { return ssize_t{0}; };
+int (*const close_fails)(int) = [](int fd) { return close(fd), errno = EIO, -1; };
+dirent *(*const readdir_fails)(DIR *) = [](DIR *) { return errno = EIO, static_cast<dirent *>(nullptr); };
+
+TEST_F(OsFileTest, AppendPathFormAndListingFailures)
+{
+    const std::string path = stored("log.txt");
+    ASSERT_TRUE(os_file_append_path(path.c_str(), "ab", 2));
+    ASSERT_TRUE(os_file_append_path(path.c_str(), "", 0));
+    ASSERT_TRUE(os_file_append_path(path.c_str(), "cd\n", 3));
+    EXPECT_EQ(tmp.read("log.txt"), "abcd\n");
+    EXPECT_EQ(failed_with(os_file_append_path(stored("nodir/x.txt").c_str(), "x", 1)), ENOENT);
+    ASSERT_TRUE(os_file_syscall_override("write", reinterpret_cast<void *>(write_full)));
+    EXPECT_EQ(failed_with(os_file_append_path(path.c_str(), "x", 1)), ENOSPC);
+    os_file_syscall_reset();
+    ASSERT_TRUE(os_file_syscall_override("close", reinterpret_cast<void *>(close_fails)));
+    EXPECT_EQ(failed_with(os_file_append_path(path.c_str(), "y", 1)), EIO);
+    os_file_syscall_reset();
+
+    // The stored form back to the system's, refused when it does not fit.
+    char out[8];
+    ASSERT_TRUE(os_path_to_os("\\a\\b", out, sizeof out));
+    EXPECT_STREQ(out, "/a/b");
+    EXPECT_FALSE(os_path_to_os("\\abcdefgh", out, sizeof out));
+    EXPECT_STREQ(out, "");
+    EXPECT_FALSE(os_path_to_os(nullptr, out, sizeof out));
+
+    // A directory listing that fails part way is no listing at all.
+    touch("a.txt");
+    ASSERT_TRUE(os_file_syscall_override("readdir", reinterpret_cast<void *>(readdir_fails)));
+    int err = 0;
+    EXPECT_TRUE(find_all(stored("*.txt"), &err).empty());
+    EXPECT_EQ(err, EIO);
 }
 
 TEST(OsMatch, WildcardsCaseAndCharacters)

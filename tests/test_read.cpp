@@ -7,6 +7,8 @@
 */
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -154,9 +156,11 @@ TEST(ReadRows, AcrossFilesWithEmptyAndUnopenableFiles)
         ASSERT_EQ(got.size(), 10u) << "read buffer " << read_cap;
         EXPECT_EQ(got[3], "a4\n");
         EXPECT_EQ(got[4], "b0|t\n");
-        /* The missing file was reported once. */
+        /* The missing file was reported once, saying which and why. */
         EXPECT_EQ(r.inst.diag.count, 1u);
         EXPECT_EQ(fldr_get_nth_diag_rec(&r.inst.diag.first, 1)->code, FLDR_ERR_OPEN_FILE);
+        EXPECT_NE(std::string(r.inst.last_msg).find(dir.file("missing.txt") + ": " + std::strerror(ENOENT)),
+                  std::string::npos) << r.inst.last_msg;
 
         std::vector<std::string> rest = r.read_all(3);
         got.insert(got.end(), rest.begin(), rest.end());

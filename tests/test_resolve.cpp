@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fldr_internal.h"
-#include "fpar_test_util.h"
+#include "support/fpar_test_util.h"
 #include "support/scratch.h"
 
 namespace fs = std::filesystem;

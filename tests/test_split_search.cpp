@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fldr_file_search.h"
 #include "fldr_file_split.h"
 #include "support/split_reference.h"
 

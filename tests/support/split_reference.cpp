@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "fldr_file_search.h"
 #include "fldr_file_split.h"
 #include "qxcvt.h"
 

@@ -92,9 +92,11 @@ std::string convert_file_hex(fldr_data_file &df, const std::string &path)
 
 std::string os_path(const char *path)
 {
-    std::string p = path;
-    std::replace(p.begin(), p.end(), '\\', '/');
-    return p;
+    std::string out(std::strlen(path) + 1, '\0');
+    if (os_path_to_os(path, out.data(), static_cast<uint32_t>(out.size())) == 0)
+        return path;
+    out.pop_back();
+    return out;
 }
 
 bool convert_hex(const char *hex, char *out, uint16_t *out_len, size_t cap)

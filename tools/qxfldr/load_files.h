@@ -16,7 +16,8 @@
 
 namespace qxfldr {
 
-/* Paths are kept with "\" inside the library; the operating system wants "/". */
+/* Paths are kept with "\" inside the library; the operating system wants "/"
+** (the runtime's os_path_to_os). */
 std::string os_path(const char *path);
 
 /* Hexadecimal text to bytes, NUL-terminated in out[cap]; false when it is

@@ -15,8 +15,9 @@
 **     With several tables, each further table that takes a row gets its own
 **     copy of the whole chunk, from its own pool; the offsets fit every copy.
 **   - A chunk that is not the file's last stops short of its final partial
-**     row (and of any tail below kMinChunkRest bytes): file_offset moves only
-**     by the bytes that became rows, and the rest is read again as the start
+**     row (and of any tail below kMinChunkRest bytes; the _sized entry takes
+**     the threshold as a parameter, for tests): file_offset moves only by
+**     the bytes that became rows, and the rest is read again as the start
 **     of the next chunk. A row is therefore never assembled from two buffers,
 **     and one longer than a buffer cannot be loaded (-65062).
 **
@@ -25,8 +26,10 @@
 */
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
+#include "fldr_file_search.h"
 #include "fldr_file_split.h"
 #include "fldr_internal.h"
 
@@ -58,6 +61,17 @@ int32_t report(fldr_env *env, fldr_inst *inst, int32_t code)
 {
     fldr_add_diag_rec(env, &inst->diag, code, nullptr, 0, 0, inst->language, inst->out_code);
     return fldr_print_err(inst, code, nullptr, 0);
+}
+
+/* A row longer than a chunk: the line names the file and where the row starts. */
+int32_t report_long_row(fldr_env *env, fldr_inst *inst, const fldr_data_file *file, int64_t row_off)
+{
+    char where[sizeof file->path + 48];
+    os_path_to_os(file->path, where, sizeof file->path);
+    const size_t len = strlen(where);
+    snprintf(where + len, sizeof where - len, " at byte offset %lld", static_cast<long long>(row_off));
+    fldr_add_diag_rec(env, &inst->diag, FLDR_ERR_NO_ROW_TERM, nullptr, 0, 0, inst->language, inst->out_code);
+    return fldr_print_err_at(inst, FLDR_ERR_NO_ROW_TERM, where, 0);
 }
 
 /*
@@ -101,6 +115,7 @@ struct Chunk {
     bool            is_last;    /* the chunk reaches the end of the file */
     int32_t         file_no;
     int64_t         file_off;   /* file offset of the chunk's first byte */
+    uint32_t        min_rest;   /* a shorter tail of a chunk not the last is read again */
     uint32_t        consumed;   /* out: bytes of the chunk that became rows */
 };
 
@@ -183,7 +198,7 @@ bool chunk_done(const fldr_inst *inst, const Chunk &chunk, int64_t rows_read, ui
 {
     if (rows_read == inst->load_rows)
         return true;
-    return chunk.is_last ? left == 0 : left < kMinChunkRest;
+    return chunk.is_last ? left == 0 : left < chunk.min_rest;
 }
 
 void fill_task(fldr_task *task, fldr_task_pool *pool, fldr_rowbuf *buf, const Chunk &chunk,
@@ -238,7 +253,7 @@ int32_t build_single_table_task(fldr_env *env, fldr_inst *inst, Chunk &chunk)
     const fldr_bexp *when = inst->ctl != nullptr ? inst->ctl->when_cond : nullptr;
     /* A row ending past this offset is the chunk's last (see chunk_done). */
     const int64_t done_after = chunk.is_last ? static_cast<int64_t>(buf->len) - 1
-                                             : static_cast<int64_t>(buf->len) - kMinChunkRest;
+                                             : static_cast<int64_t>(buf->len) - chunk.min_rest;
     RowCutter rows(inst, chunk);
     while (inst->task_rows != 0) {
         if (taken >= task->row_cap && (rc = grow_row_offsets(env, inst, inst, task, buf->cap, taken)) < 0)
@@ -268,7 +283,7 @@ int32_t build_single_table_task(fldr_env *env, fldr_inst *inst, Chunk &chunk)
             /* No terminator before the chunk's end. When no row at all was cut
             ** from it, the row is longer than the buffer and can never load. */
             if (left == buf->len)
-                rc = report(env, inst, FLDR_ERR_NO_ROW_TERM);
+                rc = report_long_row(env, inst, chunk.file, chunk.file_off);
             break;
         }
         if (when == nullptr || fldr_calc_bexp(inst, inst->ctl, pos, row_len, inst->charset, chunk.file) == 1)
@@ -280,6 +295,8 @@ int32_t build_single_table_task(fldr_env *env, fldr_inst *inst, Chunk &chunk)
             break;
     }
     store_relaxed(inst->rows_read, rows_read);
+    /* The chunk's rest starts where the last cut row ends. */
+    QX_DEBUG_ASSERT(left <= buf->len && pos == buf->data + (buf->len - left));
     chunk.consumed = buf->len - left;
 
     if (rc < 0 || taken == 0) {
@@ -364,7 +381,7 @@ int32_t build_multi_table_tasks(fldr_env *env, fldr_inst *inst, Chunk &chunk)
         const uint32_t row_len = rows.next(static_cast<uint32_t>(pos - buf->data), left);
         if (row_len == 0) {
             if (left == buf->len)
-                rc = report(env, inst, FLDR_ERR_NO_ROW_TERM);
+                rc = report_long_row(env, inst, chunk.file, chunk.file_off);
             break;
         }
         const uint32_t row_off = static_cast<uint32_t>(pos - buf->data);
@@ -387,6 +404,7 @@ int32_t build_multi_table_tasks(fldr_env *env, fldr_inst *inst, Chunk &chunk)
             break;
     }
     store_relaxed(inst->rows_read, rows_read);
+    QX_DEBUG_ASSERT(left <= buf->len && pos == buf->data + (buf->len - left));
     chunk.consumed = buf->len - left;
 
     if (rc < 0) {
@@ -433,6 +451,12 @@ bool read_chunk(int64_t handle, uint64_t offset, char *buf, uint64_t n)
 extern "C" QX_EXPORT int32_t fldr_read_rows_and_build_task(fldr_env *env, fldr_inst *inst,
                                                            fldr_data_file *file)
 {
+    return fldr_read_rows_and_build_task_sized(env, inst, file, kMinChunkRest);
+}
+
+int32_t fldr_read_rows_and_build_task_sized(fldr_env *env, fldr_inst *inst, fldr_data_file *file,
+                                            uint32_t min_rest)
+{
     /* Without a row limit or a terminator no row could ever be cut and the
     ** loop would read the same chunk forever. */
     if (inst->task_rows == 0)
@@ -464,7 +488,7 @@ extern "C" QX_EXPORT int32_t fldr_read_rows_and_build_task(fldr_env *env, fldr_i
         buf->data[n] = '\0';
 
         Chunk chunk{buf, file, is_last, static_cast<int32_t>(file->file_no),
-                    static_cast<int64_t>(file->file_offset), 0};
+                    static_cast<int64_t>(file->file_offset), min_rest, 0};
         const int32_t rc = inst->multi_table != 0 ? build_multi_table_tasks(env, inst, chunk)
                                                   : build_single_table_task(env, inst, chunk);
         /* The buffer may already be with a worker: only chunk's copy is used. */
