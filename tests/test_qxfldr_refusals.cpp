@@ -108,6 +108,7 @@ TEST_F(Refusal, ColumnClausesThatCannotWorkAreRefusedBeforeAnyRow)
         {ctl(",", "a TERMINATED BY X '', b, d"), "table T, column A: TERMINATED BY '' is empty"},
         {ctl(",", "a POSITION(0:0), b, d"), "column A: POSITION(0:0): positions count from 1"},
         {ctl(",", "a POSITION(5:1), b, d"), "column A: POSITION(5:1) ends before it starts"},
+        {ctl(",", "a POSITION(5:4), b, d"), "column A: POSITION(5:4) ends before it starts"},
         {ctl(",", "a POSITION(0), b, d"), "column A: POSITION(0): positions count from 1"},
         {ctl(",", "a, b, d DATE ''"), "column D: DATE '' has no format"},
         {ctl(",", "a, b, d DATE FORMAT ''"), "column D: DATE '' has no format"},
