@@ -604,6 +604,22 @@ void print_both(LogFile &log, bool silent, const std::string &text)
     log.raw(text);
 }
 
+/* A database server takes rows on several connections: a sink per writer. */
+bool is_server_target(const std::string &db)
+{
+    return is_maria_target(db) || is_pg_target(db);
+}
+
+std::unique_ptr<Sink> make_server_sink(const std::string &db, std::string &err)
+{
+    return is_maria_target(db) ? make_maria_sink(db, err) : make_pg_sink(db, err);
+}
+
+std::string target_name(const std::string &db)
+{
+    return is_maria_target(db) ? maria_display_name(db) : is_pg_target(db) ? pg_display_name(db) : db;
+}
+
 }  // namespace
 
 int run_load(const LoadRequest &req)
@@ -691,7 +707,7 @@ int run_load(const LoadRequest &req)
     /* Relative names of the control file are relative to its directory. */
     const std::filesystem::path ctl_dir = std::filesystem::absolute(req.control).parent_path();
     std::string db = req.db.empty() ? (ctl_dir / "qxfldr.db").string() : req.db;
-    if (db != ":none:" && !is_pg_target(db))
+    if (db != ":none:" && !is_server_target(db))
         db = std::filesystem::absolute(db).string();
     if (chdir(ctl_dir.c_str()) != 0) {
         std::fprintf(stderr, "qxfldr: cannot enter %s\n", ctl_dir.c_str());
@@ -704,11 +720,11 @@ int run_load(const LoadRequest &req)
         std::fprintf(stderr, "qxfldr: cannot open log file %s: %s\n", log_path.c_str(), std::strerror(errno));
         return kExitFailed;
     }
-    log.line("load of control file " + req.control + " into " + (is_pg_target(db) ? pg_display_name(db) : db));
+    log.line("load of control file " + req.control + " into " + target_name(db));
 
     std::string err;
     std::unique_ptr<Sink> sink = db == ":none:"      ? make_none_sink()
-                                 : is_pg_target(db) ? make_pg_sink(db, err)
+                                 : is_server_target(db) ? make_server_sink(db, err)
                                                     : make_sqlite_sink(db, err);
     if (sink == nullptr) {
         std::fprintf(stderr, "qxfldr: %s\n", err.c_str());
@@ -780,7 +796,7 @@ int run_load(const LoadRequest &req)
     for (const auto &g : groups)
         most_tables = std::max(most_tables, static_cast<uint32_t>(g->tables.size()));
     BufferPlan buffers;
-    if (!plan_load_buffers(limits, most_tables, is_pg_target(db) ? workers : 1, buffers, err))
+    if (!plan_load_buffers(limits, most_tables, is_server_target(db) ? workers : 1, buffers, err))
         return fail_early(err, kExitUsage);
     if (!limits.note.empty()) {
         if (!args.silent)
@@ -874,6 +890,8 @@ int run_load(const LoadRequest &req)
             }
             if (!sink->prepare(tr->plan.table_no, ctl->table_name, tr->plan.insert_cols, err))
                 return fail_early("table " + tr->plan.display_name + ": " + err);
+            if (const std::string note = sink->route_note(tr->plan.table_no); !note.empty())
+                log.line(note);
             tr->bad_path = ctl->bad_file.path[0] != '\0' ? os_path(ctl->bad_file.path)
                          : gp->tables[0]->plan.ctl->bad_file.path[0] != '\0'
                                ? os_path(gp->tables[0]->plan.ctl->bad_file.path)
@@ -894,8 +912,8 @@ int run_load(const LoadRequest &req)
     ** worker gets a writer with a sink of its own. */
     std::vector<std::unique_ptr<Sink>> sinks;
     sinks.push_back(std::move(sink));
-    for (uint32_t w = 1; is_pg_target(db) && w < workers; w++) {
-        std::unique_ptr<Sink> extra = make_pg_sink(db, err);
+    for (uint32_t w = 1; is_server_target(db) && w < workers; w++) {
+        std::unique_ptr<Sink> extra = make_server_sink(db, err);
         if (extra == nullptr)
             return fail_early(err);
         for (auto &gp : groups)
