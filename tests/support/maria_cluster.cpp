@@ -97,6 +97,11 @@ std::string MariaCluster::query_value(int i, const std::string &text) const
 
 bool MariaCluster::launch(Server &s, std::string &reason)
 {
+    return fork_server(s, reason) && wait_ready(s, reason);
+}
+
+bool MariaCluster::fork_server(Server &s, std::string &reason)
+{
     const pid_t pid = fork();
     if (pid < 0) {
         reason = "cannot fork a server";
@@ -117,7 +122,7 @@ bool MariaCluster::launch(Server &s, std::string &reason)
         _exit(127);
     }
     s.pid = pid;
-    return wait_ready(s, reason);
+    return true;
 }
 
 bool MariaCluster::wait_ready(Server &s, std::string &reason)
@@ -158,6 +163,7 @@ bool MariaCluster::start(int servers, std::string &reason)
         return false;
     }
     servers_.resize(static_cast<size_t>(servers));
+    /* Every folder is a copy of the fresh one, made before any server runs. */
     for (int i = 0; i < servers; i++) {
         Server &s = servers_[i];
         s.data = dir_ + "/d" + std::to_string(i);
@@ -171,7 +177,14 @@ bool MariaCluster::start(int servers, std::string &reason)
             reason = "cannot prepare server " + std::to_string(i) + ": " + ec.message();
             return false;
         }
-        if (!launch(s, reason))
+    }
+    /* The servers start side by side. */
+    for (Server &s : servers_)
+        if (!fork_server(s, reason))
+            return false;
+    for (int i = 0; i < servers; i++) {
+        Server &s = servers_[i];
+        if (!wait_ready(s, reason))
             return false;
         if (!sql(i,
                  "CREATE DATABASE qx CHARACTER SET utf8mb4; CREATE USER qx@'%' IDENTIFIED BY 'qxpw';"

@@ -63,6 +63,7 @@ private:
         bool        has_qx = false;   /* database qx made: the client starts in it */
     };
     bool launch(Server &s, std::string &reason);
+    bool fork_server(Server &s, std::string &reason);
     bool wait_ready(Server &s, std::string &reason);
 
     std::string dir_;

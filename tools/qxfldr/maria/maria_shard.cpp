@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 
 namespace qxmaria {
@@ -258,9 +260,8 @@ int Layout::partition_of(std::optional<int64_t> v) const
     switch (method) {
     case PartMethod::single: return 0;
     case PartMethod::hash: {
-        if (!v)
-            return 0;
-        const int64_t m = *v % n;   /* truncates toward zero, as the server's MOD */
+        /* The server hashes a NULL as the smallest 64-bit integer. */
+        const int64_t m = v.value_or(INT64_MIN) % n;   /* truncates toward zero, as the server's MOD */
         return static_cast<int>(m < 0 ? -m : m);
     }
     case PartMethod::range:

@@ -7,7 +7,8 @@
 ** Rules:
 **   (1) a row goes to a backend only when its partition is computed exactly
 **       as the server computes it, here for one integer column under
-**         HASH(col)      partition = |col MOD n|, a null counting as 0;
+**         HASH(col)      partition = |col MOD n|, a null counting as the
+**                        smallest 64-bit integer;
 **         RANGE(col)     the first partition whose bound is above col
 **                        (MAXVALUE above all), a null in the first;
 **         LIST(col)      the partition whose list holds col (or NULL);
