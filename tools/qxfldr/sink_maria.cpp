@@ -24,6 +24,7 @@
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include "maria_batch.h"
 #include "maria_catalog.h"
@@ -70,7 +71,8 @@ struct Lane {
     qxmaria::BatchWriter writer;
     std::vector<Origin> origins;
     std::string text;
-    uint64_t kept = 0;   /* rows the open transaction holds */
+    uint64_t kept = 0;      /* rows the open transaction holds */
+    bool     stopped = false;   /* the last send stopped at a refused row */
 
     void clear()
     {
@@ -78,6 +80,7 @@ struct Lane {
         origins.clear();
         text.clear();
         kept = 0;
+        stopped = false;
     }
 };
 
@@ -215,12 +218,7 @@ public:
     bool keep_before(const RowKey &end, const RefusalFn &on_refused, std::string &err) override
     {
         withdraw();
-        for (auto &lane : lanes_) {
-            const uint32_t t = lane->table_no;
-            const auto first_out = std::partition_point(lane->origins.begin(), lane->origins.end(),
-                                                        [&](const Origin &o) { return RowKey{o.file_no, o.row_no, t} < end; });
-            lane->writer.drop_from_tag(static_cast<uint64_t>(first_out - lane->origins.begin()));
-        }
+        drop_from(end);
         return settle(on_refused, LockWait::Unbounded, err) == Settled::Done;
     }
 
@@ -330,7 +328,8 @@ private:
     {
         const auto path = through_front ? qxmaria::SendPath::insert : qxmaria::SendPath::load_data;
         lanes_.push_back(std::make_unique<Lane>(Lane{table_no, link_no,
-                                                     qxmaria::BatchWriter(link(link_no), qualified, cols, path), {}, {}, 0}));
+                                                     qxmaria::BatchWriter(link(link_no), qualified, cols, path), {}, {}, 0,
+                                                     false}));
         return lanes_.size() - 1;
     }
 
@@ -379,7 +378,21 @@ private:
         return true;
     }
 
+    /* Sends every lane's unsent rows in the open transactions; the links
+    ** are sent side by side when more than one has rows. */
     Settled send_all(const RefusalFn &on_refused, LockWait wait, std::string &err)
+    {
+        std::vector<std::vector<Lane *>> by_link(links_.size());
+        size_t busy = 0;
+        for (auto &lane : lanes_)
+            if (lane->writer.pending() > 0) {
+                busy += by_link[lane->link].empty() ? 1 : 0;
+                by_link[lane->link].push_back(lane.get());
+            }
+        return busy > 1 ? send_side_by_side(by_link, on_refused, wait, err) : send_in_turn(on_refused, wait, err);
+    }
+
+    Settled send_in_turn(const RefusalFn &on_refused, LockWait wait, std::string &err)
     {
         bool stopped = false;
         for (auto &lane_ptr : lanes_) {
@@ -390,26 +403,107 @@ private:
                 lane.clear();   /* rows after the stop are not stored (sink.h rule 4) */
                 continue;
             }
-            Link &l = *links_[lane.link];
-            if (!start(l, wait, err)) {
-                err = (l.conn.lost() ? "connection to MariaDB lost: " : "MariaDB failed START TRANSACTION: ") + err;
-                withdraw();
-                return Settled::Failed;
-            }
-            const qxmaria::SendResult res = lane.writer.send([&](const qxmaria::Refusal &r) {
-                const Origin &o = lane.origins[r.tag];
-                return on_refused(Refused{lane.table_no, o.file_no, o.row_no,
-                                          std::string_view(lane.text).substr(o.off, o.len), r.message});
+            const Settled res = send_lane(lane, wait, err, [&](const qxmaria::Refusal &r) {
+                return on_refused(refused_row(lane, r.tag, r.message));
             });
-            if (res.status == qxmaria::SendStatus::blocked || res.status == qxmaria::SendStatus::failed) {
-                err = res.error;
+            if (res != Settled::Done) {
                 withdraw();
-                return res.status == qxmaria::SendStatus::blocked ? Settled::Blocked : Settled::Failed;
+                return res;
             }
-            lane.kept = res.kept;
-            stopped = res.status == qxmaria::SendStatus::stopped;
+            stopped = lane.stopped;
         }
         return Settled::Done;
+    }
+
+    /* One thread per link. Refusals are gathered and reported afterwards in
+    ** row order; when the caller stops at one, the rows from it on leave
+    ** every lane and the rest is sent again in turn (sink.h rule 4). */
+    Settled send_side_by_side(const std::vector<std::vector<Lane *>> &by_link, const RefusalFn &on_refused,
+                              LockWait wait, std::string &err)
+    {
+        struct Outcome {
+            Settled status = Settled::Done;
+            std::string err;
+            std::vector<std::pair<RowKey, std::string>> refused;   /* row, message */
+            std::vector<Lane *> lanes_of;                           /* lane of each refusal */
+            std::vector<uint64_t> tags;
+        };
+        std::vector<Outcome> out(links_.size());
+        auto run = [&](size_t k) {
+            for (Lane *lane : by_link[k]) {
+                out[k].status = send_lane(*lane, wait, out[k].err, [&](const qxmaria::Refusal &r) {
+                    const Origin &o = lane->origins[r.tag];
+                    out[k].refused.emplace_back(RowKey{o.file_no, o.row_no, lane->table_no}, r.message);
+                    out[k].lanes_of.push_back(lane);
+                    out[k].tags.push_back(r.tag);
+                    return true;
+                });
+                if (out[k].status != Settled::Done)
+                    return;
+            }
+        };
+        std::vector<std::thread> threads;
+        for (size_t k = 1; k < by_link.size(); k++)
+            if (!by_link[k].empty())
+                threads.emplace_back(run, k);
+        run(0);
+        for (std::thread &t : threads)
+            t.join();
+        for (const Settled worst : {Settled::Failed, Settled::Blocked})
+            for (Outcome &o : out)
+                if (o.status == worst) {
+                    err = o.err;
+                    withdraw();
+                    return worst;
+                }
+        std::vector<std::tuple<RowKey, size_t, size_t>> order;   /* row, link, index */
+        for (size_t k = 0; k < out.size(); k++)
+            for (size_t i = 0; i < out[k].refused.size(); i++)
+                order.emplace_back(out[k].refused[i].first, k, i);
+        std::sort(order.begin(), order.end());
+        for (const auto &[key, k, i] : order)
+            if (!on_refused(refused_row(*out[k].lanes_of[i], out[k].tags[i], out[k].refused[i].second))) {
+                withdraw();
+                drop_from(key);
+                return send_in_turn(on_refused, wait, err);
+            }
+        return Settled::Done;
+    }
+
+    /* Sends one lane on its link, the link's transaction opened first. */
+    template <class Handler>
+    Settled send_lane(Lane &lane, LockWait wait, std::string &err, const Handler &handler)
+    {
+        Link &l = *links_[lane.link];
+        if (!start(l, wait, err)) {
+            err = (l.conn.lost() ? "connection to MariaDB lost: " : "MariaDB failed START TRANSACTION: ") + err;
+            return Settled::Failed;
+        }
+        const qxmaria::SendResult res = lane.writer.send(handler);
+        if (res.status == qxmaria::SendStatus::blocked || res.status == qxmaria::SendStatus::failed) {
+            err = res.error;
+            return res.status == qxmaria::SendStatus::blocked ? Settled::Blocked : Settled::Failed;
+        }
+        lane.kept = res.kept;
+        lane.stopped = res.status == qxmaria::SendStatus::stopped;
+        return Settled::Done;
+    }
+
+    Refused refused_row(const Lane &lane, uint64_t tag, std::string_view message) const
+    {
+        const Origin &o = lane.origins[tag];
+        return Refused{lane.table_no, o.file_no, o.row_no, std::string_view(lane.text).substr(o.off, o.len), message};
+    }
+
+    /* Leaves out of every lane the rows at `end` and after (rows of a lane are in file order). */
+    void drop_from(const RowKey &end)
+    {
+        for (auto &lane : lanes_) {
+            const uint32_t t = lane->table_no;
+            const auto first_out = std::partition_point(lane->origins.begin(), lane->origins.end(),
+                                                        [&](const Origin &o) { return RowKey{o.file_no, o.row_no, t} < end; });
+            lane->writer.drop_from_tag(static_cast<uint64_t>(first_out - lane->origins.begin()));
+        }
     }
 
     void end_all(const char *sql)
