@@ -36,6 +36,15 @@ QX_EXPORT int32_t  os_file_write_by_offset_normal(int64_t handle, uint64_t offse
 QX_EXPORT int32_t  os_path_is_dir(const char *path);
 QX_EXPORT int32_t  os_file_path_is_dfs(const char *path);   /* begins with "dfs:", any case */
 QX_EXPORT int32_t  os_file_path_is_asm(const char *path);   /* begins with "+" */
+/* Output files (logs, bad-data files): opened for appending, created (0644)
+** when missing. A symbolic link as the last component is refused with ELOOP
+** (its target is never opened), a directory with EISDIR. */
+QX_EXPORT int64_t  os_file_open_append(const char *path);
+/* Appends len bytes whole or not at all: when a write fails part-way, a
+** regular file is cut back to its size before the call (a pipe or a device
+** cannot be). Sequential, so pipes and devices take it too. Non-zero on
+** success; os_last_error() tells why not. */
+QX_EXPORT int32_t  os_file_append(int64_t handle, const void *data, uint32_t len);
 /* Non-zero when the path itself is a symbolic link (not followed); lets a
 ** directory walk skip links that os_path_is_dir and os_find_entry.is_dir
 ** follow. */
@@ -48,10 +57,11 @@ QX_EXPORT int32_t  os_last_error(void);
 #if defined(QXOS_TEST_SEAMS)
 /* Test seam: every system call of the file functions goes through one table.
 ** os_file_syscall_override replaces the entry called name ("open", "close",
-** "pread", "pwrite", "unlink", "fstat", "stat", "lstat") with fn, which must
-** have the system call's own type; fn NULL puts the system call back.
-** Returns 0 for an unknown name. os_file_syscall_reset restores every entry.
-** Not for production use: callers in other threads see the change at once. */
+** "pread", "pwrite", "unlink", "fstat", "stat", "lstat", "write",
+** "ftruncate") with fn, which must have the system call's own type; fn NULL
+** puts the system call back. Returns 0 for an unknown name.
+** os_file_syscall_reset restores every entry. Not for production use:
+** callers in other threads see the change at once. */
 int32_t os_file_syscall_override(const char *name, void *fn);
 void    os_file_syscall_reset(void);
 #endif

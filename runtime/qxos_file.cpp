@@ -6,7 +6,8 @@
 **   2. Paths and the per-thread error
 **   3. Open, create, close, delete, size
 **   4. Read and write by offset
-**   5. Path tests
+**   5. Output files: append whole or not at all
+**   6. Path tests
 **
 ** Every system call goes through the table of division 1, so a test can make
 ** a read fail, come up short, or a write hit a full disk, without touching
@@ -36,6 +37,8 @@ using pwrite_fn = ssize_t (*)(int, const void *, size_t, off_t);
 using unlink_fn = int (*)(const char *);
 using fstat_fn = int (*)(int, struct stat *);
 using stat_fn = int (*)(const char *, struct stat *);
+using write_fn = ssize_t (*)(int, const void *, size_t);
+using ftruncate_fn = int (*)(int, off_t);
 
 struct syscall_entry {
     const char        *name;      /* the name os_file_syscall_override takes */
@@ -44,7 +47,8 @@ struct syscall_entry {
 };
 
 /* Indexes into g_syscalls; keep the order of the table below. */
-enum { SYS_OPEN, SYS_CLOSE, SYS_PREAD, SYS_PWRITE, SYS_UNLINK, SYS_FSTAT, SYS_STAT, SYS_LSTAT, SYS_COUNT };
+enum { SYS_OPEN, SYS_CLOSE, SYS_PREAD, SYS_PWRITE, SYS_UNLINK, SYS_FSTAT, SYS_STAT, SYS_LSTAT, SYS_WRITE,
+       SYS_FTRUNCATE, SYS_COUNT };
 
 syscall_entry g_syscalls[SYS_COUNT] = {
     {"open", reinterpret_cast<void *>(static_cast<open_fn>(::open)), {reinterpret_cast<void *>(static_cast<open_fn>(::open))}},
@@ -55,6 +59,9 @@ syscall_entry g_syscalls[SYS_COUNT] = {
     {"fstat", reinterpret_cast<void *>(static_cast<fstat_fn>(::fstat)), {reinterpret_cast<void *>(static_cast<fstat_fn>(::fstat))}},
     {"stat", reinterpret_cast<void *>(static_cast<stat_fn>(::stat)), {reinterpret_cast<void *>(static_cast<stat_fn>(::stat))}},
     {"lstat", reinterpret_cast<void *>(static_cast<stat_fn>(::lstat)), {reinterpret_cast<void *>(static_cast<stat_fn>(::lstat))}},
+    {"write", reinterpret_cast<void *>(::write), {reinterpret_cast<void *>(::write)}},
+    {"ftruncate", reinterpret_cast<void *>(static_cast<ftruncate_fn>(::ftruncate)),
+     {reinterpret_cast<void *>(static_cast<ftruncate_fn>(::ftruncate))}},
 };
 
 template <typename Fn> Fn sys(int which)
@@ -298,7 +305,62 @@ extern "C" int32_t os_file_write_by_offset_normal(int64_t handle, uint64_t offse
     return 1;
 }
 
-/* ================================================ 5. Path tests */
+/* ================================================ 5. Output files */
+
+/*
+** Rules of an output file (a log, a bad-data file):
+**   (1) it is opened for appending; a symbolic link as its last component is
+**       refused (O_NOFOLLOW), so that a link planted where the output goes
+**       never leads a write to its target;
+**   (2) each os_file_append lands whole or not at all in a regular file:
+**       when a write fails part-way, the bytes that went in are the last of
+**       the file (it is opened for appending), and the file is cut by as
+**       many. A pipe or a device cannot take bytes back; there the caller
+**       learns of the failure and stops.
+*/
+extern "C" int64_t os_file_open_append(const char *path)
+{
+    char os_path[kPathMax];
+    if (!to_os_path(path, os_path))
+        return OS_INVALID_HANDLE;
+    int fd;
+    do {
+        fd = sys<open_fn>(SYS_OPEN)(os_path, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+                                    0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        set_last_error(errno);
+        return OS_INVALID_HANDLE;
+    }
+    return fd;
+}
+
+extern "C" int32_t os_file_append(int64_t handle, const void *data, uint32_t len)
+{
+    int fd;
+    if (!handle_to_fd(handle, &fd) || (data == nullptr && len > 0))
+        return 0;
+    const char *bytes = static_cast<const char *>(data);
+    uint32_t done = 0;
+    while (done < len) {
+        ssize_t n = sys<write_fn>(SYS_WRITE)(fd, bytes + done, len - done);
+        if (n > 0) {
+            done += static_cast<uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        const int err = n < 0 ? errno : ENOSPC;   /* no progress, no error: the device takes no more */
+        struct stat st;
+        if (done > 0 && sys<fstat_fn>(SYS_FSTAT)(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= done)
+            sys<ftruncate_fn>(SYS_FTRUNCATE)(fd, st.st_size - done);
+        set_last_error(err);
+        return 0;
+    }
+    return 1;
+}
+
+/* ================================================ 6. Path tests */
 
 extern "C" int32_t os_path_is_dir(const char *path)
 {

@@ -240,6 +240,41 @@ TEST_F(Load, LoadModesAppendInsertReplace)
     EXPECT_EQ(db->one("SELECT count(*) || ':' || sum(v) FROM m"), "2:3");
 }
 
+/* REPLACE swaps the table's rows for the data's in the load's first
+** transaction: a load that fails or stops before it commits keeps the old
+** rows; one that commits leaves exactly the new ones, over several writers
+** too; data without rows leaves the table empty. */
+TEST_F(Load, ReplaceSwapsTheRowsOnlyWhenTheLoadCommits)
+{
+    db->table("r", "v INTEGER");
+    db->exec("INSERT INTO r VALUES (-1), (-2)");
+    const std::string into = " REPLACE INTO TABLE r (v)\n";
+    dir.write("long.txt", "1\n2\n" + std::string(3u << 20, 'x') + "\n3\n");
+    auto r = load("LOAD DATA INFILE 'long.txt'" + into);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, testing::HasSubstr("longer than the read buffer"));
+    EXPECT_EQ(db->rows("SELECT v FROM r ORDER BY v"), (Rows{"-2", "-1"}));
+
+    dir.write("bad.txt", "x\n1\n");
+    r = load("LOAD DATA INFILE 'bad.txt'" + into, {"ERRORS=0"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(db->rows("SELECT v FROM r ORDER BY v"), (Rows{"-2", "-1"}));
+
+    std::string data;
+    for (int i = 1; i <= 30000; i++)
+        data += std::to_string(i) + "\n";
+    dir.write("many.txt", data);
+    r = load("LOAD DATA INFILE 'many.txt'" + into, {"TASK_THREAD_NUMBER=3", "ROWS=1000", "BUFFER_NODE_SIZE=1"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(db->one("SELECT count(*) || ':' || count(DISTINCT v) || ':' || sum(v) || ':' || min(v) FROM r"),
+              "30000:30000:" + std::to_string(30000LL * 30001 / 2) + ":1");
+
+    dir.write("none.txt", "");
+    r = load("LOAD DATA INFILE 'none.txt'" + into, {"TASK_THREAD_NUMBER=2"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(db->one("SELECT count(*) FROM r"), "0");
+}
+
 TEST_F(Load, ErrorLimitStopsWithCommittedRowsIntact)
 {
     db->table("e", "v INTEGER");

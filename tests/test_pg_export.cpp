@@ -179,8 +179,34 @@ TEST(PgExport, FailuresNameWhatFailed)
     qxpg::Exporter exp;
     EXPECT_FALSE(exp.start(conn.get(), "SELECT * FROM no_such_table", error));
     EXPECT_EQ(error, "the export query failed: relation \"no_such_table\" does not exist");
-    EXPECT_FALSE(exp.start(conn.get(), "CREATE TEMP TABLE tmp_x (a int)", error));
-    EXPECT_EQ(error, "the export statement returns no rows: CREATE TEMP TABLE tmp_x (a int)");
+    EXPECT_FALSE(exp.refused());
+    EXPECT_FALSE(exp.start(conn.get(), "SET LOCAL work_mem = '8MB'", error));
+    EXPECT_EQ(error, "the export statement returns no rows: SET LOCAL work_mem = '8MB'");
+    EXPECT_FALSE(exp.refused());
+
+    // An export reads, in one statement: a second one and a write are refused
+    // before anything runs, and the connection stays usable.
+    ASSERT_TRUE(conn.exec("DROP TABLE IF EXISTS keep_me; CREATE TABLE keep_me (a int)", error)) << error;
+    const struct {
+        const char *sql;
+        const char *error;
+    } refusals[] = {
+        {"SELECT 1; DROP TABLE keep_me", "sql= holds more than one statement; an export runs exactly one query"},
+        {"SELECT 1; COMMIT; DROP TABLE keep_me", "sql= holds more than one statement; an export runs exactly one query"},
+        {"CREATE TEMP TABLE tmp_x (a int)", "sql= would change the database; an export only reads (cannot execute "
+                                            "CREATE TABLE in a read-only transaction)"},
+        {"INSERT INTO keep_me VALUES (1) RETURNING a", "sql= would change the database; an export only reads "
+                                                       "(cannot execute INSERT in a read-only transaction)"},
+    };
+    for (const auto &r : refusals) {
+        EXPECT_FALSE(exp.start(conn.get(), r.sql, error)) << r.sql;
+        EXPECT_TRUE(exp.refused()) << r.sql;
+        EXPECT_EQ(error, r.error);
+    }
+    EXPECT_EQ(pgtest::rows_of(conn.get(), "SELECT count(*) FROM keep_me"), (std::vector<std::string>{"0"}));
+    /* A syntax error is no refusal of the kind: the query is wrong, not the request. */
+    EXPECT_FALSE(exp.start(conn.get(), "SELEC 1; SELECT 2", error));
+    EXPECT_FALSE(exp.refused());
 
     // A value without a typed form stops the export at that row.
     ASSERT_TRUE(exp.start(conn.get(), "SELECT d::date FROM (VALUES ('2024-01-01'), ('infinity')) v(d)", error));

@@ -85,7 +85,7 @@ TEST(QxfldrCli, ErrorsGoToStandardErrorWithTheDocumentedStatus)
         {{"NOPE=1"}, 2, "qxfldr: unknown keyword NOPE", true},
         {{"control=t.ctl", "ROWS=many"}, 2, "qxfldr: bad value for ROWS", true},
         {{"db=x.db", "sql=SELECT 1"}, 2, "qxfldr: control=FILE is missing", true},
-        {{"control=" + (dir / "missing.ctl")}, 2, "qxfldr: cannot read control file", false},
+        {{"control=" + (dir / "missing.ctl")}, 2, "missing.ctl: No such file or directory", false},
         {{"mode=OUT", "db=" + (dir / "x.db"), "sql=SELECT nothing", "data=" + (dir / "x.txt")}, 1,
          "qxfldr: ", false},
     };

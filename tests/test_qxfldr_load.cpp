@@ -2,7 +2,10 @@
 ** End-to-end loads into SQLite: the scenarios every target passes
 ** (qxfldr_scenarios.h), then what only an embedded database file has.
 */
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "qxfldr_stop_scenarios.h"
 
@@ -95,6 +98,170 @@ TEST_F(Load, RowsReachTheTablesInFileOrder)
         }
 }
 
+/* REPLACE: a data file that cannot be read is found before the table is
+** emptied, and the message gives the system's reason. */
+TEST_F(Load, UnreadableDataFileLeavesAReplacedTableAsItWas)
+{
+    std::string why;
+    const std::vector<std::string> prefix = under_file_permissions(why);
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    db->table("r", "v INTEGER");
+    db->exec("INSERT INTO r VALUES (7), (8)");
+    dir.write("a.txt", "1\n2\n");
+    dir.write("b.txt", "3\n");
+    std::filesystem::permissions(dir / "b.txt", std::filesystem::perms::none);
+    dir.write("t.ctl", "LOAD DATA INFILE '*.txt' REPLACE INTO TABLE r (v)\n");
+    auto r = run(dir, {"control=" + (dir / "t.ctl")}, prefix);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_THAT(r.err, testing::HasSubstr("b.txt: Permission denied")) << r.err;
+    EXPECT_EQ(db->rows("SELECT v FROM r ORDER BY v"), (Rows{"7", "8"}));
+}
+
+/* LOG and BADFILE may name no file the load reads, however it is spelled:
+** each is refused with exit 2 before anything is opened, and every file is
+** left as it was. */
+TEST_F(Load, OutputsNamingWhatTheLoadReadsAreRefused)
+{
+    db->table("n", "v INTEGER, pad BLOB");
+    db->exec("WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 250) "
+             "INSERT INTO n SELECT i, zeroblob(4000) FROM c");   /* a database of about 1 MB */
+    dir.write("d.csv", "1\n2\n");
+    dir.write("sub/other.txt", "");
+    ASSERT_EQ(link((dir / "d.csv").c_str(), (dir / "d.hard").c_str()), 0);
+    const std::string ctl = "LOAD DATA INFILE 'd.csv' APPEND INTO TABLE n (v)\n";
+    const std::string reads = "; the loader never writes over a file it reads";
+    const struct Case {
+        std::string ctl;
+        std::vector<std::string> extra;
+        std::string message;
+    } cases[] = {
+        {ctl, {"BADFILE=" + (dir / "qxfldr.db")}, "BADFILE " + (dir / "qxfldr.db") + " is the database" + reads},
+        {ctl, {"BADFILE=" + (dir / "d.csv")}, "BADFILE " + (dir / "d.csv") + " is data file d.csv" + reads},
+        {ctl, {"LOG=" + (dir / "d.csv")}, "LOG " + (dir / "d.csv") + " is data file d.csv" + reads},
+        {ctl, {"LOG=" + (dir / "t.ctl")}, "is the control file"},
+        /* Another spelling of a hard link of the data file. */
+        {ctl, {"LOG=" + (dir / "sub/../d.hard")}, "is data file d.csv"},
+        /* Names given in the control file, relative to its directory. */
+        {"OPTIONS (BADFILE = 'qxfldr.db')\n" + ctl, {}, "BADFILE qxfldr.db is the database"},
+        {"LOAD DATA INFILE 'd.csv' BADFILE 't.ctl' APPEND INTO TABLE n (v)\n", {}, "is the control file"},
+        {ctl, {"LOG=" + (dir / "same.txt"), "BADFILE=" + (dir / "same.txt")}, "is the log file"},
+        {ctl, {"BADFILE=" + (dir / "qxfldr.db-journal")}, "is a file of the database"},
+        {ctl, {"BADFILE=" + (dir / "sub")}, "BADFILE " + (dir / "sub") + " is a directory"},
+        /* A database about to be created is found by its name. */
+        {ctl, {"db=" + (dir / "new.db"), "LOG=" + (dir / "new.db")}, "is the database"},
+    };
+    const std::string db_before = dir.read("qxfldr.db");
+    ASSERT_GT(db_before.size(), 1000000u);
+    for (const Case &c : cases) {
+        const RunResult r = load(c.ctl, c.extra);
+        EXPECT_EQ(r.status, 2) << c.message;
+        EXPECT_THAT(r.err, testing::HasSubstr(c.message));
+        EXPECT_EQ(dir.read("t.ctl"), c.ctl);
+    }
+    EXPECT_EQ(dir.read("qxfldr.db"), db_before);
+    EXPECT_EQ(dir.read("d.csv"), "1\n2\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "fldr.log"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "same.txt"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "new.db"));
+    EXPECT_EQ(db->one("SELECT count(*) FROM n"), "250");
+}
+
+/* A log or bad-data file that is a symbolic link is refused, dangling or
+** not: its target is never written or created. */
+TEST_F(Load, OutputsAreNotWrittenThroughSymbolicLinks)
+{
+    db->table("n", "v INTEGER");
+    dir.write("d.csv", "1\nx\n");
+    dir.write("precious.txt", "keep me\n");
+    namespace fs = std::filesystem;
+    fs::create_symlink(dir / "precious.txt", dir / "to_precious");
+    fs::create_symlink(dir / "nothing.txt", dir / "dangling");
+    for (const char *keyword : {"LOG", "BADFILE"}) {
+        for (const char *link : {"to_precious", "dangling"}) {
+            const RunResult r = load("LOAD DATA INFILE 'd.csv' APPEND INTO TABLE n (v)\n",
+                                     {std::string(keyword) + "=" + (dir / link)});
+            EXPECT_EQ(r.status, 2) << keyword << " " << link;
+            EXPECT_THAT(r.err, testing::HasSubstr(std::string(keyword) + " " + (dir / link) +
+                                                  " is a symbolic link; the loader does not write through links"));
+        }
+    }
+    EXPECT_EQ(dir.read("precious.txt"), "keep me\n");
+    EXPECT_FALSE(fs::exists(dir / "nothing.txt"));
+    EXPECT_EQ(db->one("SELECT count(*) FROM n"), "0");
+}
+
+/* A log that cannot be written fails the load with the system's reason;
+** today's rows are not committed without their record. */
+TEST_F(Load, FullLogFailsTheLoad)
+{
+    db->table("n", "v INTEGER");
+    dir.write("d.csv", "1\n2\n");
+    const RunResult r = load("LOAD DATA INFILE 'd.csv' APPEND INTO TABLE n (v)\n", {"LOG=/dev/full"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, testing::HasSubstr("cannot write the log file /dev/full: No space left on device"));
+    EXPECT_EQ(db->one("SELECT count(*) FROM n"), "0");
+}
+
+/* Control and data files that cannot be read say why: what the file is
+** when it is no regular file, the system's reason otherwise. A control file
+** that is a FIFO is refused at once instead of waiting for a writer. */
+TEST_F(Load, InputsThatCannotBeReadSayWhy)
+{
+    db->table("n", "v INTEGER");
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    dir.write("empty.ctl", "");
+    dir.write("huge.ctl", "-- " + std::string(1u << 20, 'x') + "\n");
+    dir.write("sub/x.txt", "");
+    std::filesystem::create_symlink(dir / "gone.txt", dir / "dangling.txt");
+    const struct {
+        std::string control;
+        const char *message;
+    } controls[] = {
+        {dir / "fifo", " is a FIFO (named pipe), not a regular file"},
+        {dir / "sub", " is a directory, not a regular file"},
+        {dir / "empty.ctl", " is empty"},
+        {dir / "huge.ctl", " has 1048580 bytes; a control file may have at most 1048576 (1 MiB)"},
+        {dir / "missing.ctl", ": No such file or directory"},
+    };
+    for (const auto &c : controls) {
+        const RunResult r = run(dir, {"control=" + c.control});
+        EXPECT_EQ(r.status, 2) << c.control;
+        EXPECT_THAT(r.err, testing::HasSubstr("control file " + c.control + c.message));
+    }
+    const struct {
+        const char *infile;   /* what follows INFILE */
+        const char *message;
+    } data[] = {
+        {"'sub'", "data file sub is a directory, not a regular file"},
+        {"'fifo'", "data file fifo is a FIFO (named pipe), not a regular file"},
+        {"'/dev/null'", "data file /dev/null is a device, not a regular file"},
+        {"'dangling.txt'", "data file dangling.txt is a dangling symbolic link"},
+        {"'missing.txt'", "cannot open data file missing.txt: No such file or directory"},
+        {"LIST 'missing.lst'", "cannot open list file missing.lst: No such file or directory"},
+        {"LIST 'sub'", "list file sub is a directory, not a regular file"},
+        {"DIRECTORY 'nodir'", "cannot open directory nodir: No such file or directory"},
+    };
+    for (const auto &d : data) {
+        const RunResult r = load("LOAD DATA INFILE " + std::string(d.infile) + " APPEND INTO TABLE n (v)\n");
+        EXPECT_EQ(r.status, 1) << d.infile;
+        EXPECT_THAT(r.err, testing::HasSubstr(d.message));
+    }
+}
+
+/* INTO TABLE schema.table: in SQLite the schema is an attached database. */
+TEST_F(Load, SchemaPartNamesTheDatabase)
+{
+    db->table("s", "v INTEGER");
+    dir.write("d.csv", "1\n");
+    RunResult r = load("LOAD DATA INFILE 'd.csv' APPEND INTO TABLE main.s (v)\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = load("LOAD DATA INFILE 'd.csv' APPEND INTO TABLE other.s (v)\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, testing::HasSubstr("table OTHER.S: unknown database \"OTHER\""));
+    EXPECT_EQ(db->one("SELECT count(*) FROM s"), "1");
+}
+
 TEST_F(Load, ExportWritesTheQueryAsText)
 {
     db->exec("CREATE TABLE x (a INTEGER, b TEXT, c REAL); INSERT INTO x VALUES (1, 'one', 1.5), (2, NULL, -2.25)");
@@ -106,6 +273,35 @@ TEST_F(Load, ExportWritesTheQueryAsText)
     r = run(dir, {"mode=OUT", "db=" + (dir / "qxfldr.db"), "sql=SELECT nothing", "data=" + (dir / "y.txt")});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("query refused"), std::string::npos) << r.err;
+}
+
+/* An export reads, with one statement: a second statement, a write, or an
+** output file that is the database are refused with exit 2, and nothing is
+** written anywhere. */
+TEST_F(Load, ExportRunsOneQueryThatOnlyReads)
+{
+    db->exec("CREATE TABLE x (a INTEGER); INSERT INTO x VALUES (1)");
+    const std::string database = dir / "qxfldr.db";
+    const struct {
+        std::string sql, data, message;
+    } cases[] = {
+        {"SELECT a FROM x; DROP TABLE x", dir / "o.txt", "sql= holds more than one statement"},
+        {"SELECT a FROM x; -- done", dir / "o.txt", ""},
+        {"DELETE FROM x RETURNING a", dir / "o.txt", "sql= would change the database; an export only reads"},
+        {"SELECT a FROM x", database, "data=" + database + " is the database the query reads"},
+    };
+    for (const auto &c : cases) {
+        std::filesystem::remove(dir / "o.txt");
+        const RunResult r = run(dir, {"mode=OUT", "db=" + database, "sql=" + c.sql, "data=" + c.data});
+        EXPECT_EQ(r.status, c.message.empty() ? 0 : 2) << c.sql << r.err;
+        if (c.message.empty()) {
+            EXPECT_EQ(dir.read("o.txt"), "1\n");
+        } else {
+            EXPECT_THAT(r.err, testing::HasSubstr(c.message));
+            EXPECT_FALSE(std::filesystem::exists(dir / "o.txt")) << c.sql;
+        }
+    }
+    EXPECT_EQ(db->one("SELECT count(*) FROM x"), "1");
 }
 
 TEST(QxfldrHelp, ListsTheKeywords)

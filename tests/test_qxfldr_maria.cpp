@@ -172,9 +172,14 @@ TEST(QxfldrMaria, ExportsAQueryAsText)
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find("qxfldr: the export query failed: Unknown column 'nothing'"), std::string::npos) << r.err;
 
-    /* The export reads only. */
-    r = qxtest::run(dir, {"mode=OUT", "db=" + cluster().uri(0), "sql=DELETE FROM sold", "data=" + (dir / "z.txt")});
-    EXPECT_NE(r.status, 0);
+    /* The export runs one query and only reads: a statement that writes,
+    ** changes the schema or follows the query is refused before it runs. */
+    for (const char *sql : {"DELETE FROM sold", "DROP TABLE sold", "SELECT 1; DROP TABLE sold",
+                            "SELECT * FROM sold FOR UPDATE; DELETE FROM sold"}) {
+        r = qxtest::run(dir, {"mode=OUT", "db=" + cluster().uri(0), std::string("sql=") + sql, "data=" + (dir / "z.txt")});
+        EXPECT_EQ(r.status, 2) << sql << ": " << r.err;
+        EXPECT_NE(r.err.find("nothing was exported"), std::string::npos) << r.err;
+    }
     EXPECT_EQ(cluster().query_value(0, "SELECT COUNT(*) FROM sold"), "3");
 }
 

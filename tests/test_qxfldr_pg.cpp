@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 
+#include <filesystem>
 #include <string>
 
 #include "qxfldr_stop_scenarios.h"
@@ -76,6 +77,47 @@ TEST(QxfldrPg, ExportsAQueryAsText)
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find("qxfldr: the export query failed: column \"nothing\" does not exist"), std::string::npos)
         << r.err;
+
+    /* One statement that only reads: a second one is refused, never run. */
+    r = qxtest::run(dir, {"mode=OUT", "db=" + cluster().uri(), "sql=SELECT 1; DROP TABLE sold",
+                          "data=" + (dir / "z.txt")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_THAT(r.err, testing::HasSubstr("sql= holds more than one statement"));
+    EXPECT_EQ(cluster().query_value("SELECT count(*) FROM sold"), "3");
+    EXPECT_FALSE(std::filesystem::exists(dir / "z.txt"));
+}
+
+/* Table names resolve as the server resolves them: a schema part names the
+** schema, an unquoted name folds to lower case, a quoted one keeps its case
+** (a name in a comment is no clause); REPLACE empties only the table named. */
+TEST(QxfldrPg, TableNamesFollowTheServersRules)
+{
+    PG_REQUIRE_CLUSTER();
+    sql("DROP SCHEMA IF EXISTS sch CASCADE; CREATE SCHEMA sch; DROP TABLE IF EXISTS t3, \"MixT\", mixt;"
+        "CREATE TABLE t3 (v int); CREATE TABLE sch.t3 (v int); CREATE TABLE \"MixT\" (v int);"
+        "CREATE TABLE mixt (v int); INSERT INTO t3 VALUES (100); INSERT INTO sch.t3 VALUES (200);"
+        "INSERT INTO mixt VALUES (300);");
+    qxtest::Dir dir;
+    dir.write("d.txt", "1\n");
+    dir.write("t.ctl", "LOAD DATA INFILE 'd.txt' REPLACE INTO TABLE sch.t3 (v)\n"
+                       "LOAD DATA INFILE 'd.txt' APPEND INTO TABLE \"MixT\" (v)\n"
+                       "-- LOAD DATA INFILE 'd.txt' APPEND INTO TABLE \"T3\" (v)\n"
+                       "LOAD DATA INFILE 'd.txt' APPEND INTO TABLE \"sch\".T3 (v)\n"
+                       "LOAD DATA INFILE 'd.txt' APPEND INTO TABLE MixT (v)\n");
+    qxtest::RunResult r = qxtest::run(dir, {"control=" + (dir / "t.ctl"), "db=" + cluster().uri()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string counts = "SELECT (SELECT string_agg(v::text, ',' ORDER BY v) FROM public.t3) || ' ' || "
+                               "(SELECT string_agg(v::text, ',' ORDER BY v) FROM sch.t3) || ' ' || "
+                               "(SELECT string_agg(v::text, ',' ORDER BY v) FROM \"MixT\") || ' ' || "
+                               "(SELECT string_agg(v::text, ',' ORDER BY v) FROM mixt)";
+    EXPECT_EQ(cluster().query_value(counts), "100 1,1 1 1,300");
+
+    /* A quoted upper-case name is not folded: "T3" is no table here. */
+    dir.write("t.ctl", "LOAD DATA INFILE 'd.txt' REPLACE INTO TABLE \"T3\" (v)\n");
+    r = qxtest::run(dir, {"control=" + (dir / "t.ctl"), "db=" + cluster().uri()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, testing::HasSubstr("table T3 does not exist"));
+    EXPECT_EQ(cluster().query_value(counts), "100 1,1 1 1,300");
 }
 
 TEST(QxfldrPg, BadTargetsEndWithOneClearLine)

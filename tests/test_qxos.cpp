@@ -175,6 +175,56 @@ TEST_F(OsFileTest, InjectedShortCallsCompleteAndFailuresAreReported)
     EXPECT_FALSE(os_file_syscall_override(nullptr, nullptr));
 }
 
+// Writes at most 5 bytes per call, then reports a full disk.
+std::atomic<int> g_write_budget{0};
+ssize_t (*const write_until_full)(int, const void *, size_t) = [](int fd, const void *buf, size_t n) {
+    const int left = g_write_budget.load();
+    if (left <= 0)
+        return errno = ENOSPC, ssize_t{-1};
+    const ssize_t done = write(fd, buf, std::min<size_t>({n, 5, static_cast<size_t>(left)}));
+    g_write_budget -= static_cast<int>(done);
+    return done;
+};
+
+TEST_F(OsFileTest, OutputFilesAppendWholeOrNothingAndRefuseLinks)
+{
+    const std::string path = stored("out.log");
+    int64_t h = os_file_open_append(path.c_str());
+    ASSERT_NE(h, OS_INVALID_HANDLE);
+    ASSERT_TRUE(os_file_append(h, "first row\n", 10));
+    ASSERT_TRUE(os_file_close_normal(h));
+    h = os_file_open_append(path.c_str());   // an existing file is appended to, not emptied
+    ASSERT_TRUE(os_file_append(h, "second\n", 7));
+
+    // Seven bytes fit, then the disk is full: what went in is cut off again.
+    g_write_budget = 7;
+    ASSERT_TRUE(os_file_syscall_override("write", reinterpret_cast<void *>(write_until_full)));
+    EXPECT_EQ(failed_with(os_file_append(h, "third row\n", 10)), ENOSPC);
+    os_file_syscall_reset();
+    EXPECT_EQ(tmp.read("out.log"), "first row\nsecond\n");
+    ASSERT_TRUE(os_file_append(h, "fourth\n", 7));
+    EXPECT_EQ(tmp.read("out.log"), "first row\nsecond\nfourth\n");
+    EXPECT_EQ(failed_with(os_file_append(OS_INVALID_HANDLE, "x", 1)), EBADF);
+    os_file_close_normal(h);
+
+    // A link where the output goes is refused and its target left alone,
+    // dangling or not; a directory is refused too.
+    tmp.write("target.txt", "keep");
+    fs::create_symlink(dir + "/target.txt", dir + "/link.log");
+    fs::create_symlink(dir + "/nowhere.txt", dir + "/dangling.log");
+    EXPECT_EQ(failed_with(os_file_open_append(stored("link.log").c_str())), ELOOP);
+    EXPECT_EQ(failed_with(os_file_open_append(stored("dangling.log").c_str())), ELOOP);
+    EXPECT_EQ(tmp.read("target.txt"), "keep");
+    EXPECT_FALSE(fs::exists(dir + "/nowhere.txt"));
+    EXPECT_EQ(failed_with(os_file_open_append(dir.c_str())), EISDIR);
+
+    // A device takes sequential writes; a full one says so.
+    h = os_file_open_append("/dev/full");
+    ASSERT_NE(h, OS_INVALID_HANDLE);
+    EXPECT_EQ(failed_with(os_file_append(h, "row\n", 4)), ENOSPC);
+    os_file_close_normal(h);
+}
+
 TEST(OsMisc, LastErrorIsPerThreadSleepAndCpuCount)
 {
     EXPECT_EQ(failed_with(os_file_delete("/nonexistent_dir_qx/x")), ENOENT);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "outfile.h"
 #include "qxdta.h"
 #include "qxfldr_comm.h"
 #include "sink.h"
@@ -43,7 +44,27 @@ uint16_t column_type(sqlite3_stmt *stmt, int c)
     }
 }
 
+/* Why the prepared query may not run: an export runs one statement that
+** only reads. A second statement would otherwise be left unread. */
+std::string refuse_query(sqlite3 *db, sqlite3_stmt *stmt, const char *tail)
+{
+    sqlite3_stmt *next = nullptr;
+    const int rc = sqlite3_prepare_v2(db, tail, -1, &next, nullptr);
+    sqlite3_finalize(next);
+    if (rc != SQLITE_OK || next != nullptr)
+        return "sql= holds more than one statement; an export runs exactly one query";
+    if (sqlite3_stmt_readonly(stmt) == 0)
+        return "sql= would change the database; an export only reads";
+    return "";
+}
+
 }  // namespace
+
+int refuse_export(const std::string &why)
+{
+    std::fprintf(stderr, "qxfldr: %s\nqxfldr: nothing was exported\n", why.c_str());
+    return kExitUsage;
+}
 
 ExportText::ExportText(const ExportRequest &req, uint32_t batch_rows) : req_(req), batch_rows_(batch_rows)
 {
@@ -132,6 +153,10 @@ int run_export(const ExportRequest &req)
         return run_maria_export(req);
     if (is_pg_target(req.db))
         return run_pg_export(req);
+    std::vector<LoadInput> database;
+    add_load_input(database, "the database", req.db);
+    if (input_at(req.data, database) != nullptr)
+        return refuse_export("data=" + req.data + " is the database the query reads");
     ExportText text(req, kBatchRows);
     fldr_env *env = fldr_get_env();
     sqlite3 *db = nullptr;
@@ -141,10 +166,16 @@ int run_export(const ExportRequest &req)
         return text.finish(msg);
     }
     sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db, req.sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK || stmt == nullptr) {
+    const char *tail = nullptr;
+    if (sqlite3_prepare_v2(db, req.sql.c_str(), -1, &stmt, &tail) != SQLITE_OK || stmt == nullptr) {
         const std::string msg = std::string("query refused: ") + sqlite3_errmsg(db);
         sqlite3_close(db);
         return text.finish(msg);
+    }
+    if (const std::string why = refuse_query(db, stmt, tail); !why.empty()) {
+        sqlite3_finalize(stmt);
+        sqlite3_close(db);
+        return refuse_export(why);
     }
     std::string error;
     if (!text.open(error)) {

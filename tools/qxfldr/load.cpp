@@ -3,8 +3,11 @@
 **
 **   control file --fpar_main--> fldr_args + control records (parse heap)
 **   per LOAD statement (a group of INTO TABLE clauses sharing data files):
-**     data files resolved, separators prepared, tables described by the
-**     sink, column functions bound (TablePlan per table)
+**     data files resolved and opened once (load_files.cpp); then the log
+**     and bad-data file names checked against every file the load reads
+**     (outfile.h), before anything is opened for writing; separators
+**     prepared, tables described by the sink, column functions bound
+**     (TablePlan per table)
 **     reader thread:  SKIP, then fldr_read_rows_and_build_task per data file: chunks in
 **                     pooled buffers -> tasks of row offsets -> one task queue
 **     workers (TASK_THREAD_NUMBER): take and number tasks in queue order;
@@ -14,7 +17,8 @@
 **                     rejections written and the error limit applied in file
 **                     order (writers.cpp); one writer for an embedded
 **                     database, one per worker (each with its own
-**                     connection) for a database server
+**                     connection) for a database server; REPLACE empties
+**                     the tables in the transaction of the first unit
 **     main thread:    progress line, Ctrl-C, then the summary
 **
 ** Ownership: chunk buffers and tasks belong to their table's instance and
@@ -48,6 +52,8 @@
 #include "load_state.h"
 #include "rowval.h"
 #include "fields.h"
+#include "inputs.h"
+#include "load_files.h"
 #include "runlimits.h"
 #include "sink.h"
 #include "tool.h"
@@ -61,14 +67,6 @@ volatile sig_atomic_t g_interrupted = 0;
 void on_signal(int)
 {
     g_interrupted = 1;
-}
-
-/* Paths are kept with "\" inside the library; the operating system wants "/". */
-std::string os_path(const char *path)
-{
-    std::string p = path;
-    std::replace(p.begin(), p.end(), '\\', '/');
-    return p;
 }
 
 /*
@@ -160,8 +158,6 @@ void teardown_inst(TableRun &tr)
     tr.bufs.clear();
     tr.buf_storage.clear();
     tr.tasks.clear();
-    if (tr.bad != nullptr)
-        std::fclose(tr.bad);
 }
 
 /*
@@ -342,6 +338,15 @@ void worker_main(RunState &rs)
     }
 }
 
+/* Why reading stopped with the library's code rc. */
+std::string reading_failure(int32_t rc, uint32_t chunk_bytes)
+{
+    if (rc == FLDR_ERR_NO_ROW_TERM)
+        return "a row is longer than the read buffer (" + size_text(chunk_bytes) +
+               "; raise BUFFER_NODE_SIZE) or the row terminator is wrong";
+    return "reading failed: " + lib_message(rc);
+}
+
 void reader_main(RunState &rs, int64_t skip)
 {
     Group &g = *rs.group;
@@ -352,7 +357,7 @@ void reader_main(RunState &rs, int64_t skip)
         file->handle = os_file_open_normal_ex(os_path(file->path).c_str());
         if (file->handle == -1) {
             rc = FLDR_ERR_OPEN_FILE;
-            rs.fail("cannot open data file " + g.file_names[file->file_no]);
+            rs.fail("cannot open data file " + g.file_names[file->file_no] + ": " + std::strerror(os_last_error()));
             break;
         }
         file->file_size = os_file_size_in_bytes(file->handle);
@@ -376,6 +381,11 @@ void reader_main(RunState &rs, int64_t skip)
             break;
     }
     rs.reader_rc = rc;
+    /* A failed read fails the load: the open transactions are rolled back,
+    ** so that a REPLACE load that fails before its first commit keeps the
+    ** old rows. */
+    if (rc != 0 && rc != FLDR_ERR_REACH_ERROR_MAX && !rs.stop)
+        rs.fail(reading_failure(rc, rs.chunk_bytes));
     rs.reader_done.store(true, std::memory_order_release);
 }
 
@@ -504,18 +514,6 @@ struct ParsedControl {
     }
 };
 
-bool convert_hex(const char *hex, char *out, uint16_t *out_len, size_t cap)
-{
-    uint8_t bytes[300];
-    const int32_t n = nbin_from_char_low_with_len(hex, static_cast<uint32_t>(std::strlen(hex)), bytes, sizeof bytes);
-    if (n <= 0 || static_cast<size_t>(n) >= cap)
-        return false;
-    std::memcpy(out, bytes, static_cast<size_t>(n));
-    out[n] = '\0';
-    *out_len = static_cast<uint16_t>(n);
-    return true;
-}
-
 /* WHEN values written in the X form become bytes before rows are tested. */
 bool convert_when_hex(fldr_bexp *node, mem_heap_t *heap)
 {
@@ -537,23 +535,6 @@ bool convert_when_hex(fldr_bexp *node, mem_heap_t *heap)
         }
     }
     return true;
-}
-
-/*
-** Whether a data file's lines end in a bare carriage return, as files of
-** some older systems do: its first 64 KiB hold a carriage return and no
-** line feed. Such a file would otherwise be read as one long row.
-*/
-bool rows_end_in_cr_alone(const std::string &path)
-{
-    char head[65536];
-    const int64_t file = os_file_open_normal_ex(path.c_str());
-    if (file == OS_INVALID_HANDLE)
-        return false;
-    uint32_t len = 0;
-    const bool read = os_file_read_by_offset_normal_ex(file, 0, head, sizeof head, &len) != 0;
-    os_file_close_normal(file);
-    return read && std::memchr(head, '\n', len) == nullptr && std::memchr(head, '\r', len) != nullptr;
 }
 
 /*
@@ -595,6 +576,23 @@ bool test_buffer_size(uint32_t &chunk_bytes)
     return true;
 }
 
+/* Load mode REPLACE for a group no unit of which was stored: the tables are
+** emptied in a transaction of their own. False with rs failed. */
+bool empty_alone(RunState &rs, Sink &sink)
+{
+    std::string err;
+    std::vector<int64_t> committed(rs.group->first_table + rs.group->tables.size(), 0);
+    const RefusalFn none = [](const Refused &) { return true; };
+    bool ok = sink.begin(err);
+    for (size_t t = 0; ok && t < rs.to_empty.size(); t++)
+        ok = sink.truncate(rs.to_empty[t], err);
+    if (ok && sink.commit(none, committed, err))
+        return true;
+    sink.rollback();
+    rs.fail("cannot empty the tables (load mode REPLACE): " + err);
+    return false;
+}
+
 void print_both(LogFile &log, bool silent, const std::string &text)
 {
     if (!silent) {
@@ -631,6 +629,10 @@ int run_load(const LoadRequest &req)
     pc.env = env;
 
     /* 1. The control file, then the command line's OPTIONS over it. */
+    if (const std::string why = control_file_problem(req.control); !why.empty()) {
+        std::fprintf(stderr, "qxfldr: %s\n", why.c_str());
+        return kExitUsage;
+    }
     uint32_t text_len = 0;
     if (fldr_get_ctl_content(env, req.control.c_str(), &pc.text, &text_len) != 0) {
         std::fprintf(stderr, "qxfldr: cannot read control file %s\n", req.control.c_str());
@@ -670,6 +672,7 @@ int run_load(const LoadRequest &req)
     const std::vector<WrittenNumber> written = find_option_numbers(scan);
     const auto column_lists = find_column_writing(scan);
     const auto column_writing = match_column_writing(pc.result, column_lists);
+    const std::vector<TableName> targets = table_names_of(scan, *pc.result);
 
     /* 2. Defaults of what the text did not give; the numbers the loader acts on. */
     if (std::string why; !check_written_numbers(written, why)) {
@@ -705,33 +708,21 @@ int run_load(const LoadRequest &req)
     const uint32_t workers = limits.workers;
 
     /* Relative names of the control file are relative to its directory. */
-    const std::filesystem::path ctl_dir = std::filesystem::absolute(req.control).parent_path();
+    const std::string control = std::filesystem::absolute(req.control).lexically_normal().string();
+    const std::filesystem::path ctl_dir = std::filesystem::path(control).parent_path();
     std::string db = req.db.empty() ? (ctl_dir / "qxfldr.db").string() : req.db;
-    if (db != ":none:" && !is_server_target(db))
+    const bool db_is_file = db != ":none:" && !is_server_target(db);
+    if (db_is_file)
         db = std::filesystem::absolute(db).string();
     if (chdir(ctl_dir.c_str()) != 0) {
-        std::fprintf(stderr, "qxfldr: cannot enter %s\n", ctl_dir.c_str());
+        std::fprintf(stderr, "qxfldr: cannot enter %s: %s\n", ctl_dir.c_str(), std::strerror(errno));
         return kExitFailed;
     }
 
-    LogFile log;
-    const std::string log_path = os_path(args.log_file);
-    if (!log.open(log_path)) {
-        std::fprintf(stderr, "qxfldr: cannot open log file %s: %s\n", log_path.c_str(), std::strerror(errno));
-        return kExitFailed;
-    }
-    log.line("load of control file " + req.control + " into " + target_name(db));
-
+    /* Until the log is opened (after the checks of every file name), a
+    ** failure goes to the console only. */
+    LogFile log(os_path(args.log_file));
     std::string err;
-    std::unique_ptr<Sink> sink = db == ":none:"      ? make_none_sink()
-                                 : is_server_target(db) ? make_server_sink(db, err)
-                                                    : make_sqlite_sink(db, err);
-    if (sink == nullptr) {
-        std::fprintf(stderr, "qxfldr: %s\n", err.c_str());
-        log.line(err);
-        fldr_print_after_load_err(&args, err.c_str());
-        return kExitFailed;
-    }
 
     /* 3. Groups: a LOAD statement and its further INTO TABLE clauses. */
     std::vector<std::unique_ptr<Group>> groups;
@@ -770,26 +761,15 @@ int run_load(const LoadRequest &req)
         tr->plan.ctl = ctl;
         tr->plan.table_no = table_no++;
         tr->plan.rules = &rules;
-        tr->plan.display_name = ctl->schema_name[0] ? std::string(ctl->schema_name) + "." + ctl->table_name
-                                                    : std::string(ctl->table_name);
+        tr->target = targets[tr->plan.table_no];
+        tr->plan.display_name = tr->target.display();
         tr->plan.csv = !choose_escape(*ctl, escapes, tr->plan.table_no, args.escape);
-        std::snprintf(args.schema_name, sizeof args.schema_name, "%s", ctl->schema_name);
-        std::snprintf(args.table_name, sizeof args.table_name, "%s", ctl->table_name);
-        if (!sink->describe(ctl->table_name, tr->plan.desc, err))
-            return fail_early(err);
-        if (!check_column_clauses(ctl, column_writing[ctl_index], tr->plan.desc.cols.size(),
-                                  tr->plan.display_name, err))
-            return fail_early(err, kExitUsage);
+        tr->ctl_index = ctl_index;
         /* With FIELDS TERMINATED BY '', a field without a terminator of its
         ** own runs to the end of the row. The CSV scan ends a field only at a
         ** terminator, so such a table is cut with the plain scan. */
         if (ctl->sep_info != nullptr && ctl->sep_info->term_given != 0 && ctl->sep_info->term_len == 0)
             tr->plan.csv = false;
-        if (fldr_preprocess_load_sep_info(ctl) != 0)
-            return fail_early("table " + tr->plan.display_name + ": separators are not valid (a column's "
-                              "terminator equals its enclosure, or a hexadecimal form is wrong)");
-        if (!convert_when_hex(ctl->when_cond, pc.heap))
-            return fail_early("table " + tr->plan.display_name + ": a WHEN value in the X form is not hexadecimal");
         g.tables.push_back(std::move(tr));
     }
     uint32_t most_tables = 1;
@@ -804,109 +784,72 @@ int run_load(const LoadRequest &req)
         log.line(limits.note);
     }
 
-    /* 4. Data files of every group, all checked before anything is loaded. */
-    for (auto &gp : groups) {
-        Group &g = *gp;
-        fldr_ctl *ctl = g.tables[0]->plan.ctl;
-        bool term_given = false;
-        for (fldr_data_file *df = ctl->data_file_first; df != nullptr; df = df->next)
-            term_given = term_given || df->row_term_given;
-        fldr_inst probe{};
-        probe.language = FLDR_LANG_EN;
-        probe.out_code = 1;
-        probe.silent = 1;
-        probe.errinfo_gate = 1;
-        probe.log_file.handle = -1;
-        fldr_init_diag(&probe.diag);
-        os_mutex2_create(&probe.msg_lock);
-        os_mutex2_create(&probe.log_lock);
-        if (ctl->infile_list)
-            rc = fldr_resolve_path_file(env, &probe, FLDR_LANG_EN, 1, pc.heap, ctl);
-        else if (ctl->infile_directory)
-            rc = fldr_collect_datafiles_by_path(env, pc.heap, ctl);
-        else
-            rc = fldr_deal_file_list(env, pc.heap, ctl);
-        const uint32_t diags = probe.diag.count;
-        std::string diag_text;
-        if (diags > 0) {
-            fldr_diag_rec *rec = fldr_get_nth_diag_rec(&probe.diag.first, 1);
-            if (rec != nullptr)
-                diag_text = rec->text;
-        }
-        fldr_deinit_diag(env, &probe.diag);
-        os_mutex2_free(&probe.msg_lock);
-        os_mutex2_free(&probe.log_lock);
-        if (rc != 0 || diags > 0)
-            return fail_early("table " + g.tables[0]->plan.display_name + ": data files cannot be resolved" +
-                              (diag_text.empty() ? "" : ": " + diag_text));
-        for (fldr_data_file *df = ctl->data_file_first; df != nullptr; df = df->next) {
-            if (df->row_term_len == 0 && df->row_term_hex[0] != '\0' &&
-                !convert_hex(df->row_term_hex, df->row_term, &df->row_term_len, sizeof df->row_term))
-                return fail_early(std::string("data file ") + os_path(df->path) + ": row terminator X '" +
-                                  df->row_term_hex + "' is not hexadecimal");
-            if (df->start_len == 0 && df->start_hex[0] != '\0' &&
-                !convert_hex(df->start_hex, df->start_str, &df->start_len, sizeof df->start_str))
-                return fail_early(std::string("data file ") + os_path(df->path) + ": start string is not hexadecimal");
-            const std::string path = os_path(df->path);
-            struct stat st{};
-            if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-                return fail_early("data file " + path + " not found");
-            if (!term_given) {
-                const bool cr_only = rows_end_in_cr_alone(path);
-                std::memcpy(df->row_term, cr_only ? "\r" : "\n", 2);
-                df->row_term_len = 1;
-                if (cr_only)
-                    log.line("data file " + path + ": its lines end in a carriage return alone (no line feed); "
-                             "rows are split at each carriage return");
-            }
-            df->file_no = static_cast<uint32_t>(g.files.size());
-            g.files.push_back(df);
-            g.file_names.push_back(path);
-            g.total_bytes += static_cast<uint64_t>(st.st_size);
-        }
-        if (g.files.empty())
-            return fail_early("table " + g.tables[0]->plan.display_name + ": no data file matches " +
-                              (ctl->spec_first ? os_path(ctl->spec_first->path) : std::string("the INFILE clause")));
-        g.file_base.assign(g.files.size(), 0);
-        g.file_skipped.assign(g.files.size(), 0);
-        for (auto &tr : g.tables)
-            tr->crlf_tolerant = !term_given;
+    /* 4. Data files of every group, all checked before anything is loaded;
+    ** then the log and the bad-data files, none of which may be a file the
+    ** load reads. */
+    std::vector<std::string> notes;
+    for (auto &gp : groups)
+        if (const std::string why = resolve_data_files(env, pc.heap, *gp, notes); !why.empty())
+            return fail_early(why);
+    if (const std::string why = check_load_outputs(groups, args, control, db, db_is_file, log.path());
+        !why.empty()) {
+        std::fprintf(stderr, "qxfldr: %s\nqxfldr: nothing was loaded\n", why.c_str());
+        return kExitUsage;
     }
+    if (!log.open()) {
+        std::fprintf(stderr, "qxfldr: %s\n", log.error().c_str());
+        return kExitFailed;
+    }
+    if (!log.line("load of control file " + req.control + " into " + target_name(db)))
+        return fail_early(log.error());
+    for (const std::string &note : notes)
+        log.line(note);
+    std::unique_ptr<Sink> sink = db == ":none:"      ? make_none_sink()
+                                 : is_server_target(db) ? make_server_sink(db, err)
+                                                        : make_sqlite_sink(db, err);
+    if (sink == nullptr)
+        return fail_early(err);
 
-    /* 5. Bind every table and check its load mode before any row is read. */
+    /* 5. Describe and bind every table and check its load mode before any
+    ** row is read. */
+    BadFiles bad_files;
     for (auto &gp : groups) {
         for (auto &tr : gp->tables) {
             fldr_ctl *ctl = tr->plan.ctl;
+            std::snprintf(args.schema_name, sizeof args.schema_name, "%s", ctl->schema_name);
+            std::snprintf(args.table_name, sizeof args.table_name, "%s", ctl->table_name);
+            if (!sink->describe(tr->target, tr->plan.desc, err))
+                return fail_early(err);
+            if (!check_column_clauses(ctl, column_writing[tr->ctl_index], tr->plan.desc.cols.size(),
+                                      tr->plan.display_name, err))
+                return fail_early(err, kExitUsage);
+            if (fldr_preprocess_load_sep_info(ctl) != 0)
+                return fail_early("table " + tr->plan.display_name + ": separators are not valid (a column's "
+                                  "terminator equals its enclosure, or a hexadecimal form is wrong)");
+            if (!convert_when_hex(ctl->when_cond, pc.heap))
+                return fail_early("table " + tr->plan.display_name +
+                                  ": a WHEN value in the X form is not hexadecimal");
             fldr_inst bind_inst{};
             const PlanFault fault = build_plan(env, pc.heap, tr->plan, &bind_inst, sequences, err);
             if (fault != PlanFault::None)
                 return fail_early(err, fault == PlanFault::ControlFile ? kExitUsage : kExitFailed);
             const uint8_t mode = gp->tables[0]->plan.ctl->load_mode;
             if (mode == 'I' || mode == 'N') {
-                const int64_t n = sink->row_count(ctl->table_name, err);
+                const int64_t n = sink->row_count(tr->target, err);
                 if (n != 0)
                     return fail_early("table " + tr->plan.display_name +
                                       (n < 0 ? ": " + err : std::string(" is not empty (load with APPEND or REPLACE)")));
             }
-            if (!sink->prepare(tr->plan.table_no, ctl->table_name, tr->plan.insert_cols, err))
+            if (!sink->prepare(tr->plan.table_no, tr->target, tr->plan.insert_cols, err))
                 return fail_early("table " + tr->plan.display_name + ": " + err);
             if (const std::string note = sink->route_note(tr->plan.table_no); !note.empty())
                 log.line(note);
-            tr->bad_path = ctl->bad_file.path[0] != '\0' ? os_path(ctl->bad_file.path)
-                         : gp->tables[0]->plan.ctl->bad_file.path[0] != '\0'
-                               ? os_path(gp->tables[0]->plan.ctl->bad_file.path)
-                               : os_path(args.bad_file);
-            /* Rejects of an earlier run would mislead; only a regular file is
-            ** removed (a bad-data file may be a device or a pipe). */
-            struct stat bst{};
-            if (::lstat(tr->bad_path.c_str(), &bst) == 0 && S_ISREG(bst.st_mode))
-                std::remove(tr->bad_path.c_str());
+            /* Rejects of an earlier run would mislead. */
+            tr->bad = bad_file_for(bad_files, bad_file_path(*gp, *tr, args));
+            if (!tr->bad->remove_stale())
+                return fail_early(tr->bad->error());
         }
     }
-    for (auto &gp : groups)
-        for (auto &tr : gp->tables)
-            if (gp->tables[0]->plan.ctl->load_mode == 'R' && !sink->truncate(tr->plan.ctl->table_name, err))
-                return fail_early("table " + tr->plan.display_name + ": " + err);
 
     /* A database server takes rows on several connections at once: every
     ** worker gets a writer with a sink of its own. */
@@ -918,7 +861,7 @@ int run_load(const LoadRequest &req)
             return fail_early(err);
         for (auto &gp : groups)
             for (auto &tr : gp->tables)
-                if (!extra->prepare(tr->plan.table_no, tr->plan.ctl->table_name, tr->plan.insert_cols, err))
+                if (!extra->prepare(tr->plan.table_no, tr->target, tr->plan.insert_cols, err))
                     return fail_early("table " + tr->plan.display_name + ": " + err);
         sinks.push_back(std::move(extra));
     }
@@ -944,7 +887,11 @@ int run_load(const LoadRequest &req)
             os_semaphore_create(&q.sem, 0);
         }
         rs.errors = args.errors;
+        rs.chunk_bytes = buffers.chunk_bytes;
         rs.log = &log;
+        if (g.tables[0]->plan.ctl->load_mode == 'R')
+            for (auto &tr : g.tables)
+                rs.to_empty.push_back(tr->target);
         const uint64_t group_bufs = buffers.reader_bufs + (g.tables.size() - 1) * uint64_t{buffers.copy_bufs};
         if (!setup_group(g, buffers, args, charset, rs.queues)) {
             stop_reason = "out of memory: " + describe_buffers(group_bufs, buffers.chunk_bytes) +
@@ -1005,6 +952,8 @@ int run_load(const LoadRequest &req)
                 rs.abandon();
                 log.line("interrupted; the rows committed so far stay");
             }
+            if (log.failed() && !rs.fatal)
+                rs.fail(log.error());
             if (!closed && workers_running.load() == 0) {
                 rs.sequencer->close(rs.next_seq);
                 closed = true;
@@ -1029,6 +978,9 @@ int run_load(const LoadRequest &req)
             t.join();
         if (shown)
             std::fprintf(stderr, "\r%*s\r", 79, "");
+        /* A REPLACE group that stored no row still replaces the old rows (by none). */
+        if (!rs.to_empty.empty() && !rs.abandoned && !rs.order.stop_rows)
+            empty_alone(rs, *sinks[0]);
 
         skip_left -= static_cast<uint64_t>(g.skipped);
         total_read += rows_read(rs);
@@ -1044,13 +996,6 @@ int run_load(const LoadRequest &req)
             status = kExitInterrupted;
         } else if (rs.order.stop_rows) {
             stop_reason = "error limit ERRORS=" + std::to_string(args.errors) + " exceeded";
-            status = kExitFailed;
-        } else if (rs.reader_rc == FLDR_ERR_NO_ROW_TERM) {
-            stop_reason = "a row is longer than the read buffer (" + size_text(buffers.chunk_bytes) +
-                          "; raise BUFFER_NODE_SIZE) or the row terminator is wrong";
-            status = kExitFailed;
-        } else if (rs.reader_rc != 0 && rs.reader_rc != FLDR_ERR_REACH_ERROR_MAX) {
-            stop_reason = "reading failed: " + lib_message(rs.reader_rc);
             status = kExitFailed;
         }
 
@@ -1072,7 +1017,7 @@ int run_load(const LoadRequest &req)
             if (tr->blank > 0)
                 summary += std::to_string(tr->blank.load()) + " blank lines skipped.\n";
             if (tr->rej_format + tr->rej_data > 0)
-                summary += "Rejected rows are in " + tr->bad_path + ", their reasons in " + log.path() + ".\n";
+                summary += "Rejected rows are in " + tr->bad->path() + ", their reasons in " + log.path() + ".\n";
         }
         print_both(log, args.silent, summary);
         rs.sequencer.reset();
@@ -1097,6 +1042,11 @@ int run_load(const LoadRequest &req)
     print_both(log, args.silent, tail);
     if (!stop_reason.empty())
         std::fprintf(stderr, "qxfldr: load stopped: %s\n", stop_reason.c_str());
+    if (log.failed() && status == kExitOk) {
+        /* The summary did not reach the log: the load's record is incomplete. */
+        std::fprintf(stderr, "qxfldr: %s\n", log.error().c_str());
+        status = kExitFailed;
+    }
     for (auto *seq : sequences)
         delete seq;
     return status;

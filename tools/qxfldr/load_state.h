@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,54 +15,12 @@
 #include <vector>
 
 #include "order.h"
+#include "outfile.h"
 #include "qxfldr_comm.h"
 #include "rowval.h"
 #include "sink.h"
 
 namespace qxfldr {
-
-/* ---------------------------------------------------------------- log file */
-
-class LogFile {
-public:
-    bool open(const std::string &path)
-    {
-        path_ = path;
-        file_ = std::fopen(path.c_str(), "a");
-        return file_ != nullptr;
-    }
-    ~LogFile()
-    {
-        if (file_ != nullptr)
-            std::fclose(file_);
-    }
-    /* One line: the library's head, then the text. */
-    void line(const std::string &text)
-    {
-        if (file_ == nullptr)
-            return;
-        char head[FLDR_LOG_HEAD_MAX];
-        fldr_log_set_head_info(nullptr, nullptr, head);
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::fprintf(file_, "%s%s\n", head, text.c_str());
-        std::fflush(file_);
-    }
-    /* Text as it is (the summary block). */
-    void raw(const std::string &text)
-    {
-        if (file_ == nullptr)
-            return;
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::fputs(text.c_str(), file_);
-        std::fflush(file_);
-    }
-    const std::string &path() const { return path_; }
-
-private:
-    std::mutex  mutex_;
-    std::FILE  *file_ = nullptr;
-    std::string path_;
-};
 
 /* Emptied batches kept for reuse: a batch keeps the size of its buffers, so
 ** that workers do not fault in fresh memory for every chunk. There are never
@@ -108,9 +65,9 @@ struct TableRun {
     std::atomic<int64_t>      rej_format{0};
     std::atomic<int64_t>      rej_data{0};        /* rows refused by the database included */
     std::atomic<int64_t>      blank{0};           /* blank lines passed over */
-    std::string               bad_path;
-    std::FILE                *bad = nullptr;
-    std::mutex                bad_mutex;
+    TableName                 target;             /* the INTO TABLE name, with its quoting */
+    size_t                    ctl_index = 0;      /* of its control record, in the parse result */
+    OutputFile               *bad = nullptr;      /* the bad-data file, shared by the tables naming it */
     bool                      crlf_tolerant = false;  /* no terminator given: "\n", a "\r" before it dropped */
 };
 
@@ -172,6 +129,11 @@ struct RunState {
     std::atomic<uint64_t> bytes_done{0};
     std::atomic<int64_t>  rows_done{0};
     uint32_t              errors = 100;
+    uint32_t              chunk_bytes = 0;      /* of a read buffer */
+    /* Load mode REPLACE: these tables are emptied in the transaction of the
+    ** group's first unit, so the rows that replace them commit with it; the
+    ** other units send nothing before it is committed (writers.cpp). */
+    std::vector<TableName> to_empty;
     LogFile              *log = nullptr;
 
     void fail(const std::string &msg)

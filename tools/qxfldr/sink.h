@@ -25,6 +25,10 @@
 **       keeps the transaction open; the caller may then take rows out again
 **       (withdraw(), keep_before()) before commit(). A sink that refuses in
 **       insert() has nothing to settle.
+**   (6) truncate() empties a table inside the open transaction (after
+**       begin()): the emptying becomes durable with that transaction's
+**       commit(), a rollback() keeps the old rows, and a withdraw() keeps
+**       the emptying for the next settle(), like the rows.
 */
 #ifndef QXFLDR_TOOL_SINK_H
 #define QXFLDR_TOOL_SINK_H
@@ -36,6 +40,8 @@
 #include <string_view>
 #include <string>
 #include <vector>
+
+#include "table_name.h"
 
 namespace qxfldr {
 
@@ -124,10 +130,11 @@ enum class Settled {
 class Sink {
 public:
     virtual ~Sink() = default;
-    /* Fills desc for the table; false with err set when it cannot. */
-    virtual bool describe(const std::string &table, TableDesc &desc, std::string &err) = 0;
+    /* Fills desc for the table; false with err set when it cannot. Names
+    ** follow the database's own rules for quoted and unquoted names. */
+    virtual bool describe(const TableName &table, TableDesc &desc, std::string &err) = 0;
     /* Prepares the insert of `cols` (names) into table number `table_no`. */
-    virtual bool prepare(uint32_t table_no, const std::string &table,
+    virtual bool prepare(uint32_t table_no, const TableName &table,
                          const std::vector<std::string> &cols, std::string &err) = 0;
     virtual bool begin(std::string &err) = 0;
     /* Stores rows [from, to) of the batch (rule 4 for refused rows); the
@@ -157,10 +164,14 @@ public:
         err = "this database keeps no rows to take back";
         return false;
     }
-    /* Removes every row of the table (load mode REPLACE). */
-    virtual bool truncate(const std::string &table, std::string &err) = 0;
+    /* Removes every row of the table within the open transaction (rule 6;
+    ** load mode REPLACE). */
+    virtual bool truncate(const TableName &table, std::string &err) = 0;
+    /* Rows the open transaction would store if committed now (after settle(),
+    ** for a sink that sends rows there). */
+    virtual uint64_t rows_held() const = 0;
     /* Number of rows in the table (load mode INSERT needs an empty table). */
-    virtual int64_t row_count(const std::string &table, std::string &err) = 0;
+    virtual int64_t row_count(const TableName &table, std::string &err) = 0;
     /* How the rows of a prepared table reach the database, when the log
     ** should say it (a sharded table, a slower path); empty otherwise. */
     virtual std::string route_note(uint32_t /*table_no*/) const { return {}; }

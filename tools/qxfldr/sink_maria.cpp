@@ -55,6 +55,7 @@ struct Link {
     Conn     conn;
     bool     open = false;         /* a transaction is open */
     unsigned lock_wait = 0;        /* the session's lock wait, 0 before it is set */
+    std::vector<std::string> to_empty;   /* tables its transaction empties first (REPLACE) */
 };
 
 /* Where a row of a lane came from; the batch engine's tag is its index. */
@@ -100,24 +101,25 @@ public:
         return links_[0]->conn.open(ep, err);
     }
 
-    bool describe(const std::string &table, TableDesc &desc, std::string &err) override
+    bool describe(const TableName &table, TableDesc &desc, std::string &err) override
     {
         qxmaria::Table t;
         if (!describe_table(table, t, err))
             return false;
         desc = TableDesc{};
-        desc.name = table;
+        desc.name = table.display();
         for (const qxmaria::Column &c : t.cols)
             desc.cols.push_back(TableColumn{c.name, c.column_type, c.qx_type, c.length, c.not_null});
         return true;
     }
 
-    bool prepare(uint32_t table_no, const std::string &table, const std::vector<std::string> &cols,
+    bool prepare(uint32_t table_no, const TableName &name, const std::vector<std::string> &cols,
                  std::string &err) override
     {
         qxmaria::Table t;
-        if (!describe_table(table, t, err))
+        if (!describe_table(name, t, err))
             return false;
+        const std::string table = name.display();
         if (routes_.size() <= table_no)
             routes_.resize(table_no + 1);
         Route &route = routes_[table_no];
@@ -259,7 +261,12 @@ public:
         clear_lanes();
     }
 
-    bool truncate(const std::string &table, std::string &err) override
+    /* Rule 6: the table (every backend table of a routed Spider table) is
+    ** emptied by a DELETE that opens each sending of its connection's
+    ** transaction (start()), so that a withdraw() keeps it. TRUNCATE would
+    ** commit by itself: the old rows would be gone before the new ones are
+    ** stored. */
+    bool truncate(const TableName &table, std::string &err) override
     {
         qxmaria::Table t;
         if (!describe_table(table, t, err))
@@ -267,21 +274,31 @@ public:
         qxmaria::Layout layout;
         if (!qxmaria::read_layout(link(0), t, layout, err))
             return false;
-        if (!layout.routed)
-            return link(0).exec("TRUNCATE TABLE " + t.qualified(), err);
-        /* A Spider table: every backend table is emptied. */
+        if (!layout.routed) {
+            links_[0]->to_empty.push_back(t.qualified());
+            return true;
+        }
         for (const qxmaria::Shard &shard : layout.shards) {
             size_t link_no = 0;
-            if (!backend_link(shard.backend, link_no, err) ||
-                !link(link_no).exec("TRUNCATE TABLE " + qxmaria::quote_ident(shard.backend.database) + "." +
-                                        qxmaria::quote_ident(shard.table),
-                                    err))
+            if (!backend_link(shard.backend, link_no, err))
                 return false;
+            const std::string remote = qxmaria::quote_ident(shard.backend.database) + "." + qxmaria::quote_ident(shard.table);
+            std::vector<std::string> &list = links_[link_no]->to_empty;
+            if (std::find(list.begin(), list.end(), remote) == list.end())
+                list.push_back(remote);
         }
         return true;
     }
 
-    int64_t row_count(const std::string &table, std::string &err) override
+    uint64_t rows_held() const override
+    {
+        uint64_t held = 0;
+        for (const auto &lane : lanes_)
+            held += lane->kept;
+        return held;
+    }
+
+    int64_t row_count(const TableName &table, std::string &err) override
     {
         qxmaria::Table t;
         if (!describe_table(table, t, err))
@@ -295,13 +312,10 @@ public:
 private:
     Conn &link(size_t n) { return links_[n]->conn; }
 
-    bool describe_table(const std::string &table, qxmaria::Table &t, std::string &err)
+    /* "db.table" is table `table` of database `db`; a quoted part keeps its spelling. */
+    bool describe_table(const TableName &table, qxmaria::Table &t, std::string &err)
     {
-        qxmaria::TableRef ref;
-        if (!qxmaria::parse_table_ref(table, ref)) {
-            err = "bad table name " + table;
-            return false;
-        }
+        const qxmaria::TableRef ref{table.schema, table.name, table.schema_quoted, table.name_quoted};
         return qxmaria::describe_table(link(0), ref, t, err);
     }
 
@@ -374,6 +388,9 @@ private:
             if (!l.conn.exec("START TRANSACTION", err))
                 return false;
             l.open = true;
+            for (const std::string &table : l.to_empty)
+                if (!l.conn.exec("DELETE FROM " + table, err))
+                    return false;
         }
         return true;
     }
@@ -383,17 +400,27 @@ private:
     Settled send_all(const RefusalFn &on_refused, LockWait wait, std::string &err)
     {
         std::vector<std::vector<Lane *>> by_link(links_.size());
-        size_t busy = 0;
+        std::vector<uint8_t> busy(links_.size(), 0);
+        for (size_t k = 0; k < links_.size(); k++)
+            busy[k] = !links_[k]->to_empty.empty();
         for (auto &lane : lanes_)
             if (lane->writer.pending() > 0) {
-                busy += by_link[lane->link].empty() ? 1 : 0;
+                busy[lane->link] = 1;
                 by_link[lane->link].push_back(lane.get());
             }
-        return busy > 1 ? send_side_by_side(by_link, on_refused, wait, err) : send_in_turn(on_refused, wait, err);
+        if (std::count(busy.begin(), busy.end(), 1) > 1)
+            return send_side_by_side(busy, by_link, on_refused, wait, err);
+        return send_in_turn(on_refused, wait, err);
     }
 
     Settled send_in_turn(const RefusalFn &on_refused, LockWait wait, std::string &err)
     {
+        for (auto &l : links_)
+            if (!l->to_empty.empty() && !start(*l, wait, err)) {
+                err = failed_start(*l, err);
+                withdraw();
+                return Settled::Failed;
+            }
         bool stopped = false;
         for (auto &lane_ptr : lanes_) {
             Lane &lane = *lane_ptr;
@@ -418,8 +445,8 @@ private:
     /* One thread per link. Refusals are gathered and reported afterwards in
     ** row order; when the caller stops at one, the rows from it on leave
     ** every lane and the rest is sent again in turn (sink.h rule 4). */
-    Settled send_side_by_side(const std::vector<std::vector<Lane *>> &by_link, const RefusalFn &on_refused,
-                              LockWait wait, std::string &err)
+    Settled send_side_by_side(const std::vector<uint8_t> &busy, const std::vector<std::vector<Lane *>> &by_link,
+                              const RefusalFn &on_refused, LockWait wait, std::string &err)
     {
         struct Outcome {
             Settled status = Settled::Done;
@@ -430,6 +457,11 @@ private:
         };
         std::vector<Outcome> out(links_.size());
         auto run = [&](size_t k) {
+            if (!start(*links_[k], wait, out[k].err)) {
+                out[k].status = Settled::Failed;
+                out[k].err = failed_start(*links_[k], out[k].err);
+                return;
+            }
             for (Lane *lane : by_link[k]) {
                 out[k].status = send_lane(*lane, wait, out[k].err, [&](const qxmaria::Refusal &r) {
                     const Origin &o = lane->origins[r.tag];
@@ -443,10 +475,11 @@ private:
             }
         };
         std::vector<std::thread> threads;
-        for (size_t k = 1; k < by_link.size(); k++)
-            if (!by_link[k].empty())
+        for (size_t k = 1; k < busy.size(); k++)
+            if (busy[k])
                 threads.emplace_back(run, k);
-        run(0);
+        if (busy[0])
+            run(0);
         for (std::thread &t : threads)
             t.join();
         for (const Settled worst : {Settled::Failed, Settled::Blocked})
@@ -476,7 +509,7 @@ private:
     {
         Link &l = *links_[lane.link];
         if (!start(l, wait, err)) {
-            err = (l.conn.lost() ? "connection to MariaDB lost: " : "MariaDB failed START TRANSACTION: ") + err;
+            err = failed_start(l, err);
             return Settled::Failed;
         }
         const qxmaria::SendResult res = lane.writer.send(handler);
@@ -487,6 +520,11 @@ private:
         lane.kept = res.kept;
         lane.stopped = res.status == qxmaria::SendStatus::stopped;
         return Settled::Done;
+    }
+
+    static std::string failed_start(const Link &l, const std::string &err)
+    {
+        return (l.conn.lost() ? "connection to MariaDB lost: " : "MariaDB failed to open a transaction: ") + err;
     }
 
     Refused refused_row(const Lane &lane, uint64_t tag, std::string_view message) const
@@ -516,10 +554,13 @@ private:
             }
     }
 
+    /* The transaction ended: its rows and its emptying are done with. */
     void clear_lanes()
     {
         for (auto &lane : lanes_)
             lane->clear();
+        for (auto &l : links_)
+            l->to_empty.clear();
     }
 
     std::vector<std::unique_ptr<Link>> links_;   /* [0]: the named server */
@@ -569,8 +610,11 @@ int run_maria_export(const ExportRequest &req)
     Conn conn;
     qxmaria::Exporter exp;
     std::string error;
-    if (!qxmaria::parse_uri(req.db, ep, error) || !conn.open(ep, error) || !exp.start(conn, req.sql, error) ||
-        !text.open(error))
+    if (!qxmaria::parse_uri(req.db, ep, error) || !conn.open(ep, error))
+        return text.finish(error);
+    if (!exp.start(conn, req.sql, error))
+        return exp.refused() ? refuse_export(error) : text.finish(error);
+    if (!text.open(error))
         return text.finish(error);
     std::vector<uint16_t> types = exp.types();
     auto *src = static_cast<bdta3 *>(

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <numeric>
 #include <thread>
 
 #include "pg_batch.h"
@@ -37,17 +38,39 @@ namespace qxfldr {
 
 namespace {
 
+/* The name as the server resolves it: an unquoted part folds to lower case
+** as the server folds it, a quoted one stays as written; without a schema
+** the server's search path applies. */
+std::string server_name(const TableName &table)
+{
+    auto part = [](const std::string &text, bool quoted) {
+        std::string out = text;
+        if (!quoted)
+            for (char &c : out)
+                if (c >= 'A' && c <= 'Z')
+                    c = static_cast<char>(c - 'A' + 'a');
+        return qxpg::quote_ident(out);
+    };
+    const std::string name = part(table.name, table.name_quoted);
+    return table.schema.empty() ? name : part(table.schema, table.schema_quoted) + "." + name;
+}
+
+bool describe_named(PGconn *conn, const TableName &table, qxpg::Table &out, std::string &err)
+{
+    return qxpg::describe_table(conn, server_name(table), out, err, table.display());
+}
+
 class PgSink final : public Sink {
 public:
     bool open(const std::string &conninfo, std::string &err) { return conn_.open(conninfo, err); }
 
-    bool describe(const std::string &table, TableDesc &desc, std::string &err) override
+    bool describe(const TableName &table, TableDesc &desc, std::string &err) override
     {
         qxpg::Table t;
-        if (!qxpg::describe_table(conn_.get(), table, t, err))
+        if (!describe_named(conn_.get(), table, t, err))
             return false;
         desc = TableDesc{};
-        desc.name = table;
+        desc.name = table.display();
         for (const qxpg::Column &c : t.cols) {
             TableColumn col;
             col.name = c.name;
@@ -62,12 +85,12 @@ public:
         return true;
     }
 
-    bool prepare(uint32_t table_no, const std::string &table, const std::vector<std::string> &cols,
+    bool prepare(uint32_t table_no, const TableName &table, const std::vector<std::string> &cols,
                  std::string &err) override
     {
         auto t = std::make_unique<qxpg::Table>();
         qxpg::Table full;
-        if (!qxpg::describe_table(conn_.get(), table, full, err))
+        if (!describe_named(conn_.get(), table, full, err))
             return false;
         t->name = full.name;
         t->qualified = full.qualified;
@@ -81,7 +104,7 @@ public:
                     break;
                 }
             if (!found) {
-                err = "column " + name + " of table " + table + " does not exist";
+                err = "column " + name + " of table " + table.display() + " does not exist";
                 return false;
             }
         }
@@ -187,6 +210,7 @@ public:
         for (uint32_t t = 0; t < kept_.size() && t < committed.size(); t++)
             committed[t] += static_cast<int64_t>(kept_[t]);
         clear_batches();
+        to_empty_.clear();
         return true;
     }
 
@@ -194,20 +218,28 @@ public:
     {
         end_transaction("ROLLBACK");
         clear_batches();
+        to_empty_.clear();
     }
 
-    bool truncate(const std::string &table, std::string &err) override
+    /* Rule 6: the table is emptied by the TRUNCATE that opens every sending
+    ** of this transaction (send_all), so that a withdraw() keeps it. TRUNCATE
+    ** holds the table's strongest lock until the transaction ends: nobody
+    ** sees it empty before the rows that replace it are committed. */
+    bool truncate(const TableName &table, std::string &err) override
     {
         qxpg::Table t;
-        if (!qxpg::describe_table(conn_.get(), table, t, err))
+        if (!describe_named(conn_.get(), table, t, err))
             return false;
-        return conn_.exec("TRUNCATE " + t.qualified, err);
+        to_empty_.push_back(t.qualified);
+        return true;
     }
 
-    int64_t row_count(const std::string &table, std::string &err) override
+    uint64_t rows_held() const override { return std::accumulate(kept_.begin(), kept_.end(), uint64_t{0}); }
+
+    int64_t row_count(const TableName &table, std::string &err) override
     {
         qxpg::Table t;
-        if (!qxpg::describe_table(conn_.get(), table, t, err))
+        if (!describe_named(conn_.get(), table, t, err))
             return -1;
         qxpg::Result res(PQexec(conn_.get(), ("SELECT EXISTS (SELECT 1 FROM " + t.qualified + ")").c_str()));
         if (res.status() != PGRES_TUPLES_OK) {
@@ -232,6 +264,12 @@ private:
             if (!statement("BEGIN", err))
                 return Settled::Failed;
             open_ = true;
+            /* The emptying waits for other programs' locks as long as they
+            ** hold them: the loader's other writers send nothing to these
+            ** tables before this transaction is committed. */
+            for (const std::string &table : to_empty_)
+                if (!statement(("TRUNCATE " + table).c_str(), err))
+                    return Settled::Failed;
         }
         if (!statement(wait == LockWait::Bounded ? kBoundedLockWait : "SET LOCAL lock_timeout = 0", err))
             return Settled::Failed;
@@ -312,6 +350,7 @@ private:
 
     qxpg::Conn conn_;
     bool open_ = false;                     /* a transaction is open on conn_ */
+    std::vector<std::string> to_empty_;     /* tables the transaction empties first (rule 6) */
     std::vector<uint64_t> kept_;            /* per table: rows the open transaction holds */
     std::vector<Pending> pending_;          /* per table, like writers_ */
     std::vector<std::unique_ptr<qxpg::Table>> tables_;
@@ -366,7 +405,11 @@ int run_pg_export(const ExportRequest &req)
     qxpg::Conn conn;
     qxpg::Exporter exp;
     std::string error;
-    if (!conn.open(req.db, error) || !exp.start(conn.get(), req.sql, error) || !text.open(error))
+    if (!conn.open(req.db, error))
+        return text.finish(error);
+    if (!exp.start(conn.get(), req.sql, error))
+        return exp.refused() ? refuse_export(error) : text.finish(error);
+    if (!text.open(error))
         return text.finish(error);
     std::vector<uint16_t> types = exp.types();
     auto *src = static_cast<bdta3 *>(fldr_bdta_create(env, nullptr, kRows, static_cast<uint32_t>(types.size()), types.data()));

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <numeric>
 
 #include "qxdta.h"
 #include "sink.h"
@@ -79,6 +80,13 @@ std::string quote_ident(const std::string &name)
     return out + "\"";
 }
 
+/* SQLite compares names without regard to ASCII case, quoted or not; a
+** schema part names an attached database ("main" is the file itself). */
+std::string sql_name(const TableName &table)
+{
+    return table.schema.empty() ? quote_ident(table.name) : quote_ident(table.schema) + "." + quote_ident(table.name);
+}
+
 class SqliteSink final : public Sink {
 public:
     bool open(const std::string &path, std::string &err)
@@ -86,6 +94,8 @@ public:
         if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
             SQLITE_OK) {
             err = "cannot open database " + path + ": " + sqlite3_errmsg(db_);
+            if (const int sys = sqlite3_system_errno(db_); sys != 0)
+                err += std::string(" (") + std::strerror(sys) + ")";
             return false;
         }
         sqlite3_busy_timeout(db_, 5000);
@@ -109,14 +119,15 @@ public:
         sqlite3_close(db_);
     }
 
-    bool describe(const std::string &table, TableDesc &desc, std::string &err) override
+    bool describe(const TableName &table, TableDesc &desc, std::string &err) override
     {
         desc = TableDesc{};
-        desc.name = table;
+        desc.name = table.display();
         sqlite3_stmt *stmt = nullptr;
-        const std::string sql = "PRAGMA table_info(" + quote_ident(table) + ")";
+        const std::string sql = "PRAGMA " + (table.schema.empty() ? "" : quote_ident(table.schema) + ".") +
+                                "table_info(" + quote_ident(table.name) + ")";
         if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-            err = sqlite3_errmsg(db_);
+            err = "table " + table.display() + ": " + sqlite3_errmsg(db_);
             return false;
         }
         while (sqlite3_step(stmt) == SQLITE_ROW) {
@@ -130,16 +141,16 @@ public:
         }
         sqlite3_finalize(stmt);
         if (desc.cols.empty()) {
-            err = "table " + table + " does not exist";
+            err = "table " + table.display() + " does not exist";
             return false;
         }
         return true;
     }
 
-    bool prepare(uint32_t table_no, const std::string &table, const std::vector<std::string> &cols,
+    bool prepare(uint32_t table_no, const TableName &table, const std::vector<std::string> &cols,
                  std::string &err) override
     {
-        std::string sql = "INSERT INTO " + quote_ident(table) + " (";
+        std::string sql = "INSERT INTO " + sql_name(table) + " (";
         std::string marks;
         for (size_t i = 0; i < cols.size(); i++) {
             sql += (i ? ", " : "") + quote_ident(cols[i]);
@@ -147,7 +158,7 @@ public:
         }
         sql += ") VALUES (" + marks + ")";
         if (cols.empty())
-            sql = "INSERT INTO " + quote_ident(table) + " DEFAULT VALUES";
+            sql = "INSERT INTO " + sql_name(table) + " DEFAULT VALUES";
         if (inserts_.size() <= table_no) {
             inserts_.resize(table_no + 1, nullptr);
             stored_.resize(table_no + 1, 0);
@@ -224,15 +235,20 @@ public:
         std::fill(stored_.begin(), stored_.end(), 0);
     }
 
-    bool truncate(const std::string &table, std::string &err) override
+    uint64_t rows_held() const override
     {
-        return exec("DELETE FROM " + quote_ident(table), err);
+        return static_cast<uint64_t>(std::accumulate(stored_.begin(), stored_.end(), int64_t{0}));
     }
 
-    int64_t row_count(const std::string &table, std::string &err) override
+    bool truncate(const TableName &table, std::string &err) override
+    {
+        return exec("DELETE FROM " + sql_name(table), err);
+    }
+
+    int64_t row_count(const TableName &table, std::string &err) override
     {
         sqlite3_stmt *stmt = nullptr;
-        const std::string sql = "SELECT EXISTS (SELECT 1 FROM " + quote_ident(table) + ")";
+        const std::string sql = "SELECT EXISTS (SELECT 1 FROM " + sql_name(table) + ")";
         if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
             err = sqlite3_errmsg(db_);
             return -1;
@@ -270,14 +286,14 @@ private:
 
 class NoneSink final : public Sink {
 public:
-    bool describe(const std::string &table, TableDesc &desc, std::string &) override
+    bool describe(const TableName &table, TableDesc &desc, std::string &) override
     {
         desc = TableDesc{};
-        desc.name = table;
+        desc.name = table.display();
         desc.any_columns = true;
         return true;
     }
-    bool prepare(uint32_t, const std::string &, const std::vector<std::string> &, std::string &) override
+    bool prepare(uint32_t, const TableName &, const std::vector<std::string> &, std::string &) override
     {
         return true;
     }
@@ -297,8 +313,12 @@ public:
         return true;
     }
     void rollback() override { std::fill(stored_.begin(), stored_.end(), 0); }
-    bool truncate(const std::string &, std::string &) override { return true; }
-    int64_t row_count(const std::string &, std::string &) override { return 0; }
+    uint64_t rows_held() const override
+    {
+        return static_cast<uint64_t>(std::accumulate(stored_.begin(), stored_.end(), int64_t{0}));
+    }
+    bool truncate(const TableName &, std::string &) override { return true; }
+    int64_t row_count(const TableName &, std::string &) override { return 0; }
 
 private:
     std::vector<int64_t> stored_;

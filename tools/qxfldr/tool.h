@@ -39,6 +39,8 @@ struct ExportRequest {
 
 int run_load(const LoadRequest &req);
 int run_export(const ExportRequest &req);
+/* An export refused before it starts: the reason on the console, exit 2. */
+int refuse_export(const std::string &why);
 
 /*
 ** The text side of an export, whatever the database: batches of typed rows

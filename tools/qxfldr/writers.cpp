@@ -24,9 +24,7 @@
 ** (CommitOrder::serial_unit).
 */
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <functional>
 
 #include "load_state.h"
@@ -54,22 +52,21 @@ struct UnitEvents {
 };
 
 /* A rejected row whole to the bad-data file, one line to the log. False when
-** the bad-data file cannot be written (the load then fails). */
+** either cannot be written: a reason or a row lost would hide which rows were
+** not loaded, so the load fails. */
 bool write_rejection(RunState &rs, const Rejection &rej)
 {
     TableRun &tr = *rs.group->tables[rej.key.table - rs.group->first_table];
     static constexpr const char *kWhat[] = {"format error: ", "data error: ", "refused by the database: "};
-    rs.log->line("table " + tr.plan.display_name + ", file " + rs.group->file_names[rej.key.file_no] + ", row " +
-                 std::to_string(rej.key.row_no) + ": " + kWhat[static_cast<int>(rej.kind)] + rej.reason);
+    if (!rs.log->line("table " + tr.plan.display_name + ", file " + rs.group->file_names[rej.key.file_no] +
+                      ", row " + std::to_string(rej.key.row_no) + ": " + kWhat[static_cast<int>(rej.kind)] +
+                      rej.reason)) {
+        rs.fail(rs.log->error());
+        return false;
+    }
     (rej.kind == Reject::Format ? tr.rej_format : tr.rej_data)++;
-    std::lock_guard<std::mutex> lock(tr.bad_mutex);
-    /* Appended: the tables of a group, and later groups, may share the file
-    ** (a stale one was removed before the load began). */
-    if (tr.bad == nullptr)
-        tr.bad = std::fopen(tr.bad_path.c_str(), "ab");
-    if (tr.bad == nullptr || std::fwrite(rej.text.data(), 1, rej.text.size(), tr.bad) != rej.text.size() ||
-        std::fflush(tr.bad) != 0) {
-        rs.fail("cannot write the bad-data file " + tr.bad_path + ": " + std::strerror(errno));
+    if (!tr.bad->write(rej.text)) {
+        rs.fail(tr.bad->error());
         return false;
     }
     return true;
@@ -89,6 +86,28 @@ const std::string &table_name(RunState &rs, uint32_t table)
     return rs.group->tables[table - rs.group->first_table]->plan.display_name;
 }
 
+/* Load mode REPLACE, in the transaction of the group's first unit (sink.h
+** rule 6): the old rows go with its commit, and stay when it rolls back. */
+bool empty_tables(RunState &rs, Sink *sink)
+{
+    std::string err;
+    for (const TableName &table : rs.to_empty)
+        if (!sink->truncate(table, err)) {
+            rs.fail("cannot empty table " + table.display() + " (load mode REPLACE): " + err);
+            return false;
+        }
+    return true;
+}
+
+/* True while the tables of a REPLACE load wait to be emptied by the first
+** unit: the other units send nothing before it commits, since they would
+** hold locks its emptying waits for, or be emptied with the old rows. */
+bool emptying_pending(RunState &rs)
+{
+    std::lock_guard<std::mutex> lock(rs.order.mutex);
+    return !rs.to_empty.empty();
+}
+
 /*
 ** Takes the unit's items from the stream: accepted rows to the sink, rejected
 ** rows to `ue`; stops early at the stop point when ue decides as it goes.
@@ -100,6 +119,8 @@ bool take_unit(RunState &rs, Sink *sink, Unit &unit, UnitEvents &ue, const Refus
     bool ok = sink->begin(err);
     if (!ok)
         rs.fail("cannot begin a transaction: " + err);
+    if (ok && unit.number == 0)
+        ok = empty_tables(rs, sink);
     Item item;
     while (ok && ue.stop == SIZE_MAX && rs.sequencer->next(unit, item)) {
         if (item.rows == nullptr) {
@@ -147,7 +168,11 @@ bool decide(RunState &rs, Sink *sink, const Unit &unit, UnitEvents &ue)
         late_refused++;
         return write_rejection(rs, refusal(rs, r));
     };
-    if (!sink->commit(late, committed, err)) {
+    /* A REPLACE load stopped in its first unit before a row was kept keeps
+    ** the old rows: the emptying is not committed alone. */
+    if (stopped && unit.number == 0 && !rs.to_empty.empty() && sink->rows_held() == 0) {
+        sink->rollback();
+    } else if (!sink->commit(late, committed, err)) {
         fail_commit(rs, unit, err);
         return false;
     }
@@ -156,6 +181,8 @@ bool decide(RunState &rs, Sink *sink, const Unit &unit, UnitEvents &ue)
     {
         std::lock_guard<std::mutex> lock(rs.order.mutex);
         rs.order.errors += static_cast<int64_t>(written) + late_refused;
+        if (unit.number == 0)
+            rs.to_empty.clear();   /* emptied for good, with this commit */
         /* After a stop the turn stays here: no later unit may commit. */
         if (!stopped)
             rs.order.head = unit.number + 1;
@@ -310,7 +337,7 @@ void write_side_by_side(RunState &rs, Sink *sink, bool others)
         const RefusalFn collect = [&](const Refused &r) { return ue.add(refusal(rs, r)); };
         bool ok = take_unit(rs, sink, unit, ue, collect);
         bool sent = false;
-        if (ok && !another_alone(rs)) {
+        if (ok && !another_alone(rs) && (unit.number == 0 || !emptying_pending(rs))) {
             std::string err;
             const Settled first = sink->settle(collect, others ? LockWait::Bounded : LockWait::Unbounded, err);
             if (first == Settled::Failed)

@@ -3,6 +3,9 @@
 */
 #include "maria_export.h"
 
+#include <mysqld_error.h>
+
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -63,16 +66,54 @@ void Exporter::finish()
     conn_ = nullptr;
 }
 
+/*
+** Why `sql` is no single query, or "": it is prepared first, never run, so a
+** statement that writes or changes the schema is refused before it runs
+** (DDL would end even a READ ONLY transaction). Several statements fail to
+** prepare with a syntax error.
+*/
+std::string Exporter::not_a_query(Conn &conn, const std::string &sql, std::string &error)
+{
+    MYSQL_STMT *stmt = mysql_stmt_init(conn.get());
+    if (stmt == nullptr) {
+        error = "out of memory";
+        return "";
+    }
+    std::string why;
+    if (mysql_stmt_prepare(stmt, sql.data(), sql.size()) != 0) {
+        const bool parse_error = mysql_stmt_errno(stmt) == ER_PARSE_ERROR;
+        error = "the export query failed: " + one_line(mysql_stmt_error(stmt));
+        std::string text = sql;
+        while (!text.empty() && (text.back() == ';' || std::isspace(static_cast<unsigned char>(text.back()))))
+            text.pop_back();
+        if (parse_error && text.find(';') != std::string::npos)
+            why = "sql= holds more than one statement; an export runs exactly one query";
+    } else if (mysql_stmt_field_count(stmt) == 0) {
+        why = "sql= returns no rows; an export runs one query and only reads";
+    }
+    mysql_stmt_close(stmt);
+    return why;
+}
+
 bool Exporter::start(Conn &conn, const std::string &sql, std::string &error)
 {
     std::string err;
+    refused_ = false;
+    if (const std::string why = not_a_query(conn, sql, error); !why.empty() || !error.empty()) {
+        refused_ = !why.empty();
+        if (refused_)
+            error = why;
+        return false;
+    }
     if (!conn.exec("START TRANSACTION READ ONLY", err)) {
         error = "the export cannot start: " + err;
         return false;
     }
     conn_ = &conn;
     if (mysql_real_query(conn.get(), sql.data(), sql.size()) != 0) {
-        error = "the export query failed: " + conn.error();
+        refused_ = conn.errnum() == ER_CANT_EXECUTE_IN_READ_ONLY_TRANSACTION;
+        error = refused_ ? "sql= would change the database; an export only reads (" + conn.error() + ")"
+                         : "the export query failed: " + conn.error();
         finish();
         return false;
     }

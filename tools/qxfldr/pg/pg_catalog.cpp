@@ -72,11 +72,12 @@ uint16_t export_type_code(Oid oid)
     return code >= 0 ? static_cast<uint16_t>(code) : QXDT_VARCHAR;
 }
 
-bool describe_table(PGconn *conn, const std::string &table, Table &out, std::string &error)
+bool describe_table(PGconn *conn, const std::string &name, Table &out, std::string &error, std::string_view shown)
 {
     out = Table{};
+    const std::string table = shown.empty() ? name : std::string(shown);
     out.name = table;
-    const char *params[1] = {table.c_str()};
+    const char *params[1] = {name.c_str()};
     Result rel(PQexecParams(conn,
                             "SELECT c.oid, c.relkind, n.nspname, c.relname "
                             "FROM pg_catalog.pg_class c "

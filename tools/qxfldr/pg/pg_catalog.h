@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "qxfldr_comm.h"
@@ -67,12 +68,14 @@ int32_t load_type_code(Oid oid, char typtype);
 uint16_t export_type_code(Oid oid);
 
 /*
-** Reads the description of `table` (any name the server resolves: "t",
-** "schema.t", "\"Mixed Case\""). False with a one-line `error` when the
-** table does not exist, is not a table, or has a column the loader cannot
-** feed.
+** Reads the description of `table` (any name the server resolves, with its
+** search path and quoting rules: "t", "schema.t", "\"Mixed Case\""). False
+** with a one-line `error` when the table does not exist, is not a table, or
+** has a column the loader cannot feed. `shown`, when given, is the table's
+** name in messages and in out.name (the name as the user wrote it).
 */
-bool describe_table(PGconn *conn, const std::string &table, Table &out, std::string &error);
+bool describe_table(PGconn *conn, const std::string &table, Table &out, std::string &error,
+                    std::string_view shown = {});
 
 } // namespace qxpg
 

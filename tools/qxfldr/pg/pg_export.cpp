@@ -191,7 +191,34 @@ void Exporter::finish()
             PQclear(res);
     }
     done_ = true;
+    // The read-only transaction has nothing to keep; the connection is free again.
+    if (in_transaction_ && conn_ != nullptr)
+        PQclear(PQexec(conn_, "ROLLBACK"));
+    in_transaction_ = false;
 }
+
+namespace {
+
+/*
+** Why the server refused `res` when the text is no single query, or "". Its
+** parser refuses several statements in the extended protocol with a syntax
+** error (42601) that, unlike every syntax error of a text, points at no
+** position in it; a statement that writes fails in the READ ONLY
+** transaction with 25006.
+*/
+std::string not_a_query(PGconn *conn, const PGresult *res)
+{
+    const char *state = PQresultErrorField(res, PG_DIAG_SQLSTATE);
+    if (state == nullptr)
+        return "";
+    if (std::strcmp(state, "42601") == 0 && PQresultErrorField(res, PG_DIAG_STATEMENT_POSITION) == nullptr)
+        return "sql= holds more than one statement; an export runs exactly one query";
+    if (std::strcmp(state, "25006") == 0)
+        return "sql= would change the database; an export only reads (" + result_message(conn, res) + ")";
+    return "";
+}
+
+} // namespace
 
 bool Exporter::start(PGconn *conn, const std::string &sql, std::string &error)
 {
@@ -199,14 +226,19 @@ bool Exporter::start(PGconn *conn, const std::string &sql, std::string &error)
     conn_ = conn;
     rows_ = 0;
     cols_.clear();
+    refused_ = false;
     Result set(PQexec(conn, "SET DateStyle TO ISO, YMD; SET IntervalStyle TO postgres; "
                             "SET extra_float_digits TO 3; SET bytea_output TO hex"));
-    if (set.status() != PGRES_COMMAND_OK) {
-        error = "cannot prepare the export session: " + result_message(conn, set.get());
+    Result begin(set.status() == PGRES_COMMAND_OK ? PQexec(conn, "BEGIN TRANSACTION READ ONLY") : nullptr);
+    if (set.status() != PGRES_COMMAND_OK || begin.status() != PGRES_COMMAND_OK) {
+        error = "cannot prepare the export session: " +
+                result_message(conn, set.status() != PGRES_COMMAND_OK ? set.get() : begin.get());
         return false;
     }
-    if (PQsendQuery(conn, sql.c_str()) != 1) {
+    in_transaction_ = true;
+    if (PQsendQueryParams(conn, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 1) {
         error = "cannot send the export query: " + one_line(PQerrorMessage(conn));
+        finish();
         return false;
     }
     PQsetSingleRowMode(conn);
@@ -214,15 +246,18 @@ bool Exporter::start(PGconn *conn, const std::string &sql, std::string &error)
     pending_ = PQgetResult(conn);
     ExecStatusType st = PQresultStatus(pending_);
     if (st != PGRES_SINGLE_TUPLE && st != PGRES_TUPLES_OK) {
-        error = st == PGRES_COMMAND_OK ? "the export statement returns no rows: " + sql
-                                       : "the export query failed: " +
-                                             result_message(conn, pending_);
+        error = not_a_query(conn, pending_);
+        refused_ = !error.empty();
+        if (!refused_)
+            error = st == PGRES_COMMAND_OK ? "the export statement returns no rows: " + sql
+                                           : "the export query failed: " + result_message(conn, pending_);
         // Drain the rest of the query's results.
         PQclear(pending_);
         pending_ = nullptr;
         while (PGresult *res = PQgetResult(conn))
             PQclear(res);
         done_ = true;
+        finish();
         return false;
     }
     int n = PQnfields(pending_);

@@ -9,6 +9,11 @@
 ** bytes, dates and times; every other type keeps its text form. A value
 ** that has no typed form (a decimal past 38 digits, "infinity" dates, a year
 ** past 9999) stops the export with a message naming the column and value.
+**
+** An export only reads, and runs exactly one statement: the query runs in a
+** READ ONLY transaction, and goes to the server in the extended protocol,
+** whose parser refuses a text of several statements (so "SELECT ...; DROP
+** TABLE t" drops nothing).
 */
 #ifndef QXFLDR_PG_EXPORT_H
 #define QXFLDR_PG_EXPORT_H
@@ -38,11 +43,14 @@ public:
     ~Exporter();
 
     /*
-    ** Sets the session's output styles and starts `sql`. False with a
-    ** one-line `error` when the server refuses it or it returns no rows
-    ** (a statement that is no query).
+    ** Sets the session's output styles, opens a READ ONLY transaction and
+    ** starts `sql`. False with a one-line `error` when the server refuses it
+    ** or it returns no rows (a statement that is no query); refused() then
+    ** tells whether the text is no single query that only reads (several
+    ** statements, or one that writes).
     */
     bool start(PGconn *conn, const std::string &sql, std::string &error);
+    bool refused() const { return refused_; }
 
     const std::vector<ExportColumn> &columns() const { return cols_; }
     /* The type codes of the columns, for fldr_bdta_create. */
@@ -66,6 +74,8 @@ private:
     PGconn *conn_ = nullptr;
     PGresult *pending_ = nullptr;   /* a row read but not yet handed out */
     bool done_ = true;              /* the result is exhausted (or never started) */
+    bool refused_ = false;          /* start() found the text no single query that only reads */
+    bool in_transaction_ = false;   /* start() opened the READ ONLY transaction; finish() ends it */
     uint64_t rows_ = 0;
     std::vector<ExportColumn> cols_;
 };
