@@ -202,6 +202,40 @@ TEST(QxfldrSpider, ReplaceEmptiesEveryShardAndRangeRefusesUnplacedRows)
     EXPECT_EQ(cluster().query_value(2, "SELECT GROUP_CONCAT(id ORDER BY id) FROM r"), "120");
 }
 
+/* Exact stop points and REPLACE safety across shards: with ERRORS=1 the load
+** stops at the second refused key (row 1700) whatever the number of
+** workers, the rows before it stored on their shards and none after it; a REPLACE load that
+** stops in its first unit keeps the old rows of every shard. */
+TEST(QxfldrSpider, StopPointsAndReplaceSafetyAcrossShards)
+{
+    MARIA_REQUIRE_CLUSTER();
+    spider_table("e", "id INT PRIMARY KEY, v VARCHAR(10)", "HASH (id)", kTwoHashParts);
+    std::string data;
+    for (int i = 1; i <= 2000; i++)
+        data += std::to_string(i == 700 || i == 1700 ? i - 600 : i) + "|v\n";   /* keys 100 and 1100 again */
+    qxtest::Dir dir;
+    dir.write("e.txt", data);
+    const std::string ctl = "LOAD DATA INFILE 'e.txt' APPEND INTO TABLE e FIELDS TERMINATED BY '|' (id, v)\n";
+    for (const char *workers : {"1", "2"}) {
+        for (int b = 1; b <= 2; b++)
+            mariatest::sql(b, "DELETE FROM e");
+        const qxtest::RunResult r =
+            load(dir, ctl, {"ERRORS=1", "ROWS=250", std::string("TASK_THREAD_NUMBER=") + workers});
+        EXPECT_NE(r.out.find(counts(1698, 0, 2)), std::string::npos) << workers << "\n" << r.out << r.err;
+        EXPECT_EQ(cluster().query_value(0, "SELECT CONCAT(COUNT(*), ':', MAX(id)) FROM e"), "1698:1699") << workers;
+        EXPECT_EQ(cluster().query_value(0, "SELECT COUNT(*) FROM e WHERE id > 1700"), "0") << workers;
+    }
+
+    /* REPLACE whose first unit stops before a row is kept: every shard keeps its rows. */
+    dir.write("x.txt", "five|new\n5|new\n");
+    const qxtest::RunResult r = load(dir, "LOAD DATA INFILE 'x.txt' REPLACE INTO TABLE e FIELDS TERMINATED BY '|' (id, v)\n",
+                                     {"ERRORS=0"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(cluster().query_value(0, "SELECT COUNT(*) FROM e"), "1698") << r.out << r.err;
+    EXPECT_NE(cluster().query_value(1, "SELECT COUNT(*) FROM e"), "0");
+    EXPECT_NE(cluster().query_value(2, "SELECT COUNT(*) FROM e"), "0");
+}
+
 /* A layout the loader does not compute (KEY) is loaded through the front
 ** node, and says so in the log; the front finds every row. */
 TEST(QxfldrSpider, KeyPartitioningGoesThroughTheFront)
