@@ -81,24 +81,26 @@ std::vector<int64_t> not_found_through_front(qxmaria::Conn &front, const std::st
     return missing;
 }
 
-/* A HASH table over two shards: rows with quoted fields, doubled quotes,
-** 4-byte characters, negative keys; a bad date, a value too long and a key
-** given twice are rejected with their reasons; every other row is found
-** through the front, and each backend holds only its partition's rows. */
+/* A HASH table over two shards, 200,000 rows with quoted fields, doubled
+** quotes, 4-byte characters, negative keys; a bad date, a value too long and
+** a key given twice are rejected with their reasons; each backend holds only
+** its partition's rows, and the rows looked up through the front (every
+** 50th, and all of a window around 0) are found there. */
 TEST(QxfldrSpider, HashShardsLoadedDirectly)
 {
     MARIA_REQUIRE_CLUSTER();
     spider_table("s", "id INT PRIMARY KEY, name VARCHAR(12), born DATE", "HASH (id)", kTwoHashParts);
     std::string data;
     std::vector<int64_t> good;
-    for (int64_t i = -1500; i < 1500; i++) {
+    for (int64_t i = -100000; i < 100000; i++) {
         if (i == 7)
             data += "7|\"bad\"|2023-02-30\n";
         else if (i == 8)
             data += "8|\"" + std::string(13, 'x') + "\"|2001-01-01\n";
         else {
             data += std::to_string(i) + "|\"a \"\"q\"\" \xF0\x9F\x8D\x80\"|2001-02-03\n";
-            good.push_back(i);
+            if (i % 50 == 0 || (i > -1000 && i < 1000))
+                good.push_back(i);
         }
     }
     data += "-3|\"again\"|2001-01-01\n";   /* a key a shard already holds */
@@ -107,15 +109,15 @@ TEST(QxfldrSpider, HashShardsLoadedDirectly)
     const qxtest::RunResult r = load(dir,
                                      "LOAD DATA INFILE 's.txt' APPEND INTO TABLE s FIELDS TERMINATED BY '|' "
                                      "OPTIONALLY ENCLOSE BY '\"' (id, name, born)\n",
-                                     {"ROWS=500", "ERRORS=10"});
+                                     {"ERRORS=10"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find(counts(2998, 0, 3)), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(counts(199998, 0, 3)), std::string::npos) << r.out;
     const std::string log = dir.read("fldr.log");
     EXPECT_NE(log.find("table S is a Spider table over 2 partitions (HASH on id): each backend is loaded directly"),
               std::string::npos) << log;
-    EXPECT_NE(log.find("row 1508: data error: column born"), std::string::npos) << log;
-    EXPECT_NE(log.find("row 1509: data error: column name: value of 13 characters"), std::string::npos) << log;
-    EXPECT_NE(log.find("row 3001: refused by the database: Duplicate entry '-3'"), std::string::npos) << log;
+    EXPECT_NE(log.find("row 100008: data error: column born"), std::string::npos) << log;
+    EXPECT_NE(log.find("row 100009: data error: column name: value of 13 characters"), std::string::npos) << log;
+    EXPECT_NE(log.find("row 200001: refused by the database: Duplicate entry '-3'"), std::string::npos) << log;
     EXPECT_EQ(dir.read("fldr.bad"), "7|\"bad\"|2023-02-30\n8|\"" + std::string(13, 'x') + "\"|2001-01-01\n-3|\"again\"|2001-01-01\n");
 
     qxmaria::Conn front = mariatest::connect(0);
@@ -125,7 +127,7 @@ TEST(QxfldrSpider, HashShardsLoadedDirectly)
     EXPECT_EQ(cluster().query_value(2, "SELECT COUNT(*) FROM s WHERE MOD(id, 2) = 0"), "0");
     EXPECT_EQ(std::stoi(cluster().query_value(1, "SELECT COUNT(*) FROM s")) +
                   std::stoi(cluster().query_value(2, "SELECT COUNT(*) FROM s")),
-              2998);
+              199998);
 }
 
 /* The loader's partition of a value is the front node's, for HASH, RANGE
