@@ -56,6 +56,7 @@ struct Link {
     bool     open = false;         /* a transaction is open */
     unsigned lock_wait = 0;        /* the session's lock wait, 0 before it is set */
     std::vector<std::string> to_empty;   /* tables its transaction empties first (REPLACE) */
+    bool     holds_rows = false;   /* the open transaction holds rows sent by a lane */
 };
 
 /* Where a row of a lane came from; the batch engine's tag is its index. */
@@ -388,6 +389,7 @@ private:
             if (!l.conn.exec("START TRANSACTION", err))
                 return false;
             l.open = true;
+            l.holds_rows = false;
             for (const std::string &table : l.to_empty)
                 if (!l.conn.exec("DELETE FROM " + table, err))
                     return false;
@@ -512,7 +514,17 @@ private:
             err = failed_start(l, err);
             return Settled::Failed;
         }
-        const qxmaria::SendResult res = lane.writer.send(handler);
+        qxmaria::SendResult res = lane.writer.send(handler, !l.holds_rows);
+        if (res.status == qxmaria::SendStatus::redo) {
+            /* The whole batch had a refused row: it goes again under savepoints. */
+            l.open = false;
+            if (!l.conn.exec("ROLLBACK", err) || !start(l, wait, err)) {
+                err = failed_start(l, err);
+                return Settled::Failed;
+            }
+            res = lane.writer.send(handler, false);
+        }
+        l.holds_rows = l.holds_rows || res.kept > 0;
         if (res.status == qxmaria::SendStatus::blocked || res.status == qxmaria::SendStatus::failed) {
             err = res.error;
             return res.status == qxmaria::SendStatus::blocked ? Settled::Blocked : Settled::Failed;

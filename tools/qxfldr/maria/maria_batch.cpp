@@ -144,7 +144,7 @@ void BatchWriter::discard()
     kept_ = 0;
 }
 
-SendResult BatchWriter::send(const RefusalHandler &on_refused)
+SendResult BatchWriter::send(const RefusalHandler &on_refused, bool alone)
 {
     SendResult out;
     if (!sent_) {
@@ -152,8 +152,19 @@ SendResult BatchWriter::send(const RefusalHandler &on_refused)
         stop_ = fatal_ = conflict_ = false;
         error_.clear();
         refused_.assign(tags_.size(), 0);
-        if (!tags_.empty())
+        if (alone && !tags_.empty()) {
+            const Outcome whole = send_range(0, tags_.size());
+            if (whole == Outcome::refused) {
+                out.status = SendStatus::redo;
+                return out;
+            }
+            if (whole == Outcome::ok)
+                kept_ = tags_.size();
+            else
+                fail(whole, conn_->error());
+        } else if (!tags_.empty()) {
             locate(0, tags_.size(), false, on_refused);
+        }
         if (fatal_ || conflict_) {
             out.status = fatal_ ? SendStatus::failed : SendStatus::blocked;
             out.error = error_;
@@ -324,10 +335,16 @@ void BatchWriter::locate(size_t lo, size_t hi, bool known_bad, const RefusalHand
             return;
         }
     }
-    const size_t mid = lo + count / 2;
+    /* Rule 4, in kFanout parts: a refused range costs its rollback, so a
+    ** big one is cut finer than in halves; when every part but the last
+    ** passed, the last is known to fail. */
+    const size_t parts = std::min(kFanout, count);
     const uint64_t kept_before = kept_;
-    locate(lo, mid, false, on_refused);
-    locate(mid, hi, kept_ - kept_before == mid - lo, on_refused);
+    for (size_t p = 0; p < parts; p++) {
+        const size_t from = lo + count * p / parts, to = lo + count * (p + 1) / parts;
+        const bool rest_passed = kept_ - kept_before == from - lo;
+        locate(from, to, p + 1 == parts && rest_passed, on_refused);
+    }
 }
 
 } // namespace qxmaria

@@ -23,8 +23,8 @@
 **       row carries the server's own message; an INSERT that stores the row
 **       with a warning (a value the server would round) is rolled back and
 **       the row refused with the warning's text: nothing changed is kept;
-**   (4) when the first half of a refused range passes, the second is known
-**       to fail and is split at once;
+**   (4) when every part of a refused range but the last passes, the last is
+**       known to fail and is split at once;
 **   (5) rows are tried in their order, so when the caller stops at a refusal
 **       the rows before it are kept and the rows after it are not;
 **   (6) a lost connection or an error no row causes ends the send (failed);
@@ -64,7 +64,7 @@ struct Refusal {
 /* Called for every refused row, in row order; false stops (rule 5). */
 using RefusalHandler = std::function<bool(const Refusal &)>;
 
-enum class SendStatus { ok, stopped, blocked, failed };
+enum class SendStatus { ok, stopped, blocked, failed, redo };
 struct SendResult {
     SendStatus  status = SendStatus::ok;
     uint64_t    kept = 0;     /* rows in the caller's transaction */
@@ -90,8 +90,12 @@ public:
     void add_row(std::span<const Field> fields, uint64_t tag);
 
     /* Sends the rows not yet sent (rules above); a second call before
-    ** unsend() or discard() sends nothing and returns what the first kept. */
-    SendResult send(const RefusalHandler &on_refused);
+    ** unsend() or discard() sends nothing and returns what the first kept.
+    ** `alone`: the caller's transaction holds nothing yet, so the whole batch
+    ** goes first without a savepoint (a savepoint slows a big LOAD DATA by a
+    ** fifth); when the server refuses a row of it, the result is `redo`: the
+    ** caller rolls its transaction back and sends again, not alone. */
+    SendResult send(const RefusalHandler &on_refused, bool alone = false);
     /* The caller rolled back: refused rows leave, the others go again. */
     void unsend();
     /* Leaves out the rows tagged `limit` or more. */
@@ -100,6 +104,8 @@ public:
 
     /* Rows at most per multi-row INSERT statement, in bytes of SQL. */
     static constexpr size_t kInsertBytes = 1 << 20;
+    /* Parts a refused range is cut into. */
+    static constexpr size_t kFanout = 16;
 
 private:
     enum class Outcome { ok, refused, conflict, fatal };
