@@ -162,9 +162,9 @@ if [ "$big" -gt 0 ]; then
 fi
 
 # ---- PostgreSQL: the same file loaded by qxfldr with 1 and 2 workers and by
-# psql's \copy, on a private server (tools/qxfldr/pg/peers_pg.sh).
+# psql's \copy, on a private server (bench/peers_pg.sh).
 echo
-. tools/qxfldr/pg/peers_pg.sh
+. bench/peers_pg.sh
 QXFLDR="$bin/qxfldr" PG_PEER_ROWS="$rows" pg_peers "$data" "$ctl" big \
   "$(grep -v '^--' bench/peers.sql | sed 's/DOUBLE/DOUBLE PRECISION/')" "FORMAT csv" ||
   count_errors+=("postgresql: a loader did not load every row")

@@ -22,6 +22,19 @@ namespace qxfldr {
 
 /* ------------------------------------------------------------ messages */
 
+bool iequal(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); i++) {
+        const char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 32) : a[i];
+        const char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 32) : b[i];
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
 std::string clip(std::string_view text)
 {
     /* Escaped first, as far as the shown characters can reach (a character

@@ -32,6 +32,10 @@ namespace qxfldr {
 constexpr size_t kClipChars = 60;
 std::string clip(std::string_view text);
 
+/* Names and keywords compared as the control language compares them:
+** ASCII letters without regard to case. */
+bool iequal(std::string_view a, std::string_view b);
+
 /* One token of a control text. */
 struct CtlToken {
     enum Kind : uint8_t {

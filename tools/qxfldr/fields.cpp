@@ -12,68 +12,12 @@
 #include <cctype>
 #include <cstring>
 
+#include "ctltext.h"
 #include "rowval.h"
 
 namespace qxfldr {
 
 namespace {
-
-bool is_word_char(char c)
-{
-    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '$' || c == '#';
-}
-
-/* Past a quoted text opened by the quote at p: a doubled quote or a
-** backslash pair stays inside, as the control-file scanner reads them. */
-size_t past_quoted(std::string_view text, size_t p)
-{
-    const char quote = text[p];
-    for (size_t i = p + 1; i < text.size(); i++) {
-        if (text[i] == '\\') {
-            i++;
-            continue;
-        }
-        if (text[i] == quote) {
-            if (i + 1 < text.size() && text[i + 1] == quote) {
-                i++;
-                continue;
-            }
-            return i + 1;
-        }
-    }
-    return text.size();
-}
-
-/* Past a comment at p ("--" to the line's end, or a nested block comment). */
-size_t past_comment(std::string_view text, size_t p)
-{
-    if (text[p] == '-') {
-        const size_t nl = text.find('\n', p);
-        return nl == std::string_view::npos ? text.size() : nl + 1;
-    }
-    int depth = 0;
-    for (size_t i = p; i + 1 < text.size(); i++) {
-        if (text[i] == '/' && text[i + 1] == '*') {
-            depth++;
-            i++;
-        } else if (text[i] == '*' && text[i + 1] == '/') {
-            i++;
-            if (--depth == 0)
-                return i + 1;
-        }
-    }
-    return text.size();
-}
-
-bool word_is(std::string_view word, const char *upper)
-{
-    if (word.size() != std::strlen(upper))
-        return false;
-    for (size_t i = 0; i < word.size(); i++)
-        if (std::toupper(static_cast<unsigned char>(word[i])) != upper[i])
-            return false;
-    return true;
-}
 
 const char *effective_enclose(const fldr_ctl *ctl, const fldr_col *col, uint16_t &len)
 {
@@ -137,35 +81,17 @@ std::string fault_text(const TablePlan &plan, size_t f, const fldr_col *col, con
 
 }  // namespace
 
-std::vector<bool> escapes_written(std::string_view text)
+std::vector<bool> escapes_written(const CtlScan &scan)
 {
     std::vector<bool> written;
-    std::string_view last_word;
-    size_t p = 0;
-    while (p < text.size()) {
-        const char c = text[p];
-        if (c == '\'' || c == '"') {
-            p = past_quoted(text, p);
-            last_word = {};
-        } else if ((c == '-' && p + 1 < text.size() && text[p + 1] == '-') ||
-                   (c == '/' && p + 1 < text.size() && text[p + 1] == '*')) {
-            p = past_comment(text, p);
-        } else if (is_word_char(c)) {
-            size_t q = p;
-            while (q < text.size() && is_word_char(text[q]))
-                q++;
-            const std::string_view word = text.substr(p, q - p);
-            if (word_is(word, "TABLE") && word_is(last_word, "INTO"))
-                written.push_back(false);
-            else if (word_is(word, "ESCAPED") && !written.empty())
-                written.back() = true;
-            last_word = word;
-            p = q;
-        } else {
-            if (std::isspace(static_cast<unsigned char>(c)) == 0)
-                last_word = {};
-            p++;
-        }
+    const std::vector<CtlToken> &toks = scan.tokens;
+    for (size_t i = 0; i < toks.size(); i++) {
+        if (toks[i].kind != CtlToken::Word)
+            continue;
+        if (toks[i].text == "TABLE" && i > 0 && toks[i - 1].kind == CtlToken::Word && toks[i - 1].text == "INTO")
+            written.push_back(false);
+        else if (toks[i].text == "ESCAPED" && !written.empty())
+            written.back() = true;
     }
     return written;
 }

@@ -25,12 +25,13 @@
 
 namespace qxfldr {
 
+struct CtlScan;
 struct TablePlan;
 struct RowScratch;
 
-/* Per INTO TABLE clause of the control text, in order: whether the clause
-** writes ESCAPED BY. Quoted texts and comments are passed over. */
-std::vector<bool> escapes_written(std::string_view control_text);
+/* Per INTO TABLE clause of the control text's tokens, in order: whether
+** the clause writes ESCAPED BY. */
+std::vector<bool> escapes_written(const CtlScan &scan);
 
 /* Bytes of a row without its terminator; with crlf, a carriage return
 ** right before a line-feed terminator (or ending the file's last row) goes

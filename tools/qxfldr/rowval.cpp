@@ -18,43 +18,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
-#include <unordered_set>
 
 #include "ctltext.h"
 #include "fields.h"
 #include "qxcvt.h"
 
 namespace qxfldr {
-
-namespace {
-
-bool iequal(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); i++)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-/* Functions a column's call form may use, with their argument counts. */
-struct CallFn {
-    const char *name;
-    int         min_args, max_args;
-};
-constexpr CallFn kCallFns[] = {
-    {"UPPER", 1, 1}, {"LOWER", 1, 1}, {"LTRIM", 1, 1}, {"RTRIM", 1, 1},
-    {"CONCAT", 1, 64}, {"NVL", 2, 2}, {"LENGTH", 1, 1},
-};
-
-const CallFn *find_call_fn(const char *name)
-{
-    for (const auto &fn : kCallFns)
-        if (iequal(fn.name, name))
-            return &fn;
-    return nullptr;
-}
 
 int find_field_col(const TablePlan &plan, std::string_view name)
 {
@@ -63,34 +32,6 @@ int find_field_col(const TablePlan &plan, std::string_view name)
             return c.field_no;
     return -1;
 }
-
-bool check_call(const TablePlan &plan, const char *fn_name, const fldr_fun_arg_list *args, std::string &err)
-{
-    const CallFn *fn = find_call_fn(fn_name);
-    const int count = args == nullptr ? 0 : static_cast<int>(args->count);
-    if (fn == nullptr) {
-        err = "function " + clip(fn_name) + " is not supported (UPPER, LOWER, LTRIM, RTRIM, "
-              "CONCAT, NVL, LENGTH are)";
-        return false;
-    }
-    if (count < fn->min_args || count > fn->max_args) {
-        err = "function " + clip(fn_name) + " takes " + std::to_string(fn->min_args) +
-              (fn->max_args != fn->min_args ? " or more" : "") + " arguments";
-        return false;
-    }
-    for (fldr_fun_arg_node *node = args == nullptr ? nullptr : args->first; node; node = node->next) {
-        if (node->arg->kind == 0 && find_field_col(plan, node->arg->text) < 0) {
-            err = "function " + clip(fn_name) + " names column " + clip(node->arg->text) +
-                  ", which takes no field of the data";
-            return false;
-        }
-        if (node->arg->kind == 2 && !check_call(plan, node->arg->text, node->arg->args, err))
-            return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 /* The English text of a library code, for log lines and messages. */
 std::string lib_message(int32_t code)
@@ -107,229 +48,7 @@ RowScratch::~RowScratch()
     bdta3_col_free(&rep_dst);
 }
 
-/* ------------------------------------------------------------ date formats */
-
-bool parse_date_format(const char *fmt, std::vector<DatePart> &parts)
-{
-    parts.clear();
-    std::string f;
-    for (const char *p = fmt; *p; p++)
-        f += static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
-    size_t i = 0;
-    auto take = [&](const char *word) {
-        const size_t n = std::strlen(word);
-        if (f.compare(i, n, word) == 0) {
-            i += n;
-            return true;
-        }
-        return false;
-    };
-    while (i < f.size()) {
-        if (take("YYYY") || take("RRRR"))
-            parts.push_back({DatePart::Year4, 4, 0});
-        else if (take("YY") || take("RR"))
-            parts.push_back({DatePart::Year2, 2, 0});
-        else if (take("MON"))
-            parts.push_back({DatePart::MonthName, 3, 0});
-        else if (take("MM"))
-            parts.push_back({DatePart::Month, 2, 0});
-        else if (take("DD"))
-            parts.push_back({DatePart::Day, 2, 0});
-        else if (take("HH24"))
-            parts.push_back({DatePart::Hour24, 2, 0});
-        else if (take("HH12") || take("HH"))
-            parts.push_back({DatePart::Hour12, 2, 0});
-        else if (take("MI"))
-            parts.push_back({DatePart::Minute, 2, 0});
-        else if (take("SS"))
-            parts.push_back({DatePart::Second, 2, 0});
-        else if (take("FF")) {
-            uint8_t digits = 6;
-            if (i < f.size() && f[i] >= '1' && f[i] <= '9')
-                digits = static_cast<uint8_t>(f[i++] - '0');
-            parts.push_back({DatePart::Fraction, digits, 0});
-        } else if (take("AM") || take("PM"))
-            parts.push_back({DatePart::Meridian, 2, 0});
-        else if (std::isalnum(static_cast<unsigned char>(f[i])))
-            return false;
-        else
-            parts.push_back({DatePart::Literal, 1, f[i++]});
-    }
-    return !parts.empty();
-}
-
 namespace {
-
-struct DateTime {
-    int  year = 0, month = 1, day = 1, hour = 0, minute = 0, second = 0;
-    long nanos = 0;
-    bool has_time = false;
-};
-
-bool valid_date(const DateTime &dt)
-{
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (dt.year < 1 || dt.year > 9999 || dt.month < 1 || dt.month > 12 || dt.day < 1)
-        return false;
-    int last = days[dt.month - 1];
-    if (dt.month == 2 && ((dt.year % 4 == 0 && dt.year % 100 != 0) || dt.year % 400 == 0))
-        last = 29;
-    return dt.day <= last && dt.hour < 24 && dt.minute < 60 && dt.second < 60;
-}
-
-bool read_digits(std::string_view s, size_t &i, int max_digits, int &out)
-{
-    int n = 0, v = 0;
-    while (i < s.size() && n < max_digits && std::isdigit(static_cast<unsigned char>(s[i]))) {
-        v = v * 10 + (s[i++] - '0');
-        n++;
-    }
-    out = v;
-    return n > 0;
-}
-
-bool parse_with_format(std::string_view s, const std::vector<DatePart> &parts, DateTime &dt)
-{
-    static const char *months[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                   "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
-    size_t i = 0;
-    bool pm = false, h12 = false;
-    for (const auto &part : parts) {
-        int v = 0;
-        switch (part.kind) {
-        case DatePart::Literal:
-            /* Any separator matches any separator: 2024/01/02 reads with YYYY-MM-DD. */
-            if (i >= s.size() || std::isalnum(static_cast<unsigned char>(s[i])))
-                return false;
-            i++;
-            break;
-        case DatePart::MonthName: {
-            if (i + 3 > s.size())
-                return false;
-            int found = 0;
-            for (int m = 0; m < 12; m++)
-                if (iequal(s.substr(i, 3), months[m]))
-                    found = m + 1;
-            if (found == 0)
-                return false;
-            dt.month = found;
-            i += 3;
-            break;
-        }
-        case DatePart::Meridian:
-            if (i + 2 > s.size())
-                return false;
-            if (iequal(s.substr(i, 2), "PM"))
-                pm = true;
-            else if (!iequal(s.substr(i, 2), "AM"))
-                return false;
-            i += 2;
-            break;
-        case DatePart::Fraction: {
-            int n = 0;
-            long frac = 0;
-            while (i < s.size() && n < 9 && std::isdigit(static_cast<unsigned char>(s[i]))) {
-                frac = frac * 10 + (s[i++] - '0');
-                n++;
-            }
-            if (n == 0)
-                return false;
-            for (; n < 9; n++)
-                frac *= 10;
-            dt.nanos = frac;
-            dt.has_time = true;
-            break;
-        }
-        default:
-            if (!read_digits(s, i, part.width, v))
-                return false;
-            switch (part.kind) {
-            case DatePart::Year4: dt.year = v; break;
-            case DatePart::Year2: dt.year = v < 50 ? 2000 + v : 1900 + v; break;
-            case DatePart::Month: dt.month = v; break;
-            case DatePart::Day: dt.day = v; break;
-            case DatePart::Hour24: dt.hour = v; dt.has_time = true; break;
-            case DatePart::Hour12: dt.hour = v; h12 = true; dt.has_time = true; break;
-            case DatePart::Minute: dt.minute = v; dt.has_time = true; break;
-            case DatePart::Second: dt.second = v; dt.has_time = true; break;
-            default: break;
-            }
-        }
-    }
-    if (h12) {
-        if (dt.hour < 1 || dt.hour > 12)
-            return false;
-        dt.hour = dt.hour % 12 + (pm ? 12 : 0);
-    }
-    return i == s.size() && valid_date(dt);
-}
-
-/* YYYY-MM-DD, optionally followed by a blank or T and HH:MI[:SS[.F]]. */
-bool parse_iso(std::string_view s, DateTime &dt)
-{
-    static const std::vector<DatePart> date_only = [] {
-        std::vector<DatePart> p;
-        parse_date_format("YYYY-MM-DD", p);
-        return p;
-    }();
-    static const std::vector<DatePart> with_time = [] {
-        std::vector<DatePart> p;
-        parse_date_format("YYYY-MM-DD HH24:MI:SS", p);
-        return p;
-    }();
-    static const std::vector<DatePart> with_frac = [] {
-        std::vector<DatePart> p;
-        parse_date_format("YYYY-MM-DD HH24:MI:SS.FF9", p);
-        return p;
-    }();
-    if (s.size() <= 10)
-        return parse_with_format(s, date_only, dt);
-    if (s.size() <= 19)
-        return parse_with_format(s, with_time, dt);
-    return parse_with_format(s, with_frac, dt);
-}
-
-/* Digits written by hand: this runs for every date of every row, and
-** snprintf was the larger part of a load's time. */
-void put_digits(std::string &out, int value, int width)
-{
-    char buf[8];
-    for (int i = width - 1; i >= 0; i--) {
-        buf[i] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    }
-    out.append(buf, static_cast<size_t>(width));
-}
-
-void format_datetime(const DateTime &dt, uint16_t type, std::string &out)
-{
-    out.clear();
-    if (type != QXDT_TIME) {
-        put_digits(out, dt.year, 4);
-        out += '-';
-        put_digits(out, dt.month, 2);
-        out += '-';
-        put_digits(out, dt.day, 2);
-        if (type == QXDT_DATE)
-            return;
-        out += ' ';
-    }
-    put_digits(out, dt.hour, 2);
-    out += ':';
-    put_digits(out, dt.minute, 2);
-    out += ':';
-    put_digits(out, dt.second, 2);
-    if (type != QXDT_TIME && dt.nanos != 0) {
-        long nanos = dt.nanos;
-        int digits = 9;
-        while (nanos % 10 == 0) {
-            nanos /= 10;
-            digits--;
-        }
-        out += '.';
-        put_digits(out, static_cast<int>(nanos), digits);
-    }
-}
 
 /* ------------------------------------------------------------ value steps */
 
@@ -450,160 +169,6 @@ std::string_view substring(std::string_view s, int32_t start, int32_t len, bool 
 }
 
 }  // namespace
-
-/* ------------------------------------------------------------ plan */
-
-namespace {
-
-/* For each column of the list, whether its name comes again later in the
-** list (letters compared without case, as fldr_lst_col_check compares
-** them): one pass from the end with a set of the names seen, where asking
-** the library column by column takes a walk of the rest of the list each. */
-std::vector<bool> named_again_later(const fldr_ctl *ctl)
-{
-    std::vector<const fldr_col *> cols;
-    for (const fldr_col *col = ctl->col_first; col != nullptr; col = col->next)
-        cols.push_back(col);
-    std::vector<bool> again(cols.size(), false);
-    std::unordered_set<std::string> seen;
-    for (size_t i = cols.size(); i-- > 0;) {
-        std::string key(cols[i]->name, strnlen(cols[i]->name, sizeof cols[i]->name));
-        for (auto &c : key)
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-        again[i] = !seen.insert(std::move(key)).second;
-    }
-    return again;
-}
-
-}  // namespace
-
-PlanFault build_plan(fldr_env *env, mem_heap_t *heap, TablePlan &plan, fldr_inst *inst,
-                     std::vector<std::atomic<int64_t> *> &sequences, std::string &err)
-{
-    fldr_ctl *ctl = plan.ctl;
-    plan.inst = inst;
-    plan.cut_ctl = *ctl;
-    plan.cut_ctl.trailing_flag = 0;
-    plan.tab_cols.clear();
-    for (const auto &c : plan.desc.cols)
-        plan.tab_cols.push_back({c.name.c_str(), c.type});
-    plan.tab_info.col_count = static_cast<uint16_t>(plan.tab_cols.size());
-    plan.tab_info.cols = plan.tab_cols.data();
-    ctl->tab_info = &plan.tab_info;
-
-    auto find_desc = [&plan](std::string_view name) -> const TableColumn * {
-        for (const auto &c : plan.desc.cols)
-            if (iequal(c.name, name))
-                return &c;
-        return nullptr;
-    };
-
-    if (ctl->col_first == nullptr) {
-        /* No field list: the data's fields fill the table's columns in order. */
-        if (plan.desc.any_columns) {
-            err = "table " + clip(plan.display_name) + ": a field list is needed when the database is :none:";
-            return PlanFault::ControlFile;
-        }
-        for (const auto &c : plan.desc.cols) {
-            ColPlan cp;
-            cp.name = c.name;
-            cp.field_no = static_cast<int>(plan.field_cols.size());
-            cp.out_no = static_cast<int>(plan.insert_cols.size());
-            cp.type = c.type;
-            cp.length = c.length;
-            cp.not_null = c.not_null;
-            plan.field_cols.push_back(nullptr);
-            plan.insert_cols.push_back(c.name);
-            plan.cols.push_back(std::move(cp));
-        }
-        return PlanFault::None;
-    }
-
-    /* First pass: sources, fields and output columns. */
-    const std::vector<bool> again = named_again_later(ctl);
-    size_t index = 0;
-    for (fldr_col *col = ctl->col_first; col != nullptr; col = col->next, index++) {
-        ColPlan cp;
-        cp.col = col;
-        cp.name = col->name;
-        if (again[index]) {
-            err = "column " + clip(cp.name) + " is listed twice";
-            return PlanFault::ControlFile;
-        }
-        if (col->fun_str != nullptr && col->fun_str[0] != '\0') {
-            const int32_t rc = fldr_map_fun_str(env, inst, &plan.tab_info, col, heap);
-            if (rc != 0 && !(plan.desc.any_columns && rc == FLDR_ERR_COLUMN_FUNCTION)) {
-                err = "column " + clip(cp.name) + ": function \"" + clip(col->fun_str) + "\" refused: " +
-                      lib_message(rc);
-                return PlanFault::ControlFile;
-            }
-        }
-        if (col->constant != nullptr) {
-            cp.source = ColPlan::Constant;
-            cp.constant.assign(col->constant, col->constant_len);
-        } else if (col->fun_kind == FLDR_FUN_SYSDATE) {
-            cp.source = ColPlan::Sysdate;
-        } else if (col->fun_kind == FLDR_FUN_NEXTVAL) {
-            cp.source = ColPlan::Nextval;
-            sequences.push_back(new std::atomic<int64_t>(0));
-            cp.sequence = sequences.back();
-        } else if (col->fun_kind == FLDR_FUN_DEFAULT) {
-            cp.source = ColPlan::Default;
-        }
-        /* Only a CONSTANT takes nothing from the data; SYSDATE, NEXTVAL and
-        ** DEFAULT columns still consume their field (as WHEN lookups do). */
-        if (cp.source != ColPlan::Constant) {
-            cp.field_no = static_cast<int>(plan.field_cols.size());
-            plan.field_cols.push_back(col);
-        }
-        if (!col->is_filler && cp.source != ColPlan::Default) {
-            if (plan.desc.any_columns) {
-                cp.type = col->data_type == 14 ? QXDT_TIMESTAMP : QXDT_VARCHAR;
-            } else {
-                const TableColumn *tc = find_desc(cp.name);
-                if (tc == nullptr) {
-                    err = "column " + clip(cp.name) + " does not exist in table " + clip(plan.display_name);
-                    return PlanFault::Table;
-                }
-                cp.name = tc->name;
-                cp.type = tc->type;
-                cp.length = tc->length;
-                cp.not_null = tc->not_null;
-            }
-            cp.out_no = static_cast<int>(plan.insert_cols.size());
-            plan.insert_cols.push_back(cp.name);
-        }
-        if (col->data_type == 14 && col->date_format[0] != '\0' &&
-            !parse_date_format(col->date_format, cp.date_fmt)) {
-            err = "column " + clip(cp.name) + ": date format '" + clip(col->date_format) + "' is not understood";
-            return PlanFault::ControlFile;
-        }
-        plan.cols.push_back(std::move(cp));
-    }
-
-    /* Second pass: columns that take their value from another column's field. */
-    for (auto &cp : plan.cols) {
-        fldr_col *col = cp.col;
-        const char *src = nullptr;
-        if (col->fun_kind == FLDR_FUN_REPLACE)
-            src = col->rep_col;
-        else if (col->fun_kind == FLDR_FUN_SUBSTR || col->fun_kind == FLDR_FUN_SUBSTRB)
-            src = col->substr_col;
-        if (src != nullptr && !iequal(src, col->name)) {
-            cp.src_field = find_field_col(plan, src);
-            if (cp.src_field < 0) {
-                err = "column " + clip(cp.name) + ": " + clip(src) + " takes no field of the data";
-                return PlanFault::ControlFile;
-            }
-        }
-        if (col->fun_kind == FLDR_FUN_CALL && !check_call(plan, col->fun_name, col->fun_args, err)) {
-            err = "column " + clip(cp.name) + ": " + err;
-            return PlanFault::ControlFile;
-        }
-    }
-    return PlanFault::None;
-}
 
 /* ------------------------------------------------------------ one row */
 
@@ -753,7 +318,7 @@ bool store_typed(const ColPlan &cp, std::string_view s, RowBatch &batch, std::st
     case QXDT_TIMESTAMP_LTZ: {
         DateTime dt;
         const std::string_view t = trim_blanks(s);
-        if (!(cp.date_fmt.empty() ? parse_iso(t, dt) : parse_with_format(t, cp.date_fmt, dt)))
+        if (!(cp.date_fmt.empty() ? parse_iso(t, dt) : parse_date(t, cp.date_fmt, dt)))
             return bad(cp.date_fmt.empty() ? "a date (YYYY-MM-DD[ HH24:MI:SS])"
                                            : ("a date in the format " + std::string(cp.col->date_format)).c_str());
         std::string &text = date_text();
@@ -770,7 +335,7 @@ bool store_typed(const ColPlan &cp, std::string_view s, RowBatch &batch, std::st
         if (!cp.date_fmt.empty()) {
             /* A DATE field loaded into a text column: stored in the ISO form. */
             DateTime dt;
-            if (!parse_with_format(trim_blanks(s), cp.date_fmt, dt))
+            if (!parse_date(trim_blanks(s), cp.date_fmt, dt))
                 return bad(("a date in the format " + std::string(cp.col->date_format)).c_str());
             format_datetime(dt, dt.has_time ? QXDT_TIMESTAMP : QXDT_DATE, text);
             out = text;

@@ -19,19 +19,12 @@
 #include <string>
 #include <vector>
 
+#include "dates.h"
 #include "qxdta.h"
 #include "qxfldr_comm.h"
 #include "sink.h"
 
 namespace qxfldr {
-
-/* One element of a date format, as the tool reads dates. */
-struct DatePart {
-    enum Kind : uint8_t { Year4, Year2, Month, MonthName, Day, Hour24, Hour12, Minute, Second, Fraction,
-                          Meridian, Literal } kind;
-    uint8_t width;      /* digits (Fraction: 1-9), or literal length */
-    char    lit;        /* Literal: the character */
-};
 
 /* How one column of the control file (or of the table) gets its value. */
 struct ColPlan {
@@ -44,7 +37,7 @@ struct ColPlan {
     uint16_t    type = QXDT_VARCHAR;
     uint32_t    length = 0;      /* characters, 0 for no limit */
     bool        not_null = false;
-    std::vector<DatePart> date_fmt;   /* DATE 'format' of the control file */
+    DateFormat  date_fmt;        /* DATE 'format' of the control file */
     std::string constant;
     std::atomic<int64_t> *sequence = nullptr;   /* Nextval */
 };
@@ -106,11 +99,12 @@ RowResult convert_row(const TablePlan &plan, RowScratch &scratch, const char *ro
                       const char *row_term, uint16_t row_term_len, RowBatch &batch, std::string &reason,
                       uint32_t at_byte = 0);
 
+/* The cut field of the column named `name` (without regard to case), or -1
+** when no column of that name takes a field. */
+int find_field_col(const TablePlan &plan, std::string_view name);
+
 /* The English text of a library code, for log lines and messages. */
 std::string lib_message(int32_t code);
-
-/* Date parsing, exposed for the checks of the plan. */
-bool parse_date_format(const char *fmt, std::vector<DatePart> &parts);
 
 }  // namespace qxfldr
 

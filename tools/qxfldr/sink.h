@@ -177,6 +177,14 @@ public:
     virtual std::string route_note(uint32_t /*table_no*/) const { return {}; }
 };
 
+/* The sink of a db= argument: ":none:", a PostgreSQL connection string or
+** URI, else an SQLite database file (sink.cpp). */
+std::unique_ptr<Sink> make_sink(const std::string &db, std::string &err);
+/* A database server: it takes rows on several connections at once. */
+bool is_server_target(const std::string &db);
+/* The target as the log names it, never with a password. */
+std::string target_display_name(const std::string &db);
+
 /* SQLite database at path (created when missing). */
 std::unique_ptr<Sink> make_sqlite_sink(const std::string &path, std::string &err);
 /* The sink that stores nothing (db=:none:): every table exists, every

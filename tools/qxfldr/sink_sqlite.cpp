@@ -19,6 +19,7 @@
 
 #include "qxdta.h"
 #include "sink.h"
+#include "sql_ident.h"
 
 namespace qxfldr {
 
@@ -68,17 +69,6 @@ void map_decl_type(const std::string &decl, uint16_t &type, uint32_t &length)
 }
 
 namespace {
-
-std::string quote_ident(const std::string &name)
-{
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    return out + "\"";
-}
 
 /* SQLite compares names without regard to ASCII case, quoted or not; a
 ** schema part names an attached database ("main" is the file itself). */

@@ -104,17 +104,6 @@ bool Conn::lost() const
     return PQstatus(conn_) == CONNECTION_BAD;
 }
 
-std::string quote_ident(std::string_view name)
-{
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    return out + "\"";
-}
-
 Conn &Conn::operator=(Conn &&other) noexcept
 {
     if (this != &other) {

@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "sql_ident.h"
+
 namespace qxpg {
 
 /* One line: line breaks and runs of blanks become one space, ends trimmed. */
@@ -46,8 +48,7 @@ const char *server_encoding_name(int32_t charset_code);
 */
 bool set_client_charset(PGconn *conn, int32_t charset_code, std::string &error);
 
-/* "name" with its double quotes doubled, for use in SQL text. */
-std::string quote_ident(std::string_view name);
+using qxfldr::quote_ident;
 
 /* An owned connection. */
 class Conn {

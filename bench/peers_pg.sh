@@ -4,7 +4,7 @@
 # freshly emptied table of a private server (initdb + pg_ctl in a temporary
 # directory, Unix socket only, run as the unprivileged user qxfldr_test when
 # run as root). Sourced by bench/peers.sh, or run alone:
-#   tools/qxfldr/pg/peers_pg.sh DATA_FILE CONTROL_FILE TABLE 'DDL' 'COPY OPTIONS'
+#   bench/peers_pg.sh DATA_FILE CONTROL_FILE TABLE 'DDL' 'COPY OPTIONS'
 # e.g. peers_pg.sh big.txt big.ctl t 'CREATE TABLE t (a int, b text)' "FORMAT csv, DELIMITER '|'"
 # The control file names TABLE and DATA_FILE; qxfldr gets db=<uri> and
 # task_thread_number=N on its command line. Prints one line per loader:
