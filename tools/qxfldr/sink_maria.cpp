@@ -149,9 +149,7 @@ public:
             size_t link_no = 0;
             if (!backend_link(shard.backend, link_no, err))
                 return false;
-            const std::string remote =
-                qxmaria::quote_ident(shard.backend.database) + "." + qxmaria::quote_ident(shard.table);
-            route.part_lane.push_back(add_lane(table_no, link_no, remote, cols, false));
+            route.part_lane.push_back(add_lane(table_no, link_no, remote_table(shard), cols, false));
         }
         route.note = "table " + table + " is a Spider table over " + std::to_string(layout.shards.size()) +
                      " partitions" + (layout.column.empty() ? "" : " (" + layout.method_text + " on " + layout.column + ")") +
@@ -283,7 +281,7 @@ public:
             size_t link_no = 0;
             if (!backend_link(shard.backend, link_no, err))
                 return false;
-            const std::string remote = qxmaria::quote_ident(shard.backend.database) + "." + qxmaria::quote_ident(shard.table);
+            const std::string remote = remote_table(shard);
             std::vector<std::string> &list = links_[link_no]->to_empty;
             if (std::find(list.begin(), list.end(), remote) == list.end())
                 list.push_back(remote);
@@ -318,6 +316,12 @@ private:
     {
         const qxmaria::TableRef ref{table.schema, table.name, table.schema_quoted, table.name_quoted};
         return qxmaria::describe_table(link(0), ref, t, err);
+    }
+
+    /* `db`.`table` of a partition's rows on its backend. */
+    static std::string remote_table(const qxmaria::Shard &shard)
+    {
+        return qxmaria::quote_ident(shard.backend.database) + "." + qxmaria::quote_ident(shard.table);
     }
 
     /* The connection to a backend, opened on first use. */
