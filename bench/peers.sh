@@ -10,7 +10,9 @@
 #   script fails (after the timings) when one differs. Prints times and
 #   ratios to qxfldr, then the peak resident size of a qxfldr load for the
 #   file and for a bigger one, against the read pools the tool sizes plus
-#   64 MiB.
+#   64 MiB. Then the same file into private PostgreSQL and MariaDB servers
+#   (psql's \copy, the mariadb client's LOAD DATA LOCAL INFILE, qxfldr), and a
+#   SPIDER_MIB file (default 32) into a Spider table over two MariaDB backends.
 #
 #   bench/peers.sh [SIZE_MIB [BIG_MIB]]     defaults 1024 and 4096
 #
