@@ -103,7 +103,8 @@ maria_peers() {
   local qxfldr=${QXFLDR:-build/bin/qxfldr}
   MARIA_PEER_COUNT_FAILED=0
   maria_peer_start || { echo "mariadb: the servers did not start"; maria_peer_stop; return 1; }
-  trap maria_peer_stop RETURN
+  # Stopped on every way out: the end below, a failed step (set -e), or the script's exit.
+  trap maria_peer_stop RETURN EXIT
   maria_peer_sql 0 -e "CREATE TABLE $table ($cols)"
   maria_peer_time 'mariadb LOAD DATA LOCAL INFILE' 0 "$table" "${MARIA_PEER_ROWS:-}" \
     maria_peer_sql 0 -e "LOAD DATA LOCAL INFILE '$data' INTO TABLE $table CHARACTER SET utf8mb4 $opts"
@@ -112,7 +113,7 @@ maria_peers() {
     maria_peer_time "qxfldr $n worker(s)" 0 "$table" "${MARIA_PEER_ROWS:-}" \
       "$qxfldr" control="$ctl" db="$uri" task_thread_number="$n" errors=1000000000 silent=TRUE
   done
-  [ -n "$sdata" ] || { [ "$MARIA_PEER_COUNT_FAILED" = 0 ]; return; }
+  [ -n "$sdata" ] || { maria_peer_stop; [ "$MARIA_PEER_COUNT_FAILED" = 0 ]; return; }
   # The Spider table: the same columns on both backends, HASH (id) on the front.
   maria_peer_sql 0 -e "DROP TABLE $table"
   for n in 1 2; do maria_peer_sql "$n" -e "CREATE TABLE $table ($cols)"; done
@@ -122,6 +123,7 @@ maria_peers() {
     maria_peer_sql 0 -e "LOAD DATA LOCAL INFILE '$sdata' INTO TABLE $table CHARACTER SET utf8mb4 $opts"
   maria_peer_time 'qxfldr, Spider 2 shards' 0 "$table" "${MARIA_SPIDER_ROWS:-}" \
     "$qxfldr" control="$sctl" db="$uri" errors=1000000000 silent=TRUE
+  maria_peer_stop
   [ "$MARIA_PEER_COUNT_FAILED" = 0 ]
 }
 
