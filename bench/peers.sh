@@ -10,7 +10,9 @@
 #   script fails (after the timings) when one differs. Prints times and
 #   ratios to qxfldr, then the peak resident size of a qxfldr load for the
 #   file and for a bigger one, against the read pools the tool sizes plus
-#   64 MiB.
+#   64 MiB. Then the same file into private PostgreSQL and MariaDB servers
+#   (psql's \copy, the mariadb client's LOAD DATA LOCAL INFILE, qxfldr), and a
+#   SPIDER_MIB file (default 32) into a Spider table over two MariaDB backends.
 #
 #   bench/peers.sh [SIZE_MIB [BIG_MIB]]     defaults 1024 and 4096
 #
@@ -168,6 +170,20 @@ echo
 QXFLDR="$bin/qxfldr" PG_PEER_ROWS="$rows" pg_peers "$data" "$ctl" big \
   "$(grep -v '^--' bench/peers.sql | sed 's/DOUBLE/DOUBLE PRECISION/')" "FORMAT csv" ||
   count_errors+=("postgresql: a loader did not load every row")
+
+# ---- MariaDB: the same file into one server, by the mariadb client's LOAD DATA
+# LOCAL INFILE and by qxfldr; then a smaller file into a Spider table over two
+# backends, through the front node and by qxfldr shard by shard
+# (tools/qxfldr/maria/peers_maria.sh). LOAD DATA through the front sends one
+# INSERT per row, so it gets SPIDER_MIB (default 32) rather than the whole file.
+echo
+. tools/qxfldr/maria/peers_maria.sh
+spider_data="$(gen "${SPIDER_MIB:-32}")"
+spider_ctl="$(ctl_for "$spider_data")"
+QXFLDR="$bin/qxfldr" MARIA_PEER_ROWS="$rows" MARIA_SPIDER_ROWS="$(cat "$spider_data.rows")" maria_peers \
+  "$data" "$ctl" big "$(grep -v '^--' bench/peers.sql | tr '\n' ' ' | sed 's/.*CREATE TABLE big (\(.*\));.*/\1/; s/TIMESTAMP/DATETIME/')" \
+  "FIELDS TERMINATED BY ',' OPTIONALLY ENCLOSED BY '\"' ESCAPED BY ''" "$spider_data" "$spider_ctl" ||
+  count_errors+=("mariadb: a loader did not load every row")
 
 if [ ${#count_errors[@]} -gt 0 ]; then
   echo

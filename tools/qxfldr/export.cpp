@@ -149,6 +149,8 @@ int ExportText::finish(std::string error)
 
 int run_export(const ExportRequest &req)
 {
+    if (is_maria_target(req.db))
+        return run_maria_export(req);
     if (is_pg_target(req.db))
         return run_pg_export(req);
     std::vector<LoadInput> database;

@@ -164,6 +164,8 @@ StepResult bind_table(LoadPlan &plan, Group &g, TableRun &tr, Sink &sink)
     }
     if (!sink.prepare(tr.plan.table_no, tr.target, tr.plan.insert_cols, err))
         return refuse(plan, "table " + tr.plan.display_name + ": " + err);
+    if (const std::string note = sink.route_note(tr.plan.table_no); !note.empty())
+        plan.log->line(note);
     /* Rejects of an earlier run would mislead. */
     tr.bad = bad_file_for(plan.bad_files, bad_file_path(g, tr, plan.args));
     if (!tr.bad->remove_stale())

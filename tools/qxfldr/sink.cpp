@@ -9,6 +9,9 @@ std::unique_ptr<Sink> make_sink(const std::string &db, std::string &err)
 {
     if (db == ":none:")
         return make_none_sink();
+    /* Before PostgreSQL: a mariadb:// URI with ?socket= holds a '=' too. */
+    if (is_maria_target(db))
+        return make_maria_sink(db, err);
     if (is_pg_target(db))
         return make_pg_sink(db, err);
     return make_sqlite_sink(db, err);
@@ -16,12 +19,12 @@ std::unique_ptr<Sink> make_sink(const std::string &db, std::string &err)
 
 bool is_server_target(const std::string &db)
 {
-    return is_pg_target(db);
+    return is_maria_target(db) || is_pg_target(db);
 }
 
 std::string target_display_name(const std::string &db)
 {
-    return is_pg_target(db) ? pg_display_name(db) : db;
+    return is_maria_target(db) ? maria_display_name(db) : is_pg_target(db) ? pg_display_name(db) : db;
 }
 
 }  // namespace qxfldr

@@ -172,6 +172,9 @@ public:
     virtual uint64_t rows_held() const = 0;
     /* Number of rows in the table (load mode INSERT needs an empty table). */
     virtual int64_t row_count(const TableName &table, std::string &err) = 0;
+    /* How the rows of a prepared table reach the database, when the log
+    ** should say it (a sharded table, a slower path); empty otherwise. */
+    virtual std::string route_note(uint32_t /*table_no*/) const { return {}; }
 };
 
 /* The sink of a db= argument: ":none:", a PostgreSQL connection string or
@@ -196,6 +199,15 @@ std::string pg_display_name(const std::string &conninfo);
 /* mode=OUT from PostgreSQL (tool.h's ExportRequest; the exit code). */
 struct ExportRequest;
 int run_pg_export(const ExportRequest &req);
+
+/* MariaDB or MySQL-protocol server by mariadb:// or mysql:// URI (sink_maria.cpp);
+** a Spider table is loaded shard by shard. */
+bool is_maria_target(const std::string &db);
+std::unique_ptr<Sink> make_maria_sink(const std::string &uri, std::string &err);
+/* The target as the log names it, never with its password. */
+std::string maria_display_name(const std::string &uri);
+/* mode=OUT from MariaDB (the exit code). */
+int run_maria_export(const ExportRequest &req);
 
 /* Library type code and length of a declared SQL type. */
 void map_decl_type(const std::string &decl, uint16_t &type, uint32_t &length);

@@ -1,0 +1,142 @@
+/*
+** The MariaDB batch engine: the rows of one table, for one connection, sent
+** inside a transaction the caller opened and ends.
+**
+** Rows are encoded once, as lines of LOAD DATA's default text format
+** (fields joined by tab, lines ended by newline, null as \N, backslash, tab,
+** newline, carriage return and NUL escaped with a backslash), so that any
+** value reaches the server unchanged. They are sent by one of two paths:
+**   - load_data: LOAD DATA LOCAL INFILE fed from memory through the client
+**     library's local-infile callbacks (the fastest path a server has);
+**   - insert: multi-row INSERT statements of at most kInsertBytes each (the
+**     path through a node that forwards rows, and where the server does not
+**     allow LOCAL INFILE).
+**
+** Rules:
+**   (1) the whole batch goes first, under a savepoint; it passes when the
+**       server stored every row without a warning;
+**   (2) LOAD DATA LOCAL turns what INSERT refuses into warnings (a value cut
+**       short, a key given twice): a batch with any warning, or fewer rows
+**       stored than sent, is rolled back to its savepoint and sent again in
+**       halves, each under a savepoint, down to single rows;
+**   (3) a single row is sent as an INSERT, in strict mode, so that a refused
+**       row carries the server's own message; an INSERT that stores the row
+**       with a warning (a value the server would round) is rolled back and
+**       the row refused with the warning's text: nothing changed is kept;
+**   (4) when every part of a refused range but the last passes, the last is
+**       known to fail and is split at once;
+**   (5) rows are tried in their order, so when the caller stops at a refusal
+**       the rows before it are kept and the rows after it are not;
+**   (6) a lost connection or an error no row causes ends the send (failed);
+**   (7) a deadlock or a lock wait that ran out ends it as blocked: the caller
+**       rolls back and sends the rows again; rows reported refused stay out.
+** The rows stay in the batch until discard(), so that the caller can roll
+** back and send them again (unsend()), fewer of them (drop_from_tag()), or
+** commit.
+*/
+#ifndef QXFLDR_MARIA_BATCH_H
+#define QXFLDR_MARIA_BATCH_H
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "maria_conn.h"
+
+namespace qxmaria {
+
+/* One value of a row, already checked against its column by the loader. */
+struct Field {
+    enum Kind : uint8_t { Null, Int, Real, Text } kind = Null;
+    int64_t          i = 0;
+    double           r = 0;
+    std::string_view text;
+};
+
+struct Refusal {
+    uint64_t    tag;       /* the caller's tag of the row */
+    std::string message;   /* the server's message, one line */
+};
+/* Called for every refused row, in row order; false stops (rule 5). */
+using RefusalHandler = std::function<bool(const Refusal &)>;
+
+enum class SendStatus { ok, stopped, blocked, failed, redo };
+struct SendResult {
+    SendStatus  status = SendStatus::ok;
+    uint64_t    kept = 0;     /* rows in the caller's transaction */
+    std::string error;        /* blocked, failed: one line */
+};
+
+enum class SendPath { load_data, insert };
+
+/* Appends `value` with LOAD DATA's escapes. */
+void append_escaped(std::string &out, std::string_view value);
+/* Undoes append_escaped on one line: its fields, a null as std::nullopt. */
+void split_line(std::string_view line, std::vector<std::optional<std::string>> &fields);
+
+class BatchWriter {
+public:
+    /* `table` is the quoted `db`.`name`; `cols` the column names in row order. */
+    BatchWriter(Conn &conn, std::string table, const std::vector<std::string> &cols, SendPath path);
+
+    uint32_t pending() const { return static_cast<uint32_t>(tags_.size()); }
+    SendPath path() const { return path_; }
+
+    /* Adds a row (one field per column); tags grow with the rows. */
+    void add_row(std::span<const Field> fields, uint64_t tag);
+
+    /* Sends the rows not yet sent (rules above); a second call before
+    ** unsend() or discard() sends nothing and returns what the first kept.
+    ** `alone`: the caller's transaction holds nothing yet, so the whole batch
+    ** goes first without a savepoint (a savepoint slows a big LOAD DATA by a
+    ** fifth); when the server refuses a row of it, the result is `redo`: the
+    ** caller rolls its transaction back and sends again, not alone. */
+    SendResult send(const RefusalHandler &on_refused, bool alone = false);
+    /* The caller rolled back: refused rows leave, the others go again. */
+    void unsend();
+    /* Leaves out the rows tagged `limit` or more. */
+    void drop_from_tag(uint64_t limit);
+    void discard();
+
+    /* Rows at most per multi-row INSERT statement, in bytes of SQL. */
+    static constexpr size_t kInsertBytes = 1 << 20;
+    /* Parts a refused range is cut into. */
+    static constexpr size_t kFanout = 16;
+
+private:
+    enum class Outcome { ok, refused, conflict, fatal };
+    std::string_view line(size_t row) const;
+    Outcome send_range(size_t lo, size_t hi);
+    Outcome load_range(size_t lo, size_t hi);
+    Outcome insert_range(size_t lo, size_t hi);
+    Outcome single_row(size_t row, std::string &message);
+    Outcome classify_error();
+    bool command(const char *sql);
+    void append_tuple(std::string &sql, size_t row) const;
+    void locate(size_t lo, size_t hi, bool known_bad, const RefusalHandler &on_refused);
+    void drop_refused();
+    void fail(Outcome outcome, const std::string &what);
+
+    Conn *conn_;
+    std::string table_;
+    std::string load_sql_;        /* LOAD DATA ... (cols) */
+    std::string insert_head_;     /* INSERT INTO t (cols) VALUES */
+    SendPath path_;
+    std::string data_;            /* encoded lines, back to back */
+    std::vector<size_t> ends_;    /* end of each row's line in data_ */
+    std::vector<uint64_t> tags_;
+
+    /* State of one send. */
+    std::vector<uint8_t> refused_;
+    uint64_t kept_ = 0;
+    bool stop_ = false, fatal_ = false, conflict_ = false, sent_ = false;
+    std::string error_;
+};
+
+} // namespace qxmaria
+
+#endif

@@ -1,0 +1,302 @@
+/*
+** Spider layouts from the front node's catalog: see maria_shard.h.
+*/
+#include "maria_shard.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+
+namespace qxmaria {
+
+namespace {
+
+std::string lower(std::string s)
+{
+    for (char &c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string trim(const std::string &s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
+        b++;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
+        e--;
+    return s.substr(b, e - b);
+}
+
+/* A whole decimal integer, nothing else. */
+bool parse_int(const std::string &text, int64_t &out)
+{
+    const std::string t = trim(text);
+    if (t.empty())
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    out = std::strtoll(t.c_str(), &end, 10);
+    return errno == 0 && *end == '\0';
+}
+
+/* "`id`" or "id": the one column the expression is; empty for anything else. */
+std::string plain_column(const std::string &expr)
+{
+    std::string t = trim(expr);
+    if (t.size() >= 2 && t.front() == '`' && t.back() == '`')
+        t = t.substr(1, t.size() - 2);
+    for (char c : t)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '$')
+            return "";
+    return t;
+}
+
+bool is_integer_type(const std::string &data_type)
+{
+    return data_type == "tinyint" || data_type == "smallint" || data_type == "mediumint" || data_type == "int" ||
+           data_type == "bigint";
+}
+
+/* The backend of a partition from its parameters (rule 3); false with why. */
+bool backend_of(Conn &front, const Table &table, const std::map<std::string, std::string> &params, Shard &shard,
+                std::string &why)
+{
+    auto get = [&](std::initializer_list<const char *> keys) -> std::optional<std::string> {
+        for (const char *k : keys)
+            if (auto it = params.find(k); it != params.end())
+                return it->second;
+        return std::nullopt;
+    };
+    Endpoint ep;
+    ep.database = table.database;
+    if (auto srv = get({"srv", "server"})) {
+        std::vector<Row> rows;
+        std::string err;
+        if (!front.query("SELECT Host, Port, Username, Password, Db, Socket FROM mysql.servers WHERE Server_name = '" +
+                             front.escape(*srv) + "'",
+                         rows, err)) {
+            why = "the server list cannot be read (" + err + ")";
+            return false;
+        }
+        if (rows.empty()) {
+            why = "server " + *srv + " is not in mysql.servers";
+            return false;
+        }
+        const Row &r = rows[0];
+        ep.host = r[0].value_or("");
+        ep.port = static_cast<unsigned>(std::strtoul(r[1].value_or("0").c_str(), nullptr, 10));
+        ep.user = r[2].value_or("");
+        ep.password = r[3].value_or("");
+        if (!r[4].value_or("").empty())
+            ep.database = *r[4];
+        ep.socket = r[5].value_or("");
+    }
+    if (auto v = get({"host"}))
+        ep.host = *v;
+    if (auto v = get({"port"}))
+        ep.port = static_cast<unsigned>(std::strtoul(v->c_str(), nullptr, 10));
+    if (auto v = get({"user"}))
+        ep.user = *v;
+    if (auto v = get({"password"}))
+        ep.password = *v;
+    if (auto v = get({"socket"}))
+        ep.socket = *v;
+    if (auto v = get({"database"}))
+        ep.database = *v;
+    if (ep.port == 0)
+        ep.port = 3306;
+    if (ep.host.empty() && ep.socket.empty()) {
+        why = "partition " + shard.name + " names no backend host";
+        return false;
+    }
+    if (ep.host.empty())
+        ep.host = "localhost";
+    /* A socket counts only for a local host, as for the engine's own connections. */
+    if (ep.host != "localhost")
+        ep.socket.clear();
+    shard.backend = ep;
+    shard.table = get({"table", "tbl"}).value_or(table.name);
+    return true;
+}
+
+/* Bounds or values of a RANGE or LIST partition (rule 1); false when not integers. */
+bool read_bounds(PartMethod method, const std::string &desc, Shard &shard)
+{
+    if (method == PartMethod::range) {
+        if (trim(desc) == "MAXVALUE")
+            return true;
+        int64_t v = 0;
+        if (!parse_int(desc, v))
+            return false;
+        shard.below = v;
+        return true;
+    }
+    size_t at = 0;
+    while (at <= desc.size()) {
+        const size_t comma = std::min(desc.find(',', at), desc.size());
+        const std::string item = trim(desc.substr(at, comma - at));
+        int64_t v = 0;
+        if (item == "NULL")
+            shard.takes_null = true;
+        else if (parse_int(item, v))
+            shard.values.push_back(v);
+        else
+            return false;
+        at = comma + 1;
+    }
+    return true;
+}
+
+/* The method of a layout, or why it is not routed. */
+bool method_of(const std::string &text, PartMethod &out)
+{
+    if (text == "HASH")
+        out = PartMethod::hash;
+    else if (text == "RANGE")
+        out = PartMethod::range;
+    else if (text == "LIST")
+        out = PartMethod::list;
+    else
+        return false;
+    return true;
+}
+
+/* The partitioning of the table: method, column, bounds and backends (rules 1 to 3). */
+bool read_partitions(Conn &front, const Table &table, const std::map<std::string, std::string> &table_params,
+                     Layout &out, std::string &err)
+{
+    std::vector<Row> rows;
+    if (!front.query("SELECT PARTITION_NAME, SUBPARTITION_NAME, PARTITION_METHOD, PARTITION_EXPRESSION, "
+                     "PARTITION_DESCRIPTION, PARTITION_COMMENT FROM information_schema.PARTITIONS "
+                     "WHERE TABLE_SCHEMA = '" +
+                         front.escape(table.database) + "' AND TABLE_NAME = '" + front.escape(table.name) +
+                         "' ORDER BY PARTITION_ORDINAL_POSITION, SUBPARTITION_ORDINAL_POSITION",
+                     rows, err))
+        return false;
+    if (rows.empty() || !rows[0][0]) {
+        /* Not partitioned: the table's own comment names its one backend. */
+        Shard shard;
+        if (!backend_of(front, table, table_params, shard, out.why_not))
+            return true;
+        out.shards.push_back(std::move(shard));
+        out.routed = true;
+        return true;
+    }
+    out.method_text = rows[0][2].value_or("");
+    if (rows[0][1]) {
+        out.why_not = "its partitions have subpartitions";
+        return true;
+    }
+    if (!method_of(out.method_text, out.method)) {
+        out.why_not = "partitioning by " + out.method_text + " is not computed here";
+        return true;
+    }
+    out.column = plain_column(rows[0][3].value_or(""));
+    const auto col = std::find_if(table.cols.begin(), table.cols.end(),
+                                  [&](const Column &c) { return lower(c.name) == lower(out.column); });
+    if (col == table.cols.end() || !is_integer_type(col->data_type)) {
+        out.why_not = "it is partitioned on " + rows[0][3].value_or("") + ", not on one integer column";
+        return true;
+    }
+    out.column = col->name;
+    for (const Row &r : rows) {
+        Shard shard;
+        shard.name = r[0].value_or("");
+        std::map<std::string, std::string> params = table_params;
+        for (auto &[k, v] : parse_comment(r[5].value_or("")))
+            params[k] = v;
+        if (!backend_of(front, table, params, shard, out.why_not))
+            return true;
+        if (out.method != PartMethod::hash && !read_bounds(out.method, r[4].value_or(""), shard)) {
+            out.why_not = "partition " + shard.name + " has bounds that are not integers";
+            return true;
+        }
+        out.shards.push_back(std::move(shard));
+    }
+    out.routed = true;
+    return true;
+}
+
+} // namespace
+
+std::map<std::string, std::string> parse_comment(const std::string &comment)
+{
+    std::map<std::string, std::string> out;
+    size_t at = 0;
+    const size_t n = comment.size();
+    while (at < n) {
+        while (at < n && (std::isspace(static_cast<unsigned char>(comment[at])) || comment[at] == ','))
+            at++;
+        size_t key_end = at;
+        while (key_end < n && !std::isspace(static_cast<unsigned char>(comment[key_end])) && comment[key_end] != '"' &&
+               comment[key_end] != '\'')
+            key_end++;
+        const std::string key = lower(comment.substr(at, key_end - at));
+        at = key_end;
+        while (at < n && std::isspace(static_cast<unsigned char>(comment[at])))
+            at++;
+        if (at >= n || (comment[at] != '"' && comment[at] != '\''))
+            break;   /* not key "value": the rest is not read */
+        const char q = comment[at++];
+        std::string value;
+        for (; at < n && comment[at] != q; at++) {
+            if (comment[at] == '\\' && at + 1 < n)
+                at++;
+            value += comment[at];
+        }
+        at++;
+        if (!key.empty())
+            out[key] = value;
+    }
+    return out;
+}
+
+int Layout::partition_of(std::optional<int64_t> v) const
+{
+    const int n = static_cast<int>(shards.size());
+    switch (method) {
+    case PartMethod::single: return 0;
+    case PartMethod::hash: {
+        /* The server hashes a NULL as the smallest 64-bit integer. */
+        const int64_t m = v.value_or(INT64_MIN) % n;   /* truncates toward zero, as the server's MOD */
+        return static_cast<int>(m < 0 ? -m : m);
+    }
+    case PartMethod::range:
+        for (int p = 0; p < n; p++)
+            if (!v || !shards[p].below || *v < *shards[p].below)
+                return p;
+        return -1;
+    case PartMethod::list:
+        for (int p = 0; p < n; p++)
+            if (v ? std::find(shards[p].values.begin(), shards[p].values.end(), *v) != shards[p].values.end()
+                  : shards[p].takes_null)
+                return p;
+        return -1;
+    }
+    return -1;
+}
+
+bool read_layout(Conn &front, const Table &table, Layout &out, std::string &err)
+{
+    out = Layout{};
+    out.spider = lower(table.engine) == "spider";
+    if (!out.spider)
+        return true;
+    std::vector<Row> rows;
+    if (!front.query("SELECT TABLE_COMMENT FROM information_schema.TABLES WHERE TABLE_SCHEMA = '" +
+                         front.escape(table.database) + "' AND TABLE_NAME = '" + front.escape(table.name) + "'",
+                     rows, err))
+        return false;
+    const std::map<std::string, std::string> table_params =
+        parse_comment(rows.empty() ? std::string() : rows[0][0].value_or(""));
+    if (!read_partitions(front, table, table_params, out, err))
+        return false;
+    if (!out.routed)
+        out.shards.clear();
+    return true;
+}
+
+} // namespace qxmaria
