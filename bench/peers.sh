@@ -174,10 +174,10 @@ QXFLDR="$bin/qxfldr" PG_PEER_ROWS="$rows" pg_peers "$data" "$ctl" big \
 # ---- MariaDB: the same file into one server, by the mariadb client's LOAD DATA
 # LOCAL INFILE and by qxfldr; then a smaller file into a Spider table over two
 # backends, through the front node and by qxfldr shard by shard
-# (tools/qxfldr/maria/peers_maria.sh). LOAD DATA through the front sends one
+# (bench/peers_maria.sh). LOAD DATA through the front sends one
 # INSERT per row, so it gets SPIDER_MIB (default 32) rather than the whole file.
 echo
-. tools/qxfldr/maria/peers_maria.sh
+. bench/peers_maria.sh
 spider_data="$(gen "${SPIDER_MIB:-32}")"
 spider_ctl="$(ctl_for "$spider_data")"
 QXFLDR="$bin/qxfldr" MARIA_PEER_ROWS="$rows" MARIA_SPIDER_ROWS="$(cat "$spider_data.rows")" maria_peers \

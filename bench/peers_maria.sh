@@ -8,7 +8,7 @@
 #   - into the Spider table by LOAD DATA LOCAL INFILE through the front and
 #     by qxfldr (which loads each backend directly).
 # Each run starts on freshly emptied tables. Sourced by bench/peers.sh, or run alone:
-#   tools/qxfldr/maria/peers_maria.sh DATA_FILE CONTROL_FILE TABLE 'COLUMNS DDL' 'LOAD DATA OPTIONS' [SPIDER_DATA SPIDER_CTL]
+#   bench/peers_maria.sh DATA_FILE CONTROL_FILE TABLE 'COLUMNS DDL' 'LOAD DATA OPTIONS' [SPIDER_DATA SPIDER_CTL]
 # The control files name TABLE; qxfldr gets db=<uri> on its command line.
 # Prints one line per loader:
 #   mariadb  <loader>  <rows> rows  <seconds> s  <rows/s>
