@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "qxfldr_run.h"
+#include "support/qxfldr_run.h"
 
 namespace qxtest {
 

@@ -9,7 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 
-#include "qxfldr_run.h"
+#include "support/qxfldr_run.h"
 
 namespace {
 

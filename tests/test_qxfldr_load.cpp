@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "qxfldr_stop_scenarios.h"
+#include "support/qxfldr_stop_scenarios.h"
 
 namespace qxtest {
 

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "maria_conn.h"
-#include "qxfldr_stop_scenarios.h"
+#include "support/qxfldr_stop_scenarios.h"
 #include "support/maria_sql.h"
 
 namespace {

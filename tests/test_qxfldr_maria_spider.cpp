@@ -13,7 +13,7 @@
 
 #include "maria_catalog.h"
 #include "maria_shard.h"
-#include "qxfldr_run.h"
+#include "support/qxfldr_run.h"
 #include "support/maria_sql.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "qxfldr_stop_scenarios.h"
+#include "support/qxfldr_stop_scenarios.h"
 #include "support/pg_sql.h"
 
 namespace {

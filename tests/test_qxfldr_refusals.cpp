@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "qxfldr_run.h"
+#include "support/qxfldr_run.h"
 
 namespace qxtest {
 

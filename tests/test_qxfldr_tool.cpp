@@ -18,7 +18,7 @@
 #include "ctltext.h"
 #include "support/fpar_test_util.h"
 #include "outfile.h"
-#include "qxfldr_run.h"
+#include "support/qxfldr_run.h"
 #include "qxos.h"
 #include "qxos_seam.h"
 #include "table_name.h"

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <random>
 
-#include "load_rig.h"
+#include "support/load_rig.h"
 #include "qxdta.h"
 #include "qxos_seam.h"
 
