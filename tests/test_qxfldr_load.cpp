@@ -304,6 +304,27 @@ TEST_F(Load, ExportRunsOneQueryThatOnlyReads)
     EXPECT_EQ(db->one("SELECT count(*) FROM x"), "1");
 }
 
+/* The control files of scripts/demo load into the demo's schema, with the
+** rejected rows the demo shows. */
+TEST_F(Load, DemoControlFilesLoadIntoTheDemoSchema)
+{
+    const std::string demo = std::string(QX_SOURCE_DIR) + "/examples/demo/";
+    ASSERT_TRUE(db->exec(read_file(demo + "schema.sql")));
+    std::string out;
+    for (const char *job : {"orders", "payroll", "events"}) {
+        const RunResult r = run(dir, {"control=" + demo + job + ".ctl", "db=" + (dir / "qxfldr.db"),
+                                      "LOG=" + (dir / (std::string(job) + ".log")),
+                                      "BADFILE=" + (dir / (std::string(job) + ".bad"))});
+        EXPECT_EQ(r.status, 0) << job << "\n" << r.err;
+        out += r.out;
+    }
+    EXPECT_EQ(db->one("SELECT count(*) FROM orders"), "73");
+    EXPECT_EQ(db->one("SELECT count(*) FROM payroll"), "8");
+    EXPECT_EQ(db->one("SELECT (SELECT count(*) FROM logins) || ',' || (SELECT count(*) FROM shop_orders)"), "3,3");
+    EXPECT_THAT(out, testing::HasSubstr("2 rows not loaded due to data format error.\n"
+                                        "2 rows not loaded due to data error.\n"));
+}
+
 TEST(QxfldrHelp, ListsTheKeywords)
 {
     Dir dir;

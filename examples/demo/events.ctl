@@ -5,7 +5,7 @@
 LOAD DATA
 INFILE '../data/events.log'
 APPEND
-INTO TABLE ev.logins
+INTO TABLE logins
   WHEN (1:1) = 'L' AND user_name <> BLANKS
   FIELDS TERMINATED BY '|'
   (
@@ -14,7 +14,7 @@ INTO TABLE ev.logins
     login_at   DATE 'YYYYMMDDHH24MISS',
     client     "REPLACE(:client, 'localhost', '127.0.0.1')"
   )
-INTO TABLE ev.shop_orders
+INTO TABLE shop_orders
   WHEN (1:1) = 'O'
   FIELDS TERMINATED BY '|'
   TRAILING NULLCOLS

@@ -3,7 +3,7 @@
 OPTIONS (SKIP = 1)
 LOAD INFILE '../data/pay_2025_03.dat'
 REPLACE
-INTO TABLE hr.payroll
+INTO TABLE payroll
 (
   emp_no      POSITION(1:8)    CHAR(8),
   emp_name    POSITION(9:38)   CHAR(30) "TRIM",
