@@ -215,3 +215,24 @@ TEST(QxfldrMaria, ServerKilledInTheMiddleKeepsWholeUnits)
 }
 
 } // namespace
+
+namespace {
+
+/* The server names the file of a LOCAL INFILE, and a server that is not the
+** loader's own may name any file at any statement: the connection answers
+** only from the loader's memory, so a request outside a load is refused and
+** no file is read. */
+TEST(QxfldrMaria, ServerAskingForALocalFileGetsNone)
+{
+    if (mariatest::current_cluster() == nullptr)
+        GTEST_SKIP() << mariatest::cluster_failure();
+    qxtest::Dir dir;
+    dir.write("secret.txt", "1\n2\n");
+    mariatest::sql(0, "DROP TABLE IF EXISTS qx.leak; CREATE TABLE qx.leak (v INT)");
+    qxmaria::Conn conn = mariatest::connect(0);
+    std::string err;
+    EXPECT_FALSE(conn.exec("LOAD DATA LOCAL INFILE '" + (dir / "secret.txt") + "' INTO TABLE leak", err));
+    EXPECT_EQ(mariatest::rows_of(conn, "SELECT count(*) FROM leak"), std::vector<std::string>{"0"});
+}
+
+} // namespace

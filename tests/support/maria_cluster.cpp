@@ -114,8 +114,9 @@ bool MariaCluster::fork_server(Server &s, std::string &reason)
         const std::string sock = "--socket=" + s.socket;
         const std::string log = "--log-error=" + s.log;
         const std::string pid_file = "--pid-file=" + s.data + "/server.pid";
+        const std::string tmp = "--tmpdir=" + s.data + ".tmp";   /* not /tmp: other servers' files are there */
         execlp("mariadbd", "mariadbd", "--no-defaults", "--user=root", data.c_str(), port.c_str(), sock.c_str(),
-               log.c_str(), pid_file.c_str(), "--bind-address=127.0.0.1", "--character-set-server=utf8mb4",
+               log.c_str(), pid_file.c_str(), tmp.c_str(), "--bind-address=127.0.0.1", "--character-set-server=utf8mb4",
                "--skip-name-resolve", "--skip-log-bin", "--local-infile=1", "--performance-schema=OFF",
                "--innodb-buffer-pool-size=96M", "--innodb-log-file-size=64M", "--innodb-flush-log-at-trx-commit=2",
                "--max-connections=60", static_cast<char *>(nullptr));
@@ -156,8 +157,12 @@ bool MariaCluster::start(int servers, std::string &reason)
     }
     dir_ = templ;
     std::string out;
+    /* The bootstrap's temporary tables go to a folder of its own: in a
+    ** shared /tmp, another test program's bootstrap at the same moment made
+    ** it fail now and then. */
+    std::filesystem::create_directory(dir_ + "/tmp");
     if (!run_shell("mariadb-install-db --no-defaults --user=root --datadir=" + sq(dir_ + "/d0") +
-                       " --auth-root-authentication-method=socket --skip-test-db",
+                       " --tmpdir=" + sq(dir_ + "/tmp") + " --auth-root-authentication-method=socket --skip-test-db",
                    dir_ + "/install.out", out)) {
         reason = "mariadb-install-db failed: " + out;
         return false;
@@ -173,6 +178,8 @@ bool MariaCluster::start(int servers, std::string &reason)
         std::error_code ec;
         if (i > 0)
             std::filesystem::copy(dir_ + "/d0", s.data, std::filesystem::copy_options::recursive, ec);
+        if (!ec)
+            std::filesystem::create_directory(s.data + ".tmp", ec);
         if (ec || s.port == 0) {
             reason = "cannot prepare server " + std::to_string(i) + ": " + ec.message();
             return false;

@@ -11,35 +11,6 @@ namespace qxmaria {
 
 namespace {
 
-/* Bytes of a send range handed to the client library per read callback. */
-struct InfileSource {
-    const char *at;
-    size_t      left;
-};
-
-int infile_init(void **ptr, const char *, void *userdata)
-{
-    *ptr = userdata;
-    return 0;
-}
-
-int infile_read(void *ptr, char *buf, unsigned int buf_len)
-{
-    auto *src = static_cast<InfileSource *>(ptr);
-    const size_t n = std::min<size_t>(buf_len, src->left);
-    std::memcpy(buf, src->at, n);
-    src->at += n;
-    src->left -= n;
-    return static_cast<int>(n);
-}
-
-void infile_end(void *) {}
-
-int infile_error(void *, char *, unsigned int)
-{
-    return 0;
-}
-
 char escape_letter(char c)
 {
     switch (c) {
@@ -241,9 +212,9 @@ BatchWriter::Outcome BatchWriter::load_range(size_t lo, size_t hi)
     const size_t from = lo == 0 ? 0 : ends_[lo - 1];
     InfileSource src{data_.data() + from, ends_[hi - 1] - from};
     MYSQL *m = conn_->get();
-    mysql_set_local_infile_handler(m, infile_init, infile_read, infile_end, infile_error, &src);
+    conn_->set_infile_source(&src);
     const int rc = mysql_real_query(m, load_sql_.data(), load_sql_.size());
-    mysql_set_local_infile_default(m);
+    conn_->set_infile_source(nullptr);
     if (rc != 0)
         return classify_error();
     /* Rule 2: a row left out or a value changed shows as a short count or a warning. */

@@ -6,7 +6,10 @@
 #include <errmsg.h>
 #include <mysqld_error.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 namespace qxmaria {
@@ -213,6 +216,45 @@ Conn &Conn::operator=(Conn &&other) noexcept
     return *this;
 }
 
+namespace {
+
+/* The client library's LOCAL INFILE callbacks, over an InfileSource given
+** as userdata; none given: the request is refused. */
+int infile_init(void **ptr, const char *, void *userdata)
+{
+    *ptr = userdata;
+    return userdata == nullptr ? 1 : 0;
+}
+
+int infile_read(void *ptr, char *buf, unsigned int buf_len)
+{
+    auto *src = static_cast<InfileSource *>(ptr);
+    if (src == nullptr)
+        return -1;
+    const size_t n = std::min<size_t>(buf_len, src->left);
+    std::memcpy(buf, src->at, n);
+    src->at += n;
+    src->left -= n;
+    return static_cast<int>(n);
+}
+
+void infile_end(void *) {}
+
+int infile_error(void *ptr, char *buf, unsigned int buf_len)
+{
+    if (ptr == nullptr && buf_len > 0)
+        std::snprintf(buf, buf_len, "the loader sends no file the server asks for");
+    return ptr == nullptr ? CR_UNKNOWN_ERROR : 0;
+}
+
+}  // namespace
+
+void Conn::set_infile_source(InfileSource *src)
+{
+    if (conn_ != nullptr)
+        mysql_set_local_infile_handler(conn_, infile_init, infile_read, infile_end, infile_error, src);
+}
+
 bool Conn::open(const Endpoint &ep, std::string &err)
 {
     close();
@@ -228,6 +270,7 @@ bool Conn::open(const Endpoint &ep, std::string &err)
     mysql_optionsv(conn_, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
     mysql_optionsv(conn_, MYSQL_SET_CHARSET_NAME, "utf8mb4");
     mysql_optionsv(conn_, MYSQL_OPT_LOCAL_INFILE, &local_infile);
+    set_infile_source(nullptr);
     mysql_optionsv(conn_, MYSQL_INIT_COMMAND, kStrictMode);
     const bool by_socket = !ep.socket.empty();
     if (mysql_real_connect(conn_, by_socket ? "localhost" : ep.host.c_str(), ep.user.c_str(),

@@ -60,6 +60,13 @@ bool is_conflict_error(unsigned err);  /* deadlock or lock wait: no row's fault 
 bool is_row_error(unsigned err, std::string_view sqlstate);
 
 /* An owned session (rules (1) to (3) above). */
+/* What a LOAD DATA LOCAL INFILE of a connection sends: bytes the loader
+** holds in memory. */
+struct InfileSource {
+    const char *at = nullptr;
+    size_t      left = 0;
+};
+
 class Conn {
 public:
     Conn() = default;
@@ -89,6 +96,12 @@ public:
     std::string sqlstate() const;
     /* `text` as the inside of a single-quoted SQL string. */
     std::string escape(std::string_view text) const;
+    /* Answers the server's LOCAL INFILE requests from src until the next
+    ** call; with nullptr, the state open() leaves, every request is refused.
+    ** The client library never opens a file for the server: a server that
+    ** asks for one by name (a rogue server may ask for any path, at any
+    ** statement) gets nothing. */
+    void set_infile_source(InfileSource *src);
 
 private:
     /* Sends a statement and leaves its result to be read. */
