@@ -181,8 +181,10 @@ bool decide(RunState &rs, Sink *sink, const Unit &unit, UnitEvents &ue)
     {
         std::lock_guard<std::mutex> lock(rs.order.mutex);
         rs.order.errors += static_cast<int64_t>(written) + late_refused;
+        /* Decided: emptied for good with this commit, or kept by the rollback
+        ** of a load stopped before it stored a row. */
         if (unit.number == 0)
-            rs.to_empty.clear();   /* emptied for good, with this commit */
+            rs.to_empty.clear();
         /* After a stop the turn stays here: no later unit may commit. */
         if (!stopped)
             rs.order.head = unit.number + 1;
