@@ -3,7 +3,23 @@
 */
 #include "sink.h"
 
+#include <chrono>
+#include <thread>
+
 namespace qxfldr {
+
+Settled settle_with_retries(const std::function<Settled()> &send, LockWait wait)
+{
+    constexpr int kConflictRetries = 8;
+    for (int retry = 1;; ++retry) {
+        const Settled res = send();
+        if (res != Settled::Blocked || wait == LockWait::Bounded)
+            return res;
+        if (retry > kConflictRetries)
+            return Settled::Failed;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5 * retry * retry));
+    }
+}
 
 std::unique_ptr<Sink> make_sink(const std::string &db, std::string &err)
 {

@@ -185,6 +185,12 @@ bool is_server_target(const std::string &db);
 /* The target as the log names it, never with a password. */
 std::string target_display_name(const std::string &db);
 
+/* Settles through `send` (one try of Sink::settle) again after a conflict
+** with a transaction of another program, which is no row's fault: a few
+** times, with growing pauses, under an unbounded wait; at once under a
+** bounded one, whose caller decides what to do (sink.cpp). */
+Settled settle_with_retries(const std::function<Settled()> &send, LockWait wait);
+
 /* SQLite database at path (created when missing). */
 std::unique_ptr<Sink> make_sqlite_sink(const std::string &path, std::string &err);
 /* The sink that stores nothing (db=:none:): every table exists, every

@@ -20,7 +20,6 @@
 ** error says so.
 */
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -47,8 +46,6 @@ using qxmaria::Endpoint;
 ** hold it (sink.h LockWait::Bounded), else as long as it takes. */
 constexpr unsigned kBoundedLockWait = 1;
 constexpr unsigned kUnboundedLockWait = 365 * 24 * 3600;
-/* Times rows are sent again after conflicts under an unbounded wait. */
-constexpr int kConflictRetries = 8;
 
 /* One connection: the named server, or a backend of a Spider table. */
 struct Link {
@@ -199,14 +196,7 @@ public:
 
     Settled settle(const RefusalFn &on_refused, LockWait wait, std::string &err) override
     {
-        for (int retry = 1;; ++retry) {
-            const Settled res = send_all(on_refused, wait, err);
-            if (res != Settled::Blocked || wait == LockWait::Bounded)
-                return res;
-            if (retry > kConflictRetries)
-                return Settled::Failed;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5 * retry * retry));
-        }
+        return settle_with_retries([&] { return send_all(on_refused, wait, err); }, wait);
     }
 
     void withdraw() override

@@ -18,12 +18,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <numeric>
-#include <thread>
 
 #include "pg_batch.h"
 #include "pg_catalog.h"
@@ -161,18 +159,11 @@ public:
         return true;
     }
 
+    /* A conflict with a transaction of another program is no row's fault:
+    ** the rows go again a few times (batch engine, rule 7). */
     Settled settle(const RefusalFn &on_refused, LockWait wait, std::string &err) override
     {
-        for (int retry = 1;; ++retry) {
-            const Settled res = send_all(on_refused, wait, err);
-            if (res != Settled::Blocked || wait == LockWait::Bounded)
-                return res;
-            /* A conflict with a transaction of another program is no row's
-            ** fault: the rows go again a few times (batch engine, rule 7). */
-            if (retry > kConflictRetries)
-                return Settled::Failed;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5 * retry * retry));
-        }
+        return settle_with_retries([&] { return send_all(on_refused, wait, err); }, wait);
     }
 
     void withdraw() override
@@ -250,8 +241,6 @@ public:
     }
 
 private:
-    /* Times rows are sent again after conflicts under an unbounded wait. */
-    static constexpr int kConflictRetries = 8;
     /* How long a bounded wait lasts: long enough for another writer's COPY
     ** to pass a key both insert, short enough that writers that wait for
     ** each other (one in the server, one in the loader) part soon. */

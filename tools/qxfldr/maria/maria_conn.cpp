@@ -321,14 +321,8 @@ std::string Conn::escape(std::string_view text) const
 
 bool Conn::exec(const std::string &sql, std::string &err)
 {
-    if (conn_ == nullptr) {
-        err = "not connected";
+    if (!exec_keep(sql, err))
         return false;
-    }
-    if (mysql_real_query(conn_, sql.data(), sql.size()) != 0) {
-        err = error();
-        return false;
-    }
     /* A statement that returns rows (SHOW, CALL) still leaves the session clean. */
     do {
         if (MYSQL_RES *res = mysql_store_result(conn_))
