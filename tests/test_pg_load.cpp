@@ -143,33 +143,6 @@ TEST(PgCatalog, DescribesNamesTypesAndNotNull)
     EXPECT_EQ(info.cols[3].type, QXDT_DEC);
 }
 
-TEST(PgCatalog, RefusesMissingTablesViewsAndUnfeedableTypes)
-{
-    PG_REQUIRE_CLUSTER();
-    sql("DROP TABLE IF EXISTS shapes CASCADE;"
-        "CREATE TABLE shapes (id int, corners point, tags text[]);"
-        "CREATE OR REPLACE VIEW shape_view AS SELECT id FROM shapes;");
-    qxpg::Conn conn = connect();
-    qxpg::Table table;
-    std::string error;
-    struct Case {
-        const char *table;
-        const char *expect;
-    } cases[] = {
-        {"no_such_table", "table no_such_table does not exist"},
-        {"public.no_such_table", "table public.no_such_table does not exist"},
-        {"shape_view", "shape_view is not a table"},
-        {"shapes", "column corners of table shapes has type point, which the loader cannot feed"},
-    };
-    for (const Case &c : cases) {
-        EXPECT_FALSE(qxpg::describe_table(conn.get(), c.table, table, error)) << c.table;
-        EXPECT_EQ(error, c.expect);
-    }
-    sql("ALTER TABLE shapes DROP COLUMN corners;");
-    EXPECT_FALSE(qxpg::describe_table(conn.get(), "shapes", table, error));
-    EXPECT_EQ(error, "column tags of table shapes has type text[], which the loader cannot feed");
-}
-
 TEST(PgCopy, TextFormatEscapesEveryByteThatNeedsIt)
 {
     std::string out;
@@ -316,32 +289,6 @@ TEST(PgCopy, ValuesArriveUnchangedInBothFormats)
                                         "12|3|1.5|-0||    |中文 ünïcode"}));
     EXPECT_EQ(rows_of(conn.get(), "SELECT count(*) FROM vals WHERE s IS NULL AND t IS NULL"),
               std::vector<std::string>{"2"});
-}
-
-TEST(PgCopy, TextInTheDataFilesCharacterSetIsConvertedByTheServer)
-{
-    PG_REQUIRE_CLUSTER();
-    sql("DROP TABLE IF EXISTS gbk_text; CREATE TABLE gbk_text (id int, t text);");
-    qxpg::Conn conn = connect();
-    std::string error, msg;
-    EXPECT_FALSE(qxpg::set_client_charset(conn.get(), 11, error));
-    EXPECT_EQ(error, "character set 11 has no PostgreSQL client encoding");
-    ASSERT_TRUE(qxpg::set_client_charset(conn.get(), 2, error)) << error;
-    qxpg::Table table = described(conn.get(), "gbk_text");
-    for (bool binary : {true, false}) {
-        qxpg::BatchWriter writer(conn.get(), table, binary);
-        ASSERT_TRUE(writer.add_row(fields_of({binary ? "1" : "2", "\xD6\xD0\xCE\xC4"}), 1, msg));
-        ASSERT_TRUE(writer.add_row(fields_of({"9", "\xD6"}), 2, msg));  // a cut character
-        Collected got;
-        qxpg::FlushResult res = writer.flush(got.handler());
-        EXPECT_EQ(res.committed, 1u);
-        ASSERT_EQ(got.refusals.size(), 1u);
-        EXPECT_NE(got.refusals[0].message.find("encoding \"GBK\""), std::string::npos)
-            << got.refusals[0].message;
-    }
-    qxpg::Conn utf8 = connect();
-    EXPECT_EQ(rows_of(utf8.get(), "SELECT id, t FROM gbk_text ORDER BY id"),
-              (std::vector<std::string>{"1|中文", "2|中文"}));
 }
 
 TEST(PgBatch, RefusedRowsAreFoundByHalvingAndTheRestCommitted)

@@ -96,11 +96,14 @@ TEST_F(ServerLoad, PasswordStaysOutOfTheLog)
     EXPECT_EQ(count("people"), 1);
 }
 
-/* A target that cannot work ends the run with one line saying why. */
+/* A target that cannot work (a connection, a missing table, a view, a
+** column type the loader cannot feed) ends the run with one line saying why. */
 TEST_F(ServerLoad, BadTargetsEndWithOneClearLine)
 {
     db->exec("DROP TABLE IF EXISTS people");
     db->table("g", "id INT, p POINT");
+    db->exec("DROP VIEW IF EXISTS vw");
+    ASSERT_TRUE(db->exec("CREATE VIEW vw AS SELECT id FROM g"));
     dir.write("data.txt", "1|Ann|2001-02-03\n");
     std::vector<std::pair<std::string, std::string>> cases = server->bad_connections();
     cases.emplace_back(db->db_arg(), "table PEOPLE does not exist");
@@ -109,9 +112,12 @@ TEST_F(ServerLoad, BadTargetsEndWithOneClearLine)
         EXPECT_NE(r.status, 0);
         EXPECT_THAT(r.err, testing::ContainsRegex("(^|\n)qxfldr: [^\n]*" + expect)) << target;
     }
-    const RunResult r = load("LOAD DATA INFILE 'data.txt' INTO TABLE g FIELDS TERMINATED BY '|' (id, p)\n");
+    RunResult r = load("LOAD DATA INFILE 'data.txt' INTO TABLE g FIELDS TERMINATED BY '|' (id, p)\n");
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_THAT(r.err, testing::HasSubstr("column p of table G has type point, which the loader cannot feed"));
+    r = load("LOAD DATA INFILE 'data.txt' INTO TABLE vw (id)\n");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_THAT(r.err, testing::HasSubstr("VW is not a table"));
 }
 
 /* The server killed as a crash would, in the middle of a load over two

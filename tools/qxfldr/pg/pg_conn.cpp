@@ -62,38 +62,6 @@ bool session_lost(PGconn *conn, const std::string &sqlstate)
            sqlstate == "57P03";
 }
 
-const char *server_encoding_name(int32_t charset_code)
-{
-    switch (charset_code) {
-    case 1: return "UTF8";
-    case 2: return "GBK";
-    case 3: return "BIG5";
-    case 4: return "LATIN5";
-    case 5: return "EUC_JP";
-    case 6: return "EUC_KR";
-    case 7: return "KOI8R";
-    case 8: return "LATIN1";
-    case 9: return "SQL_ASCII";
-    case 10: return "GB18030";
-    default: return nullptr;  // ISO-8859-11 has no server encoding
-    }
-}
-
-bool set_client_charset(PGconn *conn, int32_t charset_code, std::string &error)
-{
-    const char *name = server_encoding_name(charset_code);
-    if (name == nullptr) {
-        error = "character set " + std::to_string(charset_code) + " has no PostgreSQL client encoding";
-        return false;
-    }
-    if (PQsetClientEncoding(conn, name) != 0) {
-        error = std::string("PostgreSQL cannot use client encoding ") + name + ": " +
-                one_line(PQerrorMessage(conn));
-        return false;
-    }
-    return true;
-}
-
 bool Conn::lost() const
 {
     if (conn_ == nullptr || PQstatus(conn_) == CONNECTION_BAD)

@@ -36,18 +36,6 @@ std::string result_sqlstate(const PGresult *res);
 */
 bool session_lost(PGconn *conn, const std::string &sqlstate);
 
-/*
-** The server's name of a library character-set code (1 UTF-8, 2 GBK, 3 BIG5,
-** ... 10 GB18030), or null for a code the server has no client encoding for.
-*/
-const char *server_encoding_name(int32_t charset_code);
-
-/*
-** Makes the connection exchange text in the data files' character set, so
-** that the server converts to and from its own. False with a one-line error.
-*/
-bool set_client_charset(PGconn *conn, int32_t charset_code, std::string &error);
-
 using qxfldr::quote_ident;
 
 /* An owned connection. */
