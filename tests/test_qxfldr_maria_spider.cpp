@@ -266,3 +266,43 @@ TEST(QxfldrSpider, KeyPartitioningGoesThroughTheFront)
 }
 
 } // namespace
+
+namespace {
+
+/* The table's CONNECTION option names a backend as its COMMENT does, the
+** COMMENT's value first where both give one; a partition's own CONNECTION
+** is not read, so that table goes through the front. Either way the rows
+** are on the backend the front reads, and the front finds every one. */
+TEST(QxfldrSpider, ConnectionOptionsNameBackendsAsTheFrontReadsThem)
+{
+    MARIA_REQUIRE_CLUSTER();
+    spider_setup();
+    const struct {
+        const char *options;
+        int backend;
+        const char *logged;
+    } cases[] = {
+        {"COMMENT='table \"c\"' CONNECTION='srv \"b2\"'", 2, "each backend is loaded directly"},
+        {"COMMENT='srv \"b1\", table \"c\"' CONNECTION='srv \"b2\", table \"x\"'", 1, "each backend is loaded directly"},
+        {"COMMENT='table \"c\"' PARTITION BY HASH (id) (PARTITION p0 COMMENT='srv \"b1\"' CONNECTION='srv \"b2\"')", 1,
+         "a partition names its backend in a CONNECTION option, which is not read here"},
+    };
+    qxtest::Dir dir;
+    dir.write("c.txt", "1|a\n2|b\n-3|c\n");
+    for (const auto &c : cases) {
+        for (int b = 1; b <= 2; b++)
+            mariatest::sql(b, "DROP TABLE IF EXISTS c; CREATE TABLE c (id INT PRIMARY KEY, v VARCHAR(10))");
+        mariatest::sql(0, std::string("DROP TABLE IF EXISTS c; CREATE TABLE c (id INT PRIMARY KEY, v VARCHAR(10)) "
+                                      "ENGINE=SPIDER ") + c.options);
+        const qxtest::RunResult r =
+            load(dir, "LOAD DATA INFILE 'c.txt' APPEND INTO TABLE c FIELDS TERMINATED BY '|' (id, v)\n");
+        EXPECT_EQ(r.status, 0) << c.options << "\n" << r.err;
+        EXPECT_THAT(dir.read("fldr.log"), testing::HasSubstr(c.logged)) << c.options;
+        EXPECT_EQ(cluster().query_value(c.backend, "SELECT COUNT(*) FROM c"), "3") << c.options;
+        EXPECT_EQ(cluster().query_value(3 - c.backend, "SELECT COUNT(*) FROM c"), "0") << c.options;
+        qxmaria::Conn front = mariatest::connect(0);
+        EXPECT_THAT(not_found_through_front(front, "c", {1, 2, -3}), testing::IsEmpty()) << c.options;
+    }
+}
+
+} // namespace

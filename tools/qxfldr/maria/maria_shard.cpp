@@ -164,6 +164,53 @@ bool method_of(const std::string &text, PartMethod &out)
     return true;
 }
 
+/* The SQL string that opens at `at` (a quote), unquoted into `value`
+** ('' and \' stand for a quote); returns the index of its closing quote. */
+size_t read_quoted(const std::string &text, size_t at, std::string &value)
+{
+    value.clear();
+    for (size_t i = at + 1; i < text.size(); i++) {
+        if (text[i] == '\\' && i + 1 < text.size())
+            value += text[++i];
+        else if (text[i] != '\'')
+            value += text[i];
+        else if (i + 1 < text.size() && text[i + 1] == '\'')
+            value += text[++i];
+        else
+            return i;
+    }
+    return text.size();
+}
+
+/* The CONNECTION options of a CREATE TABLE text as the server shows it:
+** the table's (on the line that closes the column list) into `table_conn`,
+** and whether any partition has one. Quoted values are stepped over whole,
+** so the option's name inside a comment is no option. */
+void connection_options(const std::string &create, std::string &table_conn, bool &partition_conn)
+{
+    const size_t parts = create.find("\n PARTITION BY ");
+    const size_t opts = create.rfind("\n) ", parts);
+    table_conn.clear();
+    partition_conn = false;
+    std::string value;
+    for (size_t i = opts == std::string::npos ? create.size() : opts; i < create.size(); i++) {
+        if (create[i] == '\'') {
+            i = read_quoted(create, i, value);
+            continue;
+        }
+        if (create.compare(i, 12, " CONNECTION=") != 0 && create.compare(i, 14, " CONNECTION = ") != 0)
+            continue;
+        const size_t open = create.find('\'', i);
+        if (open == std::string::npos)
+            return;
+        i = read_quoted(create, open, value);
+        if (parts != std::string::npos && open > parts)
+            partition_conn = true;
+        else
+            table_conn = value;
+    }
+}
+
 /* The partitioning of the table: method, column, bounds and backends (rules 1 to 3). */
 bool read_partitions(Conn &front, const Table &table, const std::map<std::string, std::string> &table_params,
                      Layout &out, std::string &err)
@@ -285,13 +332,26 @@ bool read_layout(Conn &front, const Table &table, Layout &out, std::string &err)
     out.spider = lower(table.engine) == "spider";
     if (!out.spider)
         return true;
-    std::vector<Row> rows;
+    std::vector<Row> rows, create;
     if (!front.query("SELECT TABLE_COMMENT FROM information_schema.TABLES WHERE TABLE_SCHEMA = '" +
                          front.escape(table.database) + "' AND TABLE_NAME = '" + front.escape(table.name) + "'",
-                     rows, err))
+                     rows, err) ||
+        !front.query("SHOW CREATE TABLE " + table.qualified(), create, err))
         return false;
-    const std::map<std::string, std::string> table_params =
-        parse_comment(rows.empty() ? std::string() : rows[0][0].value_or(""));
+    /* The engine reads the table's COMMENT and its CONNECTION together, the
+    ** COMMENT's value first where both give one; a partition's COMMENT then
+    ** goes over both (rule 3). */
+    std::string table_conn;
+    bool partition_conn = false;
+    if (!create.empty() && create[0].size() > 1)
+        connection_options(create[0][1].value_or(""), table_conn, partition_conn);
+    std::map<std::string, std::string> table_params = parse_comment(table_conn);
+    for (auto &[k, v] : parse_comment(rows.empty() ? std::string() : rows[0][0].value_or("")))
+        table_params[k] = v;
+    if (partition_conn) {
+        out.why_not = "a partition names its backend in a CONNECTION option, which is not read here";
+        return true;
+    }
     if (!read_partitions(front, table, table_params, out, err))
         return false;
     if (!out.routed)

@@ -15,11 +15,14 @@
 **       a value no RANGE or LIST partition takes is refused as the server
 **       refuses it;
 **   (2) any other layout (KEY, LINEAR HASH, an expression, COLUMNS,
-**       subpartitions, a backend the front cannot name) is not routed: its
+**       subpartitions, a backend the front cannot name, a partition's
+**       CONNECTION) is not routed: its
 **       rows go through the front node, and `why_not` says why for the log;
-**   (3) a backend is named by the partition's COMMENT (or the table's), as
-**       the engine reads it: srv "name" for a row of mysql.servers, or host,
-**       port, user, password, socket, database and table given there.
+**   (3) a backend is named by the partition's COMMENT over the table's
+**       COMMENT over the table's CONNECTION, as the engine reads them: srv
+**       "name" for a row of mysql.servers, or host, port, user, password,
+**       socket, database and table given there. A partition's own
+**       CONNECTION option is not read: such a table is not routed.
 */
 #ifndef QXFLDR_MARIA_SHARD_H
 #define QXFLDR_MARIA_SHARD_H
