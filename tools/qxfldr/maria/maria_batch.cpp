@@ -123,18 +123,9 @@ SendResult BatchWriter::send(const RefusalHandler &on_refused, bool alone)
         stop_ = fatal_ = conflict_ = false;
         error_.clear();
         refused_.assign(tags_.size(), 0);
-        if (alone && !tags_.empty()) {
-            const Outcome whole = send_range(0, tags_.size());
-            if (whole == Outcome::refused) {
-                out.status = SendStatus::redo;
-                return out;
-            }
-            if (whole == Outcome::ok)
-                kept_ = tags_.size();
-            else
-                fail(whole, conn_->error());
-        } else if (!tags_.empty()) {
-            locate(0, tags_.size(), false, on_refused);
+        if (!send_parts(on_refused, alone)) {
+            out.status = SendStatus::redo;
+            return out;
         }
         if (fatal_ || conflict_) {
             out.status = fatal_ ? SendStatus::failed : SendStatus::blocked;
@@ -146,6 +137,27 @@ SendResult BatchWriter::send(const RefusalHandler &on_refused, bool alone)
     out.kept = kept_;
     out.status = stop_ ? SendStatus::stopped : SendStatus::ok;
     return out;
+}
+
+/* Rule 1; false when the first part, sent alone, had a refused row (redo). */
+bool BatchWriter::send_parts(const RefusalHandler &on_refused, bool alone)
+{
+    const size_t rows = tags_.size();
+    for (size_t lo = 0; lo < rows && !stop_ && !fatal_ && !conflict_; lo += kPartRows) {
+        const size_t hi = std::min(rows, lo + kPartRows);
+        if (!alone || lo > 0) {
+            locate(lo, hi, false, on_refused);
+            continue;
+        }
+        const Outcome first = send_range(lo, hi);
+        if (first == Outcome::refused)
+            return false;
+        if (first == Outcome::ok)
+            kept_ += hi - lo;
+        else
+            fail(first, conn_->error());
+    }
+    return true;
 }
 
 void BatchWriter::unsend()
@@ -306,9 +318,9 @@ void BatchWriter::locate(size_t lo, size_t hi, bool known_bad, const RefusalHand
             return;
         }
     }
-    /* Rule 4, in kFanout parts: a refused range costs its rollback, so a
-    ** big one is cut finer than in halves; when every part but the last
-    ** passed, the last is known to fail. */
+    /* Rule 4, in kFanout pieces: a refused range costs its rollback, so it
+    ** is cut finer than in halves; when every piece but the last passed,
+    ** the last is known to fail. */
     const size_t parts = std::min(kFanout, count);
     const uint64_t kept_before = kept_;
     for (size_t p = 0; p < parts; p++) {
