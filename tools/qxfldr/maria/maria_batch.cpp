@@ -23,22 +23,48 @@ char escape_letter(char c)
     }
 }
 
+/* True when one of the 8 bytes of `word` needs an escape: a byte below 0x0e
+** (NUL, tab, newline and carriage return are 0x00, 0x09, 0x0a, 0x0d) or a
+** backslash. The classic "has a byte less than n" and "has a zero byte"
+** tests; a false hit (0x01-0x08, 0x0b, 0x0c) only sends the word through
+** the byte loop. */
+bool word_needs_escape(uint64_t word)
+{
+    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    const uint64_t below = (word - ones * 0x0e) & ~word & highs;
+    const uint64_t slash = word ^ (ones * '\\');
+    return (below | ((slash - ones) & ~slash & highs)) != 0;
+}
+
 } // namespace
 
 void append_escaped(std::string &out, std::string_view value)
 {
-    /* Invariant: [run, i) needs no escape and is copied as one block. */
-    size_t run = 0;
-    for (size_t i = 0; i < value.size(); i++) {
-        const char letter = escape_letter(value[i]);
-        if (letter == 0)
-            continue;
-        out.append(value.data() + run, i - run);
-        out += '\\';
-        out += letter;
-        run = i + 1;
+    /* Invariant: [run, i) needs no escape and is copied as one block. Most
+    ** values need none, so they are checked 8 bytes at a time. */
+    size_t run = 0, i = 0;
+    const size_t n = value.size();
+    while (i < n) {
+        if (n - i >= 8) {
+            uint64_t word;
+            std::memcpy(&word, value.data() + i, 8);
+            if (!word_needs_escape(word)) {
+                i += 8;
+                continue;
+            }
+        }
+        const size_t stop = std::min(n, i + 8);
+        for (; i < stop; i++) {
+            const char letter = escape_letter(value[i]);
+            if (letter == 0)
+                continue;
+            out.append(value.data() + run, i - run);
+            out += '\\';
+            out += letter;
+            run = i + 1;
+        }
     }
-    out.append(value.data() + run, value.size() - run);
+    out.append(value.data() + run, n - run);
 }
 
 void split_line(std::string_view line, std::vector<std::optional<std::string>> &fields)
