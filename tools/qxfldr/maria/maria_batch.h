@@ -14,13 +14,14 @@
 **
 ** Rules:
 **   (1) the batch goes in parts of at most kPartRows rows, in row order,
-**       each under a savepoint of its own; a part passes when the server
-**       stored every row of it without a warning. A refused row thus costs
-**       the rollback and the re-send of its part, not of the batch;
+**       each under a savepoint of its own (but see send()'s `alone`); a
+**       part passes when the server stored every row of it without a
+**       warning. A refused row thus costs the rollback and the re-send of
+**       its part, not of the batch;
 **   (2) LOAD DATA LOCAL turns what INSERT refuses into warnings (a value cut
 **       short, a key given twice): a part with any warning, or fewer rows
 **       stored than sent, is rolled back to its savepoint and sent again in
-**       kFanout smaller parts, each under a savepoint, down to single rows;
+**       kFanout pieces, each under a savepoint, down to single rows;
 **   (3) a single row is sent as an INSERT, in strict mode, so that a refused
 **       row carries the server's own message; an INSERT that stores the row
 **       with a warning (a value the server would round) is rolled back and
@@ -94,10 +95,9 @@ public:
     /* Sends the rows not yet sent (rules above); a second call before
     ** unsend() or discard() sends nothing and returns what the first kept.
     ** `alone`: the caller's transaction holds nothing yet, so the first part
-    ** goes without a savepoint (a savepoint before a transaction's first
-    ** change can keep InnoDB from its bulk insert into an empty table); when
-    ** the server refuses a row of it, the result is `redo`: the caller rolls
-    ** its transaction back (one part to undo) and sends again, not alone. */
+    ** goes without a savepoint: the transaction itself is one. When the
+    ** server refuses a row of it, the result is `redo`: the caller rolls its
+    ** transaction back (one part to undo) and sends again, not alone. */
     SendResult send(const RefusalHandler &on_refused, bool alone = false);
     /* The caller rolled back: refused rows leave, the others go again. */
     void unsend();
