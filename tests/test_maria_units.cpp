@@ -62,6 +62,27 @@ TEST(MariaBatch, EscapesRoundTripAndNullsStayApart)
     qxmaria::split_line(line, back);
     EXPECT_EQ(back, values);
     EXPECT_EQ(line.find('\n'), line.size() - 1) << "a raw newline inside a value";
+
+    /* Values are checked 8 bytes at a time: each byte that needs an escape,
+    ** and its neighbours that do not (0x0e, 0x5b, 0x5d, 0x80, 0xff), at every
+    ** place of values up to three words long, next to 4-byte characters. */
+    for (const char special : {'\\', '\t', '\n', '\r', '\0', '\x0e', '\x5b', '\x5d', '\x80', '\xff'})
+        for (size_t len = 1; len <= 24; len++)
+            for (size_t at = 0; at < len; at++) {
+                std::string value(len, 'a');
+                for (size_t i = 0; i + 4 <= len; i += 6)
+                    value.replace(i, 4, "\xF0\x9F\x8D\x80");
+                value[at] = special;
+                std::string escaped;
+                qxmaria::append_escaped(escaped, value);
+                const size_t escapes = std::string_view("\\\t\n\r").find(special) != std::string_view::npos ||
+                                               special == '\0'
+                                           ? 1
+                                           : 0;
+                ASSERT_EQ(escaped.size(), len + escapes) << len << " " << at << " " << int(special);
+                qxmaria::split_line(escaped, back);
+                ASSERT_EQ(back, (std::vector<std::optional<std::string>>{value})) << len << " " << at;
+            }
 }
 
 TEST(MariaCatalog, TableNamesAndTypes)

@@ -8,9 +8,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <thread>
 
+#include "maria_batch.h"
 #include "maria_conn.h"
 #include "support/qxfldr_server_scenarios.h"
 #include "support/maria_sql.h"
@@ -131,6 +134,77 @@ TEST(QxfldrMaria, ServerRefusalsAndExactValues)
         EXPECT_NE(log.find(reason), std::string::npos) << reason << "\n" << log;
     const std::string bad = dir.read("fldr.bad");
     EXPECT_EQ(std::count(bad.begin(), bad.end(), '\n'), 5) << bad;
+}
+
+/* One commit unit of several LOAD DATA parts, with refused rows in the first
+** part (sent first without a savepoint), on both sides of a part boundary,
+** in the middle of a part (a warning, not a key) and as the last row: the
+** other rows are all stored, exactly once, and the refused ones are in the
+** bad file in file order with the server's message. Then the same rows with
+** ERRORS=3: the fourth refusal, in the second part, stops the load; the
+** rows before it are kept, none after it is stored. */
+TEST(QxfldrMaria, RefusalsInSeveralPartsOfOneUnit)
+{
+    MARIA_REQUIRE_CLUSTER();
+    constexpr int P = static_cast<int>(qxmaria::BatchWriter::kPartRows), kRows = 2 * P + P / 2;
+    const std::map<int, std::string> refused = {
+        {1, "Duplicate entry '0'"},      {P, "Duplicate entry '2'"}, {P + 1, "Duplicate entry '2'"},
+        {P + P / 2, "Data truncated for column 'd'"}, {2 * P + 1, "Duplicate entry '2'"},
+        {kRows, "Duplicate entry '2'"}};
+    std::string data;
+    std::vector<std::string> bad;   /* lines of the bad file, in file order */
+    std::vector<std::pair<int, std::string>> stored = {{0, "0|0.50"}};   /* the row already there */
+    for (int row = 1; row <= kRows; row++) {
+        const auto it = refused.find(row);
+        const std::string line = it == refused.end() ? std::to_string(row) + "|" + std::to_string(row % 1000) + ".25\n"
+                                 : row == 1                               ? "0|1.00\n"
+                                 : it->second.starts_with("Duplicate") ? "2|2.00\n"
+                                                                          : std::to_string(row) + "|1.255\n";
+        data += line;
+        if (it != refused.end())
+            bad.push_back(line);
+        else
+            stored.emplace_back(row, line.substr(0, line.size() - 1));
+    }
+    qxtest::Dir dir;
+    dir.write("p.txt", data);
+    const std::string ctl = "LOAD DATA INFILE 'p.txt' APPEND INTO TABLE p FIELDS TERMINATED BY '|' (id, d)\n";
+    qxmaria::Conn conn = mariatest::connect(0);
+    const auto reset = [] { mariatest::sql(0, "DROP TABLE IF EXISTS p; CREATE TABLE p (id INT PRIMARY KEY, d DECIMAL(6,2));"
+                                              "INSERT INTO p VALUES (0, 0.5)"); };
+    const auto bad_file = [&](size_t lines) {
+        std::string text;
+        for (size_t i = 0; i < lines; i++)
+            text += bad[i];
+        return text;
+    };
+    const auto rows_before = [&](int end) {
+        qxtest::Rows want;
+        for (const auto &[row, text] : stored)
+            if (row < end)
+                want.push_back(text);
+        std::sort(want.begin(), want.end(), [](const std::string &a, const std::string &b) {
+            return std::stoi(a) < std::stoi(b);
+        });
+        return want;
+    };
+
+    reset();
+    qxtest::RunResult r = load(dir, ctl, {"ERRORS=100", "ROWS=50000"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(qxtest::counts(kRows - 6, 0, 6)), std::string::npos) << r.out;
+    EXPECT_EQ(mariatest::rows_of(conn, "SELECT id, d FROM p ORDER BY id"), rows_before(kRows + 1));
+    EXPECT_EQ(dir.read("fldr.bad"), bad_file(bad.size()));
+    const std::string log = dir.read("fldr.log");
+    for (const auto &[row, message] : refused)
+        EXPECT_NE(log.find("row " + std::to_string(row) + ": refused by the database: " + message), std::string::npos)
+            << row << "\n" << log;
+
+    reset();
+    r = load(dir, ctl, {"ERRORS=3", "ROWS=50000"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(mariatest::rows_of(conn, "SELECT id, d FROM p ORDER BY id"), rows_before(P + P / 2));
+    EXPECT_EQ(dir.read("fldr.bad"), bad_file(4));
 }
 
 /* A Unix socket serves as well as TCP. */

@@ -510,7 +510,7 @@ private:
         }
         qxmaria::SendResult res = lane.writer.send(handler, !l.holds_rows);
         if (res.status == qxmaria::SendStatus::redo) {
-            /* The whole batch had a refused row: it goes again under savepoints. */
+            /* The first part had a refused row: it goes again under a savepoint. */
             l.open = false;
             if (!l.conn.exec("ROLLBACK", err) || !start(l, wait, err)) {
                 err = failed_start(l, err);

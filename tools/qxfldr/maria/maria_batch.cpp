@@ -23,22 +23,48 @@ char escape_letter(char c)
     }
 }
 
+/* True when one of the 8 bytes of `word` needs an escape: a byte below 0x0e
+** (NUL, tab, newline and carriage return are 0x00, 0x09, 0x0a, 0x0d) or a
+** backslash. The classic "has a byte less than n" and "has a zero byte"
+** tests; a false hit (0x01-0x08, 0x0b, 0x0c) only sends the word through
+** the byte loop. */
+bool word_needs_escape(uint64_t word)
+{
+    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    const uint64_t below = (word - ones * 0x0e) & ~word & highs;
+    const uint64_t slash = word ^ (ones * '\\');
+    return (below | ((slash - ones) & ~slash & highs)) != 0;
+}
+
 } // namespace
 
 void append_escaped(std::string &out, std::string_view value)
 {
-    /* Invariant: [run, i) needs no escape and is copied as one block. */
-    size_t run = 0;
-    for (size_t i = 0; i < value.size(); i++) {
-        const char letter = escape_letter(value[i]);
-        if (letter == 0)
-            continue;
-        out.append(value.data() + run, i - run);
-        out += '\\';
-        out += letter;
-        run = i + 1;
+    /* Invariant: [run, i) needs no escape and is copied as one block. Most
+    ** values need none, so they are checked 8 bytes at a time. */
+    size_t run = 0, i = 0;
+    const size_t n = value.size();
+    while (i < n) {
+        if (n - i >= 8) {
+            uint64_t word;
+            std::memcpy(&word, value.data() + i, 8);
+            if (!word_needs_escape(word)) {
+                i += 8;
+                continue;
+            }
+        }
+        const size_t stop = std::min(n, i + 8);
+        for (; i < stop; i++) {
+            const char letter = escape_letter(value[i]);
+            if (letter == 0)
+                continue;
+            out.append(value.data() + run, i - run);
+            out += '\\';
+            out += letter;
+            run = i + 1;
+        }
     }
-    out.append(value.data() + run, value.size() - run);
+    out.append(value.data() + run, n - run);
 }
 
 void split_line(std::string_view line, std::vector<std::optional<std::string>> &fields)
@@ -123,18 +149,9 @@ SendResult BatchWriter::send(const RefusalHandler &on_refused, bool alone)
         stop_ = fatal_ = conflict_ = false;
         error_.clear();
         refused_.assign(tags_.size(), 0);
-        if (alone && !tags_.empty()) {
-            const Outcome whole = send_range(0, tags_.size());
-            if (whole == Outcome::refused) {
-                out.status = SendStatus::redo;
-                return out;
-            }
-            if (whole == Outcome::ok)
-                kept_ = tags_.size();
-            else
-                fail(whole, conn_->error());
-        } else if (!tags_.empty()) {
-            locate(0, tags_.size(), false, on_refused);
+        if (!send_parts(on_refused, alone)) {
+            out.status = SendStatus::redo;
+            return out;
         }
         if (fatal_ || conflict_) {
             out.status = fatal_ ? SendStatus::failed : SendStatus::blocked;
@@ -146,6 +163,27 @@ SendResult BatchWriter::send(const RefusalHandler &on_refused, bool alone)
     out.kept = kept_;
     out.status = stop_ ? SendStatus::stopped : SendStatus::ok;
     return out;
+}
+
+/* Rule 1; false when the first part, sent alone, had a refused row (redo). */
+bool BatchWriter::send_parts(const RefusalHandler &on_refused, bool alone)
+{
+    const size_t rows = tags_.size();
+    for (size_t lo = 0; lo < rows && !stop_ && !fatal_ && !conflict_; lo += kPartRows) {
+        const size_t hi = std::min(rows, lo + kPartRows);
+        if (!alone || lo > 0) {
+            locate(lo, hi, false, on_refused);
+            continue;
+        }
+        const Outcome first = send_range(lo, hi);
+        if (first == Outcome::refused)
+            return false;
+        if (first == Outcome::ok)
+            kept_ += hi - lo;
+        else
+            fail(first, conn_->error());
+    }
+    return true;
 }
 
 void BatchWriter::unsend()
@@ -306,9 +344,9 @@ void BatchWriter::locate(size_t lo, size_t hi, bool known_bad, const RefusalHand
             return;
         }
     }
-    /* Rule 4, in kFanout parts: a refused range costs its rollback, so a
-    ** big one is cut finer than in halves; when every part but the last
-    ** passed, the last is known to fail. */
+    /* Rule 4, in kFanout pieces: a refused range costs its rollback, so it
+    ** is cut finer than in halves; when every piece but the last passed,
+    ** the last is known to fail. */
     const size_t parts = std::min(kFanout, count);
     const uint64_t kept_before = kept_;
     for (size_t p = 0; p < parts; p++) {

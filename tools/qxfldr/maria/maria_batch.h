@@ -13,20 +13,23 @@
 **     allow LOCAL INFILE).
 **
 ** Rules:
-**   (1) the whole batch goes first, under a savepoint; it passes when the
-**       server stored every row without a warning;
+**   (1) the batch goes in parts of at most kPartRows rows, in row order,
+**       each under a savepoint of its own (but see send()'s `alone`); a
+**       part passes when the server stored every row of it without a
+**       warning. A refused row thus costs the rollback and the re-send of
+**       its part, not of the batch;
 **   (2) LOAD DATA LOCAL turns what INSERT refuses into warnings (a value cut
-**       short, a key given twice): a batch with any warning, or fewer rows
+**       short, a key given twice): a part with any warning, or fewer rows
 **       stored than sent, is rolled back to its savepoint and sent again in
-**       halves, each under a savepoint, down to single rows;
+**       kFanout pieces, each under a savepoint, down to single rows;
 **   (3) a single row is sent as an INSERT, in strict mode, so that a refused
 **       row carries the server's own message; an INSERT that stores the row
 **       with a warning (a value the server would round) is rolled back and
 **       the row refused with the warning's text: nothing changed is kept;
-**   (4) when every part of a refused range but the last passes, the last is
+**   (4) when every piece of a refused part but the last passes, the last is
 **       known to fail and is split at once;
 **   (5) rows are tried in their order, so when the caller stops at a refusal
-**       the rows before it are kept and the rows after it are not;
+**       the rows before it are kept and the rows after it are not sent;
 **   (6) a lost connection or an error no row causes ends the send (failed);
 **   (7) a deadlock or a lock wait that ran out ends it as blocked: the caller
 **       rolls back and sends the rows again; rows reported refused stay out.
@@ -91,10 +94,10 @@ public:
 
     /* Sends the rows not yet sent (rules above); a second call before
     ** unsend() or discard() sends nothing and returns what the first kept.
-    ** `alone`: the caller's transaction holds nothing yet, so the whole batch
-    ** goes first without a savepoint (a savepoint slows a big LOAD DATA by a
-    ** fifth); when the server refuses a row of it, the result is `redo`: the
-    ** caller rolls its transaction back and sends again, not alone. */
+    ** `alone`: the caller's transaction holds nothing yet, so the first part
+    ** goes without a savepoint: the transaction itself is one. When the
+    ** server refuses a row of it, the result is `redo`: the caller rolls its
+    ** transaction back (one part to undo) and sends again, not alone. */
     SendResult send(const RefusalHandler &on_refused, bool alone = false);
     /* The caller rolled back: refused rows leave, the others go again. */
     void unsend();
@@ -104,7 +107,11 @@ public:
 
     /* Rows at most per multi-row INSERT statement, in bytes of SQL. */
     static constexpr size_t kInsertBytes = 1 << 20;
-    /* Parts a refused range is cut into. */
+    /* Rows per part (rule 1): small enough that a refused row's rollback
+    ** and bisection cost little next to the batch, big enough that the
+    ** statements and savepoints per part cost nothing measurable. */
+    static constexpr size_t kPartRows = 4096;
+    /* Pieces a refused part is cut into. */
     static constexpr size_t kFanout = 16;
 
 private:
@@ -115,6 +122,7 @@ private:
     Outcome insert_range(size_t lo, size_t hi);
     Outcome single_row(size_t row, std::string &message);
     Outcome classify_error();
+    bool send_parts(const RefusalHandler &on_refused, bool alone);
     bool command(const char *sql);
     void append_tuple(std::string &sql, size_t row) const;
     void locate(size_t lo, size_t hi, bool known_bad, const RefusalHandler &on_refused);
