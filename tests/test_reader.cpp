@@ -226,25 +226,6 @@ struct FirstByteIs {
     }
 };
 
-TEST_F(Reader, RowsFailingTheConditionAreCountedButNeverSent)
-{
-    /* 2000 rows of b first: whole chunks where no row is taken. */
-    std::vector<std::string> rows;
-    for (int i = 0; i < 4000; i++)
-        rows.push_back(std::string(1, i < 2000 ? 'b' : "ab"[i % 2]) + "|" + std::to_string(i) +
-                       std::string(40, '.') + "\n");
-    PipeRig rig(2, 20000, 2, 2);
-    FirstByteIs cond('a');
-    rig.ctl().when_cond = &cond.node;
-    DataFile file(dir.write("mixed.dat", joined(rows)));
-    Collected got;
-    ASSERT_EQ(run_load(rig, {&file.rec}, got), 0);
-    EXPECT_EQ(rig.inst().rows_read, 4000);
-    expect_taken_rows(got, rows, 'a');
-    EXPECT_EQ(file.rec.file_offset, file.rec.file_size);
-    EXPECT_TRUE(rig.all_home());
-}
-
 TEST_F(Reader, ReadFailuresGiveTheBufferBack)
 {
     std::vector<std::string> rows = make_rows(2000, "\n", 13);
