@@ -111,21 +111,6 @@ TEST_F(Diag, DisabledListCallerTextsAndTextsInEachLanguageAndOutputSet)
         fldr_add_diag_rec(env, &list, code, nullptr, 0, 0, lang, set);
         EXPECT_EQ(std::string(fldr_get_nth_diag_rec(&list.first, 1)->text), text) << lang << " " << set;
     }
-
-    // Every Chinese text of the table survives the round trip to UTF-8 and
-    // to BIG5 the way iconv does it.
-    for (int32_t code = -65067; code <= -65001; code++) {
-        const fldr_emsg_row *row = fldr_emsg_lookup(code);
-        if (row->code != code)
-            continue;
-        fldr_clear_diag(&list);
-        fldr_add_diag_rec(env, &list, code, nullptr, 0, 0, FLDR_LANG_ZH_CN, QXCVT_UTF8);
-        fldr_add_diag_rec(env, &list, code, nullptr, 0, 0, FLDR_LANG_ZH_TW, QXCVT_BIG5);
-        EXPECT_EQ(std::string(fldr_get_nth_diag_rec(&list.first, 1)->text),
-                  iconv_to("UTF-8", "GB18030", row->text_zh_cn)) << code;
-        EXPECT_EQ(std::string(fldr_get_nth_diag_rec(&list.first, 2)->text),
-                  iconv_to("BIG5", "UTF-8", iconv_to("UTF-8", "GB18030", row->text_zh_tw))) << code;
-    }
 }
 
 TEST_F(Diag, ConcurrentReportersLoseNothing)
