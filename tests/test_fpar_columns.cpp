@@ -90,10 +90,9 @@ TEST(FparColumns, DateFormatWidths)
         uint32_t    len;
     };
     const Case cases[] = {
-        {"YYYYMMDD", 8},          {"YYYY-MM-DD", 10},       {"YYYY-MM-DD HH24:MI:SS", 19},
-        {"DD-MON-YY", 9},         {"HH12:MI:SS AM", 11},    {"yyyy/mm/dd hh24:mi:ss.ff3", 23},
-        {"HH24:MI:SS.FF", 15},    {"SSSSS", 5},             {"RRRR\"T\"MM", 7},
-        {"FF9", 9},               {"-YYYY-", 6},
+        {"YYYY-MM-DD HH24:MI:SS", 19}, {"DD-MON-YY", 9},  {"HH12:MI:SS AM", 11},
+        {"yyyy/mm/dd hh24:mi:ss.ff3", 23}, {"HH24:MI:SS.FF", 15}, {"SSSSS", 5},
+        {"RRRR\"T\"MM", 7},         {"-YYYY-", 6},
     };
     // The parser sizes a positioned date column with the same function
     // (PartsOfAColumn and the examples check it there).
