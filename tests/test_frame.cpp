@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fldr_internal.h"
+#include "qxcvt.h"
 #include "support/scratch.h"
 
 namespace {
@@ -112,6 +113,45 @@ TEST_F(Frame, MemoryRule)
     EXPECT_EQ(counts(), "2 1 0");
     EXPECT_EQ(fldr_mem_alloc(env, nullptr, (size_t)INT64_MAX + 1, "caller", 11), nullptr);
     obj->flags = 0;
+}
+
+TEST_F(Frame, InstanceLockAndLastMessage)
+{
+    fldr_init();
+    auto *inst = static_cast<fldr_inst *>(calloc(1, sizeof(fldr_inst)));
+    os_mutex2_create(&inst->inst_lock);
+    os_mutex2_create(&inst->msg_lock);
+    inst->inst_lock.owner = 5;
+    fldr_inst_enter(inst);
+    EXPECT_EQ(inst->inst_lock.owner, -1);
+    fldr_inst_enter(inst);  // recursive, as the platform lock
+    fldr_inst_exit(inst);
+    fldr_inst_exit(inst);
+    EXPECT_EQ(inst->inst_lock.owner, -1);
+
+    fldr_fill_inst_msg(inst, "first");
+    EXPECT_STREQ(inst->last_msg, "first");
+    fldr_fill_inst_msg(inst, std::string(10000, 'x').c_str());
+    EXPECT_EQ(inst->last_msg, std::string(sizeof inst->last_msg - 1, 'x'));
+    fldr_fill_inst_msg(inst, nullptr);
+    EXPECT_STREQ(inst->last_msg, "");
+
+    os_mutex2_free(&inst->inst_lock);
+    os_mutex2_free(&inst->msg_lock);
+    free(inst);
+}
+
+TEST_F(Frame, ConsoleLookupFallsBack)
+{
+    mout_force_local_code(QXCVT_UTF8, MOUT_LANG_EN);
+    fldr_init();
+    char buf[MOUT_LINE_MAX];
+    fldr_mout_lookup(buf, -10017, 1, (int64_t)1234567890123LL);
+    EXPECT_STREQ(buf, "1234567890123 rows loaded success.\n");
+    fldr_mout_lookup(buf, -99999, 0);
+    EXPECT_STREQ(buf, "Undefined exception");
+    fldr_deinit();
+    mout_force_local_code(-1, -1);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "fldr_internal.h"
@@ -35,6 +36,23 @@ protected:
 
     std::unique_ptr<fldr_inst> inst_ = std::make_unique<fldr_inst>();
 };
+
+TEST_F(Log, HeadAndNamePart)
+{
+    // An empty or absent first name gives no arrow; the second name stands
+    // alone; a long first name is taken whole.
+    const std::string long_name(200, 'n');
+    const std::tuple<const char *, const char *, std::string> cases[] = {
+        {nullptr, nullptr, "qxfldr: <t>  "},      {"SYSDBA", "T1", "qxfldr: <t> SYSDBA->T1 "},
+        {"", "T1", "qxfldr: <t> T1 "},            {"S", nullptr, "qxfldr: <t> S-> "},
+        {long_name.c_str(), "T", "qxfldr: <t> " + long_name + "->T "},
+    };
+    char head[FLDR_LOG_HEAD_MAX];
+    for (const auto &[name1, name2, want] : cases) {
+        ASSERT_EQ(fldr_log_set_head_info(name1, name2, head), 0);
+        EXPECT_EQ(masked(head), want);
+    }
+}
 
 TEST_F(Log, DirectLineWithHeadAndNames)
 {

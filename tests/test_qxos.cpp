@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 #include <dirent.h>
 #include <unistd.h>
@@ -112,6 +113,15 @@ TEST_F(OsFileTest, BadHandlesPathsAndDirectories)
     EXPECT_TRUE(os_path_is_dir(stored("link").c_str()));
     EXPECT_TRUE(os_path_is_symlink(stored("link").c_str()));
     EXPECT_FALSE(os_path_is_symlink(stored("sub").c_str()));
+
+    const std::tuple<int32_t (*)(const char *), const char *, int> prefixes[] = {
+        {os_file_path_is_dfs, "dfs:/a/b", 1}, {os_file_path_is_dfs, "DfS:x", 1}, {os_file_path_is_dfs, "dfs", 0},
+        {os_file_path_is_dfs, "d:fs:", 0}, {os_file_path_is_dfs, "\\dfs:x", 0}, {os_file_path_is_dfs, "", 0},
+        {os_file_path_is_dfs, nullptr, 0}, {os_file_path_is_asm, "+DATA\\f.txt", 1}, {os_file_path_is_asm, "a+b", 0},
+        {os_file_path_is_asm, "", 0}, {os_file_path_is_asm, nullptr, 0},
+    };
+    for (const auto &[is, path, want] : prefixes)
+        EXPECT_EQ(is(path), want) << (path ? path : "(null)");
 }
 
 // Injected system calls: the real ones, crippled. The dribbling ones move two

@@ -118,6 +118,23 @@ std::vector<std::string> split_rows(const std::string &bytes, const std::string 
 
 }  // namespace
 
+TEST(ReadInit, DefaultSizesAndRefusedAllocations)
+{
+    fldr_read_info info{};
+    fldr_row_buf rb{};
+    qxtest::CountingHeap refusing;
+    refusing.fail_after = 0;
+    EXPECT_EQ(fldr_init_read(nullptr, &refusing.ctx, &info), FLDR_ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(fldr_init_row_buf(nullptr, &refusing.ctx, &rb), FLDR_ERR_OUT_OF_MEMORY);
+    ASSERT_EQ(fldr_init_read(nullptr, nullptr, &info), 0);
+    ASSERT_EQ(fldr_init_row_buf(nullptr, nullptr, &rb), 0);
+    EXPECT_EQ(info.cap, FLDR_READ_BUF_SIZE);
+    EXPECT_EQ(rb.cap, FLDR_ROW_BUF_SIZE);
+    fldr_mem_free(nullptr, nullptr, info.buf);
+    fldr_mem_free(nullptr, nullptr, rb.data);
+    fldr_mem_free(nullptr, nullptr, rb.row_offs);
+}
+
 TEST(ReadRows, AcrossFilesWithEmptyAndUnopenableFiles)
 {
     qxtest::TempDir dir;

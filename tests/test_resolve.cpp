@@ -161,6 +161,16 @@ TEST_F(Resolve, ListEntryTerminatorsAndUnreadableLists)
                                                   FLDR_ERR_OPEN_FILE}));
 }
 
+TEST_F(Resolve, ListFileWithoutInstanceReportsNothing)
+{
+    touch("a.txt");
+    touch("l.lst", s("a.txt"));
+    entry(path("missing.lst"));
+    entry(path("l.lst"));
+    ASSERT_EQ(fldr_resolve_path_file(fldr_get_env(), nullptr, FLDR_LANG_EN, 1, heap_, &ctl_), 0);
+    EXPECT_EQ(files(), (Strings{s("a.txt")}));
+}
+
 // A directory tree with a little of everything.
 class Walk : public Resolve {
 protected:

@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "qxcalc.h"
+#include "qxdta.h"
 #include "qxfldr_comm.h"
 
 namespace {
@@ -145,4 +147,27 @@ TEST(Values, DuplicateColumnNames)
     std::memset(cols[0].name, 'a', sizeof cols[0].name);
     std::memset(cols[2].name, 'A', sizeof cols[2].name);
     EXPECT_EQ(fldr_lst_col_check(&cols[0]), FLDR_ERR_COLUMN_MISMATCH);
+}
+
+TEST(Values, ConversionNeed)
+{
+    // {from, to, need}: GBK to GB18030 alone among non-UTF-8 pairs; a single-byte source never.
+    const int32_t cases[][3] = {{2, 10, 1}, {10, 2, 0}, {2, 6, 0}, {9, 1, 0}, {2, 1, 1},
+                                {1, 2, 1},  {1, 9, 1},  {1, 1, 0}, {2, 2, 0}, {3, 10, 0}};
+    for (const auto &c : cases) EXPECT_EQ(fldr_data_need_cvt(c[0], c[1]), c[2]) << c[0] << " to " << c[1];
+}
+
+TEST(Values, StringAssignedAsConstant)
+{
+    fldr_env env;
+    mem_env_init(&env);
+    mem_heap_t *heap = mem_heap_create_low(&env, 0, 1024, 0, 0, "test", __LINE__, 1);
+    ASSERT_NE(heap, nullptr);
+    qxdta_nstr value{};
+    value.type = QXDT_VARCHAR2;
+    EXPECT_EQ(fldr_dop_from_str(&env, heap, "abcdef", 4, &value), 0);
+    EXPECT_EQ(std::string(value.ptr, value.len), "abcd");
+    value.type = QXDT_DOUBLE;
+    EXPECT_LT(fldr_dop_from_str(&env, heap, "1.5", 3, &value), 0);
+    mem_heap_free(&env, heap);
 }
