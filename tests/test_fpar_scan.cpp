@@ -9,13 +9,6 @@
 using fpar_test::Parse;
 using fpar_test::Scan;
 
-TEST(FparScan, TokensOfAParameterText)
-{
-    Scan s("options (log='a.log')");
-    EXPECT_EQ(s.show(), "OPTIONS ( LOG = str[a.log] )");
-    EXPECT_EQ(s.ctx->line, 1u);
-}
-
 TEST(FparScan, EveryKeywordScansToItsOwnNumberInAnyCase)
 {
     ASSERT_EQ(g_fldr_keyword_count, 102u);

@@ -54,8 +54,6 @@ TEST_F(Print, MessagesByLanguageAndOutputSet)
         {FLDR_LANG_ZH_CN, 1, FLDR_ERR_READ_FILE, zh_cn},
         {FLDR_LANG_ZH_CN, 2, FLDR_ERR_READ_FILE, gb_cn},
         {FLDR_LANG_ZH_TW, 3, FLDR_ERR_READ_FILE, iconv_to("BIG5", "UTF-8", zh_tw)},
-        {FLDR_LANG_ZH_TW, 1, FLDR_ERR_READ_FILE, zh_tw},
-        {FLDR_LANG_ZH_TW, 2, FLDR_ERR_READ_FILE, iconv_to("GB18030", "UTF-8", zh_tw)},
         {7, 1, FLDR_ERR_OPEN_FILE, "Open file failed"},   // any other language: English
     };
     for (const auto &[lang, out_code, code, text] : cases) {

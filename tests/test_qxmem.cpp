@@ -151,10 +151,7 @@ TEST_F(MemTest, HeapBlocksAreZeroAlignedAndDisjointBigOrSmall)
         for (size_t k = 0; k < size; k++)
             ASSERT_EQ(b[k], 0xA5);
 
-    EXPECT_STREQ(mem_heap_strdup(&env, h, "LOAD DATA INFILE 'a.txt'"), "LOAD DATA INFILE 'a.txt'");
-    EXPECT_STREQ(mem_heap_strdup(&env, h, ""), "");
-    EXPECT_EQ(mem_heap_strdup(&env, h, nullptr), nullptr);
-    EXPECT_EQ(mem_heap_bytes_used(h), total + 25 + 1);
+    EXPECT_EQ(mem_heap_bytes_used(h), total);
     EXPECT_EQ(halloc(h, SIZE_MAX - 8), nullptr);
     mem_heap_free(&env, h);
     mem_heap_free(&env, nullptr);

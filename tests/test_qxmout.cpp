@@ -141,16 +141,11 @@ TEST(QxMout, LookupInThreeLanguagesWithFallback)
         lookup(buf, h, code, -10001, argc, lang, args...);
         return std::string(buf);
     };
-    const std::pair<uint32_t, const char *> rows_loaded[] = {
-        {MOUT_LANG_ZH_CN, "0 行加载成功。\n"}, {MOUT_LANG_ZH_TW, "0 行加載成功。\n"},
-        {MOUT_LANG_EN, "0 rows loaded success.\n"}, {9, "0 rows loaded success.\n"},   // unknown: English
-    };
-    for (const auto &[lang, text] : rows_loaded) {
-        const int32_t n = lookup(buf, h, -10017, -10001, 1, lang, zero);
-        EXPECT_EQ(std::to_string(n) + " " + buf, std::to_string(std::strlen(text)) + " " + text);
-    }
-    EXPECT_EQ(text(-10017, 1, MOUT_LANG_EN, INT64_MIN), "-9223372036854775808 rows loaded success.\n");
-    EXPECT_EQ(text(-10038, 3, MOUT_LANG_ZH_CN, zero, 0L, 0L), "0 行数据已导出\n用时: 0.000(ms)\n");
+    // The length of the text is returned; an unknown language is English.
+    const std::string zh = "0 行加载成功。\n";
+    EXPECT_EQ(lookup(buf, h, -10017, -10001, 1, MOUT_LANG_ZH_CN, zero), static_cast<int32_t>(zh.size()));
+    EXPECT_EQ(buf, zh);
+    EXPECT_EQ(text(-10017, 1, 9, INT64_MIN), "-9223372036854775808 rows loaded success.\n");
     EXPECT_EQ(text(-10012, 2, MOUT_LANG_EN, "S", "T"), "\nDest table: S.T\n");
     // A code without a row takes the fallback; extra arguments are ignored.
     EXPECT_EQ(lookup(buf, h, -10052, -10001, 2, MOUT_LANG_EN, 1, 2), 19);
@@ -168,28 +163,6 @@ TEST(QxMout, LookupInThreeLanguagesWithFallback)
     for (const mout_row_t &row : g_fldr_console_msgs)
         for (const char *w : row.work)
             EXPECT_EQ(w, nullptr);
-}
-
-TEST(QxMout, TextsAreKeptInTheLocalSet)
-{
-    for (uint32_t code : {QXCVT_GB18030, QXCVT_GBK, QXCVT_BIG5}) {
-        mout_handle_t *h = nullptr;
-        ASSERT_EQ(mout_init(&h, g_fldr_console_msgs, FLDR_CONSOLE_MSG_ROWS, code, MOUT_LANG_ZH_CN), 0);
-        char buf[MOUT_LINE_MAX];
-        const uint32_t lang = code == QXCVT_BIG5 ? MOUT_LANG_ZH_TW : MOUT_LANG_ZH_CN;
-        const std::string table = to_set("表名", code);
-        lookup(buf, h, -10011, -10001, 1, lang, table.c_str());
-        const std::string expect =
-            to_set(code == QXCVT_BIG5 ? "\n目標表: 表名\n" : "\n目标表: 表名\n", code);
-        EXPECT_EQ(std::string(buf), expect) << code;
-        // Every row's working text is the UTF-8 source in the local set.
-        for (const mout_row_t &row : g_fldr_console_msgs) {
-            EXPECT_EQ(std::string(row.work[MOUT_LANG_ZH_CN]), to_set(row.text_zh_cn, code));
-            EXPECT_EQ(std::string(row.work[MOUT_LANG_ZH_TW]), to_set(row.text_zh_tw, code));
-            EXPECT_STREQ(row.work[MOUT_LANG_EN], row.text_en);
-        }
-        mout_deinit(h, g_fldr_console_msgs, FLDR_CONSOLE_MSG_ROWS, code);
-    }
 }
 
 TEST(QxMout, LongLinesAreCutBetweenCharacters)
@@ -231,10 +204,7 @@ TEST(QxMout, LanguageAndLocalSetFromTheLocale)
         {nullptr, "zh_TW.Big5", "zh_CN.UTF-8", QXCVT_BIG5, MOUT_LANG_ZH_TW},
         {"", "", "zh_HK.utf8", QXCVT_UTF8, MOUT_LANG_ZH_TW},  // empty values are skipped
         {nullptr, nullptr, "zh_CN.gbk", QXCVT_GBK, MOUT_LANG_ZH_CN},
-        {nullptr, nullptr, "zh_CN.UTF-8@pinyin", QXCVT_UTF8, MOUT_LANG_ZH_CN},
-        {nullptr, nullptr, "en_US.ISO-8859-1", QXCVT_UTF8, MOUT_LANG_EN},
         {nullptr, nullptr, "zh_SG.GB18030", QXCVT_GB18030, MOUT_LANG_EN},
-        {nullptr, nullptr, "C", QXCVT_UTF8, MOUT_LANG_EN},
         {nullptr, nullptr, nullptr, QXCVT_UTF8, MOUT_LANG_EN},
     };
     for (const Case &c : cases) {

@@ -222,21 +222,6 @@ TEST(FieldResults, TooFewColumnsAndTrailingNulls)
     EXPECT_EQ(facts_of(cut(t, nullptr, "", {.mode = 1, .is_last = 1})), facts(0, "<NULL>", 0, 1));
 }
 
-TEST(FieldResults, ClashingSeparatorsAreRefused)
-{
-    split_table t(",", "\"", "\\");
-    fldr_col *col = t.add_col("", ",");
-    EXPECT_EQ(cut(t, col, "a,b\n").rc, FLDR_ERR_SEP_IS_ENCLOSE);
-    /* The column's own terminator clears the clash. */
-    fldr_col *ok = t.add_col(";", ",");
-    EXPECT_EQ(facts_of(cut(t, ok, ",a;b,;x\n")), facts(0, "a;b", 6, 1));
-    /* Escape equal to the terminator or to the enclosure: refused in every mode. */
-    split_table esc("\\", "\"", "\\");
-    EXPECT_EQ(cut(esc, nullptr, "a\n", {.mode = 0}).rc, FLDR_ERR_SEP_IS_ENCLOSE);
-    split_table esc2(",", "'", "'");
-    EXPECT_EQ(cut(esc2, nullptr, "a\n", {.mode = 2}).rc, FLDR_ERR_SEP_IS_ENCLOSE);
-}
-
 TEST(FieldPositions, PositionResetAndPositionalValues)
 {
     split_table t(",", "", "\\");
@@ -320,18 +305,4 @@ TEST(FieldCharacters, MultiByteCharactersAreNeverSplitAndBytesAreData)
     fldr_col *pos = t.add_col("", "", 1, 3);
     EXPECT_EQ(cut(t, pos, "ab\xe4\xb8\xad|\n", {.charset = QXCVT_UTF8}).rc, FLDR_ERR_DATA);
     EXPECT_EQ(facts_of(cut(t, pos, "abc\xe4\xb8\xad|\n", {.charset = QXCVT_UTF8})), facts(0, "abc", 3, 1));
-}
-
-TEST(FieldTerminators, MultiByteSeparators)
-{
-    split_table t("<|>", "''", "\\\\");
-    t.add_col();
-    t.add_col();
-    t.add_col();
-    row_result rr = cut_row(t, "a<|b<|>''x<|>y''<|>c\r\n", {.row_term = "\r\n"});
-    ASSERT_EQ(rr.rc, 0);
-    EXPECT_EQ(rr.values, (std::vector<std::string>{"a<|b", "x<|>y", "c"}));
-    /* Two-byte row terminator cut by the end of the data. */
-    cut_result r = cut(t, nullptr, "c\r", {.is_last = 1, .row_term = "\r\n"});
-    EXPECT_EQ(r.value, "c\r");
 }

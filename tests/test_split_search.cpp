@@ -18,16 +18,6 @@ using splitref::split_table;
 
 namespace {
 
-/* Offset of the search result in s, or -1 for NULL; the bytes sit right
-** before an inaccessible page. */
-long plain_at(const std::string &s, const std::string &term)
-{
-    guarded_bytes g(s);
-    const char *hit = fldr_search_row_end(nullptr, g.data(), g.size(), static_cast<uint16_t>(term.size()),
-                                          term.data());
-    return hit ? hit - g.data() : -1;
-}
-
 struct instance {
     split_table table{"|", "", "\\"};
     fldr_inst   inst{};
@@ -37,6 +27,8 @@ struct instance {
         inst.scan_mode = scan_mode;
         inst.enclosed_rows = enclosed_rows;
     }
+    /* Offset of the search result in s, or -1 for NULL; the bytes sit right
+    ** before an inaccessible page. */
     long at(const std::string &s, const std::string &term)
     {
         guarded_bytes g(s);
@@ -61,19 +53,6 @@ TEST(ByteSearch, FindsWholePatternsOnly)
     /* Length 0: the first byte equal to the pattern's first byte. */
     EXPECT_EQ(fldr_strstr(g.data(), g.size(), "x", 0), g.data() + 5);
     EXPECT_EQ(fldr_strstr(g.data(), g.size(), "z", 1), nullptr);
-}
-
-TEST(RowSearch, PlainOneAndTwoByteTerminators)
-{
-    EXPECT_EQ(plain_at("ab\ncd\n", "\n"), 2);
-    EXPECT_EQ(plain_at("ab\rx\r\n", "\r\n"), 4);
-    EXPECT_EQ(plain_at("abcd", "\n"), -1);
-    /* A terminator cut by the end of the data is not complete. */
-    EXPECT_EQ(plain_at("abc\r", "\r\n"), -1);
-    EXPECT_EQ(plain_at("ab##|##", "##|##"), 2);
-    /* NUL and binary bytes are ordinary data. */
-    EXPECT_EQ(plain_at(std::string("a\0\xff\x80\n", 5), "\n"), 4);
-    EXPECT_EQ(fldr_search_row_end(nullptr, nullptr, 0, 1, "\n"), nullptr);
 }
 
 TEST(RowSearch, EnclosureAndEscapeAwareSearches)

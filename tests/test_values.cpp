@@ -129,14 +129,6 @@ TEST(Values, ChrWidths)
     }
 }
 
-TEST(Values, ConversionNeed)
-{
-    // {from, to, need}: GBK to GB18030 alone among non-UTF-8 pairs; a single-byte source never.
-    const int32_t cases[][3] = {{2, 10, 1}, {10, 2, 0}, {2, 6, 0}, {9, 1, 0}, {2, 1, 1},
-                                {1, 2, 1},  {1, 9, 1},  {1, 1, 0}, {2, 2, 0}, {3, 10, 0}};
-    for (const auto &c : cases) EXPECT_EQ(fldr_data_need_cvt(c[0], c[1]), c[2]) << c[0] << " to " << c[1];
-}
-
 TEST(Values, DuplicateColumnNames)
 {
     fldr_col cols[3];
@@ -155,6 +147,14 @@ TEST(Values, DuplicateColumnNames)
     std::memset(cols[0].name, 'a', sizeof cols[0].name);
     std::memset(cols[2].name, 'A', sizeof cols[2].name);
     EXPECT_EQ(fldr_lst_col_check(&cols[0]), FLDR_ERR_COLUMN_MISMATCH);
+}
+
+TEST(Values, ConversionNeed)
+{
+    // {from, to, need}: GBK to GB18030 alone among non-UTF-8 pairs; a single-byte source never.
+    const int32_t cases[][3] = {{2, 10, 1}, {10, 2, 0}, {2, 6, 0}, {9, 1, 0}, {2, 1, 1},
+                                {1, 2, 1},  {1, 9, 1},  {1, 1, 0}, {2, 2, 0}, {3, 10, 0}};
+    for (const auto &c : cases) EXPECT_EQ(fldr_data_need_cvt(c[0], c[1]), c[2]) << c[0] << " to " << c[1];
 }
 
 TEST(Values, StringAssignedAsConstant)

@@ -725,15 +725,18 @@ std::string check_case(const split_case &c)
         inst.ctl = &t.ctl;
         inst.enclosed_rows = c.enclosed_rows;
         inst.charset = c.charset;
+        /* Describes a search whose result differs from the reference's. */
+        auto differs = [&](const std::string &what, const char *got, const char *want) {
+            if (got != want)
+                why << what << ": got " << (got ? got - g.data() : -1) << " want " << (want ? want - g.data() : -1)
+                    << where();
+            return got != want;
+        };
         for (const uint32_t mode : {0u, 1u, 2u, static_cast<uint32_t>(FLDR_SCAN_CSV)}) {
             inst.scan_mode = mode;
-            const char *got = fldr_search_row_end(&inst, g.data(), g.size(), rl, rt);
-            const char *want = search_row_end(&inst, g.data(), g.size(), rl, rt);
-            if (got != want) {
-                why << "row search mode " << mode << ": got " << (got ? got - g.data() : -1) << " want "
-                    << (want ? want - g.data() : -1) << where();
+            if (differs("row search mode " + std::to_string(mode), fldr_search_row_end(&inst, g.data(), g.size(), rl, rt),
+                        search_row_end(&inst, g.data(), g.size(), rl, rt)))
                 return why.str();
-            }
             /* All row ends at once, as one search after another gives them. */
             uint32_t ends[8];
             const uint32_t found = fldr_search_row_ends(&inst, g.data(), g.size(), rl, rt, ends, 8, 0);
@@ -753,33 +756,16 @@ std::string check_case(const split_case &c)
                 from = static_cast<uint32_t>(next - g.data()) + rl;
             }
         }
-        const char *portable = fldr_search_row_enclosed_portable(g.data(), g.size(), rt, rl, c.row_enclose.c_str(),
-                                                                 static_cast<uint16_t>(c.row_enclose.size()));
-        const char *expected = search_enclosed(g.data(), g.size(), rt, rl, c.row_enclose.c_str(),
-                                               static_cast<uint16_t>(c.row_enclose.size()));
-        if (portable != expected) {
-            why << "portable enclosed search: got " << (portable ? portable - g.data() : -1) << " want "
-                << (expected ? expected - g.data() : -1) << where();
+        const char *re = c.row_enclose.c_str(), *ft = c.term.c_str(), *fe = c.enclose.c_str();
+        const auto rel = static_cast<uint16_t>(c.row_enclose.size()), ftl = static_cast<uint16_t>(c.term.size()),
+                   fel = static_cast<uint16_t>(c.enclose.size());
+        if (differs("portable enclosed search", fldr_search_row_enclosed_portable(g.data(), g.size(), rt, rl, re, rel),
+                    search_enclosed(g.data(), g.size(), rt, rl, re, rel)) ||
+            differs("CSV search by characters",
+                    fldr_search_row_csv_walk(g.data(), g.size(), rt, rl, ft, ftl, fe, fel, c.charset),
+                    search_csv(g.data(), g.size(), rt, rl, ft, ftl, fe, fel, c.charset)) ||
+            differs("strstr", fldr_strstr(g.data(), g.size(), ft, ftl), strstr_ref(g.data(), g.size(), ft, ftl)))
             return why.str();
-        }
-        const char *walked = fldr_search_row_csv_walk(g.data(), g.size(), rt, rl, c.term.c_str(),
-                                                      static_cast<uint16_t>(c.term.size()), c.enclose.c_str(),
-                                                      static_cast<uint16_t>(c.enclose.size()), c.charset);
-        const char *csv_want = search_csv(g.data(), g.size(), rt, rl, c.term.c_str(),
-                                          static_cast<uint16_t>(c.term.size()), c.enclose.c_str(),
-                                          static_cast<uint16_t>(c.enclose.size()), c.charset);
-        if (walked != csv_want) {
-            why << "CSV search by characters: got " << (walked ? walked - g.data() : -1) << " want "
-                << (csv_want ? csv_want - g.data() : -1) << where();
-            return why.str();
-        }
-        const char *got = fldr_strstr(g.data(), g.size(), c.term.c_str(), static_cast<int32_t>(c.term.size()));
-        const char *want = strstr_ref(g.data(), g.size(), c.term.c_str(), static_cast<int32_t>(c.term.size()));
-        if (got != want) {
-            why << "strstr: got " << (got ? got - g.data() : -1) << " want " << (want ? want - g.data() : -1)
-                << where();
-            return why.str();
-        }
     }
 
     /* Fields, one after another, each call on the rest of the row: the
