@@ -555,64 +555,46 @@ TEST(RowbufPool, TakesInOrderAndKeepsLinksConsistent)
     EXPECT_TRUE(rig.all_home());
 }
 
+/* Freeing a task releases its work memory through its allocator record (a
+** record without a free function releases nothing, but the task still lets
+** go of the block), leaves the buffer to the caller and the offset array for
+** reuse, never touches a batch of a rows task (and a batch task without a
+** batch calls nothing), and marks the task free. */
 TEST(TaskPool, FreeReleasesHoldingsAndMarksTheTaskFree)
 {
     PipeRig rig(1, 16, 2, 1);
     fldr_task_pool &pool = rig.inst().task_pool;
-    fldr_task *task = fldr_task_get(&pool);
-    EXPECT_EQ(pool.count, 1);
-    EXPECT_EQ(task->prev, nullptr);
-    EXPECT_EQ(task->next, nullptr);
-
     CountingHeap heap;
+    mem_ctx_t no_free{CountingHeap::alloc, nullptr, &heap};
     fldr_rowbuf *buf = fldr_rowbuf_get(&rig.inst().rowbuf_pool);
     uint32_t offsets[4] = {0, 1, 2, 3};
     int bogus_batch = 0;
-    task->kind = FLDR_TASK_ROWS;
-    task->mem_ctx = &heap.ctx;
-    task->work_mem = std::malloc(32);
-    task->bdta = &bogus_batch;   /* kind 3: must not be touched */
-    task->rowbuf = buf;
-    task->row_offs = offsets;
-    task->row_cap = 3;
-    task->file_no = 7;
-    task->file_off = 4096;
-    task->first_row = 100;
-    fldr_task_free(&pool, task);
-
-    EXPECT_EQ(heap.frees, 1);
-    EXPECT_EQ(task->work_mem, nullptr);
-    EXPECT_EQ(task->bdta, &bogus_batch);
-    EXPECT_EQ(task->rowbuf, buf);            /* the caller's to put back */
-    EXPECT_EQ(task->row_offs, offsets);      /* kept for reuse */
-    EXPECT_EQ(task->row_cap, 3u);
-    EXPECT_TRUE(task->file_no == -1 && task->file_off == -1 && task->first_row == -1);
-    EXPECT_EQ(pool.count, 2);
-    EXPECT_EQ(pool.last, task);
-
-    /* An allocator record without a free function releases nothing, but the
-    ** task lets go of the block all the same. Kind 4 without a batch calls
-    ** nothing. */
-    fldr_task *again = fldr_task_get(&pool);
-    fldr_task *other = fldr_task_get(&pool);
-    EXPECT_EQ(other, task);
     void *block = std::malloc(8);
-    mem_ctx_t no_free{CountingHeap::alloc, nullptr, &heap};
-    other->mem_ctx = &no_free;
-    other->work_mem = block;
-    other->kind = FLDR_TASK_BDTA;
-    other->bdta = nullptr;
-    fldr_task_free(&pool, other);
-    EXPECT_EQ(heap.frees, 1);
-    EXPECT_EQ(other->work_mem, nullptr);
+    for (mem_ctx_t *ctx : {&heap.ctx, &no_free}) {
+        fldr_task *task = fldr_task_get(&pool);
+        EXPECT_EQ(pool.count, 1);
+        EXPECT_TRUE(task->prev == nullptr && task->next == nullptr);
+        const bool rows = ctx == &heap.ctx;   /* the second task: a batch task without a batch */
+        task->kind = rows ? FLDR_TASK_ROWS : FLDR_TASK_BDTA;
+        task->bdta = rows ? &bogus_batch : nullptr;
+        task->mem_ctx = ctx;
+        task->work_mem = rows ? std::malloc(32) : block;
+        task->rowbuf = buf;
+        task->row_offs = offsets;
+        task->row_cap = 3;
+        task->file_no = 7;
+        task->file_off = 4096;
+        task->first_row = 100;
+        fldr_task_free(&pool, task);
+        EXPECT_EQ(heap.frees, 1);
+        EXPECT_EQ(task->work_mem, nullptr);
+        EXPECT_EQ(task->bdta, rows ? &bogus_batch : nullptr);
+        EXPECT_TRUE(task->rowbuf == buf && task->row_offs == offsets && task->row_cap == 3u);
+        EXPECT_TRUE(task->file_no == -1 && task->file_off == -1 && task->first_row == -1);
+        EXPECT_EQ(pool.count, 2);
+        EXPECT_EQ(pool.last, task);
+    }
     std::free(block);
-
-    other = fldr_task_get(&pool);
-    other->row_offs = nullptr;
-    other->mem_ctx = nullptr;
-    fldr_task_free(&pool, other);
-    fldr_task_free(&pool, again);
-    buf->prev = buf->next = nullptr;
     fldr_rowbuf_put(&rig.inst().rowbuf_pool, buf);
     EXPECT_TRUE(rig.all_home());
 }
