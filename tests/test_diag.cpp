@@ -3,7 +3,6 @@
 
 #include <cstring>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -111,42 +110,6 @@ TEST_F(Diag, DisabledListCallerTextsAndTextsInEachLanguageAndOutputSet)
         fldr_add_diag_rec(env, &list, code, nullptr, 0, 0, lang, set);
         EXPECT_EQ(std::string(fldr_get_nth_diag_rec(&list.first, 1)->text), text) << lang << " " << set;
     }
-}
-
-TEST_F(Diag, ConcurrentReportersLoseNothing)
-{
-    constexpr int k_threads = 8;
-    constexpr int k_each = 10000;
-
-    std::vector<std::thread> threads;
-    for (int t = 0; t < k_threads; t++)
-        threads.emplace_back([&, t] {
-            char text[32];
-            for (int i = 0; i < k_each; i++) {
-                snprintf(text, sizeof text, "t%d-%d", t, i);
-                fldr_add_diag_rec(env, &list, -(t + 1), text, (uint16_t)t, (uint32_t)i, FLDR_LANG_EN, 1);
-            }
-        });
-    for (auto &th : threads)
-        th.join();
-
-    ASSERT_EQ(list.count, (uint32_t)(k_threads * k_each));
-    EXPECT_EQ(list.capacity, list.count);
-    // Walk the chain once, checking that every reporter's records all arrived
-    // whole: code, numbers and text agree.
-    std::vector<int> seen(k_threads * k_each, 0);
-    fldr_diag_block *block = &list.first;
-    for (uint32_t n = 1; n <= list.count; n++) {
-        if (n > 1 && (n - 1) % FLDR_DIAG_PER_BLOCK == 0)
-            block = block->next;
-        const fldr_diag_rec &rec = block->recs[(n - 1) % FLDR_DIAG_PER_BLOCK];
-        const int t = rec.aux_no16;
-        ASSERT_EQ(std::to_string(rec.code) + " " + rec.text,
-                  std::to_string(-(t + 1)) + " t" + std::to_string(t) + "-" + std::to_string(rec.aux_no));
-        seen[t * k_each + rec.aux_no]++;
-    }
-    for (int v : seen)
-        ASSERT_EQ(v, 1);
 }
 
 }  // namespace

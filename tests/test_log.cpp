@@ -6,10 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <set>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -129,35 +126,6 @@ TEST_F(Log, ByPath)
     fldr_init_file(&nowhere, lost.c_str());
     EXPECT_EQ(fldr_log_data_direct(inst_.get(), &nowhere, &lock_, "x", 1), FLDR_ERR_OPEN_FILE);
     EXPECT_EQ(nowhere.handle, -1);
-}
-
-TEST_F(Log, LinesByPathFromManyThreadsNeverInterleave)
-{
-    constexpr int kThreads = 8;
-    constexpr int kLines = 300;
-    std::string log = path("shared.log");
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; t++) {
-        threads.emplace_back([&, t] {
-            std::string name = "T" + std::to_string(t);
-            for (int i = 0; i < kLines; i++) {
-                std::string text = "line-" + std::to_string(i);
-                fldr_log_by_offset_low(log.c_str(), text.data(), (uint32_t)text.size(), &lock_,
-                                       "S", name.c_str(), "qxfldr");
-            }
-        });
-    }
-    for (auto &th : threads) th.join();
-
-    std::istringstream in(masked(read_file(log)));
-    std::set<std::pair<int, int>> seen;
-    for (std::string line; std::getline(in, line);) {
-        int t = -1, i = -1, n = 0;
-        ASSERT_EQ(sscanf(line.c_str(), "qxfldr: <t> S->T%d line-%d%n", &t, &i, &n), 2) << line;
-        ASSERT_EQ((size_t)n, line.size()) << line;
-        EXPECT_TRUE(seen.insert({t, i}).second) << line;
-    }
-    EXPECT_EQ(seen.size(), (size_t)(kThreads * kLines));
 }
 
 }  // namespace

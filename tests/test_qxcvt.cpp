@@ -4,7 +4,6 @@
 
 #include <iconv.h>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "qxcvt_lead.h"
@@ -247,28 +246,3 @@ TEST(QxCvt, ValidationRefusesCutAndMalformedCharacters)
         EXPECT_EQ(valid(c.bytes, c.code), c.expect) << "code " << c.code << " " << testing::PrintToString(c.bytes);
 }
 
-TEST(QxCvt, ConcurrentConversionsShareTheConverters)
-{
-    const std::string utf = "并发转换：中文与 ASCII 混合的文本 0123456789";
-    const std::string expect = iconv_to("GB18030", "UTF-8", utf);
-    std::vector<std::thread> threads;
-    std::vector<int> failures(4, 0);
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 2000; ++i) {
-                char dst[256];
-                uint32_t len = 0, back_len = 0;
-                char back[256];
-                qx_UtfToLocal(utf.data(), static_cast<uint32_t>(utf.size()), QXCVT_GB18030, dst,
-                              sizeof dst, nullptr, nullptr, &len);
-                qx_LocalToUtf(dst, len, QXCVT_GB18030, back, sizeof back, nullptr, nullptr, &back_len);
-                if (std::string(dst, len) != expect || std::string(back, back_len) != utf)
-                    ++failures[t];
-            }
-        });
-    }
-    for (auto &th : threads)
-        th.join();
-    for (int f : failures)
-        EXPECT_EQ(f, 0);
-}

@@ -1,11 +1,9 @@
 // Pools and heaps of the memory library.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "qxmem.h"
@@ -89,44 +87,6 @@ TEST_F(MemTest, PoolDestroyReleasesAndReportsBlocksStillTaken)
 #else
     EXPECT_TRUE(report.empty()) << report;
 #endif
-}
-
-TEST_F(MemTest, PoolIsSafeAcrossThreads)
-{
-    mem_pool_t *p = pool("shared");
-    constexpr int kThreads = 4, kRounds = 2000;
-    std::atomic<int> bad{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; t++) {
-        threads.emplace_back([&, t] {
-            std::vector<unsigned char *> mine;
-            auto release = [&](unsigned char *b) { bad += b[0] != t + 1 || mem2_free(&env, b) != 0; };
-            for (int r = 0; r < kRounds; r++) {
-                size_t size = static_cast<size_t>(16 + (r * 13 + t) % 200);
-                auto *b = static_cast<unsigned char *>(alloc(p, size));
-                if (b == nullptr) {
-                    bad++;
-                    continue;
-                }
-                std::memset(b, t + 1, size);
-                mine.push_back(b);
-                // Free every other round, keep the rest a while: frees interleave
-                // with other threads' allocations on the shared chain.
-                if (r % 2 == 1) {
-                    release(mine.front());
-                    mine.erase(mine.begin());
-                }
-            }
-            for (unsigned char *b : mine)
-                release(b);
-        });
-    }
-    for (auto &th : threads)
-        th.join();
-    EXPECT_EQ(bad.load(), 0);
-    EXPECT_EQ(mem2_pool_blocks_in_use(p), 0u);
-    EXPECT_EQ(env.alloc_count, static_cast<uint64_t>(kThreads * kRounds));
-    mem2_pool_destroy(&env, p);
 }
 
 TEST_F(MemTest, HeapBlocksAreZeroAlignedAndDisjointBigOrSmall)

@@ -227,60 +227,54 @@ TEST_F(OsFileTest, OutputFilesAppendWholeOrNothingAndRefuseLinks)
     os_file_close_normal(h);
 }
 
-// ------------------------------------------------------------------ locks
+// ------------------------------------------------- locks, semaphores, events
 
-TEST(OsLock, CriticalSectionIsRecursiveAndExcludesOtherThreads)
+// The critical section is recursive and excludes other threads until its
+// owner left it as often as it entered; counters and locked sums from several
+// threads add up; the counter calls return the new value.
+TEST(OsSync, LocksAndCounters)
 {
     os_mutex2_init();
     os_mutex2_t lock;
     os_mutex2_create(&lock);
     os_cs_enter(&lock.cs);
-    os_cs_enter(&lock.cs);   // the owner enters again without blocking
+    os_cs_enter(&lock.cs);
     std::atomic<bool> other_in{false};
-    std::thread t([&] {
-        os_cs_enter(&lock.cs);
-        other_in = true;
+    std::thread t([&] { os_cs_enter(&lock.cs), other_in = true, os_cs_leave(&lock.cs); });
+    for (int leave = 0; leave < 2; leave++) {
+        os_thread_sleep(30);
+        EXPECT_FALSE(other_in.load()) << leave;
         os_cs_leave(&lock.cs);
-    });
-    os_thread_sleep(30);
-    EXPECT_FALSE(other_in.load());
-    os_cs_leave(&lock.cs);   // held twice: one leave is not enough
-    os_thread_sleep(30);
-    EXPECT_FALSE(other_in.load());
-    os_cs_leave(&lock.cs);
+    }
     t.join();
     EXPECT_TRUE(other_in.load());
 
-    // Counters and locked sums from several threads.
     volatile int32_t counter = 0;
     int64_t locked_sum = 0;
     std::atomic<int> misses{0};
-    constexpr int kThreads = 4, kRounds = 20000;
+    constexpr int kThreads = 4, kRounds = 20000, kLeft = kThreads * kRounds / 2;
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; i++)
         threads.emplace_back([&] {
             for (int r = 0; r < kRounds; r++) {
-                if (os_interlock_inc(&counter) < 1)
-                    misses++;
-                os_cs_enter(&lock.cs);
-                locked_sum += 2;
-                os_cs_leave(&lock.cs);
-                if (r % 2 == 0)
-                    os_interlock_dec(&counter);
+                misses += os_interlock_inc(&counter) < 1;
+                os_cs_enter(&lock.cs), locked_sum += 2, os_cs_leave(&lock.cs);
+                if (r % 2 == 0) os_interlock_dec(&counter);
             }
         });
-    for (auto &th : threads)
-        th.join();
+    for (auto &th : threads) th.join();
     EXPECT_EQ(misses.load(), 0);
-    EXPECT_EQ(counter, kThreads * kRounds / 2);
-    EXPECT_EQ(locked_sum, int64_t{2} * kThreads * kRounds);
-    EXPECT_EQ(os_interlock_dec(&counter), kThreads * kRounds / 2 - 1);   // both return the new value
-    EXPECT_EQ(os_interlock_inc(&counter), kThreads * kRounds / 2);
+    EXPECT_EQ(std::to_string(counter) + " " + std::to_string(locked_sum), std::to_string(kLeft) + " " + std::to_string(4 * kLeft));
+    EXPECT_EQ(os_interlock_dec(&counter), kLeft - 1);
+    EXPECT_EQ(os_interlock_inc(&counter), kLeft);
     os_mutex2_free(&lock);
     os_mutex2_deinit();
 }
 
-TEST(OsSemaphore, TimedWaitTakesUnitsOrTimesOut)
+// A semaphore's timed wait takes a unit or times out, and a unit posted while
+// it waits wakes it well before the limit. A manual-reset event stays set for
+// every wait until reset, and wakes every waiter.
+TEST(OsSync, SemaphoresAndEvents)
 {
     os_semaphore_t sem;
     os_semaphore_create(&sem, 2);
@@ -289,39 +283,25 @@ TEST(OsSemaphore, TimedWaitTakesUnitsOrTimesOut)
     auto start = clk::now();
     EXPECT_EQ(os_semaphore_p_timed(&sem, 40), 0);
     EXPECT_GE(clk::now() - start, milliseconds(35));
-    EXPECT_EQ(os_semaphore_p_timed(&sem, 0), 0);
-
-    // A unit posted by another thread while we wait wakes us well before the limit.
-    std::thread poster([&] {
-        os_thread_sleep(20);
-        os_semaphore_v(&sem);
-    });
+    std::thread poster([&] { os_thread_sleep(20), os_semaphore_v(&sem); });
     start = clk::now();
     EXPECT_EQ(os_semaphore_p_timed(&sem, 5000), 1);
     EXPECT_LT(clk::now() - start, milliseconds(4000));
     poster.join();
-
     os_semaphore_free(&sem);
-}
 
-TEST(OsEvent, ManualResetEventWakesEveryWaiter)
-{
     os_event2_t ev;
     os_event2_create(&ev);
     os_event2_set(&ev);
-    EXPECT_EQ(os_event2_wait(&ev, 0), 1);   // stays set for every wait until reset
-    EXPECT_EQ(os_event2_wait(&ev, 0), 1);
+    EXPECT_EQ(os_event2_wait(&ev, 0) + os_event2_wait(&ev, 0), 2);
     os_event2_reset(&ev);
     EXPECT_EQ(os_event2_wait(&ev, 10), 0);
-
     std::atomic<int> woken{0};
     std::vector<std::thread> waiters;
-    for (int i = 0; i < 3; i++)
-        waiters.emplace_back([&] { woken += os_event2_wait(&ev, 5000); });
+    for (int i = 0; i < 3; i++) waiters.emplace_back([&] { woken += os_event2_wait(&ev, 5000); });
     os_thread_sleep(20);
     os_event2_set(&ev);
-    for (auto &th : waiters)
-        th.join();
+    for (auto &th : waiters) th.join();
     EXPECT_EQ(woken.load(), 3);
     os_event2_free(&ev);
 }
