@@ -67,28 +67,22 @@ int32_t valid(const std::string &s, uint32_t code)
 
 } // namespace
 
+// Simplified texts to GB18030 and GBK and back, traditional ones to BIG5 as
+// the diagnostic records do it, and a character outside the BMP, which takes
+// GB18030's four-byte form.
 TEST(QxCvt, ChineseTextsMatchIconvBothWays)
 {
     ucvt_init();
-    ucvt_init(); // idempotent
-    for (const mout_row_t &row : g_fldr_console_msgs) {
-        // Simplified texts: UTF-8 -> GB18030 and GBK, and back.
-        for (uint32_t code : {QXCVT_GB18030, QXCVT_GBK}) {
-            const std::string utf = row.text_zh_cn, local = iconv_to(kName[code], "UTF-8", utf);
-            EXPECT_EQ(show(from_utf(utf, code)), whole(utf, 0, local)) << row.code;
-            EXPECT_EQ(show(to_utf(local, code)), whole(local, 0, utf)) << row.code;
-        }
-        // Traditional texts: UTF-8 -> BIG5 as the diagnostic records do it.
-        const std::string tw = row.text_zh_tw, big5 = iconv_to("BIG5", "UTF-8", tw);
-        EXPECT_EQ(show(from_utf(tw, QXCVT_BIG5)), whole(tw, 0, big5)) << row.code;
-        EXPECT_EQ(show(to_utf(big5, QXCVT_BIG5)), whole(big5, 0, tw)) << row.code;
+    ucvt_init();   // idempotent
+    std::vector<std::pair<std::string, uint32_t>> texts{{"x\xF0\x9F\x98\x80y", QXCVT_GB18030}};
+    for (const mout_row_t &row : g_fldr_console_msgs)
+        texts.insert(texts.end(), {{row.text_zh_cn, QXCVT_GB18030}, {row.text_zh_cn, QXCVT_GBK}, {row.text_zh_tw, QXCVT_BIG5}});
+    for (const auto &[utf, code] : texts) {
+        const std::string local = iconv_to(kName[code], "UTF-8", utf);
+        EXPECT_EQ(show(from_utf(utf, code)), whole(utf, 0, local)) << utf;
+        EXPECT_EQ(show(to_utf(local, code)), whole(local, 0, utf)) << utf;
     }
-    // A character outside the BMP takes the four-byte form of GB18030.
-    const std::string emoji = "x\xF0\x9F\x98\x80y";
-    const std::string gb = iconv_to("GB18030", "UTF-8", emoji);
-    EXPECT_EQ(gb.size(), 6u);
-    EXPECT_EQ(show(from_utf(emoji, QXCVT_GB18030)), whole(emoji, 0, gb));
-    EXPECT_EQ(show(to_utf(gb, QXCVT_GB18030)), whole(gb, 0, emoji));
+    EXPECT_EQ(iconv_to("GB18030", "UTF-8", texts[0].first).size(), 6u);
 }
 
 TEST(QxCvt, OutputStopsBeforeACharacterThatDoesNotFit)
@@ -135,28 +129,22 @@ TEST(QxCvt, InvalidAndCutCharactersBecomeQuestionMarks)
     const Case cases[] = {
         // UTF-8 input: a stray byte, a cut character at the end, overlong
         // forms, a surrogate, a code point above U+10FFFF.
-        {QXCVT_GB18030, false, "a\xFF" "b\xE4\xB8", "a?b?", 2},
-        {QXCVT_GB18030, false, "\xC0\xAF" "x", "??x", 2},
-        {QXCVT_GB18030, false, "\xE0\x80\xAF", "???", 3},
-        {QXCVT_GB18030, false, "\xED\xA0\x80z", "???z", 3},
+        {QXCVT_GB18030, false, "a\xFF" "b\xE4\xB8", "a?b?", 2}, {QXCVT_GB18030, false, "\xC0\xAF" "x", "??x", 2},
+        {QXCVT_GB18030, false, "\xE0\x80\xAF", "???", 3}, {QXCVT_GB18030, false, "\xED\xA0\x80z", "???z", 3},
         {QXCVT_GB18030, false, "\xF4\x90\x80\x80", "????", 4},
         {QXCVT_UTF8, false, "ok\xE4\xB8" ",\xE4\xB8\xAD", "ok?,\xE4\xB8\xAD", 1},
         {QXCVT_UTF8, true, "\xED\xBF\xBF" "\xF0\x9F\x98\x80", "???\xF0\x9F\x98\x80", 3},
-        // Valid UTF-8 with no counterpart in the target set.
-        {QXCVT_BIG5, false, "\xE8\xBF\x99!", "?!", 1},         // U+8FD9, simplified only
-        {QXCVT_ASCII, false, "caf\xC3\xA9", "caf?", 1},
+        // Valid UTF-8 with no counterpart in the target set (U+8FD9 is simplified only).
+        {QXCVT_BIG5, false, "\xE8\xBF\x99!", "?!", 1}, {QXCVT_ASCII, false, "caf\xC3\xA9", "caf?", 1},
         {QXCVT_LATIN1, false, "\xC3\xA9\xE4\xB8\xAD", "\xE9?", 1},
-        // Local input: a lead byte without a trail keeps the ASCII after it.
-        {QXCVT_GB18030, true, "\x81\x20x", "? x", 1},
-        {QXCVT_GBK, true, "\xD6\xD0\xFF", "\xE4\xB8\xAD?", 1},
-        {QXCVT_GB18030, true, "\xD6\xD0\x81\x30", "\xE4\xB8\xAD?", 1},  // cut four-byte form
-        {QXCVT_BIG5, true, "\xA4\xA4\xA4", "\xE4\xB8\xAD?", 1},
-        {QXCVT_ASCII, true, "a\x80z", "a?z", 1},
+        // Local input: a lead byte without a trail keeps the ASCII after it; a cut four-byte form.
+        {QXCVT_GB18030, true, "\x81\x20x", "? x", 1}, {QXCVT_GBK, true, "\xD6\xD0\xFF", "\xE4\xB8\xAD?", 1},
+        {QXCVT_GB18030, true, "\xD6\xD0\x81\x30", "\xE4\xB8\xAD?", 1},
+        {QXCVT_BIG5, true, "\xA4\xA4\xA4", "\xE4\xB8\xAD?", 1}, {QXCVT_ASCII, true, "a\x80z", "a?z", 1},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << "code " << c.code << " input " << testing::PrintToString(c.in));
-        EXPECT_EQ(show(c.to_utf8 ? to_utf(c.in, c.code) : from_utf(c.in, c.code)), whole(c.in, c.bad, c.out));
-    }
+    for (const Case &c : cases)
+        EXPECT_EQ(show(c.to_utf8 ? to_utf(c.in, c.code) : from_utf(c.in, c.code)), whole(c.in, c.bad, c.out))
+            << "code " << c.code << " input " << testing::PrintToString(c.in);
     // A '?' needs room like any character: with no room left nothing is consumed.
     EXPECT_EQ(show(from_utf("ab\xFF", QXCVT_GBK, 2)), "0 2 0 ab");
 }
@@ -164,11 +152,11 @@ TEST(QxCvt, InvalidAndCutCharactersBecomeQuestionMarks)
 TEST(QxCvt, UnknownCodeProducesNothing)
 {
     for (uint32_t code : {0u, 12u, 0xFFFFFFFFu}) {
-        for (bool to_utf8 : {true, false}) {
+        for (auto *cvt : {qx_LocalToUtf, qx_UtfToLocal}) {
             char dst[16] = "untouched";
-            Cvt c{0, "", 9, 9, 9};
-            c.rc = (to_utf8 ? qx_LocalToUtf : qx_UtfToLocal)("abc", 3, code, dst, sizeof dst, &c.used, &c.bad, &c.len);
-            EXPECT_EQ(show(c) + std::to_string(c.len) + dst, std::to_string(QXCVT_ERR_UNKNOWN_CODE) + " 0 0 0untouched");
+            uint32_t used = 9, bad = 9, len = 9;
+            EXPECT_EQ(cvt("abc", 3, code, dst, sizeof dst, &used, &bad, &len), QXCVT_ERR_UNKNOWN_CODE);
+            EXPECT_EQ(std::to_string(used + bad + len) + dst, "0untouched");
         }
         EXPECT_EQ(encoding_mblen(code, "\xE4\xB8\xAD", 0), 1u);
     }
