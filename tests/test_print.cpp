@@ -225,9 +225,10 @@ void expect_each_line_once(const std::string &text, int threads, int rounds,
 
 // The services every worker calls, side by side, each from kThreads threads
 // that leave recognisable marks: the diagnostic list, appends through one
-// file record, log lines by path, error lines into the owner's log buffers,
-// character-set conversions and a shared memory pool. Afterwards nothing is
-// lost, doubled, torn or mixed up.
+// file record under a critical section, log lines by path, error lines into
+// the owner's log buffers, character-set conversions, a shared memory pool
+// and the interlocked counters. Afterwards nothing is lost, doubled, torn or
+// mixed up.
 TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
 {
     constexpr int kThreads = 4, kRounds = 2500, kLogLines = 300;
@@ -256,6 +257,7 @@ TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
     // Lines of different lengths, so that a lost offset shows as a torn line.
     const auto file_line = [&](int t, int i) { return "thread " + str(t) + " line " + str(i) + std::string(i % 37, 'a' + t); };
 
+    volatile int32_t counter = 0;
     std::atomic<int> bad{0};
     std::atomic<bool> stop{false};
     int buffers = 0;
@@ -295,6 +297,10 @@ TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
                 bad += std::string(dst, len) != gb || std::string(back, back_len) != utf;
             }
         });
+        threads.emplace_back([&] {   // every other increment taken back
+            for (int r = 0; r < kRounds * 8; r++)
+                if (bad += os_interlock_inc(&counter) < 1; r % 2 == 0) os_interlock_dec(&counter);
+        });
         // Pool blocks filled with the thread's mark, every other one freed at
         // once: frees interleave with other threads' allocations on the chain.
         threads.emplace_back([&, t] {
@@ -317,6 +323,7 @@ TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
     fldr_file_close(&shared);
 
     EXPECT_EQ(bad.load(), 0);
+    EXPECT_EQ(counter, kThreads * kRounds * 4);
     EXPECT_GT(buffers, 1);
     EXPECT_EQ(log_text(), "");   // no error line went the direct way
     expect_each_line_once(masked(buffered), kThreads, kRounds,

@@ -50,8 +50,7 @@ TEST_F(OsFileTest, CreateWriteReadShortReadsAndDelete)
     ASSERT_TRUE(os_file_write_by_offset_normal(h, text.size(), "4,jkl\n", 6));
     EXPECT_EQ(os_file_size_in_bytes(h), text.size() + 6);
     ASSERT_TRUE(os_file_close_normal(h));
-    EXPECT_EQ(fs::status(dir + "/data.txt").permissions() & fs::perms::owner_all,
-              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(dir + "/data.txt").permissions() & fs::perms::owner_all, fs::perms::owner_read | fs::perms::owner_write);
 
     h = os_file_open_normal_ex(path.c_str());
     ASSERT_NE(h, OS_INVALID_HANDLE);
@@ -63,21 +62,19 @@ TEST_F(OsFileTest, CreateWriteReadShortReadsAndDelete)
     uint32_t got = 0;
     EXPECT_TRUE(os_file_read_by_offset_normal_ex(h, 20, buf, 32, &got));
     EXPECT_EQ(std::string(buf, got), "jkl\n");
-    for (uint64_t at : {24u, 1000u}) {
-        EXPECT_TRUE(os_file_read_by_offset_normal_ex(h, at, buf, 8, &got));
-        EXPECT_EQ(got, 0u);
-    }
+    for (uint64_t at : {24u, 1000u})
+        EXPECT_TRUE(os_file_read_by_offset_normal_ex(h, at, buf, 8, &got) && got == 0) << at;
     EXPECT_FALSE(os_file_read_by_offset_normal(h, 20, buf, 5));
     EXPECT_TRUE(os_file_read_by_offset_normal(h, 20, buf, 4));
     EXPECT_EQ(failed_with(os_file_read_by_offset_normal(h, UINT64_MAX - 2, buf, 4)), EINVAL);
     ASSERT_TRUE(os_file_close_normal(h));
 
-    h = os_file_open_normal(path.c_str());   // read+write open keeps the contents
-    EXPECT_EQ(os_file_size_in_bytes(h), 24u);
-    ASSERT_TRUE(os_file_close_normal(h));
-    h = os_file_create_normal(path.c_str());   // create truncates
-    EXPECT_EQ(os_file_size_in_bytes(h), 0u);
-    ASSERT_TRUE(os_file_close_normal(h));
+    // A read+write open keeps the contents, a create truncates.
+    for (auto [open, size] : {std::pair{&os_file_open_normal, 24u}, std::pair{&os_file_create_normal, 0u}}) {
+        h = open(path.c_str());
+        EXPECT_EQ(os_file_size_in_bytes(h), size);
+        ASSERT_TRUE(os_file_close_normal(h));
+    }
 
     ASSERT_TRUE(os_file_delete(path.c_str()));
     EXPECT_FALSE(fs::exists(dir + "/data.txt"));
@@ -92,36 +89,30 @@ TEST_F(OsFileTest, BadHandlesPathsAndDirectories)
     char buf[4];
     uint32_t got = 99;
     EXPECT_FALSE(os_file_read_by_offset_normal(OS_INVALID_HANDLE, 0, buf, 4));
-    EXPECT_FALSE(os_file_read_by_offset_normal_ex(int64_t{1} << 40, 0, buf, 4, &got));
-    EXPECT_EQ(got, 0u);
+    EXPECT_TRUE(!os_file_read_by_offset_normal_ex(int64_t{1} << 40, 0, buf, 4, &got) && got == 0);
     EXPECT_EQ(failed_with(os_file_open_normal(nullptr)), EINVAL);
 
     // Over-long paths fail cleanly instead of overrunning the conversion buffer.
     std::string longpath = dir + "\\" + std::string(10000, 'a');
     EXPECT_EQ(failed_with(os_file_create_normal(longpath.c_str())), ENAMETOOLONG);
-    EXPECT_FALSE(os_path_is_dir(longpath.c_str()));
-    EXPECT_FALSE(os_file_delete(longpath.c_str()));
+    EXPECT_FALSE(os_path_is_dir(longpath.c_str()) || os_file_delete(longpath.c_str()));
 
     EXPECT_TRUE(os_path_is_dir(stored("").c_str()));
     EXPECT_EQ(failed_with(os_file_open_normal_ex(dir.c_str())), EISDIR);
     touch("plain");
-    EXPECT_FALSE(os_path_is_dir(stored("plain").c_str()));
-    EXPECT_FALSE(os_path_is_dir(stored("missing").c_str()));
+    EXPECT_FALSE(os_path_is_dir(stored("plain").c_str()) || os_path_is_dir(stored("missing").c_str()));
     // Links to directories count as directories but can be told apart.
     fs::create_directory(dir + "/sub");
     fs::create_directory_symlink(dir + "/sub", dir + "/link");
-    EXPECT_TRUE(os_path_is_dir(stored("link").c_str()));
-    EXPECT_TRUE(os_path_is_symlink(stored("link").c_str()));
+    EXPECT_TRUE(os_path_is_dir(stored("link").c_str()) && os_path_is_symlink(stored("link").c_str()));
     EXPECT_FALSE(os_path_is_symlink(stored("sub").c_str()));
 
-    const std::tuple<int32_t (*)(const char *), const char *, int> prefixes[] = {
-        {os_file_path_is_dfs, "dfs:/a/b", 1}, {os_file_path_is_dfs, "DfS:x", 1}, {os_file_path_is_dfs, "dfs", 0},
-        {os_file_path_is_dfs, "d:fs:", 0}, {os_file_path_is_dfs, "\\dfs:x", 0}, {os_file_path_is_dfs, "", 0},
-        {os_file_path_is_dfs, nullptr, 0}, {os_file_path_is_asm, "+DATA\\f.txt", 1}, {os_file_path_is_asm, "a+b", 0},
-        {os_file_path_is_asm, "", 0}, {os_file_path_is_asm, nullptr, 0},
-    };
-    for (const auto &[is, path, want] : prefixes)
-        EXPECT_EQ(is(path), want) << (path ? path : "(null)");
+    // DFS paths start "dfs:" in any case, ASM ones "+": "<dfs><asm>".
+    const std::pair<const char *, const char *> prefixes[] = {
+        {"dfs:/a/b", "10"}, {"DfS:x", "10"}, {"dfs", "00"}, {"d:fs:", "00"}, {"\\dfs:x", "00"}, {"", "00"},
+        {nullptr, "00"}, {"+DATA\\f.txt", "01"}, {"a+b", "00"}};
+    for (const auto &[p, want] : prefixes)
+        EXPECT_EQ(std::to_string(os_file_path_is_dfs(p)) + std::to_string(os_file_path_is_asm(p)), want) << (p ? p : "-");
 }
 
 // Injected system calls: the real ones, crippled. The dribbling ones move two
@@ -162,8 +153,7 @@ TEST_F(OsFileTest, InjectedShortCallsCompleteAndFailuresAreReported)
     ASSERT_TRUE(os_file_syscall_override("pread", reinterpret_cast<void *>(pread_fails)));
     got = 77;
     EXPECT_EQ(failed_with(os_file_read_by_offset_normal(h, 0, buf, 4)), EIO);
-    EXPECT_FALSE(os_file_read_by_offset_normal_ex(h, 0, buf, 4, &got));
-    EXPECT_EQ(got, 0u);
+    EXPECT_TRUE(!os_file_read_by_offset_normal_ex(h, 0, buf, 4, &got) && got == 0);
     ASSERT_TRUE(os_file_syscall_override("pread", nullptr));   // back to the real call
     EXPECT_TRUE(os_file_read_by_offset_normal(h, 0, buf, 4));
 
@@ -173,8 +163,8 @@ TEST_F(OsFileTest, InjectedShortCallsCompleteAndFailuresAreReported)
     ASSERT_TRUE(os_file_read_by_offset_normal(h, 0, buf, 8));
     EXPECT_EQ(std::string(buf, 8), "abcdABCD");   // the part that fit stays written
     os_file_close_normal(h);
-    EXPECT_FALSE(os_file_syscall_override("no_such_call", reinterpret_cast<void *>(pread_fails)));
-    EXPECT_FALSE(os_file_syscall_override(nullptr, nullptr));
+    EXPECT_FALSE(os_file_syscall_override("no_such_call", reinterpret_cast<void *>(pread_fails)) ||
+                 os_file_syscall_override(nullptr, nullptr));
 }
 
 // Writes at most 5 bytes per call, then reports a full disk.
@@ -214,10 +204,9 @@ TEST_F(OsFileTest, OutputFilesAppendWholeOrNothingAndRefuseLinks)
     tmp.write("target.txt", "keep");
     fs::create_symlink(dir + "/target.txt", dir + "/link.log");
     fs::create_symlink(dir + "/nowhere.txt", dir + "/dangling.log");
-    EXPECT_EQ(failed_with(os_file_open_append(stored("link.log").c_str())), ELOOP);
-    EXPECT_EQ(failed_with(os_file_open_append(stored("dangling.log").c_str())), ELOOP);
-    EXPECT_EQ(tmp.read("target.txt"), "keep");
-    EXPECT_FALSE(fs::exists(dir + "/nowhere.txt"));
+    for (const char *link : {"link.log", "dangling.log"})
+        EXPECT_EQ(failed_with(os_file_open_append(stored(link).c_str())), ELOOP) << link;
+    EXPECT_TRUE(tmp.read("target.txt") == "keep" && !fs::exists(dir + "/nowhere.txt"));
     EXPECT_EQ(failed_with(os_file_open_append(dir.c_str())), EISDIR);
 
     // A device takes sequential writes; a full one says so.
@@ -230,9 +219,12 @@ TEST_F(OsFileTest, OutputFilesAppendWholeOrNothingAndRefuseLinks)
 // ------------------------------------------------- locks, semaphores, events
 
 // The critical section is recursive and excludes other threads until its
-// owner left it as often as it entered; counters and locked sums from several
-// threads add up; the counter calls return the new value.
-TEST(OsSync, LocksAndCounters)
+// owner left it as often as it entered (under load from many threads: the
+// services test of the print suite); the counter calls return the new value.
+// A semaphore's timed wait takes a unit or times out, and a unit posted while
+// it waits wakes it well before the limit. A manual-reset event stays set for
+// every wait until reset, and wakes every waiter.
+TEST(OsSync, LocksCountersSemaphoresAndEvents)
 {
     os_mutex2_init();
     os_mutex2_t lock;
@@ -248,34 +240,12 @@ TEST(OsSync, LocksAndCounters)
     }
     t.join();
     EXPECT_TRUE(other_in.load());
-
-    volatile int32_t counter = 0;
-    int64_t locked_sum = 0;
-    std::atomic<int> misses{0};
-    constexpr int kThreads = 4, kRounds = 20000, kLeft = kThreads * kRounds / 2;
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; i++)
-        threads.emplace_back([&] {
-            for (int r = 0; r < kRounds; r++) {
-                misses += os_interlock_inc(&counter) < 1;
-                os_cs_enter(&lock.cs), locked_sum += 2, os_cs_leave(&lock.cs);
-                if (r % 2 == 0) os_interlock_dec(&counter);
-            }
-        });
-    for (auto &th : threads) th.join();
-    EXPECT_EQ(misses.load(), 0);
-    EXPECT_EQ(std::to_string(counter) + " " + std::to_string(locked_sum), std::to_string(kLeft) + " " + std::to_string(4 * kLeft));
-    EXPECT_EQ(os_interlock_dec(&counter), kLeft - 1);
-    EXPECT_EQ(os_interlock_inc(&counter), kLeft);
     os_mutex2_free(&lock);
     os_mutex2_deinit();
-}
+    volatile int32_t counter = 7;
+    EXPECT_EQ(os_interlock_inc(&counter), 8);
+    EXPECT_EQ(os_interlock_dec(&counter), 7);
 
-// A semaphore's timed wait takes a unit or times out, and a unit posted while
-// it waits wakes it well before the limit. A manual-reset event stays set for
-// every wait until reset, and wakes every waiter.
-TEST(OsSync, SemaphoresAndEvents)
-{
     os_semaphore_t sem;
     os_semaphore_create(&sem, 2);
     EXPECT_EQ(os_semaphore_p_timed(&sem, 0), 1);
@@ -345,11 +315,9 @@ TEST_F(OsFileTest, FindMatchesAndSortsByBytes)
     EXPECT_EQ(find_all(dir + "/C.CSV"), (Found{{"c.csv", 0}}));
 
     // Nothing matched: NULL, error 0. Missing directory: NULL, ENOENT.
-    const std::pair<std::string, int> empty[] = {{"*.xml", 0}, {"nodir\\*.txt", ENOENT}, {"", 0}};
-    for (const auto &[pattern, want] : empty) {
+    for (const auto &[pattern, want] : {std::pair{"*.xml", 0}, {"nodir\\*.txt", ENOENT}, {"", 0}}) {
         int err = -1;
-        EXPECT_TRUE(find_all(stored(pattern), &err).empty()) << pattern;
-        EXPECT_EQ(err, want) << pattern;
+        EXPECT_TRUE(find_all(stored(pattern), &err).empty() && err == want) << pattern;
     }
     // A pattern without a directory searches the current one.
     std::string cwd = fs::current_path().string();
@@ -392,8 +360,7 @@ TEST_F(OsFileTest, AppendPathFormAndListingFailures)
     touch("a.txt");
     ASSERT_TRUE(os_file_syscall_override("readdir", reinterpret_cast<void *>(readdir_fails)));
     int err = 0;
-    EXPECT_TRUE(find_all(stored("*.txt"), &err).empty());
-    EXPECT_EQ(err, EIO);
+    EXPECT_TRUE(find_all(stored("*.txt"), &err).empty() && err == EIO);
 }
 
 TEST(OsMatch, WildcardsCaseAndCharacters)
