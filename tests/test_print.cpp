@@ -298,8 +298,10 @@ TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
             }
         });
         threads.emplace_back([&] {   // every other increment taken back
-            for (int r = 0; r < kRounds * 8; r++)
-                if (bad += os_interlock_inc(&counter) < 1; r % 2 == 0) os_interlock_dec(&counter);
+            for (int r = 0; r < kRounds * 8; r++) {
+                bad += os_interlock_inc(&counter) < 1;
+                if (r % 2 == 0) os_interlock_dec(&counter);
+            }
         });
         // Pool blocks filled with the thread's mark, every other one freed at
         // once: frees interleave with other threads' allocations on the chain.
