@@ -48,42 +48,35 @@ protected:
     std::unique_ptr<Inst> inst_ = std::make_unique<Inst>();
 };
 
-TEST_F(Print, MessagesByLanguageAndOutputSet)
+// Table messages by language and output set (1 UTF-8, 2 GB18030 as stored,
+// 3 BIG5; ignored for English), and caller texts by mode (0 as they are, 1
+// UTF-8 to GB18030, 2 back).
+TEST_F(Print, MessagesByLanguageAndOutputSetCallerTextsByMode)
 {
     fldr_inst &inst = inst_->rec;
-    const std::string zh_cn = "读取文件失败", zh_tw = "讀取文件失敗", gb_cn = iconv_to("GB18030", "UTF-8", zh_cn);
-    // Output sets: 1 UTF-8, 2 GB18030 (the stored bytes), 3 BIG5, ignored for English.
-    const std::tuple<uint32_t, uint32_t, int32_t, std::string> cases[] = {
-        {FLDR_LANG_EN, 3, FLDR_ERR_READ_FILE, "Read file failed"},
-        {FLDR_LANG_EN, 3, -2007, "General error"},   // no row: the row of -1
-        {FLDR_LANG_ZH_CN, 1, FLDR_ERR_READ_FILE, zh_cn},
-        {FLDR_LANG_ZH_CN, 2, FLDR_ERR_READ_FILE, gb_cn},
-        {FLDR_LANG_ZH_TW, 3, FLDR_ERR_READ_FILE, iconv_to("BIG5", "UTF-8", zh_tw)},
-        {7, 1, FLDR_ERR_OPEN_FILE, "Open file failed"},   // any other language: English
+    const std::string zh_cn = "读取文件失败", gb_cn = iconv_to("GB18030", "UTF-8", zh_cn);
+    const std::string utf8 = "中文 text", gb = iconv_to("GB18030", "UTF-8", utf8);
+    const std::tuple<uint32_t, uint32_t, int32_t, const char *, uint16_t, std::string> cases[] = {
+        {FLDR_LANG_EN, 3, FLDR_ERR_READ_FILE, nullptr, 0, "Read file failed"},
+        {FLDR_LANG_EN, 3, -2007, nullptr, 0, "General error"},   // no row: the row of -1
+        {FLDR_LANG_ZH_CN, 1, FLDR_ERR_READ_FILE, nullptr, 0, zh_cn},
+        {FLDR_LANG_ZH_CN, 2, FLDR_ERR_READ_FILE, nullptr, 0, gb_cn},
+        {FLDR_LANG_ZH_TW, 3, FLDR_ERR_READ_FILE, nullptr, 0, iconv_to("BIG5", "UTF-8", "讀取文件失敗")},
+        {7, 1, FLDR_ERR_OPEN_FILE, nullptr, 0, "Open file failed"},   // any other language: English
+        {FLDR_LANG_EN, 0, -1, "100% sure %s", 0, "100% sure %s"}, {FLDR_LANG_EN, 0, -1, utf8.c_str(), 1, gb},
+        {FLDR_LANG_EN, 0, -1, gb.c_str(), 2, utf8},
     };
-    for (const auto &[lang, out_code, code, text] : cases) {
+    for (const auto &[lang, out_code, code, text, mode, want] : cases) {
         inst.language = lang;
         inst.out_code = out_code;
-        EXPECT_EQ(printed(code), text + "\n") << lang << " " << out_code << " " << code;
+        EXPECT_EQ(printed(code, text, mode), want + "\n") << lang << " " << out_code << " " << code << " " << mode;
     }
     EXPECT_EQ(gb_cn, fldr_emsg_lookup(-65021)->text_zh_cn);
-    EXPECT_STREQ(inst.last_msg, "Open file failed");
-}
-
-TEST_F(Print, CallerTextsAndTheirModes)
-{
-    const std::string utf8 = "中文 text";
-    const std::string gb = iconv_to("GB18030", "UTF-8", utf8);
-    EXPECT_EQ(printed(-1, "as it is", 0), "as it is\n");
-    EXPECT_EQ(printed(-1, utf8.c_str(), 1), gb + "\n");
-    EXPECT_EQ(printed(-1, gb.c_str(), 2), utf8 + "\n");
-    EXPECT_EQ(std::string(inst_->rec.last_msg), utf8);
-    EXPECT_EQ(printed(-1, "100% sure %s", 0), "100% sure %s\n");
-
+    EXPECT_EQ(std::string(inst.last_msg), utf8);   // kept in UTF-8
     // last_msg keeps 4095 bytes of a longer text; the console and the log get it whole.
-    std::string longer(10000, 'z');
+    const std::string longer(10000, 'z');
     EXPECT_EQ(printed(-1, longer.c_str(), 0), longer + "\n");
-    EXPECT_EQ(inst_->rec.last_msg, longer.substr(0, sizeof inst_->rec.last_msg - 1));
+    EXPECT_EQ(inst.last_msg, longer.substr(0, sizeof inst.last_msg - 1));
     EXPECT_NE(log_text().find(" " + longer + "\n"), std::string::npos);
 }
 
@@ -92,22 +85,18 @@ TEST_F(Print, SilentGateAndDirectLog)
     fldr_inst &inst = inst_->rec;
     strcpy(inst.head_name1, "S");
     strcpy(inst.head_name2, "T");
-    inst.silent = 1;
-    testing::internal::CaptureStderr();
+    testing::internal::CaptureStderr();   // silent: nothing on the console
     EXPECT_EQ(fldr_print_err(&inst, FLDR_ERR_READ_FILE, nullptr, 0), FLDR_ERR_READ_FILE);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_STREQ(inst.last_msg, "Read file failed");
-
-    // The gate closed: last_msg still changes, the log does not.
+    EXPECT_EQ(testing::internal::GetCapturedStderr() + inst.last_msg, "Read file failed");
+    // The gate closed: last_msg still changes, the log does not; bit 0 of the
+    // flags opens it again; the low variant ignores the gate.
     inst.errinfo_gate = 1;
     fldr_print_err(&inst, FLDR_ERR_OPEN_FILE, nullptr, 0);
     EXPECT_STREQ(inst.last_msg, "Open file failed");
     EXPECT_EQ(fldr_fill_err_info(&inst, "gated", 5), 0);
-    // Bit 0 of the flags opens it again.
     inst.errinfo_flags = 1;
     fldr_print_err(&inst, FLDR_ERR_WRITE_FILE, nullptr, 0);
     EXPECT_EQ(fldr_fill_err_info(&inst, "info", 4), 0);
-    // The low variant ignores the gate.
     inst.errinfo_flags = 0;
     EXPECT_EQ(fldr_fill_err_info_low(&inst, "low", 3), 0);
 
