@@ -4,6 +4,7 @@
 
 #include <iconv.h>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "qxcvt_lead.h"
@@ -47,18 +48,6 @@ std::string whole(const std::string &in, uint32_t bad, const std::string &out)
 }
 Cvt to_utf(const std::string &src, uint32_t code, uint32_t size = 4096) { return convert(true, src, code, size); }
 Cvt from_utf(const std::string &src, uint32_t code, uint32_t size = 4096) { return convert(false, src, code, size); }
-
-std::string utf8_of(uint32_t cp)
-{
-    if (cp < 0x80)
-        return std::string(1, static_cast<char>(cp));
-    const int n = cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
-    std::string s(n, '\0');
-    for (int i = n - 1; i > 0; --i, cp >>= 6)
-        s[i] = static_cast<char>(0x80 | (cp & 0x3F));
-    s[0] = static_cast<char>(((0xF00 >> n) & 0xFF) | cp);   // C0, E0 or F0 and the high bits
-    return s;
-}
 
 int32_t valid(const std::string &s, uint32_t code)
 {
@@ -112,21 +101,14 @@ TEST(QxCvt, OutputStopsBeforeACharacterThatDoesNotFit)
             EXPECT_EQ(valid(back.out, QXCVT_UTF8), 0);
         }
     }
-    // NULL out-pointers are allowed.
-    char dst[4];
+    char dst[4];   // NULL out-pointers are allowed
     EXPECT_EQ(qx_LocalToUtf("abc", 3, QXCVT_GBK, dst, sizeof dst, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(std::string(dst, 3), "abc");
 }
 
 TEST(QxCvt, InvalidAndCutCharactersBecomeQuestionMarks)
 {
-    struct Case {
-        uint32_t code;
-        bool to_utf8;
-        std::string in, out;
-        uint32_t bad;
-    };
-    const Case cases[] = {
+    const std::tuple<uint32_t, bool, std::string, std::string, uint32_t> cases[] = {
         // UTF-8 input: a stray byte, a cut character at the end, overlong
         // forms, a surrogate, a code point above U+10FFFF.
         {QXCVT_GB18030, false, "a\xFF" "b\xE4\xB8", "a?b?", 2}, {QXCVT_GB18030, false, "\xC0\xAF" "x", "??x", 2},
@@ -142,9 +124,9 @@ TEST(QxCvt, InvalidAndCutCharactersBecomeQuestionMarks)
         {QXCVT_GB18030, true, "\xD6\xD0\x81\x30", "\xE4\xB8\xAD?", 1},
         {QXCVT_BIG5, true, "\xA4\xA4\xA4", "\xE4\xB8\xAD?", 1}, {QXCVT_ASCII, true, "a\x80z", "a?z", 1},
     };
-    for (const Case &c : cases)
-        EXPECT_EQ(show(c.to_utf8 ? to_utf(c.in, c.code) : from_utf(c.in, c.code)), whole(c.in, c.bad, c.out))
-            << "code " << c.code << " input " << testing::PrintToString(c.in);
+    for (const auto &[code, to_utf8, in, out, bad] : cases)
+        EXPECT_EQ(show(to_utf8 ? to_utf(in, code) : from_utf(in, code)), whole(in, bad, out))
+            << "code " << code << " input " << testing::PrintToString(in);
     // A '?' needs room like any character: with no room left nothing is consumed.
     EXPECT_EQ(show(from_utf("ab\xFF", QXCVT_GBK, 2)), "0 2 0 ab");
 }
@@ -163,43 +145,32 @@ TEST(QxCvt, UnknownCodeProducesNothing)
 }
 
 // Every character of every multi-byte set, as iconv encodes it, is measured
-// whole by encoding_mblen, accepted by qx_get_valid_chars, and refused when
-// cut by one byte.
+// whole by encoding_mblen and qxcvt_mblen_fast, accepted by
+// qx_get_valid_chars, and refused when cut by one byte.
 TEST(QxCvt, LengthsAndValidationAgreeWithIconvOnEveryCharacter)
 {
     for (uint32_t code : {QXCVT_UTF8, QXCVT_GBK, QXCVT_GB18030, QXCVT_BIG5, QXCVT_EUCJP, QXCVT_EUCKR}) {
-        iconv_t cd = iconv_open(kName[code], "UTF-8");
+        iconv_t cd = iconv_open(kName[code], "WCHAR_T");
         ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
         size_t chars = 0;
-        for (uint32_t cp = 0x80; cp <= 0x10FFFF; cp += (cp < 0x10000 ? 1 : 97)) {
-            if (cp >= 0xD800 && cp <= 0xDFFF)
+        for (wchar_t cp = 0x80; cp <= 0x10FFFF; cp += (cp < 0x10000 ? 1 : 97)) {
+            // No surrogates. iconv takes C1 controls as single bytes in the
+            // EUC sets, where the lead-byte rule counts them as lead bytes:
+            // refused there.
+            if ((cp >= 0xD800 && cp <= 0xDFFF) || (((code == QXCVT_EUCKR && cp >= 0x81) || code == QXCVT_EUCJP) && cp <= 0xA0))
                 continue;
-            // iconv takes C1 controls as single bytes in the EUC sets, where
-            // the lead-byte rule counts them as lead bytes: refused there.
-            if (((code == QXCVT_EUCKR && cp >= 0x81) || code == QXCVT_EUCJP) && cp <= 0xA0)
-                continue;
-            std::string in = utf8_of(cp);
-            char buf[16];
-            char *ip = in.data();
-            size_t il = in.size();
-            char *op = buf;
-            size_t ol = sizeof buf - 1;
+            char buf[16], *ip = reinterpret_cast<char *>(&cp), *op = buf;
+            size_t il = sizeof cp, ol = sizeof buf - 1;
             iconv(cd, nullptr, nullptr, nullptr, nullptr);
-            if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1))
-                continue;  // no counterpart in this set
-            const std::string enc(buf, sizeof buf - 1 - ol);
-            if (enc.empty())
-                continue;  // iconv drops ignorable characters (tags U+E00xx)
-            std::string padded = enc + '\0';
+            // No counterpart in this set, or dropped as ignorable (tags U+E00xx).
+            if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || op == buf)
+                continue;
+            const std::string enc(buf, op), padded = enc + '\0';
             ++chars;
-            ASSERT_EQ(encoding_mblen(code, padded.c_str(), 0), enc.size())
-                << kName[code] << " U+" << std::hex << cp;
-            ASSERT_EQ(qxcvt_mblen_fast(code, padded.c_str()), enc.size());
-            ASSERT_EQ(valid(enc, code), 0) << kName[code] << " U+" << std::hex << cp;
-            if (enc.size() > 1) {
-                ASSERT_EQ(valid(enc.substr(0, enc.size() - 1), code), QXCVT_ERR_INVALID_CHAR)
-                    << kName[code] << " U+" << std::hex << cp;
-            }
+            ASSERT_TRUE(encoding_mblen(code, padded.c_str(), 0) == enc.size() &&
+                        qxcvt_mblen_fast(code, padded.c_str()) == enc.size() && valid(enc, code) == 0 &&
+                        (enc.size() == 1 || valid(enc.substr(0, enc.size() - 1), code) == QXCVT_ERR_INVALID_CHAR))
+                << kName[code] << " U+" << std::hex << static_cast<uint32_t>(cp) << " " << testing::PrintToString(enc);
         }
         iconv_close(cd);
         EXPECT_GT(chars, 5000u) << kName[code];
@@ -208,13 +179,8 @@ TEST(QxCvt, LengthsAndValidationAgreeWithIconvOnEveryCharacter)
 
 TEST(QxCvt, ValidationRefusesCutAndMalformedCharacters)
 {
-    struct Case {
-        uint32_t code;
-        std::string bytes;
-        int32_t expect;
-    };
     const int32_t bad = QXCVT_ERR_INVALID_CHAR;
-    const Case cases[] = {
+    const std::tuple<uint32_t, std::string, int32_t> cases[] = {
         {QXCVT_UTF8, "", 0}, {QXCVT_UTF8, "plain ascii text, long enough for the word loop", 0},
         {QXCVT_UTF8, "\xE4\xB8" "abcdefghij", bad},   // cut, then more
         {QXCVT_UTF8, "\xC0\x80", bad}, {QXCVT_UTF8, "\xC1\xBF", bad},                          // overlong
@@ -230,7 +196,7 @@ TEST(QxCvt, ValidationRefusesCutAndMalformedCharacters)
         {QXCVT_EUCJP, "\x8F\xB0", bad}, {QXCVT_EUCJP, "\x8E\xE0", bad}, {QXCVT_ASCII, "abc\x80", bad},
         {QXCVT_LATIN1, "\x80\xFF", 0}, {QXCVT_TIS620, "\xA1\xDF", 0}, {QXCVT_TIS620, "\xDB", bad},
     };
-    for (const Case &c : cases)
-        EXPECT_EQ(valid(c.bytes, c.code), c.expect) << "code " << c.code << " " << testing::PrintToString(c.bytes);
+    for (const auto &[code, bytes, want] : cases)
+        EXPECT_EQ(valid(bytes, code), want) << "code " << code << " " << testing::PrintToString(bytes);
 }
 
