@@ -10,8 +10,7 @@
 
 namespace {
 
-// Every test starts and ends with the library stopped, whatever state a
-// failed assertion left behind.
+// Every test starts and ends with the library stopped, whatever state a failed assertion left behind.
 class Frame : public ::testing::Test {
 protected:
     void SetUp() override { stop(); }
@@ -55,8 +54,7 @@ TEST_F(Frame, StartStopRestartAndTheConsoleLookup)
         fldr_deinit();
         EXPECT_EQ(state(), "0 1 0 -");
     }
-    // Started again by the server: the client stop then does nothing, since
-    // the error system was never started.
+    // Started again by the server: the client stop then does nothing, since the error system was never started.
     fldr_init_for_svr();
     fldr_deinit();
     EXPECT_EQ(state(), "1 0 0 pool");

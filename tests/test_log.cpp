@@ -36,8 +36,7 @@ protected:
     std::unique_ptr<fldr_inst> inst_ = std::make_unique<fldr_inst>();   // zeroed
 };
 
-// An empty or absent first name gives no arrow; the second name stands
-// alone; a long first name is taken whole.
+// An empty or absent first name gives no arrow; the second name stands alone; a long first name is taken whole.
 TEST_F(Log, HeadAndNamePart)
 {
     const std::string long_name(200, 'n');
@@ -52,9 +51,8 @@ TEST_F(Log, HeadAndNamePart)
     }
 }
 
-// Each line opens and closes the log; plain mode writes the text alone,
-// without head or line end. Lines longer than the 2048-byte stack buffer
-// (text + 300) are built in a block of their own, and arrive whole.
+// Each line opens and closes the log; plain mode writes the text alone, without head or line end. Lines longer than
+// the 2048-byte stack buffer (text + 300) are built in a block of their own, and arrive whole.
 TEST_F(Log, DirectLinesAndTheirBuffer)
 {
     qxtest::CountingHeap heap;

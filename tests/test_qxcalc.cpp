@@ -62,7 +62,8 @@ std::string time_text(const qxtime_fields &f, int32_t type, int32_t frac = -1)
 TEST(QxcalcHex, DigitsOddCountsAndRefusals)
 {
     // An odd count implies a leading 0; the room holds a 4-byte count and the bytes.
-    const std::string bad = "error " + std::to_string(QXCALC_ERR_HEX_DIGIT), no_room = "error " + std::to_string(QXCALC_ERR_NO_ROOM);
+    const std::string bad = "error " + std::to_string(QXCALC_ERR_HEX_DIGIT);
+    const std::string no_room = "error " + std::to_string(QXCALC_ERR_NO_ROOM);
     const std::tuple<const char *, uint32_t, std::string> cases[] = {
         {"0x41424344", 64, "ABCD"}, {"0X0d0A", 64, "\r\n"}, {"0xfF00", 64, std::string("\xff\x00", 2)}, {"0x", 64, ""},
         {"0x9", 64, "\t"}, {"0xABC", 64, "\x0a\xbc"}, {"41", 64, bad}, {"x41", 64, bad}, {"0x4G", 64, bad},

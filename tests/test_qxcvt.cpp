@@ -56,16 +56,16 @@ int32_t valid(const std::string &s, uint32_t code)
 
 } // namespace
 
-// Simplified texts to GB18030 and GBK and back, traditional ones to BIG5 as
-// the diagnostic records do it, and a character outside the BMP, which takes
-// GB18030's four-byte form.
+// Simplified texts to GB18030 and GBK and back, traditional ones to BIG5 as the diagnostic records do it, and a
+// character outside the BMP, which takes GB18030's four-byte form.
 TEST(QxCvt, ChineseTextsMatchIconvBothWays)
 {
     ucvt_init();
     ucvt_init();   // idempotent
     std::vector<std::pair<std::string, uint32_t>> texts{{"x\xF0\x9F\x98\x80y", QXCVT_GB18030}};
     for (const mout_row_t &row : g_fldr_console_msgs)
-        texts.insert(texts.end(), {{row.text_zh_cn, QXCVT_GB18030}, {row.text_zh_cn, QXCVT_GBK}, {row.text_zh_tw, QXCVT_BIG5}});
+        texts.insert(texts.end(),
+                     {{row.text_zh_cn, QXCVT_GB18030}, {row.text_zh_cn, QXCVT_GBK}, {row.text_zh_tw, QXCVT_BIG5}});
     for (const auto &[utf, code] : texts) {
         const std::string local = iconv_to(kName[code], "UTF-8", utf);
         EXPECT_EQ(show(from_utf(utf, code)), whole(utf, 0, local)) << utf;
@@ -144,9 +144,8 @@ TEST(QxCvt, UnknownCodeProducesNothing)
     }
 }
 
-// Every character of every multi-byte set, as iconv encodes it, is measured
-// whole by encoding_mblen and qxcvt_mblen_fast, accepted by
-// qx_get_valid_chars, and refused when cut by one byte.
+// Every character of every multi-byte set, as iconv encodes it, is measured whole by encoding_mblen and
+// qxcvt_mblen_fast, accepted by qx_get_valid_chars, and refused when cut by one byte.
 TEST(QxCvt, LengthsAndValidationAgreeWithIconvOnEveryCharacter)
 {
     for (uint32_t code : {QXCVT_UTF8, QXCVT_GBK, QXCVT_GB18030, QXCVT_BIG5, QXCVT_EUCJP, QXCVT_EUCKR}) {
@@ -154,10 +153,10 @@ TEST(QxCvt, LengthsAndValidationAgreeWithIconvOnEveryCharacter)
         ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
         size_t chars = 0;
         for (wchar_t cp = 0x80; cp <= 0x10FFFF; cp += (cp < 0x10000 ? 1 : 97)) {
-            // No surrogates. iconv takes C1 controls as single bytes in the
-            // EUC sets, where the lead-byte rule counts them as lead bytes:
-            // refused there.
-            if ((cp >= 0xD800 && cp <= 0xDFFF) || (((code == QXCVT_EUCKR && cp >= 0x81) || code == QXCVT_EUCJP) && cp <= 0xA0))
+            // No surrogates. iconv takes C1 controls as single bytes in the EUC sets, where the lead-byte rule
+            // counts them as lead bytes: refused there.
+            const bool c1_in_euc = ((code == QXCVT_EUCKR && cp >= 0x81) || code == QXCVT_EUCJP) && cp <= 0xA0;
+            if ((cp >= 0xD800 && cp <= 0xDFFF) || c1_in_euc)
                 continue;
             char buf[16], *ip = reinterpret_cast<char *>(&cp), *op = buf;
             size_t il = sizeof cp, ol = sizeof buf - 1;

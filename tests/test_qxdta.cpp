@@ -42,8 +42,7 @@ TEST(QxdtaBatch, CreateClearAndReleaseWithAndWithoutAHeap)
                     batch->cols[0].data == area && area->nulls[1] == 0);
         bdta3_free2(&env, owner, batch);
     }
-    // A constant string is copied to the heap with a zero after it; without a
-    // heap the caller's bytes are taken.
+    // A constant string is copied to the heap with a zero after it; without a heap the caller's bytes are taken.
     qxdta_nstr value{};
     value.type = QXDT_VARCHAR;
     char text[] = "const";

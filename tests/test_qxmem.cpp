@@ -31,9 +31,8 @@ struct MemTest : ::testing::Test {
     void *halloc(mem_heap_t *h, size_t size) { return mem_heap_alloc_low(&env, h, size, 0, "test", 1); }
 };
 
-// Blocks are freed singly in any order; sizes where size + header would wrap
-// around are refused rather than handed out as a tiny block; a pool destroyed
-// with blocks still taken releases them and (debug builds) names where they
+// Blocks are freed singly in any order; sizes where size + header would wrap around are refused rather than handed
+// out as a tiny block; a pool destroyed with blocks still taken releases them and (debug builds) names where they
 // were taken.
 TEST_F(MemTest, PoolBlocksAreFreedSinglyAbsurdSizesRefusedAndLeftoversReported)
 {

@@ -1,6 +1,5 @@
-// Message formatting ("%I64d"), message tables in three languages, the
-// language decision from the locale, console output, and the console
-// message table itself.
+// Message formatting ("%I64d"), message tables in three languages, the language decision from the locale, console
+// output, and the console message table itself.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -48,9 +47,8 @@ int32_t lookup(char *buf, mout_handle_t *h, int32_t code, int32_t fallback, int1
     return n;
 }
 
-// The conversions of a printf text, each as "<size><conversion>" with the
-// 64-bit sizes ("I64", "ll") written as "64": "%I64d" and "%lld" read the
-// same argument.
+// The conversions of a printf text, each as "<size><conversion>" with the 64-bit sizes ("I64", "ll") written as
+// "64": "%I64d" and "%lld" read the same argument.
 std::vector<std::string> conversions(const std::string &text)
 {
     static const std::regex conversion("%[-+ #0-9.]*(I64|ll|[lhz])?([a-zA-Z%])");
@@ -84,9 +82,8 @@ TEST(QxFmt, SixtyFourBitConversionsPrintfFormsAndCutOutput)
                   8u, 1e10, -1, "whole", -4, 7);
     EXPECT_EQ(fmt(128, forms, 3.14159, "ab", 6, 42, 2, "xyz", 'q', -7LL, short{-300}, size_t{9}, 5, 8u, 1e10, -1,
                   "whole", -4, 7), expect);
-    // Arguments after a 64-bit one are still read from the right place; an
-    // unknown conversion is shown as written, and a '*' it holds still takes
-    // its argument; "%n" writes nothing; NULL %s is safe.
+    // Arguments after a 64-bit one are still read from the right place; an unknown conversion is shown as written,
+    // and a '*' it holds still takes its argument; "%n" writes nothing; NULL %s is safe.
     EXPECT_EQ(fmt(128, "%I64d|%I64d|%I64u|%20I64d|%-6I64u|%I64x|%s|%ld", INT64_MIN, INT64_MAX, UINT64_MAX,
                   int64_t{-42}, uint64_t{7}, int64_t{255}, "x", 12L),
               "-9223372036854775808|9223372036854775807|18446744073709551615|                 -42|7     |ff|x|12");
@@ -112,8 +109,7 @@ TEST(QxMout, LookupInThreeLanguagesWithFallback)
         const int32_t n = lookup(buf, table, code, fallback, argc, lang, args...);
         return std::to_string(n) + " " + buf;
     };
-    // An unknown language is English; a code without a row takes the
-    // fallback, extra arguments are ignored.
+    // An unknown language is English; a code without a row takes the fallback, extra arguments are ignored.
     EXPECT_EQ(text(h, -10017, -10001, 1, MOUT_LANG_ZH_CN, int64_t{0}), "21 0 行加载成功。\n");
     EXPECT_EQ(text(h, -10017, -10001, 1, 9, INT64_MIN), "42 -9223372036854775808 rows loaded success.\n");
     EXPECT_EQ(text(h, -10012, -10001, 2, MOUT_LANG_EN, "S", "T"), "17 \nDest table: S.T\n");
@@ -168,7 +164,8 @@ TEST(QxMout, LanguageAndLocalSetFromTheLocale)
         {"zh_CN.GB18030", "en_US.UTF-8", "en_US.UTF-8", QXCVT_GB18030, MOUT_LANG_ZH_CN},
         {nullptr, "zh_TW.Big5", "zh_CN.UTF-8", QXCVT_BIG5, MOUT_LANG_ZH_TW},
         {"", "", "zh_HK.utf8", QXCVT_UTF8, MOUT_LANG_ZH_TW}, {nullptr, nullptr, "zh_CN.gbk", QXCVT_GBK, MOUT_LANG_ZH_CN},
-        {nullptr, nullptr, "zh_SG.GB18030", QXCVT_GB18030, MOUT_LANG_EN}, {nullptr, nullptr, nullptr, QXCVT_UTF8, MOUT_LANG_EN},
+        {nullptr, nullptr, "zh_SG.GB18030", QXCVT_GB18030, MOUT_LANG_EN},
+        {nullptr, nullptr, nullptr, QXCVT_UTF8, MOUT_LANG_EN},
     };
     for (const auto &[lc_all, lc_messages, lang, code, lang_id] : cases) {
         EnvVar all("LC_ALL", lc_all), messages("LC_MESSAGES", lc_messages), lang_var("LANG", lang);
@@ -177,7 +174,8 @@ TEST(QxMout, LanguageAndLocalSetFromTheLocale)
     // A forced value wins over the locale until it is cleared, each half on its own.
     EnvVar all("LC_ALL", "zh_CN.GB18030");
     const int32_t forced[][4] = {{QXCVT_BIG5, MOUT_LANG_ZH_TW, QXCVT_BIG5, MOUT_LANG_ZH_TW},
-                                 {-1, MOUT_LANG_EN, QXCVT_GB18030, MOUT_LANG_EN}, {-1, -1, QXCVT_GB18030, MOUT_LANG_ZH_CN}};
+                                 {-1, MOUT_LANG_EN, QXCVT_GB18030, MOUT_LANG_EN},
+                                 {-1, -1, QXCVT_GB18030, MOUT_LANG_ZH_CN}};
     for (const auto &f : forced) {
         mout_force_local_code(f[0], f[1]);
         EXPECT_EQ(local(), std::pair(uint32_t(f[2]), uint32_t(f[3]))) << f[0] << "," << f[1];
@@ -192,15 +190,16 @@ TEST(QxMout, ConsoleTableRowsAndArgumentCounts)
         EXPECT_TRUE(codes.insert(row.code).second) << "duplicate code";
         EXPECT_TRUE(row.code <= -10001 && row.code >= -10054 && row.code != -10052);
         ASSERT_TRUE(row.text_zh_cn && row.text_zh_tw && row.text_en);
-        // Each language takes exactly argc arguments, of the same kinds in
-        // the same order.
+        // Each language takes exactly argc arguments, of the same kinds in the same order.
         const auto en = conversions(row.text_en);
         EXPECT_EQ(en.size(), row.argc) << row.text_en;
         EXPECT_EQ(conversions(row.text_zh_cn), en) << row.text_zh_cn;
         EXPECT_EQ(conversions(row.text_zh_tw), en) << row.text_zh_tw;
         // English texts are ASCII; the Chinese ones are valid UTF-8.
-        EXPECT_EQ(qx_get_valid_chars(row.text_en, static_cast<uint32_t>(std::strlen(row.text_en)), QXCVT_ASCII, 0, 0) +
-                      qx_get_valid_chars(row.text_zh_cn, static_cast<uint32_t>(std::strlen(row.text_zh_cn)), QXCVT_UTF8, 0, 0), 0);
+        const auto valid = [](const char *text, uint32_t code) {
+            return qx_get_valid_chars(text, static_cast<uint32_t>(std::strlen(text)), code, 0, 0);
+        };
+        EXPECT_TRUE(valid(row.text_en, QXCVT_ASCII) == 0 && valid(row.text_zh_cn, QXCVT_UTF8) == 0);
     }
     EXPECT_EQ(codes.size(), static_cast<size_t>(FLDR_CONSOLE_MSG_ROWS));
 }

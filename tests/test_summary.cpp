@@ -29,18 +29,18 @@ const char *const kZeroCounts =
 
 TEST(Summary, LoadAndExportFailures)
 {
-    auto args_ = std::make_unique<fldr_args>();   // zeroed
+    auto args = std::make_unique<fldr_args>();   // zeroed
     auto printed = [&](const std::string &reason) {
         testing::internal::CaptureStdout();
-        EXPECT_EQ(fldr_print_after_load_err(args_.get(), reason.c_str()), 0);
+        EXPECT_EQ(fldr_print_after_load_err(args.get(), reason.c_str()), 0);
         return testing::internal::GetCapturedStdout();
     };
-    strcpy(args_->schema_name, "SYSDBA");
-    strcpy(args_->table_name, "ORDERS");
+    strcpy(args->schema_name, "SYSDBA");
+    strcpy(args->table_name, "ORDERS");
     EXPECT_EQ(printed("Open file failed"),
               std::string("\nDest table: SYSDBA.ORDERS\nload fail.\nOpen file failed\n") + kZeroCounts);
     // No schema: the table alone; a percent sign in the reason is printed as it is.
-    args_->schema_name[0] = '\0';
+    args->schema_name[0] = '\0';
     EXPECT_EQ(printed("100% bad %s %d"), std::string("\nDest table: ORDERS\nload fail.\n100% bad %s %d\n") + kZeroCounts);
     // A reason too long for the report is cut; the counts still follow it.
     const std::string out = printed(std::string(10000, 'r'));
