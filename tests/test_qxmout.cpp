@@ -76,12 +76,12 @@ struct EnvVar {
 TEST(QxFmt, SixtyFourBitConversionsPrintfFormsAndCutOutput)
 {
     // The printf forms agree with the C library's.
-    const char *const forms = "%5.2f|%-4s|%*d|%.*s|%c|%lld|%hd|%zu|%+i|%#o|%%|%e|%.*s|%*d|";
+    const char *const forms = "%5.2f|%-4s|%*d|%.*s|%c|%lld|%hd|%zu|%+i|%#o|%%|%e|%.*s|%*d|%03ld";
     char expect[128];
     std::snprintf(expect, sizeof expect, forms, 3.14159, "ab", 6, 42, 2, "xyz", 'q', -7LL, short{-300}, size_t{9}, 5,
-                  8u, 1e10, -1, "whole", -4, 7);
+                  8u, 1e10, -1, "whole", -4, 7, 7L);
     EXPECT_EQ(fmt(128, forms, 3.14159, "ab", 6, 42, 2, "xyz", 'q', -7LL, short{-300}, size_t{9}, 5, 8u, 1e10, -1,
-                  "whole", -4, 7), expect);
+                  "whole", -4, 7, 7L), expect);
     // Arguments after a 64-bit one are still read from the right place; an unknown conversion is shown as written,
     // and a '*' it holds still takes its argument; "%n" writes nothing; NULL %s is safe.
     EXPECT_EQ(fmt(128, "%I64d|%I64d|%I64u|%20I64d|%-6I64u|%I64x|%s|%ld", INT64_MIN, INT64_MAX, UINT64_MAX,
@@ -104,7 +104,7 @@ TEST(QxMout, LookupInThreeLanguagesWithFallback)
     ASSERT_EQ(mout_init(&h, g_fldr_console_msgs, FLDR_CONSOLE_MSG_ROWS, QXCVT_UTF8, MOUT_LANG_EN), 0);
     ASSERT_NE(h, nullptr);
     char buf[MOUT_LINE_MAX];
-    // "<length returned> <text>", with -10001 as the fallback.
+    // "<length returned> <text>" of one lookup.
     auto text = [&](mout_handle_t *table, int32_t code, int32_t fallback, int16_t argc, uint32_t lang, auto... args) {
         const int32_t n = lookup(buf, table, code, fallback, argc, lang, args...);
         return std::to_string(n) + " " + buf;
