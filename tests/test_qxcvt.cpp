@@ -4,7 +4,7 @@
 
 #include <iconv.h>
 #include <string>
-#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "qxcvt_lead.h"
@@ -49,18 +49,6 @@ std::string whole(const std::string &in, uint32_t bad, const std::string &out)
 Cvt to_utf(const std::string &src, uint32_t code, uint32_t size = 4096) { return convert(true, src, code, size); }
 Cvt from_utf(const std::string &src, uint32_t code, uint32_t size = 4096) { return convert(false, src, code, size); }
 
-std::string utf8_of(uint32_t cp)
-{
-    if (cp < 0x80)
-        return std::string(1, static_cast<char>(cp));
-    const int n = cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
-    std::string s(n, '\0');
-    for (int i = n - 1; i > 0; --i, cp >>= 6)
-        s[i] = static_cast<char>(0x80 | (cp & 0x3F));
-    s[0] = static_cast<char>(((0xF00 >> n) & 0xFF) | cp);   // C0, E0 or F0 and the high bits
-    return s;
-}
-
 int32_t valid(const std::string &s, uint32_t code)
 {
     return qx_get_valid_chars(s.data(), static_cast<uint32_t>(s.size()), code, 0, 0);
@@ -68,28 +56,22 @@ int32_t valid(const std::string &s, uint32_t code)
 
 } // namespace
 
+// Simplified texts to GB18030 and GBK and back, traditional ones to BIG5 as the diagnostic records do it, and a
+// character outside the BMP, which takes GB18030's four-byte form.
 TEST(QxCvt, ChineseTextsMatchIconvBothWays)
 {
     ucvt_init();
-    ucvt_init(); // idempotent
-    for (const mout_row_t &row : g_fldr_console_msgs) {
-        // Simplified texts: UTF-8 -> GB18030 and GBK, and back.
-        for (uint32_t code : {QXCVT_GB18030, QXCVT_GBK}) {
-            const std::string utf = row.text_zh_cn, local = iconv_to(kName[code], "UTF-8", utf);
-            EXPECT_EQ(show(from_utf(utf, code)), whole(utf, 0, local)) << row.code;
-            EXPECT_EQ(show(to_utf(local, code)), whole(local, 0, utf)) << row.code;
-        }
-        // Traditional texts: UTF-8 -> BIG5 as the diagnostic records do it.
-        const std::string tw = row.text_zh_tw, big5 = iconv_to("BIG5", "UTF-8", tw);
-        EXPECT_EQ(show(from_utf(tw, QXCVT_BIG5)), whole(tw, 0, big5)) << row.code;
-        EXPECT_EQ(show(to_utf(big5, QXCVT_BIG5)), whole(big5, 0, tw)) << row.code;
+    ucvt_init();   // idempotent
+    std::vector<std::pair<std::string, uint32_t>> texts{{"x\xF0\x9F\x98\x80y", QXCVT_GB18030}};
+    for (const mout_row_t &row : g_fldr_console_msgs)
+        texts.insert(texts.end(),
+                     {{row.text_zh_cn, QXCVT_GB18030}, {row.text_zh_cn, QXCVT_GBK}, {row.text_zh_tw, QXCVT_BIG5}});
+    for (const auto &[utf, code] : texts) {
+        const std::string local = iconv_to(kName[code], "UTF-8", utf);
+        EXPECT_EQ(show(from_utf(utf, code)), whole(utf, 0, local)) << utf;
+        EXPECT_EQ(show(to_utf(local, code)), whole(local, 0, utf)) << utf;
     }
-    // A character outside the BMP takes the four-byte form of GB18030.
-    const std::string emoji = "x\xF0\x9F\x98\x80y";
-    const std::string gb = iconv_to("GB18030", "UTF-8", emoji);
-    EXPECT_EQ(gb.size(), 6u);
-    EXPECT_EQ(show(from_utf(emoji, QXCVT_GB18030)), whole(emoji, 0, gb));
-    EXPECT_EQ(show(to_utf(gb, QXCVT_GB18030)), whole(gb, 0, emoji));
+    EXPECT_EQ(iconv_to("GB18030", "UTF-8", texts[0].first).size(), 6u);
 }
 
 TEST(QxCvt, OutputStopsBeforeACharacterThatDoesNotFit)
@@ -119,45 +101,32 @@ TEST(QxCvt, OutputStopsBeforeACharacterThatDoesNotFit)
             EXPECT_EQ(valid(back.out, QXCVT_UTF8), 0);
         }
     }
-    // NULL out-pointers are allowed.
-    char dst[4];
+    char dst[4];   // NULL out-pointers are allowed
     EXPECT_EQ(qx_LocalToUtf("abc", 3, QXCVT_GBK, dst, sizeof dst, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(std::string(dst, 3), "abc");
 }
 
 TEST(QxCvt, InvalidAndCutCharactersBecomeQuestionMarks)
 {
-    struct Case {
-        uint32_t code;
-        bool to_utf8;
-        std::string in, out;
-        uint32_t bad;
-    };
-    const Case cases[] = {
+    const std::tuple<uint32_t, bool, std::string, std::string, uint32_t> cases[] = {
         // UTF-8 input: a stray byte, a cut character at the end, overlong
         // forms, a surrogate, a code point above U+10FFFF.
-        {QXCVT_GB18030, false, "a\xFF" "b\xE4\xB8", "a?b?", 2},
-        {QXCVT_GB18030, false, "\xC0\xAF" "x", "??x", 2},
-        {QXCVT_GB18030, false, "\xE0\x80\xAF", "???", 3},
-        {QXCVT_GB18030, false, "\xED\xA0\x80z", "???z", 3},
+        {QXCVT_GB18030, false, "a\xFF" "b\xE4\xB8", "a?b?", 2}, {QXCVT_GB18030, false, "\xC0\xAF" "x", "??x", 2},
+        {QXCVT_GB18030, false, "\xE0\x80\xAF", "???", 3}, {QXCVT_GB18030, false, "\xED\xA0\x80z", "???z", 3},
         {QXCVT_GB18030, false, "\xF4\x90\x80\x80", "????", 4},
         {QXCVT_UTF8, false, "ok\xE4\xB8" ",\xE4\xB8\xAD", "ok?,\xE4\xB8\xAD", 1},
         {QXCVT_UTF8, true, "\xED\xBF\xBF" "\xF0\x9F\x98\x80", "???\xF0\x9F\x98\x80", 3},
-        // Valid UTF-8 with no counterpart in the target set.
-        {QXCVT_BIG5, false, "\xE8\xBF\x99!", "?!", 1},         // U+8FD9, simplified only
-        {QXCVT_ASCII, false, "caf\xC3\xA9", "caf?", 1},
+        // Valid UTF-8 with no counterpart in the target set (U+8FD9 is simplified only).
+        {QXCVT_BIG5, false, "\xE8\xBF\x99!", "?!", 1}, {QXCVT_ASCII, false, "caf\xC3\xA9", "caf?", 1},
         {QXCVT_LATIN1, false, "\xC3\xA9\xE4\xB8\xAD", "\xE9?", 1},
-        // Local input: a lead byte without a trail keeps the ASCII after it.
-        {QXCVT_GB18030, true, "\x81\x20x", "? x", 1},
-        {QXCVT_GBK, true, "\xD6\xD0\xFF", "\xE4\xB8\xAD?", 1},
-        {QXCVT_GB18030, true, "\xD6\xD0\x81\x30", "\xE4\xB8\xAD?", 1},  // cut four-byte form
-        {QXCVT_BIG5, true, "\xA4\xA4\xA4", "\xE4\xB8\xAD?", 1},
-        {QXCVT_ASCII, true, "a\x80z", "a?z", 1},
+        // Local input: a lead byte without a trail keeps the ASCII after it; a cut four-byte form.
+        {QXCVT_GB18030, true, "\x81\x20x", "? x", 1}, {QXCVT_GBK, true, "\xD6\xD0\xFF", "\xE4\xB8\xAD?", 1},
+        {QXCVT_GB18030, true, "\xD6\xD0\x81\x30", "\xE4\xB8\xAD?", 1},
+        {QXCVT_BIG5, true, "\xA4\xA4\xA4", "\xE4\xB8\xAD?", 1}, {QXCVT_ASCII, true, "a\x80z", "a?z", 1},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << "code " << c.code << " input " << testing::PrintToString(c.in));
-        EXPECT_EQ(show(c.to_utf8 ? to_utf(c.in, c.code) : from_utf(c.in, c.code)), whole(c.in, c.bad, c.out));
-    }
+    for (const auto &[code, to_utf8, in, out, bad] : cases)
+        EXPECT_EQ(show(to_utf8 ? to_utf(in, code) : from_utf(in, code)), whole(in, bad, out))
+            << "code " << code << " input " << testing::PrintToString(in);
     // A '?' needs room like any character: with no room left nothing is consumed.
     EXPECT_EQ(show(from_utf("ab\xFF", QXCVT_GBK, 2)), "0 2 0 ab");
 }
@@ -165,54 +134,42 @@ TEST(QxCvt, InvalidAndCutCharactersBecomeQuestionMarks)
 TEST(QxCvt, UnknownCodeProducesNothing)
 {
     for (uint32_t code : {0u, 12u, 0xFFFFFFFFu}) {
-        for (bool to_utf8 : {true, false}) {
+        for (auto *cvt : {qx_LocalToUtf, qx_UtfToLocal}) {
             char dst[16] = "untouched";
-            Cvt c{0, "", 9, 9, 9};
-            c.rc = (to_utf8 ? qx_LocalToUtf : qx_UtfToLocal)("abc", 3, code, dst, sizeof dst, &c.used, &c.bad, &c.len);
-            EXPECT_EQ(show(c) + std::to_string(c.len) + dst, std::to_string(QXCVT_ERR_UNKNOWN_CODE) + " 0 0 0untouched");
+            uint32_t used = 9, bad = 9, len = 9;
+            EXPECT_EQ(cvt("abc", 3, code, dst, sizeof dst, &used, &bad, &len), QXCVT_ERR_UNKNOWN_CODE);
+            EXPECT_EQ(std::to_string(used + bad + len) + dst, "0untouched");
         }
         EXPECT_EQ(encoding_mblen(code, "\xE4\xB8\xAD", 0), 1u);
     }
 }
 
-// Every character of every multi-byte set, as iconv encodes it, is measured
-// whole by encoding_mblen, accepted by qx_get_valid_chars, and refused when
-// cut by one byte.
+// Every character of every multi-byte set, as iconv encodes it, is measured whole by encoding_mblen and
+// qxcvt_mblen_fast, accepted by qx_get_valid_chars, and refused when cut by one byte.
 TEST(QxCvt, LengthsAndValidationAgreeWithIconvOnEveryCharacter)
 {
     for (uint32_t code : {QXCVT_UTF8, QXCVT_GBK, QXCVT_GB18030, QXCVT_BIG5, QXCVT_EUCJP, QXCVT_EUCKR}) {
-        iconv_t cd = iconv_open(kName[code], "UTF-8");
+        iconv_t cd = iconv_open(kName[code], "WCHAR_T");
         ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
         size_t chars = 0;
-        for (uint32_t cp = 0x80; cp <= 0x10FFFF; cp += (cp < 0x10000 ? 1 : 97)) {
-            if (cp >= 0xD800 && cp <= 0xDFFF)
+        for (wchar_t cp = 0x80; cp <= 0x10FFFF; cp += (cp < 0x10000 ? 1 : 97)) {
+            // No surrogates. iconv takes C1 controls as single bytes in the EUC sets, where the lead-byte rule
+            // counts them as lead bytes: refused there.
+            const bool c1_in_euc = ((code == QXCVT_EUCKR && cp >= 0x81) || code == QXCVT_EUCJP) && cp <= 0xA0;
+            if ((cp >= 0xD800 && cp <= 0xDFFF) || c1_in_euc)
                 continue;
-            // iconv takes C1 controls as single bytes in the EUC sets, where
-            // the lead-byte rule counts them as lead bytes: refused there.
-            if (((code == QXCVT_EUCKR && cp >= 0x81) || code == QXCVT_EUCJP) && cp <= 0xA0)
-                continue;
-            std::string in = utf8_of(cp);
-            char buf[16];
-            char *ip = in.data();
-            size_t il = in.size();
-            char *op = buf;
-            size_t ol = sizeof buf - 1;
+            char buf[16], *ip = reinterpret_cast<char *>(&cp), *op = buf;
+            size_t il = sizeof cp, ol = sizeof buf - 1;
             iconv(cd, nullptr, nullptr, nullptr, nullptr);
-            if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1))
-                continue;  // no counterpart in this set
-            const std::string enc(buf, sizeof buf - 1 - ol);
-            if (enc.empty())
-                continue;  // iconv drops ignorable characters (tags U+E00xx)
-            std::string padded = enc + '\0';
+            // No counterpart in this set, or dropped as ignorable (tags U+E00xx).
+            if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || op == buf)
+                continue;
+            const std::string enc(buf, op), padded = enc + '\0';
             ++chars;
-            ASSERT_EQ(encoding_mblen(code, padded.c_str(), 0), enc.size())
-                << kName[code] << " U+" << std::hex << cp;
-            ASSERT_EQ(qxcvt_mblen_fast(code, padded.c_str()), enc.size());
-            ASSERT_EQ(valid(enc, code), 0) << kName[code] << " U+" << std::hex << cp;
-            if (enc.size() > 1) {
-                ASSERT_EQ(valid(enc.substr(0, enc.size() - 1), code), QXCVT_ERR_INVALID_CHAR)
-                    << kName[code] << " U+" << std::hex << cp;
-            }
+            ASSERT_TRUE(encoding_mblen(code, padded.c_str(), 0) == enc.size() &&
+                        qxcvt_mblen_fast(code, padded.c_str()) == enc.size() && valid(enc, code) == 0 &&
+                        (enc.size() == 1 || valid(enc.substr(0, enc.size() - 1), code) == QXCVT_ERR_INVALID_CHAR))
+                << kName[code] << " U+" << std::hex << static_cast<uint32_t>(cp) << " " << testing::PrintToString(enc);
         }
         iconv_close(cd);
         EXPECT_GT(chars, 5000u) << kName[code];
@@ -221,13 +178,8 @@ TEST(QxCvt, LengthsAndValidationAgreeWithIconvOnEveryCharacter)
 
 TEST(QxCvt, ValidationRefusesCutAndMalformedCharacters)
 {
-    struct Case {
-        uint32_t code;
-        std::string bytes;
-        int32_t expect;
-    };
     const int32_t bad = QXCVT_ERR_INVALID_CHAR;
-    const Case cases[] = {
+    const std::tuple<uint32_t, std::string, int32_t> cases[] = {
         {QXCVT_UTF8, "", 0}, {QXCVT_UTF8, "plain ascii text, long enough for the word loop", 0},
         {QXCVT_UTF8, "\xE4\xB8" "abcdefghij", bad},   // cut, then more
         {QXCVT_UTF8, "\xC0\x80", bad}, {QXCVT_UTF8, "\xC1\xBF", bad},                          // overlong
@@ -243,32 +195,7 @@ TEST(QxCvt, ValidationRefusesCutAndMalformedCharacters)
         {QXCVT_EUCJP, "\x8F\xB0", bad}, {QXCVT_EUCJP, "\x8E\xE0", bad}, {QXCVT_ASCII, "abc\x80", bad},
         {QXCVT_LATIN1, "\x80\xFF", 0}, {QXCVT_TIS620, "\xA1\xDF", 0}, {QXCVT_TIS620, "\xDB", bad},
     };
-    for (const Case &c : cases)
-        EXPECT_EQ(valid(c.bytes, c.code), c.expect) << "code " << c.code << " " << testing::PrintToString(c.bytes);
+    for (const auto &[code, bytes, want] : cases)
+        EXPECT_EQ(valid(bytes, code), want) << "code " << code << " " << testing::PrintToString(bytes);
 }
 
-TEST(QxCvt, ConcurrentConversionsShareTheConverters)
-{
-    const std::string utf = "并发转换：中文与 ASCII 混合的文本 0123456789";
-    const std::string expect = iconv_to("GB18030", "UTF-8", utf);
-    std::vector<std::thread> threads;
-    std::vector<int> failures(4, 0);
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 2000; ++i) {
-                char dst[256];
-                uint32_t len = 0, back_len = 0;
-                char back[256];
-                qx_UtfToLocal(utf.data(), static_cast<uint32_t>(utf.size()), QXCVT_GB18030, dst,
-                              sizeof dst, nullptr, nullptr, &len);
-                qx_LocalToUtf(dst, len, QXCVT_GB18030, back, sizeof back, nullptr, nullptr, &back_len);
-                if (std::string(dst, len) != expect || std::string(back, back_len) != utf)
-                    ++failures[t];
-            }
-        });
-    }
-    for (auto &th : threads)
-        th.join();
-    for (int f : failures)
-        EXPECT_EQ(f, 0);
-}

@@ -23,49 +23,30 @@ public:
 };
 const auto *const g_english = ::testing::AddGlobalTestEnvironment(new EnglishLibrary);
 
-class Summary : public ::testing::Test {
-protected:
-    Summary() { memset(args_.get(), 0, sizeof(fldr_args)); }
-    std::unique_ptr<fldr_args> args_ = std::make_unique<fldr_args>();
-};
-
 const char *const kZeroCounts =
-    "0 rows loaded success.\n"
-    "0 rows not loaded due to data format error.\n"
-    "0 rows not loaded due to data error.\n"
-    "\n"
-    "Skip logic record counts: 0\n"
-    "Read logic record counts: 0\n"
-    "Refuse logic record counts: 0\n"
-    "\n"
-    "0.000(ms) time used.\n";
+    "0 rows loaded success.\n0 rows not loaded due to data format error.\n0 rows not loaded due to data error.\n\n"
+    "Skip logic record counts: 0\nRead logic record counts: 0\nRefuse logic record counts: 0\n\n0.000(ms) time used.\n";
 
-TEST_F(Summary, LoadFailure)
+TEST(Summary, LoadAndExportFailures)
 {
-    // What one report printed.
+    auto args = std::make_unique<fldr_args>();   // zeroed
     auto printed = [&](const std::string &reason) {
         testing::internal::CaptureStdout();
-        EXPECT_EQ(fldr_print_after_load_err(args_.get(), reason.c_str()), 0);
+        EXPECT_EQ(fldr_print_after_load_err(args.get(), reason.c_str()), 0);
         return testing::internal::GetCapturedStdout();
     };
-    strcpy(args_->schema_name, "SYSDBA");
-    strcpy(args_->table_name, "ORDERS");
+    strcpy(args->schema_name, "SYSDBA");
+    strcpy(args->table_name, "ORDERS");
     EXPECT_EQ(printed("Open file failed"),
               std::string("\nDest table: SYSDBA.ORDERS\nload fail.\nOpen file failed\n") + kZeroCounts);
-
     // No schema: the table alone; a percent sign in the reason is printed as it is.
-    args_->schema_name[0] = '\0';
+    args->schema_name[0] = '\0';
     EXPECT_EQ(printed("100% bad %s %d"), std::string("\nDest table: ORDERS\nload fail.\n100% bad %s %d\n") + kZeroCounts);
-
     // A reason too long for the report is cut; the counts still follow it.
     const std::string out = printed(std::string(10000, 'r'));
     EXPECT_EQ(out.size(), 4095u);
-    EXPECT_EQ(out.rfind("\nDest table: ORDERS\nload fail.\nrrr", 0), 0u);
     EXPECT_EQ(out.substr(out.size() - strlen(kZeroCounts) - 2), std::string("r\n") + kZeroCounts);
-}
 
-TEST_F(Summary, ExportFailure)
-{
     testing::internal::CaptureStdout();
     EXPECT_EQ(fldr_print_after_export_err("no table 50%"), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
@@ -77,7 +58,6 @@ TEST(ControlFile, WholeContentUpToOneMebibyte)
     qxtest::TempDir dir;
     char *text = nullptr;
     uint32_t len = 0;
-    // The result of one read, and what it printed.
     auto read_ctl = [&](const std::string &path, uint32_t *len_out) {
         text = nullptr;
         testing::internal::CaptureStdout();
@@ -87,8 +67,7 @@ TEST(ControlFile, WholeContentUpToOneMebibyte)
     const char *content = "LOAD DATA\nINFILE 'a.txt'\nINTO TABLE T\n";
     const std::string ctl = dir.write("a.ctl", content);
     EXPECT_EQ(read_ctl(ctl, &len), "0 ");
-    EXPECT_EQ(len, strlen(content));
-    EXPECT_STREQ(text, content);
+    EXPECT_TRUE(len == strlen(content) && strcmp(text, content) == 0);
     EXPECT_EQ(fldr_mem_free(fldr_get_env(), nullptr, text), 0);
     EXPECT_EQ(read_ctl(ctl, nullptr), "0 ");   // the length is optional
     fldr_mem_free(fldr_get_env(), nullptr, text);
@@ -96,8 +75,7 @@ TEST(ControlFile, WholeContentUpToOneMebibyte)
     // Exactly 1 MiB is read, one byte more is refused, and so is an empty file.
     const std::string big = dir.write("big.ctl", std::string(FLDR_CTL_FILE_MAX, 'x'));
     EXPECT_EQ(read_ctl(big, &len), "0 ");
-    EXPECT_EQ(len, FLDR_CTL_FILE_MAX);
-    EXPECT_EQ(text[FLDR_CTL_FILE_MAX], '\0');
+    EXPECT_TRUE(len == FLDR_CTL_FILE_MAX && text[FLDR_CTL_FILE_MAX] == '\0');
     fldr_mem_free(fldr_get_env(), nullptr, text);
     const std::string wrong =
         std::to_string(FLDR_ERR_READ_FILE) + " Input the wrong ctl file, please check the input file\n";
