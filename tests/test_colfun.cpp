@@ -173,46 +173,36 @@ struct bind_fixture {
 
 } // namespace
 
-TEST(ColumnFunctionBinding, ReplaceAndSysdate)
+TEST(ColumnFunctionBinding, NamesKindsAndRefusals)
 {
-    bind_fixture rep(FLDR_FUN_REPLACE);
-    std::snprintf(rep.col.rep_col, sizeof rep.col.rep_col, "name");
-    EXPECT_EQ(rep.bind(), 0);
-    EXPECT_EQ(rep.col.rep_col_idx, 1);
-    std::snprintf(rep.col.rep_col, sizeof rep.col.rep_col, "nam");
-    EXPECT_EQ(rep.bind(), FLDR_ERR_COLUMN_FUNCTION);
-    EXPECT_EQ(rep.bind(nullptr), FLDR_ERR_COLUMN_FUNCTION);
-
-    // SYSDATE fills date, time-stamp and text columns (the first four) only.
-    const char *const names[] = {"born", "STAMP", "v2", "Name", "ID", "CODE", "flag", "missing"};
-    for (int i = 0; i < 8; i++) {
-        bind_fixture sys(FLDR_FUN_SYSDATE, names[i]);
-        EXPECT_EQ(sys.bind(), i < 4 ? 0 : FLDR_ERR_COLUMN_FUNCTION) << names[i];
-    }
-}
-
-TEST(ColumnFunctionBinding, NextvalSubstrAndPlainKinds)
-{
-    bind_fixture seq(FLDR_FUN_NEXTVAL);
-    EXPECT_EQ(seq.bind(), FLDR_ERR_COLUMN_FUNCTION);   // no sequence name
-    std::snprintf(seq.col.seq_name, sizeof seq.col.seq_name, "S1");
-    EXPECT_EQ(seq.bind(), 0);
-    seq.inst->dpc_mode = 1;
-    EXPECT_EQ(seq.bind(), FLDR_ERR_DPC);               // refused even with a name
-
-    const std::tuple<const char *, int32_t, int32_t> substr_cases[] = {
-        {"code", 3, 0}, {"code", -1, FLDR_ERR_PARAMETER_VALUE},
-        {"born", 0, FLDR_ERR_COLUMN_NAME}, {"ghost", 0, FLDR_ERR_COLUMN_NAME},   // not text, no such column
+    // The name goes to the field of the kind: REPLACE's column, the sequence,
+    // SUBSTR's column (text columns only), or SYSDATE's own column, which must
+    // hold a date, time stamp or text.
+    struct Case { int16_t kind; const char *name; int32_t len; uint8_t dpc; int32_t want; };
+    const int32_t fun = FLDR_ERR_COLUMN_FUNCTION, name = FLDR_ERR_COLUMN_NAME;
+    const Case cases[] = {
+        {FLDR_FUN_REPLACE, "name", 0, 0, 0}, {FLDR_FUN_REPLACE, "nam", 0, 0, fun},
+        {FLDR_FUN_NEXTVAL, "", 0, 0, fun}, {FLDR_FUN_NEXTVAL, "S1", 0, 0, 0},
+        {FLDR_FUN_NEXTVAL, "S1", 0, 1, FLDR_ERR_DPC},   // refused even with a name
+        {FLDR_FUN_SUBSTR, "code", 3, 0, 0}, {FLDR_FUN_SUBSTRB, "code", -1, 0, FLDR_ERR_PARAMETER_VALUE},
+        {FLDR_FUN_SUBSTRB, "born", 0, 0, name}, {FLDR_FUN_SUBSTR, "ghost", 0, 0, name},
+        {FLDR_FUN_SYSDATE, "born", 0, 0, 0}, {FLDR_FUN_SYSDATE, "STAMP", 0, 0, 0}, {FLDR_FUN_SYSDATE, "v2", 0, 0, 0},
+        {FLDR_FUN_SYSDATE, "Name", 0, 0, 0}, {FLDR_FUN_SYSDATE, "ID", 0, 0, fun}, {FLDR_FUN_SYSDATE, "flag", 0, 0, fun},
+        {FLDR_FUN_SYSDATE, "missing", 0, 0, fun},
     };
-    for (int16_t kind : {FLDR_FUN_SUBSTR, FLDR_FUN_SUBSTRB}) {
-        bind_fixture sub(kind);
-        for (const auto &[name, len, want] : substr_cases) {
-            std::snprintf(sub.col.substr_col, sizeof sub.col.substr_col, "%s", name);
-            sub.col.substr_len = len;
-            EXPECT_EQ(sub.bind(), want) << kind << " " << name << " " << len;
-            EXPECT_TRUE(want != 0 || sub.col.substr_col_idx == 2);
-        }
+    for (const Case &c : cases) {
+        bind_fixture f(c.kind, c.name);
+        char *field = c.kind == FLDR_FUN_REPLACE ? f.col.rep_col
+                      : c.kind == FLDR_FUN_NEXTVAL ? f.col.seq_name
+                      : c.kind == FLDR_FUN_SYSDATE ? nullptr : f.col.substr_col;
+        if (field != nullptr) std::snprintf(field, sizeof f.col.rep_col, "%s", c.name);
+        f.col.substr_len = c.len;
+        f.inst->dpc_mode = c.dpc;
+        EXPECT_EQ(f.bind(), c.want) << c.kind << " " << c.name;
+        EXPECT_TRUE(c.want != 0 || field != f.col.rep_col || f.col.rep_col_idx == 1);
+        EXPECT_TRUE(c.want != 0 || field != f.col.substr_col || f.col.substr_col_idx == 2);
     }
+    EXPECT_EQ(bind_fixture(FLDR_FUN_REPLACE).bind(nullptr), fun);
     for (int16_t kind : {FLDR_FUN_NONE, FLDR_FUN_TRIM, FLDR_FUN_DEFAULT}) {
         bind_fixture plain(kind);
         plain.inst->dpc_mode = plain.inst->call_refused = 1;
@@ -222,10 +212,10 @@ TEST(ColumnFunctionBinding, NextvalSubstrAndPlainKinds)
     bind_fixture full(FLDR_FUN_REPLACE);
     std::memset(full.col.rep_col, 'a', sizeof full.col.rep_col);
     for (size_t extra : {0, 1}) {
-        const std::string name(sizeof full.col.rep_col + extra, 'A');
-        fldr_tab_col one{name.c_str(), QXDT_VARCHAR};
+        const std::string long_name(sizeof full.col.rep_col + extra, 'A');
+        fldr_tab_col one{long_name.c_str(), QXDT_VARCHAR};
         const fldr_tab_info tab{1, &one};
-        EXPECT_EQ(full.bind(&tab), extra == 0 ? 0 : FLDR_ERR_COLUMN_FUNCTION);
+        EXPECT_EQ(full.bind(&tab), extra == 0 ? 0 : fun);
     }
 }
 

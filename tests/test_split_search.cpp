@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fldr_file_search.h"
@@ -43,16 +44,16 @@ struct instance {
 TEST(ByteSearch, FindsWholePatternsOnly)
 {
     guarded_bytes g("aaab|x\r");
-    EXPECT_EQ(fldr_strstr(g.data(), 0, "a", 1), nullptr);
-    EXPECT_EQ(fldr_strstr(g.data(), g.size(), "aab", 3), g.data() + 1);
-    EXPECT_EQ(fldr_strstr(g.data(), g.size(), "|", 1), g.data() + 4);
-    /* Only partly present at the end of the range. */
-    EXPECT_EQ(fldr_strstr(g.data(), g.size(), "\r\n", 2), nullptr);
-    EXPECT_EQ(fldr_strstr(g.data(), 4, "b|", 2), nullptr);
-    EXPECT_EQ(fldr_strstr(g.data(), 5, "b|", 2), g.data() + 3);
-    /* Length 0: the first byte equal to the pattern's first byte. */
-    EXPECT_EQ(fldr_strstr(g.data(), g.size(), "x", 0), g.data() + 5);
-    EXPECT_EQ(fldr_strstr(g.data(), g.size(), "z", 1), nullptr);
+    // {pattern, length, range, offset or -1}: a pattern only partly present at
+    // the range's end is no hit; length 0 finds the pattern's first byte.
+    const std::tuple<const char *, int32_t, uint32_t, long> cases[] = {
+        {"a", 1, 0, -1}, {"aab", 3, 7, 1}, {"|", 1, 7, 4}, {"\r\n", 2, 7, -1}, {"b|", 2, 4, -1}, {"b|", 2, 5, 3},
+        {"x", 0, 7, 5}, {"z", 1, 7, -1},
+    };
+    for (const auto &[pattern, len, range, want] : cases) {
+        const char *hit = fldr_strstr(g.data(), range, pattern, len);
+        EXPECT_EQ(hit ? hit - g.data() : -1, want) << pattern << " in " << range;
+    }
 }
 
 TEST(RowSearch, EnclosureAndEscapeAwareSearches)
@@ -65,32 +66,19 @@ TEST(RowSearch, EnclosureAndEscapeAwareSearches)
     };
     const uint32_t P = FLDR_SCAN_PLAIN, N = FLDR_SCAN_ENCLOSED, E = FLDR_SCAN_ESCAPED;
     const Case cases[] = {
-        {N, 1, "\"", "\"a\nb\",c\n", "\n", 7},
-        {N, 1, "\"", "x,\"a\nb\n", "\n", -1},         // the closing enclosure is missing
-        {N, 1, "\"", "\"a\r\nb\"\r\n", "\r\n", 6},
+        {N, 1, "\"", "\"a\r\nb\"\r\n", "\r\n", 6}, {N, 1, "\"", "x,\"a\nb\n", "\n", -1},   // never closed
         // After a closing two-byte enclosure the scan resumes one byte into
         // it, so "<<<" closes and opens again; a single '<' is no enclosure.
-        {N, 1, "<<", "<<a\nb<<\nz", "\n", 7},
-        {N, 1, "<<", "<<a\nb<\nz", "\n", -1},
-        {N, 1, "<<", "<<a<<<\nb", "\n", -1},
-        {N, 1, "<<", "<<a<<x<\nb", "\n", 7},
-        {N, 1, "<<", "<a\nb", "\n", 2},
+        {N, 1, "<<", "<<a\nb<<\nz", "\n", 7}, {N, 1, "<<", "<<a<<<\nb", "\n", -1}, {N, 1, "<<", "<a\nb", "\n", 2},
         // Without enclosed rows, or in plain mode, the terminator is not protected.
-        {N, 0, "\"", "\"a\nb\",c\n", "\n", 2},
-        {P, 1, "\"", "\"a\nb\",c\n", "\n", 2},
+        {N, 0, "\"", "\"a\nb\",c\n", "\n", 2}, {P, 1, "\"", "\"a\nb\",c\n", "\n", 2},
         // Terminator and enclosure starting with the same byte: a terminator candidate only.
-        {N, 1, "#", "#a#\n", "#\n", 2},
-        {N, 1, "#", "a#x#b##", "##", 5},
+        {N, 1, "#", "#a#\n", "#\n", 2}, {N, 1, "#", "a#x#b##", "##", 5},
         // One escape protects; an escaped escape does not; three: only two are looked at.
-        {E, 0, "\\", "a\\\nb\n", "\n", 4},
-        {E, 0, "\\", "a\\\\\n", "\n", 3},
-        {E, 0, "\\", "\nabc", "\n", 0},
-        {E, 0, "\\", "\\\\\\\n", "\n", 3},
-        {E, 0, "\\", "a\\\n", "\n", -1},
-        {E, 0, "\\", "a\\\r\nb\r\n", "\r\n", 5},   // past the escaped two-byte terminator
-        {E, 0, "x", "aX\nb\n", "\n", 4},                // letters of the escape without case
-        {E, 0, "x", "ax\nb\n", "\n", 4},
-        {E, 0, "", "aX\nb\n", "\n", 2},                 // an empty escape protects nothing
+        {E, 0, "\\", "a\\\nb\n", "\n", 4}, {E, 0, "\\", "a\\\\\n", "\n", 3}, {E, 0, "\\", "\\\\\\\n", "\n", 3},
+        {E, 0, "\\", "a\\\n", "\n", -1}, {E, 0, "\\", "a\\\r\nb\r\n", "\r\n", 5},   // past the escaped terminator
+        // Letters of the escape without case; an empty escape protects nothing.
+        {E, 0, "x", "aX\nb\n", "\n", 4}, {E, 0, "", "aX\nb\n", "\n", 2},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "mode " << c.mode << " " << testing::PrintToString(c.data));
@@ -103,16 +91,12 @@ TEST(RowSearch, EnclosureAndEscapeAwareSearches)
         }
         EXPECT_EQ(in.at(c.data, c.term), c.want);
     }
-    /* The column escapes play no part in the row search. */
+    /* The column escapes play no part in the row search, and without the
+    ** control record's separators (or the record) the search is plain. */
     instance in(E, 0);
     fldr_col *col = in.table.add_col("|", "");
     splitref::set_sep_string(col->sep_info->escape, &col->sep_info->escape_len, "!");
     EXPECT_EQ(in.at("a!\nb\n", "\n"), 2);
-}
-
-TEST(RowSearch, ChoiceNeedsTheControlRecordsSeparators)
-{
-    instance in(FLDR_SCAN_ESCAPED, 0);
     in.table.ctl.sep_info = nullptr;
     EXPECT_EQ(in.at("a\\\nb\n", "\n"), 2);
     in.inst.ctl = nullptr;
@@ -187,58 +171,48 @@ void set_hex(char *hex_field, uint32_t *flag, const char *digits)
     *flag = 1;
 }
 
+/* Converts the hexadecimal forms given (nullptr: none); "rc|term|enclose|escape". */
+std::string convert(fldr_seperator_info &info, const char *term, const char *enclose, const char *escape)
+{
+    if (term) set_hex(info.term_hex, &info.term_is_hex, term);
+    if (enclose) set_hex(info.enclose_hex, &info.enclose_is_hex, enclose);
+    if (escape) set_hex(info.escape_hex, &info.escape_is_hex, escape);
+    const int32_t rc = fldr_preprocess_sep_info_single(&info);
+    return std::to_string(rc) + "|" + std::string(info.term, info.term_len) + "|" +
+           std::string(info.enclose, info.enclose_len) + "|" + std::string(info.escape, info.escape_len);
+}
+
 }  // namespace
 
-TEST(Separators, HexadecimalFormsBecomeBytes)
+TEST(Separators, HexadecimalFormsBecomeBytesOrAreRefusedAfterEarlierConversions)
 {
     fldr_seperator_info info{};
-    set_hex(info.term_hex, &info.term_is_hex, "0D0A");
-    set_hex(info.enclose_hex, &info.enclose_is_hex, "22");
-    set_hex(info.escape_hex, &info.escape_is_hex, "5c5C");
-    ASSERT_EQ(fldr_preprocess_sep_info_single(&info), 0);
-    EXPECT_EQ(std::string(info.term, info.term_len), "\r\n");
+    EXPECT_EQ(convert(info, "0D0A", "22", "5c5C"), "0|\r\n|\"|\\\\");
     EXPECT_EQ(info.term[2], '\0');
-    EXPECT_EQ(std::string(info.enclose, info.enclose_len), "\"");
-    EXPECT_EQ(std::string(info.escape, info.escape_len), "\\\\");
     /* The hexadecimal text and the flags stay: a second run gives the same. */
     EXPECT_STREQ(info.term_hex, "0D0A");
-    ASSERT_EQ(fldr_preprocess_sep_info_single(&info), 0);
-    EXPECT_EQ(std::string(info.term, info.term_len), "\r\n");
-
+    EXPECT_EQ(convert(info, nullptr, nullptr, nullptr), "0|\r\n|\"|\\\\");
     /* Strings without the flag are left alone. */
     fldr_seperator_info plain{};
     splitref::set_sep_string(plain.term, &plain.term_len, "|");
     std::strcpy(plain.term_hex, "2C");
-    ASSERT_EQ(fldr_preprocess_sep_info_single(&plain), 0);
-    EXPECT_EQ(std::string(plain.term, plain.term_len), "|");
-}
-
-TEST(Separators, BadHexadecimalFormsAreRefusedAfterEarlierConversions)
-{
-    fldr_seperator_info zero{};
-    set_hex(zero.term_hex, &zero.term_is_hex, "00");
-    EXPECT_EQ(fldr_preprocess_sep_info_single(&zero), FLDR_ERR_ROW_TERM);
-    fldr_seperator_info inner_zero{};
-    set_hex(inner_zero.term_hex, &inner_zero.term_is_hex, "2C002C");
-    EXPECT_EQ(fldr_preprocess_sep_info_single(&inner_zero), FLDR_ERR_ROW_TERM);
-
+    EXPECT_EQ(convert(plain, nullptr, nullptr, nullptr), "0||||");   // term "|"
+    /* A zero byte anywhere, or a digit that is none; conversions before stay. */
+    const std::string refused = std::to_string(FLDR_ERR_ROW_TERM);
+    for (const char *zero : {"00", "2C002C"}) {
+        fldr_seperator_info z{};
+        EXPECT_EQ(convert(z, zero, nullptr, nullptr).substr(0, refused.size()), refused) << zero;
+    }
     fldr_seperator_info partly{};
-    set_hex(partly.term_hex, &partly.term_is_hex, "7C");
-    set_hex(partly.enclose_hex, &partly.enclose_is_hex, "ZZ");
-    set_hex(partly.escape_hex, &partly.escape_is_hex, "5C");
-    EXPECT_EQ(fldr_preprocess_sep_info_single(&partly), FLDR_ERR_ROW_TERM);
-    EXPECT_EQ(std::string(partly.term, partly.term_len), "|");
-    EXPECT_EQ(partly.enclose_len, 0);
-    EXPECT_EQ(partly.escape_len, 0);
+    EXPECT_EQ(convert(partly, "7C", "ZZ", "5C"), refused + "||||");   // term "|"
 }
 
 TEST(Separators, LoadPreparationRefusesAColumnWhoseTerminatorIsItsEnclosure)
 {
     split_table t(",", "", "\\");
     t.add_col();
-    fldr_col *clash = t.add_col("", ",");
+    t.add_col("", ",");
     fldr_col *after = t.add_col();
-    (void)clash;
     /* A column after the clash is not prepared. */
     fldr_seperator_info later{};
     set_hex(later.term_hex, &later.term_is_hex, "3B");
