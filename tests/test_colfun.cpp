@@ -250,71 +250,45 @@ TEST(ColumnFunctionBinding, CallsCheckEveryArgumentInOrder)
     EXPECT_EQ(call.bind(), FLDR_ERR_PARAMETER_VALUE);      // argument failure before the refusal
 }
 
-namespace {
-
-/* Parses and binds one function text for the column "born" against kTab. */
-struct map_fixture {
-    fldr_env *env;
-    mem_heap_t *heap;
-    std::unique_ptr<fldr_inst> inst = std::make_unique<fldr_inst>();
-    fldr_col col;
-
-    explicit map_fixture(const char *text)
-    {
-        fldr_init();
-        env = fldr_get_env();
-        heap = mem_heap_create_low(env, 0, 4096, 0, 0, "test", __LINE__, 1);
-        inst->silent = 1;
-        inst->log_file.handle = -1;
+/* fldr_map_fun_str parses the column's function text, then binds it. */
+TEST(ColumnFunctionMapping, ParsesThenBinds)
+{
+    fldr_init();
+    fldr_env *env = fldr_get_env();
+    mem_heap_t *heap = mem_heap_create_low(env, 0, 4096, 0, 0, "test", __LINE__, 1);
+    auto map = [&](const char *text, fldr_inst &inst, fldr_col &col) {
+        inst.silent = 1;
+        inst.log_file.handle = -1;
         fldr_init_col(env, heap, &col);
         std::snprintf(col.name, sizeof col.name, "born");
         col.fun_str = const_cast<char *>(text);
-    }
-    ~map_fixture()
-    {
-        mem_heap_free(env, heap);
-        fldr_deinit();
-    }
-    int32_t map() { return fldr_map_fun_str(env, inst.get(), &kTab, &col, heap); }
-};
+        return fldr_map_fun_str(env, &inst, &kTab, &col, heap);
+    };
+    auto inst = std::make_unique<fldr_inst>();
+    fldr_col col;
+    ASSERT_EQ(map("REPLACE(:name, '\"', 'x')", *inst, col), 0);
+    EXPECT_EQ(col.fun_kind, FLDR_FUN_REPLACE);
+    EXPECT_STREQ(col.rep_from, "\"\"\"");   // the quote reached the parser three times
+    EXPECT_EQ(col.rep_col_idx, 1);
+    for (const char *bad : {"REPLACE(:name,", "REPLACE(:name, \"ab\", 'x')", "SUBSTR(:name, 1)"})
+        EXPECT_EQ(map(bad, *inst, col), FLDR_ERR_PARSE) << bad;
+    EXPECT_EQ(map("", *inst, col), 0);
+    col.fun_str = nullptr;
+    EXPECT_EQ(fldr_map_fun_str(env, inst.get(), &kTab, &col, heap), 0);
+    EXPECT_EQ(col.fun_kind, FLDR_FUN_NONE);
+    inst->dpc_mode = 1;
+    EXPECT_EQ(map("s1.nextval", *inst, col), FLDR_ERR_DPC);   // a bind refusal comes through
 
-} // namespace
-
-TEST(ColumnFunctionMapping, ParsesThenBinds)
-{
-    {
-        map_fixture f("REPLACE(:name, '\"', 'x')");
-        ASSERT_EQ(f.map(), 0);
-        EXPECT_EQ(f.col.fun_kind, FLDR_FUN_REPLACE);
-        EXPECT_STREQ(f.col.rep_from, "\"\"\"");   // the quote reached the parser three times
-        EXPECT_EQ(f.col.rep_col_idx, 1);
-    }
-    {
-        map_fixture f("s1.nextval");
-        f.inst->dpc_mode = 1;
-        EXPECT_EQ(f.map(), FLDR_ERR_DPC);   // a bind refusal comes through
-    }
     // A text past 682 bytes is copied into a block of the instance's memory context.
-    std::string long_text = "F(:id, '" + std::string(1000, 'v') + "')";
+    const std::string long_text = "F(:id, '" + std::string(1000, 'v') + "')";
     qxtest::CountingHeap counted;
-    {
-        map_fixture f(long_text.c_str());
-        f.inst->mem_ctx = &counted.ctx;
-        EXPECT_EQ(f.map(), 0);
-        EXPECT_EQ(counted.allocs, 1);
-        EXPECT_EQ(counted.live, 0);
-        counted.fail_after = 1;
-        EXPECT_EQ(f.map(), FLDR_ERR_OUT_OF_MEMORY);
-    }
-    for (const char *bad : {"REPLACE(:name,", "REPLACE(:name, \"ab\", 'x')", "SUBSTR(:name, 1)"}) {
-        map_fixture f(bad);
-        EXPECT_EQ(f.map(), FLDR_ERR_PARSE) << bad;
-    }
-    {
-        map_fixture f("");
-        EXPECT_EQ(f.map(), 0);
-        f.col.fun_str = nullptr;
-        EXPECT_EQ(f.map(), 0);
-        EXPECT_EQ(f.col.fun_kind, FLDR_FUN_NONE);
-    }
+    auto fresh = std::make_unique<fldr_inst>();
+    fresh->mem_ctx = &counted.ctx;
+    EXPECT_EQ(map(long_text.c_str(), *fresh, col), 0);
+    EXPECT_EQ(counted.allocs, 1);
+    EXPECT_EQ(counted.live, 0);
+    counted.fail_after = 1;
+    EXPECT_EQ(fldr_map_fun_str(env, fresh.get(), &kTab, &col, heap), FLDR_ERR_OUT_OF_MEMORY);
+    mem_heap_free(env, heap);
+    fldr_deinit();
 }
