@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
@@ -36,15 +37,14 @@ void put(bdta3_col *col, uint32_t row, const T &value)
     ASSERT_EQ(sizeof(T), col->data->value_size);
     std::memcpy(bdta3_col_value(col, row), &value, sizeof(T));
     col->data->nulls[row] = 1;
-    if (col->row_count < row + 1) col->row_count = row + 1;
+    col->row_count = std::max(col->row_count, row + 1);
 }
 
 template <typename T>
 void put_rows(bdta3_col *col, std::initializer_list<T> values)
 {
     uint32_t row = 0;
-    for (const T &v : values)
-        put(col, row++, v);
+    for (const T &v : values) put(col, row++, v);
 }
 
 void put_str(bdta3_col *col, uint32_t row, const std::string &text)
@@ -69,12 +69,7 @@ std::string text_at(const bdta3_col *col, uint32_t row)
 
 qxdta_dec dec(unsigned __int128 mag, int16_t scale, bool negative)
 {
-    qxdta_dec d{};
-    d.lo = static_cast<uint64_t>(mag);
-    d.hi = static_cast<uint64_t>(mag >> 64);
-    d.scale = scale;
-    d.negative = negative ? 1 : 0;
-    return d;
+    return qxdta_dec{static_cast<uint64_t>(mag), static_cast<uint64_t>(mag >> 64), scale, static_cast<uint8_t>(negative), {}};
 }
 
 using strings = std::vector<std::string>;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/fpar_test_util.h"
@@ -81,20 +82,10 @@ TEST(FparScan, SingleCharactersAndTrailingNullcols)
     EXPECT_EQ(g.tokens[0].text.size(), 128u);
 }
 
-// ---------------------------------------------------------------- errors
-
-namespace {
-struct ScanErr {
-    std::string text;
-    int32_t     code;
-    std::string msg;
-    uint32_t    line;
-};
-}  // namespace
-
 TEST(FparScan, ErrorsEndTheParseWithTheirNumberAndMessage)
 {
-    const std::vector<ScanErr> cases = {
+    // {text, code, message, line}
+    const std::tuple<std::string, int32_t, std::string, uint32_t> cases[] = {
         {"OPTIONS(LOG='abc", -4, "String  not terminated properly", 1},
         {"OPTIONS(\nLOG='abc\\", -4, "String not terminated properly", 2},
         {"LOAD /* open\n\n", -1, "Comment not terminated properly", 3},
@@ -110,11 +101,10 @@ TEST(FparScan, ErrorsEndTheParseWithTheirNumberAndMessage)
         {"OPTIONS(ERRORS=9223372036854775808)", -6102, "digit length over 38", 0},
         {"OPTIONS(ERRORS=12345678901234567890123)", -6102, "digit length over 38", 0},
     };
-    for (const ScanErr &c : cases) {
-        Parse p(c.text);
-        ASSERT_EQ(p.rc, FLDR_ERR_PARSE_FAILED) << c.text;
-        EXPECT_EQ(std::to_string(p.err->code) + " " + p.err->msg + " " + std::to_string(p.err->line),
-                  std::to_string(c.code) + " " + c.msg + " " + std::to_string(c.line));
+    for (const auto &[text, code, msg, line] : cases) {
+        Parse p(text);
+        ASSERT_EQ(p.rc, FLDR_ERR_PARSE_FAILED) << text;
+        EXPECT_EQ(fpar_test::join(p.err->code, p.err->msg, p.err->line), fpar_test::join(code, msg, line));
     }
 }
 
