@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <memory>
-#include <cstring>
 #include <random>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "fldr_pub_fun.h"
@@ -16,31 +15,33 @@
 
 namespace {
 
+using strings = std::vector<std::string>;
+
+/* One REPLACE over a VARCHAR column, its work areas counted. */
 struct replace_fixture {
     qxtest::CountingHeap heap;
     fldr_col col{};
     bdta3_col src{}, dst{};
 
-    replace_fixture(const char *from, const char *to)
+    replace_fixture(const std::string &from, const std::string &to)
     {
-        std::snprintf(col.rep_from, sizeof col.rep_from, "%s", from);
-        std::snprintf(col.rep_to, sizeof col.rep_to, "%s", to);
+        std::snprintf(col.rep_from, sizeof col.rep_from, "%s", from.c_str());
+        std::snprintf(col.rep_to, sizeof col.rep_to, "%s", to.c_str());
         EXPECT_EQ(bdta3_col_data_create_low(nullptr, nullptr, &src, QXDT_VARCHAR, 4), 0);
     }
-    ~replace_fixture()
-    {
-        bdta3_col_free(&src);
-        bdta3_col_free(&dst);
-    }
+    ~replace_fixture() { bdta3_col_free(&src); bdta3_col_free(&dst); }
     void add(uint32_t row, const std::string &text, uint32_t flag = 0)
     {
         EXPECT_EQ(bdta3_col_assign_str(nullptr, nullptr, &src, row, text.data(), static_cast<uint32_t>(text.size()),
                                        flag), 0);
     }
     int32_t run(uint32_t rows) { return fldr_replace_fun(nullptr, &heap.ctx, &col, &src, &dst, rows); }
-    const qxdta_str *out(uint32_t row) const
+    /* "text/flag" of an output row, or "<null>". */
+    std::string out(uint32_t row) const
     {
-        return dst.data->nulls[row] ? static_cast<const qxdta_str *>(bdta3_col_value(&dst, row)) : nullptr;
+        if (dst.data->nulls[row] == 0) return "<null>";
+        const auto *v = static_cast<const qxdta_str *>(bdta3_col_value(&dst, row));
+        return std::string(v->ptr, v->len) + "/" + std::to_string(v->flag);
     }
 };
 
@@ -49,90 +50,78 @@ std::string naive_replace(const std::string &text, const std::string &from, cons
 {
     std::string out;
     size_t pos = 0;
-    for (size_t hit; (hit = text.find(from, pos)) != std::string::npos; pos = hit + from.size()) {
+    for (size_t hit; (hit = text.find(from, pos)) != std::string::npos; pos = hit + from.size())
         out.append(text, pos, hit - pos).append(to);
-    }
     return out.append(text, pos, std::string::npos);
 }
 
-/* Values of one column ("<null>" leaves a row null); outputs as "text/flag". */
-std::vector<std::string> replace_rows(const char *from, const char *to, const std::vector<std::string> &values)
+/* Values of one column ("<null>" leaves a row null), row r with flag word 10 + r. */
+strings replace_rows(const std::string &from, const std::string &to, const strings &values)
 {
     replace_fixture f(from, to);
-    for (uint32_t r = 0; r < values.size(); r++) {
+    const auto rows = static_cast<uint32_t>(values.size());
+    for (uint32_t r = 0; r < rows; r++) {
         if (values[r] != "<null>") f.add(r, values[r], 10 + r);
     }
-    f.src.row_count = static_cast<uint32_t>(values.size());
-    EXPECT_EQ(f.run(static_cast<uint32_t>(values.size())), 0);
+    f.src.row_count = rows;
+    EXPECT_EQ(f.run(rows), 0);
     EXPECT_EQ(f.dst.type, QXDT_VARCHAR);
-    EXPECT_EQ(f.dst.row_count, values.size());
+    EXPECT_EQ(f.dst.row_count, rows);
     EXPECT_EQ(f.heap.live, 0);   // work areas released
-    std::vector<std::string> out;
-    for (uint32_t r = 0; r < values.size(); r++) {
-        const qxdta_str *v = f.out(r);
-        out.push_back(v ? std::string(v->ptr, v->len) + "/" + std::to_string(v->flag) : "<null>");
-    }
+    strings out;
+    for (uint32_t r = 0; r < rows; r++) out.push_back(f.out(r));
     return out;
 }
 
-using strings = std::vector<std::string>;
-
 } // namespace
 
-TEST(Replace, OverlapsShorterValuesNullsAndFlags)
+TEST(Replace, AgreesWithANaiveReplacementOnRandomValues)
 {
-    // Overlapping occurrences are skipped; a replaced value gets flag word 0, an unchanged one keeps its own.
-    EXPECT_EQ(replace_rows("aa", "b", {"aaaa", "aaa", "xaaay", "aa", "a", "<null>", "zzz"}),
-              (strings{"bb/0", "ba/0", "xbay/0", "b/0", "a/14", "<null>", "zzz/16"}));
-    EXPECT_EQ(replace_rows("ab", "XYZW", {"abababab", "zzabzz"}), (strings{"XYZWXYZWXYZWXYZW/0", "zzXYZWzz/0"}));
-    EXPECT_EQ(replace_rows("a", "", {"banana", "aaa"}), (strings{"bnn/0", "/0"}));   // emptied, still a value
-    // An empty pattern passes the column through, nulls included, with no work area.
-    EXPECT_EQ(replace_rows("", "ignored", {"one", "<null>", "three"}), (strings{"one/10", "<null>", "three/12"}));
+    // Patterns that overlap themselves ("aa" in "aaa"), emptied values; a
+    // replaced value gets flag word 0, an unchanged one keeps its own.
+    std::mt19937 rng(99);
+    auto word = [&](size_t len, int letters) {
+        std::string w(len, 'a');
+        for (auto &c : w) c = static_cast<char>('a' + rng() % letters);
+        return w;
+    };
+    for (int round = 0; round < 300; round++) {
+        const std::string from = word(1 + rng() % 4, 2), to = word(rng() % 5, 3);
+        strings values, expected;
+        for (uint32_t r = 0; r < 8; r++) {
+            values.push_back(word(rng() % 40, 2));
+            expected.push_back(naive_replace(values.back(), from, to) + "/" +
+                               (values.back().find(from) == std::string::npos ? std::to_string(10 + r) : "0"));
+        }
+        ASSERT_EQ(replace_rows(from, to, values), expected) << from << " -> " << to;
+    }
+    // Null rows stay null; an empty pattern passes the column through with no work area.
+    EXPECT_EQ(replace_rows("aa", "b", {"aaa", "<null>", "zzz"}), (strings{"ba/0", "<null>", "zzz/12"}));
+    EXPECT_EQ(replace_rows("", "ignored", {"one", "<null>"}), (strings{"one/10", "<null>"}));
 }
 
 TEST(Replace, WorkAreasOnlyGrowAndFailuresAreReported)
 {
     replace_fixture f("a", "bb");
-    f.add(0, std::string(1000, 'a'));
-    f.add(1, "a");
-    f.add(2, std::string(500, 'a'));
-    f.add(3, std::string(70000, 'a'));    // values past 32767 bytes are ordinary here
+    for (uint32_t row = 0; const size_t len : {1000, 1, 500, 70000})   // past 32767 bytes is ordinary here
+        f.add(row++, std::string(len, 'a'));
     ASSERT_EQ(f.run(4), 0);
-    EXPECT_EQ(std::string(f.out(3)->ptr, f.out(3)->len), std::string(140000, 'b'));
-    EXPECT_EQ(f.heap.allocs, 4);          // match array and output, each grown twice (1000, then 70000)
+    EXPECT_EQ(f.out(3), std::string(140000, 'b') + "/0");
+    EXPECT_EQ(f.heap.allocs, 4);   // match array and output, each grown twice (1000, then 70000)
     EXPECT_EQ(f.heap.live, 0);
 
     replace_fixture g("a", "b");
     g.add(0, "aaa");
-    g.heap.fail_after = 1;                // match array granted, output refused
+    g.heap.fail_after = 1;         // match array granted, output refused
     EXPECT_EQ(g.run(1), FLDR_ERR_OUT_OF_MEMORY);
     EXPECT_EQ(g.heap.live, 0);
 
     // A source column that does not hold text.
-    replace_fixture h("a", "b");
+    g.heap.fail_after = -1;
     bdta3_col ints{};
     ASSERT_EQ(bdta3_col_data_create_low(nullptr, nullptr, &ints, QXDT_INT, 1), 0);
-    EXPECT_LT(fldr_replace_fun(nullptr, &h.heap.ctx, &h.col, &ints, &h.dst, 1), 0);
+    EXPECT_LT(fldr_replace_fun(nullptr, &g.heap.ctx, &g.col, &ints, &g.dst, 1), 0);
     bdta3_col_free(&ints);
-}
-
-TEST(Replace, AgreesWithANaiveReplacementOnRandomValues)
-{
-    std::mt19937 rng(99);
-    for (int round = 0; round < 300; round++) {
-        std::string from(1 + rng() % 4, 'a'), to(rng() % 5, 'x');
-        for (auto &c : from) c = static_cast<char>('a' + rng() % 2);
-        for (auto &c : to) c = static_cast<char>('a' + rng() % 3);
-        strings values, expected;
-        for (uint32_t r = 0; r < 8; r++) {
-            std::string v(rng() % 40, 'a');
-            for (auto &c : v) c = static_cast<char>('a' + rng() % 2);
-            values.push_back(v);
-            const std::string want = naive_replace(v, from, to);
-            expected.push_back(want + "/" + (v.find(from) == std::string::npos ? std::to_string(10 + r) : "0"));
-        }
-        ASSERT_EQ(replace_rows(from.c_str(), to.c_str(), values), expected) << from << " -> " << to;
-    }
 }
 
 namespace {
