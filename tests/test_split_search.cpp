@@ -107,27 +107,22 @@ TEST(RowSearch, BatchSearchGivesTheEndsOfRepeatedSearches)
 {
     /* Random buffers of short and long rows, terminators that overlap
     ** themselves ("aa") or are cut by the buffer's end, a few limits on the
-    ** number of ends and a bias; the batch must give exactly the ends of one
-    ** search after another, each from the end of the previous terminator. */
+    ** number of ends and a bias; the batch (and in plain mode the 16-byte
+    ** version) must give exactly the ends of one search after another, each
+    ** from the end of the previous terminator. */
     std::mt19937 rng(99);
     split_table t("|", "", "\\");
     const std::string terms[] = {"\n", "\r\n", "aa", "|x|"};
     const char alphabet[] = "aaxy|\"\\\n\r";
     for (int round = 0; round < 400; ++round) {
         const std::string &term = terms[round % 4];
+        const auto term_len = static_cast<uint16_t>(term.size());
         std::string s;
-        const size_t size = rng() % 3000;
-        while (s.size() < size) {
-            if (rng() % 8 == 0)
-                s += term;
-            else if (rng() % 3 == 0)
-                s += std::string(rng() % 150, 'q');
-            else
-                s += alphabet[rng() % (sizeof alphabet - 1)];
-        }
+        for (const size_t size = rng() % 3000; s.size() < size;)
+            s += rng() % 8 == 0 ? term : rng() % 3 == 0 ? std::string(rng() % 150, 'q')
+                                                         : std::string(1, alphabet[rng() % (sizeof alphabet - 1)]);
         guarded_bytes g(s);
-        const uint32_t max = round % 5 == 0 ? 1 + rng() % 4 : 1 + rng() % 300;
-        const uint32_t bias = rng() % 1000;
+        const uint32_t max = round % 5 == 0 ? 1 + rng() % 4 : 1 + rng() % 300, bias = rng() % 1000;
         for (uint32_t mode : {0u, 1u, 2u}) {
             fldr_inst inst{};
             inst.ctl = &t.ctl;
@@ -135,22 +130,19 @@ TEST(RowSearch, BatchSearchGivesTheEndsOfRepeatedSearches)
             inst.enclosed_rows = 1;
             std::vector<uint32_t> want;
             for (uint32_t from = 0; from < g.size() && want.size() < max;) {
-                const char *hit = splitref::search_row_end(&inst, g.data() + from, g.size() - from,
-                                                           static_cast<uint16_t>(term.size()), term.data());
+                const char *hit = splitref::search_row_end(&inst, g.data() + from, g.size() - from, term_len,
+                                                           term.data());
                 if (hit == nullptr)
                     break;
                 want.push_back(static_cast<uint32_t>(hit - g.data()) + bias);
                 from = static_cast<uint32_t>(hit - g.data() + term.size());
             }
-            std::vector<uint32_t> got(max + 1, 0xDEADBEEF);
-            const uint32_t n = fldr_search_row_ends(&inst, g.data(), g.size(), static_cast<uint16_t>(term.size()),
-                                                    term.data(), got.data(), max, bias);
-            got.resize(n);
+            std::vector<uint32_t> got(max + 1, 0xDEADBEEF), narrow(max + 1, 0xDEADBEEF);
+            got.resize(fldr_search_row_ends(&inst, g.data(), g.size(), term_len, term.data(), got.data(), max, bias));
             ASSERT_EQ(got, want) << "round " << round << " mode " << mode << " max " << max;
             if (mode == FLDR_SCAN_PLAIN) {
-                std::vector<uint32_t> narrow(max + 1, 0xDEADBEEF);
-                narrow.resize(fldr_search_row_ends_portable(g.data(), g.size(), static_cast<uint16_t>(term.size()),
-                                                            term.data(), narrow.data(), max, bias));
+                narrow.resize(fldr_search_row_ends_portable(g.data(), g.size(), term_len, term.data(), narrow.data(),
+                                                            max, bias));
                 ASSERT_EQ(narrow, want) << "16-byte version, round " << round << " max " << max;
             }
         }
