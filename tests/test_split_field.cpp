@@ -20,6 +20,7 @@ namespace {
 
 struct opts {
     uint32_t mode = 0, is_last = 0, charset = QXCVT_UTF8, enclosed_rows = 0, more_data = 1;
+    int64_t  pos_start = -1, pos_end = -1;   /* a positioned column when given */
 };
 
 /* rc, value ("<NULL>" for the NULL length), length, bytes used, more_data and
@@ -84,11 +85,12 @@ struct Case {
 };
 
 template <size_t N>
-void expect_cuts(const split_table &t, const Case (&cases)[N])
+void expect_cuts(split_table &t, const Case (&cases)[N])
 {
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "mode " << c.o.mode << " " << testing::PrintToString(c.row));
-        const auto [rc, value, len, used, more, off] = cut(t, nullptr, c.row, c.o);
+        const fldr_col *col = c.o.pos_start < 0 ? nullptr : t.add_col("", "", c.o.pos_start, c.o.pos_end);
+        const auto [rc, value, len, used, more, off] = cut(t, col, c.row, c.o);
         EXPECT_EQ(rc, c.rc);
         if (c.rc >= 0) {
             EXPECT_EQ(std::make_tuple(value, c.used == ANY ? ANY : used, c.off == -3 ? -3 : off),
@@ -97,63 +99,80 @@ void expect_cuts(const split_table &t, const Case (&cases)[N])
     }
 }
 
-std::tuple<int32_t, std::string, uint32_t, uint32_t> facts(const cut_result &r)
-{
-    return {std::get<RC>(r), std::get<VALUE>(r), std::get<USED>(r), std::get<MORE>(r)};
-}
-
 const int32_t bad_data = FLDR_ERR_DATA, too_few = FLDR_ERR_TOO_FEW_COLUMNS;
 
 }  // namespace
 
-/* One field of a row with ',' '"' '\' in each scan mode. */
-TEST(FieldModes, DelimitersEnclosuresEscapesAndNullMarks)
+/* One field of a row with '|' '"' '\' in each scan mode, in each character
+** set and by position. */
+TEST(FieldCuts, OneCasePerRule)
 {
     const Case cases[] = {
         // Plain: a terminator followed by the row terminator consumes both; an
         // empty field has length 0; the last field ends at the end of the data.
-        {{}, "ab,cd\n", 0, "ab", 3}, {{}, "ab,\n", 0, "ab", 4}, {{}, ",x\n", 0, "", 1},
+        {{}, "ab|cd\n", 0, "ab", 3}, {{}, "ab|\n", 0, "ab", 4}, {{}, "|x\n", 0, "", 1},
         {{.is_last = 1}, "cd", 0, "cd", 2},
         // Doubled enclosures are rebuilt in place, the enclosure protects
         // terminators; an enclosed empty value; a row terminator inside an
         // enclosure or an enclosure left open.
-        {{}, "\"a,\"\"c\",z\n", 0, "a,\"c", 8, 1}, {{}, "\"\",z\n", 0, "", 3},
-        {{}, "\"ab\ncd\",x\n", bad_data, ""}, {{.is_last = 1}, "\"abc", bad_data, ""},
+        {{}, "\"a|\"\"c\"|z\n", 0, "a|\"c", 8, 1}, {{}, "\"\"|z\n", 0, "", 3},
+        {{}, "\"ab\ncd\"|x\n", bad_data, ""}, {{.is_last = 1}, "\"abc", bad_data, ""},
         // Bytes after the closing enclosure: consumed up to the row terminator
         // in the last column, too few columns elsewhere; a quote after value
         // bytes opens an enclosure the row never closes.
-        {{.is_last = 1}, "\"ab\"xy\n", 0, "ab", 7}, {{}, "\"ab\"xy,z\n", too_few, ""},
+        {{.is_last = 1}, "\"ab\"xy\n", 0, "ab", 7}, {{}, "\"ab\"xy|z\n", too_few, ""},
         {{.is_last = 1}, "ab\"\n", bad_data, ""},
         // Enclosed rows: an empty field is NULL, an enclosed empty one is not;
         // a doubled enclosure closes the value; the row terminator belongs to
         // an enclosed value only with enclosed rows.
-        {{.mode = 1}, ",,x\n", 0, "<NULL>", 1}, {{.mode = 1}, "\"\",x\n", 0, ""},
-        {{.mode = 1}, "\"a\"\"b\",x\n", too_few, ""},
-        {{.mode = 1, .enclosed_rows = 1}, "\"a\nb\",x\n", 0, "a\nb", 6},
-        {{.mode = 1, .enclosed_rows = 0}, "\"a\nb\",x\n", bad_data, ""},
+        {{.mode = 1}, "||x\n", 0, "<NULL>", 1}, {{.mode = 1}, "\"\"|x\n", 0, ""},
+        {{.mode = 1}, "\"a\"\"b\"|x\n", too_few, ""},
+        {{.mode = 1, .enclosed_rows = 1}, "\"a\nb\"|x\n", 0, "a\nb", 6},
+        {{.mode = 1, .enclosed_rows = 0}, "\"a\nb\"|x\n", bad_data, ""},
         // Escaped: the NULL mark; escaped terminator, escape and row terminator
         // rebuilt in place; an empty value is an empty string; the mark after
         // value bytes ends the value, before them it is data; inside an
         // enclosure it closes it; an escape at the very end.
-        {{.mode = 2}, "\\N,x\n", 0, "<NULL>", 3}, {{.mode = 2}, "a\\,b,x\n", 0, "a,b", 5, 0},
-        {{.mode = 2, .is_last = 1}, "a\\\\b\\\nc\n", 0, "a\\b\nc", 8}, {{.mode = 2}, ",x\n", 0, ""},
-        {{.mode = 2}, "ab\\N,x\n", 0, "ab"}, {{.mode = 2}, "\\Nab,x\n", too_few, ""},
-        {{.mode = 2}, "\"\\N\",x\n", 0, "<NULL>", 5}, {{.mode = 2, .is_last = 1}, "ab\\", 0, "ab", 3},
+        {{.mode = 2}, "\\N|x\n", 0, "<NULL>", 3}, {{.mode = 2}, "a\\|b|x\n", 0, "a|b", 5, 0},
+        {{.mode = 2, .is_last = 1}, "a\\\\b\\\nc\n", 0, "a\\b\nc", 8}, {{.mode = 2}, "|x\n", 0, ""},
+        {{.mode = 2}, "ab\\N|x\n", 0, "ab"}, {{.mode = 2}, "\\Nab|x\n", too_few, ""},
+        {{.mode = 2}, "\"\\N\"|x\n", 0, "<NULL>", 5}, {{.mode = 2, .is_last = 1}, "ab\\", 0, "ab", 3},
+        // GBK 0x81 0x7C is one character whose second byte is '|'; as
+        // single-byte data the same bytes split at the '|'.
+        {{.charset = QXCVT_GBK}, "a\x81\x7c" "b|z\n", 0, "a\x81\x7c" "b", 5},
+        {{.charset = QXCVT_ASCII}, "a\x81\x7c" "b|z\n", 0, "a\x81"},
+        // BIG5 0xA5 0x5C ends in '\' and is no escape; a GB18030 four-byte character.
+        {{.mode = 2, .charset = QXCVT_BIG5}, "\xa5\x5c|z\n", 0, "\xa5\x5c"},
+        {{.charset = QXCVT_GB18030}, "\x81\x30\x81\x30|z\n", 0, "\x81\x30\x81\x30"},
+        // A character cut by the end of the data stops the scan (too few
+        // columns unless it is the last); a lead byte whose character would
+        // swallow the terminator; NULs and control bytes are data.
+        {{.is_last = 1}, "ab\xe4\xb8", 0, "ab", 4}, {{}, "ab\xe4\xb8", too_few, ""},
+        {{.is_last = 1}, "ab\xe4|\n", 0, "ab\xe4|\n", 5},
+        {{.charset = QXCVT_ASCII}, std::string("a\0\x01\x7f" "b|z\n", 8), 0, std::string("a\0\x01\x7f" "b", 5)},
+        // Positions: a range; one past the row's end stops before the row
+        // terminator; a start alone is delimited from there; a range ending
+        // inside a character.
+        {{.pos_start = 1, .pos_end = 3}, "234567\n", 0, "234", 3},
+        {{.pos_start = 1, .pos_end = 13}, "789\n", 0, "789"},
+        {{.pos_start = 1, .pos_end = -1}, "3456|789\n", 0, "3456", 5},
+        {{.pos_start = 1, .pos_end = 3}, "ab\xe4\xb8\xad|\n", bad_data, ""},
     };
-    split_table t(",", "\"", "\\");
+    split_table t("|", "\"", "\\");
     expect_cuts(t, cases);
 
     /* Three fields with doubled enclosures in a row keep their neighbours. */
+    split_table row(",", "\"", "\\");
     for (int i = 0; i < 3; i++)
-        t.add_col();
-    EXPECT_EQ(cut_row(t, "\"\"\"x\"\"\",\"y\"\"\",plain\n"),
+        row.add_col();
+    EXPECT_EQ(cut_row(row, "\"\"\"x\"\"\",\"y\"\"\",plain\n"),
               std::make_pair(0, std::vector<std::string>{"\"x\"", "y\"", "plain"}));
     /* Without an escape, mode 2 slices and nothing is a mark. */
     split_table no_escape(",", "\"", "");
     EXPECT_EQ(std::get<VALUE>(cut(no_escape, nullptr, "\\N,x\n", {.mode = 2})), "\\N");
 }
 
-TEST(FieldResults, TooFewColumnsAndTrailingNulls)
+TEST(FieldResults, TooFewColumnsTrailingNullsAndRowsWithoutData)
 {
     split_table t(",", "", "\\");
     for (int i = 0; i < 3; i++)
@@ -166,71 +185,35 @@ TEST(FieldResults, TooFewColumnsAndTrailingNulls)
     /* Nothing left of the row at all. */
     t.ctl.trailing_flag = 0;
     EXPECT_EQ(std::get<RC>(cut(t, nullptr, "")), FLDR_ERR_TOO_FEW_COLUMNS);
-    EXPECT_EQ(facts(cut(t, nullptr, "", {.mode = 1, .is_last = 1})), std::make_tuple(0, "<NULL>", 0u, 1u));
-}
-
-TEST(FieldPositions, PositionResetAndPositionalValues)
-{
-    split_table t(",", "", "\\");
-    fldr_col *pos = t.add_col("", "", 3, 5);
-    fldr_col *tail = t.add_col("", "", 8, 20);
-    fldr_col *delimited = t.add_col();
-    std::string row = "0123456789\n";
-    auto reset = [&](const fldr_col *col, char *start, uint32_t left) {
-        EXPECT_EQ(fldr_nth_val_position_reset(col, row.data(), 11, &start, &left), 0);
-        return std::make_pair(start ? start - row.data() : -1, left);
-    };
-    EXPECT_EQ(reset(pos, nullptr, 0), std::make_pair(2L, 9u));
-    EXPECT_EQ(facts(cut(t, pos, row.substr(2))), std::make_tuple(0, "234", 3u, 1u));
-    /* A range past the row's end stops before the row terminator, and a
-    ** delimited column after it has nothing to take. */
-    const cut_result past = cut(t, tail, row.substr(7));
-    EXPECT_EQ(std::make_tuple(std::get<VALUE>(past), std::get<MORE>(past)), std::make_tuple("789", 0u));
-    EXPECT_EQ(std::get<RC>(cut(t, delimited, "x\n", {.more_data = 0})), FLDR_ERR_DATA);
-
-    /* A start outside the row: no value at all. */
+    EXPECT_EQ(cut(t, nullptr, "", {.mode = 1, .is_last = 1}), cut_result(0, "<NULL>", FLDR_NULL_LEN, 0, 1, 0));
+    /* A delimited column after a range that reached the row's end has nothing to take. */
+    EXPECT_EQ(std::get<RC>(cut(t, t.ctl.col_last, "x\n", {.more_data = 0})), FLDR_ERR_DATA);
+    /* A start outside the row leaves no value and no more data (the caller's reset gives NULL). */
     fldr_col far{};
     far.pos_start = 30;
     far.pos_end = 40;
-    EXPECT_EQ(reset(&far, row.data(), 0), std::make_pair(-1L, 11u));
-    char *value = row.data();
+    char *value = reinterpret_cast<char *>(1);
     uint32_t len = 9, used = 0, more = 1;
     EXPECT_EQ(fldr_get_nth_val_len(&t.ctl, &far, 0, "\n", 1, nullptr, 11, QXCVT_UTF8, 0, 0, &value, &len, &used,
                                    nullptr, nullptr, &more), 0);
     EXPECT_TRUE(value == nullptr && len == 0 && more == 0);
-    /* An end before the start, and no position at all: nothing changes. */
-    far.pos_start = 5;
-    far.pos_end = 2;
-    EXPECT_EQ(reset(&far, nullptr, 11).first, -1);
-    EXPECT_EQ(reset(delimited, row.data() + 4, 4), std::make_pair(4L, 4u));
-    /* A start position alone: the field is delimited from there. */
-    EXPECT_EQ(facts(cut(t, t.add_col("", "", 4, -1), "3456,789\n")), std::make_tuple(0, "3456", 5u, 1u));
 }
 
-TEST(FieldCharacters, MultiByteCharactersAreNeverSplitAndBytesAreData)
+TEST(FieldPositions, PositionResetFindsTheStartInTheRow)
 {
-    const std::string text = "abcdefghijklmn\xe4\xb8\xad\xe6\x96\x87opqrstuvwxyz0123456789";
-    const Case cases[] = {
-        // GBK 0x81 0x7C is one character whose second byte is '|'; as
-        // single-byte data the same bytes split at the '|'.
-        {{.charset = QXCVT_GBK}, "a\x81\x7c" "b|z\n", 0, "a\x81\x7c" "b", 5},
-        {{.charset = QXCVT_ASCII}, "a\x81\x7c" "b|z\n", 0, "a\x81"},
-        // BIG5 0xA5 0x5C ends in '\' and is no escape; a GB18030 four-byte
-        // character; UTF-8 text across the bulk skip's 16-byte steps.
-        {{.mode = 2, .charset = QXCVT_BIG5}, "\xa5\x5c|z\n", 0, "\xa5\x5c"},
-        {{.charset = QXCVT_GB18030}, "\x81\x30\x81\x30|z\n", 0, "\x81\x30\x81\x30"},
-        {{.charset = QXCVT_UTF8}, text + "|z\n", 0, text},
-        // A character cut by the end of the data stops the scan (too few
-        // columns unless it is the last); a lead byte whose character would
-        // swallow the terminator; NULs and control bytes are data.
-        {{.is_last = 1}, "ab\xe4\xb8", 0, "ab", 4}, {{.is_last = 1, .charset = QXCVT_GBK}, "ab\x81", 0, "ab"},
-        {{}, "ab\xe4\xb8", too_few, ""}, {{.is_last = 1}, "ab\xe4|\n", 0, "ab\xe4|\n", 5},
-        {{.charset = QXCVT_ASCII}, std::string("a\0\x01\x7f" "b|z\n", 8), 0, std::string("a\0\x01\x7f" "b", 5)},
+    char row[] = "0123456789\n";
+    // {start, end, start before, left before, start after (-1: NULL), left after}:
+    // a range; a start outside the row; an end before the start; no position.
+    const std::tuple<int64_t, int64_t, long, uint32_t, long, uint32_t> cases[] = {
+        {3, 5, -1, 0, 2, 9}, {30, 40, 0, 0, -1, 11}, {5, 2, -1, 11, -1, 11}, {-1, -1, 4, 4, 4, 4},
     };
-    split_table t("|", "\"", "\\");
-    expect_cuts(t, cases);
-    /* A positional value that ends inside a character. */
-    fldr_col *pos = t.add_col("", "", 1, 3);
-    EXPECT_EQ(std::get<RC>(cut(t, pos, "ab\xe4\xb8\xad|\n")), FLDR_ERR_DATA);
-    EXPECT_EQ(facts(cut(t, pos, "abc\xe4\xb8\xad|\n")), std::make_tuple(0, "abc", 3u, 1u));
+    for (const auto &[pos_start, pos_end, start_in, left_in, start_out, left_out] : cases) {
+        fldr_col col{};
+        col.pos_start = pos_start;
+        col.pos_end = pos_end;
+        char *start = start_in < 0 ? nullptr : row + start_in;
+        uint32_t left = left_in;
+        EXPECT_EQ(fldr_nth_val_position_reset(&col, row, 11, &start, &left), 0);
+        EXPECT_EQ(std::make_pair(start ? start - row : -1L, left), std::make_pair(start_out, left_out)) << pos_start;
+    }
 }
