@@ -38,14 +38,12 @@ public:
 
     fldr_bexp *by_name(const char *name, uint8_t op, uint8_t kind, const std::string &text = "")
     {
-        names_.emplace_back(name);
-        return comparison(fldr_bexp_field{0, names_.back().data(), 0, 0}, op, kind, text);
+        return comparison(fldr_bexp_field{0, names_.emplace_back(name).data(), 0, 0}, op, kind, text);
     }
     fldr_bexp *by_range(int64_t start, int64_t end, uint8_t op, uint8_t kind, const std::string &text)
     {
         return comparison(fldr_bexp_field{1, nullptr, start, end}, op, kind, text);
     }
-
     /* An AND group of the given comparisons. */
     fldr_bexp *all(std::initializer_list<fldr_bexp *> members)
     {
@@ -77,8 +75,7 @@ public:
 
     static void set_bytes(char *dst, uint16_t *len, const char *src)
     {
-        *len = static_cast<uint16_t>(std::strlen(src));
-        std::memcpy(dst, src, *len);
+        std::memcpy(dst, src, *len = static_cast<uint16_t>(std::strlen(src)));
     }
 
     fldr_inst      inst{};
@@ -87,14 +84,10 @@ public:
 private:
     fldr_bexp *comparison(fldr_bexp_field field, uint8_t op, uint8_t kind, const std::string &text)
     {
-        fields_.push_back(field);
-        texts_.emplace_back(text);
-        fldr_bexp_value &value = values_.emplace_back();
-        value.kind = kind;
-        value.len = static_cast<uint16_t>(text.size());
-        value.text = kind == 4 ? nullptr : texts_.back().data();
+        char *bytes = kind == 4 ? nullptr : texts_.emplace_back(text).data();
+        fldr_bexp_value &value = values_.emplace_back(fldr_bexp_value{kind, static_cast<uint16_t>(text.size()), bytes});
         fldr_bexp &node = nodes_.emplace_back();
-        node.field = &fields_.back();
+        node.field = &fields_.emplace_back(field);
         node.op = op;
         node.value = &value;
         return &node;
