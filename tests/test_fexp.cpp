@@ -69,7 +69,8 @@ std::string text_at(const bdta3_col *col, uint32_t row)
 
 qxdta_dec dec(unsigned __int128 mag, int16_t scale, bool negative)
 {
-    return qxdta_dec{static_cast<uint64_t>(mag), static_cast<uint64_t>(mag >> 64), scale, static_cast<uint8_t>(negative), {}};
+    return qxdta_dec{static_cast<uint64_t>(mag), static_cast<uint64_t>(mag >> 64), scale,
+                     static_cast<uint8_t>(negative), {}};
 }
 
 using strings = std::vector<std::string>;

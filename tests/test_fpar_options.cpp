@@ -25,11 +25,9 @@ struct U32Opt {
 void expect_refused(const std::string &option)
 {
     Parse p(opt("ROWS=77 " + option));
-    EXPECT_EQ(p.rc, FLDR_ERR_PARSE_FAILED) << option;
-    ASSERT_NE(p.err, nullptr);
-    EXPECT_EQ(p.err->code, 0) << option;
-    EXPECT_STREQ(p.err->msg, "") << option;
-    EXPECT_EQ(p.args.commit_rows, 77u) << option;
+    ASSERT_NE(p.err, nullptr) << option;
+    EXPECT_EQ(join(p.rc, p.err->code, p.err->msg, p.args.commit_rows), join(FLDR_ERR_PARSE_FAILED, 0, "", 77))
+        << option;
 }
 
 }  // namespace
@@ -56,9 +54,6 @@ TEST(FparOptions, TextsKeepTheirLimitsAndPathsTakeBackslashes)
     };
     for (const TextOpt &o : opts) {
         SCOPED_TRACE(o.kw);
-        Parse ok(opt(std::string(o.kw) + "='x/y/z'"));
-        ASSERT_EQ(ok.rc, 0);
-        EXPECT_STREQ(o.field(ok.args), o.path ? "x\\y\\z" : "x/y/z");
         const std::string longest = "d/" + std::string(o.hi - 2, 'n');
         Parse full(opt(std::string(o.kw) + "=" + quoted(longest)));
         ASSERT_EQ(full.rc, 0);
@@ -143,7 +138,8 @@ TEST(FparOptions, IntegersKeepTheirLow32BitsAndBooleansTakeOnlyTrueOrFalse)
         {"TASK_THREAD_NUMBER", &A::task_thread_number}, {"COMMIT_OPTION", &A::commit_option},
         {"APPEND_OPTION", &A::append_option}, {"LOG_LEVEL", &A::log_level}, {"RECONN", &A::reconn},
         {"LOB_AS_VARCHAR_SIZE", &A::lob_as_varchar_size}, {"RECONN_TIME", &A::reconn_time},
-        {"EXPORT_MODE", &A::export_mode}, {"BAD_FILE_MODE", &A::bad_file_mode}, {"COMPATIBLE_MODE", &A::compatible_mode},
+        {"EXPORT_MODE", &A::export_mode}, {"BAD_FILE_MODE", &A::bad_file_mode},
+        {"COMPATIBLE_MODE", &A::compatible_mode},
     };
     const U32Opt booleans[] = {
         {"MPP_CLIENT", &A::mpp_client}, {"SINGLE_FILE", &A::single_file}, {"SILENT", &A::silent},

@@ -193,7 +193,8 @@ TEST(Separators, HexadecimalFormsBecomeBytesOrAreRefusedAfterEarlierConversions)
     const std::string refused = std::to_string(FLDR_ERR_ROW_TERM);
     for (const char *zero : {"00", "2C002C"}) {
         fldr_seperator_info z{};
-        EXPECT_EQ(convert(z, zero, nullptr, nullptr).substr(0, refused.size()), refused) << zero;
+        const std::string got = convert(z, zero, nullptr, nullptr);
+        EXPECT_EQ(got.substr(0, got.find('|')), refused) << zero;
     }
     fldr_seperator_info partly{};
     EXPECT_EQ(convert(partly, "7C", "ZZ", "5C"), refused + "||||");   // term "|"
@@ -204,10 +205,16 @@ TEST(Separators, LoadPreparationRefusesAColumnWhoseTerminatorIsItsEnclosure)
     // Columns as {enclosure, terminator in hexadecimal, enclosure in hexadecimal}
     // under a ',' table; the last column's terminator text afterwards.
     struct Col { const char *enclose, *term_hex, *enclose_hex; };
-    struct Case { const char *table_term_hex, *table_enclose; std::vector<Col> cols; int32_t rc; std::string last_term; };
+    struct Case {
+        const char *table_term_hex, *table_enclose;
+        std::vector<Col> cols;
+        int32_t rc;
+        std::string last_term;
+    };
     const Case cases[] = {
         // A column after the clash is not prepared (its ';' stays, 3A is ':').
-        {nullptr, "", {{"", nullptr, nullptr}, {",", nullptr, nullptr}, {"", "3A", nullptr}}, FLDR_ERR_SEP_IS_ENCLOSE, ";"},
+        {nullptr, "", {{"", nullptr, nullptr}, {",", nullptr, nullptr}, {"", "3A", nullptr}},
+         FLDR_ERR_SEP_IS_ENCLOSE, ";"},
         {nullptr, "", {{",", "3A", nullptr}}, 0, ":"},   // the column's own terminator clears the clash
         {"2c", "", {{",", nullptr, nullptr}}, FLDR_ERR_SEP_IS_ENCLOSE, ""},   // the table's, in hexadecimal, meets it
         {nullptr, "", {{"'", nullptr, "0"}}, FLDR_ERR_ROW_TERM, ""},   // a failing conversion comes through

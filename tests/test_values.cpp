@@ -134,7 +134,8 @@ TEST(Values, DuplicateColumnNames)
     cols[1].next = &cols[2];
     // The first column finds its twin without regard to case; the later ones look only after themselves.
     EXPECT_EQ((std::vector<int32_t>{fldr_lst_col_check(&cols[0]), fldr_lst_col_check(&cols[1]),
-                                    fldr_lst_col_check(&cols[2])}), (std::vector<int32_t>{FLDR_ERR_COLUMN_MISMATCH, 0, 0}));
+                                    fldr_lst_col_check(&cols[2])}),
+              (std::vector<int32_t>{FLDR_ERR_COLUMN_MISMATCH, 0, 0}));
     std::strcpy(cols[2].name, "Id2");
     EXPECT_EQ(fldr_lst_col_check(&cols[0]), 0);
     // Names that fill all 129 bytes without a terminator compare within the array.
