@@ -103,6 +103,9 @@ TEST(FparColumns, DateFormatWidths)
 
 TEST(FparColumns, FunctionTextForms)
 {
+    // A function text alone is no control file; a column's text carries no parameters.
+    EXPECT_EQ(join(Parse("TRIM").rc, Parse("F(:a)").rc, Parse("").rc),
+              join(FLDR_ERR_PARSE_FAILED, FLDR_ERR_PARSE_FAILED, 0));
     EXPECT_EQ(FunCol("TRIM").p.result->args, nullptr);
     const std::string a127(127, 'a'), failed = "rc " + std::to_string(FLDR_ERR_PARSE_FAILED);
     const std::pair<std::string, std::string> cases[] = {
@@ -123,6 +126,7 @@ TEST(FparColumns, FunctionTextForms)
         {"F(:A, 'x', G(:B))", "fun_kind=8 fun_name='F' args=(:A, 'x', G(:B))"},
         {"F()", "fun_kind=8 fun_name='F' args=()"}, {"F(,)", "fun_kind=8 fun_name='F' args=()"},
         {"date(, :a, )", "fun_kind=8 fun_name='DATE' args=(:A)"}, {"OPTIONS()", failed},
+        {"OPTIONS(ERRORS=5)", failed},
         // A long constant keeps its first 128 characters.
         {"F('" + std::string(300, 'k') + "')", "fun_kind=8 fun_name='F' args=('" + std::string(128, 'k') + "')"},
     };
@@ -130,14 +134,6 @@ TEST(FparColumns, FunctionTextForms)
         FunCol f(text);
         EXPECT_EQ(f.p.rc != 0 ? "rc " + std::to_string(f.p.rc) : describe(&f.col), want) << text;
     }
-}
-
-TEST(FparColumns, FunctionTextNeedsAColumnAndNoParameters)
-{
-    EXPECT_EQ(Parse("TRIM").rc, FLDR_ERR_PARSE_FAILED);
-    EXPECT_EQ(Parse("F(:a)").rc, FLDR_ERR_PARSE_FAILED);
-    EXPECT_EQ(Parse("").rc, 0);
-    EXPECT_EQ(FunCol("OPTIONS(ERRORS=5)").p.rc, FLDR_ERR_PARSE_FAILED);
 }
 
 // ------------------------------------------------------------ examples
