@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <memory>
-#include <cstring>
 #include <random>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "fldr_pub_fun.h"
@@ -16,31 +15,33 @@
 
 namespace {
 
+using strings = std::vector<std::string>;
+
+/* One REPLACE over a VARCHAR column, its work areas counted. */
 struct replace_fixture {
     qxtest::CountingHeap heap;
     fldr_col col{};
     bdta3_col src{}, dst{};
 
-    replace_fixture(const char *from, const char *to)
+    replace_fixture(const std::string &from, const std::string &to)
     {
-        std::snprintf(col.rep_from, sizeof col.rep_from, "%s", from);
-        std::snprintf(col.rep_to, sizeof col.rep_to, "%s", to);
+        std::snprintf(col.rep_from, sizeof col.rep_from, "%s", from.c_str());
+        std::snprintf(col.rep_to, sizeof col.rep_to, "%s", to.c_str());
         EXPECT_EQ(bdta3_col_data_create_low(nullptr, nullptr, &src, QXDT_VARCHAR, 4), 0);
     }
-    ~replace_fixture()
-    {
-        bdta3_col_free(&src);
-        bdta3_col_free(&dst);
-    }
+    ~replace_fixture() { bdta3_col_free(&src); bdta3_col_free(&dst); }
     void add(uint32_t row, const std::string &text, uint32_t flag = 0)
     {
         EXPECT_EQ(bdta3_col_assign_str(nullptr, nullptr, &src, row, text.data(), static_cast<uint32_t>(text.size()),
                                        flag), 0);
     }
     int32_t run(uint32_t rows) { return fldr_replace_fun(nullptr, &heap.ctx, &col, &src, &dst, rows); }
-    const qxdta_str *out(uint32_t row) const
+    /* "text/flag" of an output row, or "<null>". */
+    std::string out(uint32_t row) const
     {
-        return dst.data->nulls[row] ? static_cast<const qxdta_str *>(bdta3_col_value(&dst, row)) : nullptr;
+        if (dst.data->nulls[row] == 0) return "<null>";
+        const auto *v = static_cast<const qxdta_str *>(bdta3_col_value(&dst, row));
+        return std::string(v->ptr, v->len) + "/" + std::to_string(v->flag);
     }
 };
 
@@ -49,90 +50,78 @@ std::string naive_replace(const std::string &text, const std::string &from, cons
 {
     std::string out;
     size_t pos = 0;
-    for (size_t hit; (hit = text.find(from, pos)) != std::string::npos; pos = hit + from.size()) {
+    for (size_t hit; (hit = text.find(from, pos)) != std::string::npos; pos = hit + from.size())
         out.append(text, pos, hit - pos).append(to);
-    }
     return out.append(text, pos, std::string::npos);
 }
 
-/* Values of one column ("<null>" leaves a row null); outputs as "text/flag". */
-std::vector<std::string> replace_rows(const char *from, const char *to, const std::vector<std::string> &values)
+/* Values of one column ("<null>" leaves a row null), row r with flag word 10 + r. */
+strings replace_rows(const std::string &from, const std::string &to, const strings &values)
 {
     replace_fixture f(from, to);
-    for (uint32_t r = 0; r < values.size(); r++) {
+    const auto rows = static_cast<uint32_t>(values.size());
+    for (uint32_t r = 0; r < rows; r++) {
         if (values[r] != "<null>") f.add(r, values[r], 10 + r);
     }
-    f.src.row_count = static_cast<uint32_t>(values.size());
-    EXPECT_EQ(f.run(static_cast<uint32_t>(values.size())), 0);
+    f.src.row_count = rows;
+    EXPECT_EQ(f.run(rows), 0);
     EXPECT_EQ(f.dst.type, QXDT_VARCHAR);
-    EXPECT_EQ(f.dst.row_count, values.size());
+    EXPECT_EQ(f.dst.row_count, rows);
     EXPECT_EQ(f.heap.live, 0);   // work areas released
-    std::vector<std::string> out;
-    for (uint32_t r = 0; r < values.size(); r++) {
-        const qxdta_str *v = f.out(r);
-        out.push_back(v ? std::string(v->ptr, v->len) + "/" + std::to_string(v->flag) : "<null>");
-    }
+    strings out;
+    for (uint32_t r = 0; r < rows; r++) out.push_back(f.out(r));
     return out;
 }
 
-using strings = std::vector<std::string>;
-
 } // namespace
 
-TEST(Replace, OverlapsShorterValuesNullsAndFlags)
+TEST(Replace, AgreesWithANaiveReplacementOnRandomValues)
 {
-    // Overlapping occurrences are skipped; a replaced value gets flag word 0, an unchanged one keeps its own.
-    EXPECT_EQ(replace_rows("aa", "b", {"aaaa", "aaa", "xaaay", "aa", "a", "<null>", "zzz"}),
-              (strings{"bb/0", "ba/0", "xbay/0", "b/0", "a/14", "<null>", "zzz/16"}));
-    EXPECT_EQ(replace_rows("ab", "XYZW", {"abababab", "zzabzz"}), (strings{"XYZWXYZWXYZWXYZW/0", "zzXYZWzz/0"}));
-    EXPECT_EQ(replace_rows("a", "", {"banana", "aaa"}), (strings{"bnn/0", "/0"}));   // emptied, still a value
-    // An empty pattern passes the column through, nulls included, with no work area.
-    EXPECT_EQ(replace_rows("", "ignored", {"one", "<null>", "three"}), (strings{"one/10", "<null>", "three/12"}));
+    // Patterns that overlap themselves ("aa" in "aaa"), emptied values; a
+    // replaced value gets flag word 0, an unchanged one keeps its own.
+    std::mt19937 rng(99);
+    auto word = [&](size_t len, int letters) {
+        std::string w(len, 'a');
+        for (auto &c : w) c = static_cast<char>('a' + rng() % letters);
+        return w;
+    };
+    for (int round = 0; round < 300; round++) {
+        const std::string from = word(1 + rng() % 4, 2), to = word(rng() % 5, 3);
+        strings values, expected;
+        for (uint32_t r = 0; r < 8; r++) {
+            values.push_back(word(rng() % 40, 2));
+            expected.push_back(naive_replace(values.back(), from, to) + "/" +
+                               (values.back().find(from) == std::string::npos ? std::to_string(10 + r) : "0"));
+        }
+        ASSERT_EQ(replace_rows(from, to, values), expected) << from << " -> " << to;
+    }
+    // Null rows stay null; an empty pattern passes the column through with no work area.
+    EXPECT_EQ(replace_rows("aa", "b", {"aaa", "<null>", "zzz"}), (strings{"ba/0", "<null>", "zzz/12"}));
+    EXPECT_EQ(replace_rows("", "ignored", {"one", "<null>"}), (strings{"one/10", "<null>"}));
 }
 
 TEST(Replace, WorkAreasOnlyGrowAndFailuresAreReported)
 {
     replace_fixture f("a", "bb");
-    f.add(0, std::string(1000, 'a'));
-    f.add(1, "a");
-    f.add(2, std::string(500, 'a'));
-    f.add(3, std::string(70000, 'a'));    // values past 32767 bytes are ordinary here
+    for (uint32_t row = 0; const size_t len : {1000, 1, 500, 70000})   // past 32767 bytes is ordinary here
+        f.add(row++, std::string(len, 'a'));
     ASSERT_EQ(f.run(4), 0);
-    EXPECT_EQ(std::string(f.out(3)->ptr, f.out(3)->len), std::string(140000, 'b'));
-    EXPECT_EQ(f.heap.allocs, 4);          // match array and output, each grown twice (1000, then 70000)
+    EXPECT_EQ(f.out(3), std::string(140000, 'b') + "/0");
+    EXPECT_EQ(f.heap.allocs, 4);   // match array and output, each grown twice (1000, then 70000)
     EXPECT_EQ(f.heap.live, 0);
 
     replace_fixture g("a", "b");
     g.add(0, "aaa");
-    g.heap.fail_after = 1;                // match array granted, output refused
+    g.heap.fail_after = 1;         // match array granted, output refused
     EXPECT_EQ(g.run(1), FLDR_ERR_OUT_OF_MEMORY);
     EXPECT_EQ(g.heap.live, 0);
 
     // A source column that does not hold text.
-    replace_fixture h("a", "b");
+    g.heap.fail_after = -1;
     bdta3_col ints{};
     ASSERT_EQ(bdta3_col_data_create_low(nullptr, nullptr, &ints, QXDT_INT, 1), 0);
-    EXPECT_LT(fldr_replace_fun(nullptr, &h.heap.ctx, &h.col, &ints, &h.dst, 1), 0);
+    EXPECT_LT(fldr_replace_fun(nullptr, &g.heap.ctx, &g.col, &ints, &g.dst, 1), 0);
     bdta3_col_free(&ints);
-}
-
-TEST(Replace, AgreesWithANaiveReplacementOnRandomValues)
-{
-    std::mt19937 rng(99);
-    for (int round = 0; round < 300; round++) {
-        std::string from(1 + rng() % 4, 'a'), to(rng() % 5, 'x');
-        for (auto &c : from) c = static_cast<char>('a' + rng() % 2);
-        for (auto &c : to) c = static_cast<char>('a' + rng() % 3);
-        strings values, expected;
-        for (uint32_t r = 0; r < 8; r++) {
-            std::string v(rng() % 40, 'a');
-            for (auto &c : v) c = static_cast<char>('a' + rng() % 2);
-            values.push_back(v);
-            const std::string want = naive_replace(v, from, to);
-            expected.push_back(want + "/" + (v.find(from) == std::string::npos ? std::to_string(10 + r) : "0"));
-        }
-        ASSERT_EQ(replace_rows(from.c_str(), to.c_str(), values), expected) << from << " -> " << to;
-    }
 }
 
 namespace {
@@ -173,46 +162,36 @@ struct bind_fixture {
 
 } // namespace
 
-TEST(ColumnFunctionBinding, ReplaceAndSysdate)
+TEST(ColumnFunctionBinding, NamesKindsAndRefusals)
 {
-    bind_fixture rep(FLDR_FUN_REPLACE);
-    std::snprintf(rep.col.rep_col, sizeof rep.col.rep_col, "name");
-    EXPECT_EQ(rep.bind(), 0);
-    EXPECT_EQ(rep.col.rep_col_idx, 1);
-    std::snprintf(rep.col.rep_col, sizeof rep.col.rep_col, "nam");
-    EXPECT_EQ(rep.bind(), FLDR_ERR_COLUMN_FUNCTION);
-    EXPECT_EQ(rep.bind(nullptr), FLDR_ERR_COLUMN_FUNCTION);
-
-    // SYSDATE fills date, time-stamp and text columns (the first four) only.
-    const char *const names[] = {"born", "STAMP", "v2", "Name", "ID", "CODE", "flag", "missing"};
-    for (int i = 0; i < 8; i++) {
-        bind_fixture sys(FLDR_FUN_SYSDATE, names[i]);
-        EXPECT_EQ(sys.bind(), i < 4 ? 0 : FLDR_ERR_COLUMN_FUNCTION) << names[i];
-    }
-}
-
-TEST(ColumnFunctionBinding, NextvalSubstrAndPlainKinds)
-{
-    bind_fixture seq(FLDR_FUN_NEXTVAL);
-    EXPECT_EQ(seq.bind(), FLDR_ERR_COLUMN_FUNCTION);   // no sequence name
-    std::snprintf(seq.col.seq_name, sizeof seq.col.seq_name, "S1");
-    EXPECT_EQ(seq.bind(), 0);
-    seq.inst->dpc_mode = 1;
-    EXPECT_EQ(seq.bind(), FLDR_ERR_DPC);               // refused even with a name
-
-    const std::tuple<const char *, int32_t, int32_t> substr_cases[] = {
-        {"code", 3, 0}, {"code", -1, FLDR_ERR_PARAMETER_VALUE},
-        {"born", 0, FLDR_ERR_COLUMN_NAME}, {"ghost", 0, FLDR_ERR_COLUMN_NAME},   // not text, no such column
+    // The name goes to the field of the kind: REPLACE's column, the sequence,
+    // SUBSTR's column (text columns only), or SYSDATE's own column, which must
+    // hold a date, time stamp or text.
+    struct Case { int16_t kind; const char *name; int32_t len; uint8_t dpc; int32_t want; };
+    const int32_t fun = FLDR_ERR_COLUMN_FUNCTION, name = FLDR_ERR_COLUMN_NAME;
+    const Case cases[] = {
+        {FLDR_FUN_REPLACE, "name", 0, 0, 0}, {FLDR_FUN_REPLACE, "nam", 0, 0, fun},
+        {FLDR_FUN_NEXTVAL, "", 0, 0, fun}, {FLDR_FUN_NEXTVAL, "S1", 0, 0, 0},
+        {FLDR_FUN_NEXTVAL, "S1", 0, 1, FLDR_ERR_DPC},   // refused even with a name
+        {FLDR_FUN_SUBSTR, "code", 3, 0, 0}, {FLDR_FUN_SUBSTRB, "code", -1, 0, FLDR_ERR_PARAMETER_VALUE},
+        {FLDR_FUN_SUBSTRB, "born", 0, 0, name}, {FLDR_FUN_SUBSTR, "ghost", 0, 0, name},
+        {FLDR_FUN_SYSDATE, "born", 0, 0, 0}, {FLDR_FUN_SYSDATE, "STAMP", 0, 0, 0}, {FLDR_FUN_SYSDATE, "v2", 0, 0, 0},
+        {FLDR_FUN_SYSDATE, "Name", 0, 0, 0}, {FLDR_FUN_SYSDATE, "ID", 0, 0, fun}, {FLDR_FUN_SYSDATE, "flag", 0, 0, fun},
+        {FLDR_FUN_SYSDATE, "missing", 0, 0, fun},
     };
-    for (int16_t kind : {FLDR_FUN_SUBSTR, FLDR_FUN_SUBSTRB}) {
-        bind_fixture sub(kind);
-        for (const auto &[name, len, want] : substr_cases) {
-            std::snprintf(sub.col.substr_col, sizeof sub.col.substr_col, "%s", name);
-            sub.col.substr_len = len;
-            EXPECT_EQ(sub.bind(), want) << kind << " " << name << " " << len;
-            EXPECT_TRUE(want != 0 || sub.col.substr_col_idx == 2);
-        }
+    for (const Case &c : cases) {
+        bind_fixture f(c.kind, c.name);
+        char *field = c.kind == FLDR_FUN_REPLACE ? f.col.rep_col
+                      : c.kind == FLDR_FUN_NEXTVAL ? f.col.seq_name
+                      : c.kind == FLDR_FUN_SYSDATE ? nullptr : f.col.substr_col;
+        if (field != nullptr) std::snprintf(field, sizeof f.col.rep_col, "%s", c.name);
+        f.col.substr_len = c.len;
+        f.inst->dpc_mode = c.dpc;
+        EXPECT_EQ(f.bind(), c.want) << c.kind << " " << c.name;
+        EXPECT_TRUE(c.want != 0 || field != f.col.rep_col || f.col.rep_col_idx == 1);
+        EXPECT_TRUE(c.want != 0 || field != f.col.substr_col || f.col.substr_col_idx == 2);
     }
+    EXPECT_EQ(bind_fixture(FLDR_FUN_REPLACE).bind(nullptr), fun);
     for (int16_t kind : {FLDR_FUN_NONE, FLDR_FUN_TRIM, FLDR_FUN_DEFAULT}) {
         bind_fixture plain(kind);
         plain.inst->dpc_mode = plain.inst->call_refused = 1;
@@ -222,10 +201,10 @@ TEST(ColumnFunctionBinding, NextvalSubstrAndPlainKinds)
     bind_fixture full(FLDR_FUN_REPLACE);
     std::memset(full.col.rep_col, 'a', sizeof full.col.rep_col);
     for (size_t extra : {0, 1}) {
-        const std::string name(sizeof full.col.rep_col + extra, 'A');
-        fldr_tab_col one{name.c_str(), QXDT_VARCHAR};
+        const std::string long_name(sizeof full.col.rep_col + extra, 'A');
+        fldr_tab_col one{long_name.c_str(), QXDT_VARCHAR};
         const fldr_tab_info tab{1, &one};
-        EXPECT_EQ(full.bind(&tab), extra == 0 ? 0 : FLDR_ERR_COLUMN_FUNCTION);
+        EXPECT_EQ(full.bind(&tab), extra == 0 ? 0 : fun);
     }
 }
 
@@ -260,71 +239,45 @@ TEST(ColumnFunctionBinding, CallsCheckEveryArgumentInOrder)
     EXPECT_EQ(call.bind(), FLDR_ERR_PARAMETER_VALUE);      // argument failure before the refusal
 }
 
-namespace {
-
-/* Parses and binds one function text for the column "born" against kTab. */
-struct map_fixture {
-    fldr_env *env;
-    mem_heap_t *heap;
-    std::unique_ptr<fldr_inst> inst = std::make_unique<fldr_inst>();
-    fldr_col col;
-
-    explicit map_fixture(const char *text)
-    {
-        fldr_init();
-        env = fldr_get_env();
-        heap = mem_heap_create_low(env, 0, 4096, 0, 0, "test", __LINE__, 1);
-        inst->silent = 1;
-        inst->log_file.handle = -1;
+/* fldr_map_fun_str parses the column's function text, then binds it. */
+TEST(ColumnFunctionMapping, ParsesThenBinds)
+{
+    fldr_init();
+    fldr_env *env = fldr_get_env();
+    mem_heap_t *heap = mem_heap_create_low(env, 0, 4096, 0, 0, "test", __LINE__, 1);
+    auto map = [&](const char *text, fldr_inst &inst, fldr_col &col) {
+        inst.silent = 1;
+        inst.log_file.handle = -1;
         fldr_init_col(env, heap, &col);
         std::snprintf(col.name, sizeof col.name, "born");
         col.fun_str = const_cast<char *>(text);
-    }
-    ~map_fixture()
-    {
-        mem_heap_free(env, heap);
-        fldr_deinit();
-    }
-    int32_t map() { return fldr_map_fun_str(env, inst.get(), &kTab, &col, heap); }
-};
+        return fldr_map_fun_str(env, &inst, &kTab, &col, heap);
+    };
+    auto inst = std::make_unique<fldr_inst>();
+    fldr_col col;
+    ASSERT_EQ(map("REPLACE(:name, '\"', 'x')", *inst, col), 0);
+    EXPECT_EQ(col.fun_kind, FLDR_FUN_REPLACE);
+    EXPECT_STREQ(col.rep_from, "\"\"\"");   // the quote reached the parser three times
+    EXPECT_EQ(col.rep_col_idx, 1);
+    for (const char *bad : {"REPLACE(:name,", "REPLACE(:name, \"ab\", 'x')", "SUBSTR(:name, 1)"})
+        EXPECT_EQ(map(bad, *inst, col), FLDR_ERR_PARSE) << bad;
+    EXPECT_EQ(map("", *inst, col), 0);
+    col.fun_str = nullptr;
+    EXPECT_EQ(fldr_map_fun_str(env, inst.get(), &kTab, &col, heap), 0);
+    EXPECT_EQ(col.fun_kind, FLDR_FUN_NONE);
+    inst->dpc_mode = 1;
+    EXPECT_EQ(map("s1.nextval", *inst, col), FLDR_ERR_DPC);   // a bind refusal comes through
 
-} // namespace
-
-TEST(ColumnFunctionMapping, ParsesThenBinds)
-{
-    {
-        map_fixture f("REPLACE(:name, '\"', 'x')");
-        ASSERT_EQ(f.map(), 0);
-        EXPECT_EQ(f.col.fun_kind, FLDR_FUN_REPLACE);
-        EXPECT_STREQ(f.col.rep_from, "\"\"\"");   // the quote reached the parser three times
-        EXPECT_EQ(f.col.rep_col_idx, 1);
-    }
-    {
-        map_fixture f("s1.nextval");
-        f.inst->dpc_mode = 1;
-        EXPECT_EQ(f.map(), FLDR_ERR_DPC);   // a bind refusal comes through
-    }
     // A text past 682 bytes is copied into a block of the instance's memory context.
-    std::string long_text = "F(:id, '" + std::string(1000, 'v') + "')";
+    const std::string long_text = "F(:id, '" + std::string(1000, 'v') + "')";
     qxtest::CountingHeap counted;
-    {
-        map_fixture f(long_text.c_str());
-        f.inst->mem_ctx = &counted.ctx;
-        EXPECT_EQ(f.map(), 0);
-        EXPECT_EQ(counted.allocs, 1);
-        EXPECT_EQ(counted.live, 0);
-        counted.fail_after = 1;
-        EXPECT_EQ(f.map(), FLDR_ERR_OUT_OF_MEMORY);
-    }
-    for (const char *bad : {"REPLACE(:name,", "REPLACE(:name, \"ab\", 'x')", "SUBSTR(:name, 1)"}) {
-        map_fixture f(bad);
-        EXPECT_EQ(f.map(), FLDR_ERR_PARSE) << bad;
-    }
-    {
-        map_fixture f("");
-        EXPECT_EQ(f.map(), 0);
-        f.col.fun_str = nullptr;
-        EXPECT_EQ(f.map(), 0);
-        EXPECT_EQ(f.col.fun_kind, FLDR_FUN_NONE);
-    }
+    auto fresh = std::make_unique<fldr_inst>();
+    fresh->mem_ctx = &counted.ctx;
+    EXPECT_EQ(map(long_text.c_str(), *fresh, col), 0);
+    EXPECT_EQ(counted.allocs, 1);
+    EXPECT_EQ(counted.live, 0);
+    counted.fail_after = 1;
+    EXPECT_EQ(fldr_map_fun_str(env, fresh.get(), &kTab, &col, heap), FLDR_ERR_OUT_OF_MEMORY);
+    mem_heap_free(env, heap);
+    fldr_deinit();
 }

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fexp_internal.h"
@@ -36,15 +39,14 @@ void put(bdta3_col *col, uint32_t row, const T &value)
     ASSERT_EQ(sizeof(T), col->data->value_size);
     std::memcpy(bdta3_col_value(col, row), &value, sizeof(T));
     col->data->nulls[row] = 1;
-    if (col->row_count < row + 1) col->row_count = row + 1;
+    col->row_count = std::max(col->row_count, row + 1);
 }
 
 template <typename T>
 void put_rows(bdta3_col *col, std::initializer_list<T> values)
 {
     uint32_t row = 0;
-    for (const T &v : values)
-        put(col, row++, v);
+    for (const T &v : values) put(col, row++, v);
 }
 
 void put_str(bdta3_col *col, uint32_t row, const std::string &text)
@@ -69,12 +71,8 @@ std::string text_at(const bdta3_col *col, uint32_t row)
 
 qxdta_dec dec(unsigned __int128 mag, int16_t scale, bool negative)
 {
-    qxdta_dec d{};
-    d.lo = static_cast<uint64_t>(mag);
-    d.hi = static_cast<uint64_t>(mag >> 64);
-    d.scale = scale;
-    d.negative = negative ? 1 : 0;
-    return d;
+    return qxdta_dec{static_cast<uint64_t>(mag), static_cast<uint64_t>(mag >> 64), scale,
+                     static_cast<uint8_t>(negative), {}};
 }
 
 using strings = std::vector<std::string>;
@@ -142,41 +140,37 @@ TEST(Export, TooLongValuesBecomeNullAndTheRestGoOn)
 
 TEST(Export, EverySupportedType)
 {
-    const std::vector<uint16_t> types = {0, 1, 2, 3, 5, 6, 7, 8, 9, 10, 11, 14, 15, 16, 17, 18, 20, 21, 22, 23, 26, 27, 28};
-    batch_guard src(types, 2);
+    // {type code, how row 0 is filled, its text}; row 1 stays NULL.
     const qxtime_fields when{2021, 12, 31, 23, 59, 58, 500000000, -300};
+    const std::string txt("t\0t", 3);
+    using filler = std::function<void(bdta3_col *)>;
+    auto text = [](std::string v) { return [v](bdta3_col *c) { put_str(c, 0, v); }; };
+    auto value = [](auto v) { return [v](bdta3_col *c) { put(c, 0, v); }; };
+    const filler time = [&](bdta3_col *c) { put_time(c, 0, when); };
+    const std::tuple<uint16_t, filler, std::string> cases[] = {
+        {0, text(txt), txt}, {1, text(txt), txt}, {2, text(txt), txt}, {3, value(uint8_t{5}), "1"},
+        {5, value(int8_t{-5}), "-5"}, {6, value(int16_t{-6}), "-6"}, {7, value(int32_t{-7}), "-7"},
+        {8, value(int64_t{-8}), "-8"}, {9, value(dec(12345, 2, true)), "-123.45"}, {10, value(1.5f), "1.5"},
+        {11, value(2.25), "2.25"}, {14, time, "2021-12-31"}, {15, time, "23:59:58.5"},
+        {16, time, "2021-12-31 23:59:58.5"}, {17, text("\x01\xfe"), "01FE"}, {18, text("\x01\xfe"), "01FE"},
+        {20, value(int32_t{25}), "2-01"}, {21, value(qxdta_ivdt{90061, 0, 0}), "1 01:01:01.000000"},
+        {22, time, "23:59:58.5 -05:00"}, {23, time, "2021-12-31 23:59:58.5 -05:00"},
+        {26, time, "2021-12-31 23:59:58.5"}, {27, time, "2021-12-31 23:59:58.5 -05:00"},
+        {28, value(uint64_t{255}), "00000000000000FF"},
+    };
+    std::vector<uint16_t> types;
+    for (const auto &c : cases) types.push_back(std::get<0>(c));
+    batch_guard src(types, 2);
     for (uint16_t i = 0; i < types.size(); i++) {
-        bdta3_col *c = src.col(i);
-        switch (types[i]) {
-        case 0: case 1: case 2: put_str(c, 0, std::string("t\0t", 3)); break;
-        case 17: case 18: put_str(c, 0, "\x01\xfe"); break;
-        case 3: put<uint8_t>(c, 0, 5); break;
-        case 5: put<int8_t>(c, 0, -5); break;
-        case 6: put<int16_t>(c, 0, -6); break;
-        case 7: put<int32_t>(c, 0, -7); break;
-        case 8: put<int64_t>(c, 0, -8); break;
-        case 9: put(c, 0, dec(12345, 2, true)); break;
-        case 10: put(c, 0, 1.5f); break;
-        case 11: put(c, 0, 2.25); break;
-        case 20: put<int32_t>(c, 0, 25); break;
-        case 21: put(c, 0, qxdta_ivdt{90061, 0, 0}); break;
-        case 28: put<uint64_t>(c, 0, 255); break;
-        default: put_time(c, 0, when); break;
-        }
-        c->row_count = 2;   // row 1 stays NULL
+        std::get<1>(cases[i])(src.col(i));
+        src.col(i)->row_count = 2;
     }
     src.b->row_count = 2;
     uint32_t rows = 0;
     const std::vector<strings> t = export_texts(src.b, nullptr, nullptr, &rows);
     EXPECT_EQ(rows, 2u);
-    const std::string txt("t\0t", 3);
-    const strings expected = {txt, txt, txt, "1", "-5", "-6", "-7", "-8", "-123.45", "1.5", "2.25",
-                              "2021-12-31", "23:59:58.5", "2021-12-31 23:59:58.5", "01FE", "01FE", "2-01",
-                              "1 01:01:01.000000", "23:59:58.5 -05:00", "2021-12-31 23:59:58.5 -05:00",
-                              "2021-12-31 23:59:58.5", "2021-12-31 23:59:58.5 -05:00", "00000000000000FF"};
-    for (uint16_t i = 0; i < types.size(); i++) {
-        EXPECT_EQ(t[i], (strings{expected[i], "<null>"})) << "type " << types[i];
-    }
+    for (uint16_t i = 0; i < types.size(); i++)
+        EXPECT_EQ(t[i], (strings{std::get<2>(cases[i]), "<null>"})) << "type " << types[i];
 }
 
 TEST(Export, UnsupportedCodesStopAfterEarlierColumns)

@@ -145,18 +145,15 @@ TEST(FparEntry, ParMainPreparesAndCopiesTheFirstTable)
 TEST(FparEntry, ParsesRunOnSeveralThreads)
 {
     const std::string text = "OPTIONS(ERRORS=7) LOAD INFILE 'a' INTO TABLE T WHEN A='x' (c1, c2 DATE 'YYYY')";
-    std::vector<std::thread> threads;
     std::vector<int> ok(4, 0);
+    std::vector<std::thread> threads;
     for (int t = 0; t < 4; t++)
         threads.emplace_back([&, t] {
             for (int i = 0; i < 200; i++) {
                 Parse p(text);
-                if (p.rc == 0 && p.args.errors == 7 && p.ctl()->col_count == 2)
-                    ok[t]++;
+                ok[t] += p.rc == 0 && p.args.errors == 7 && p.ctl()->col_count == 2;
             }
         });
-    for (std::thread &th : threads)
-        th.join();
-    for (int n : ok)
-        EXPECT_EQ(n, 200);
+    for (std::thread &th : threads) th.join();
+    EXPECT_EQ(ok, std::vector<int>(4, 200));
 }

@@ -8,21 +8,16 @@
 using fpar_test::describe;
 using fpar_test::Parse;
 
-// The table record's own defaults are the initialiser's (checked with it);
-// here what the statement sets and the data file's defaults.
-TEST(FparLoad, MinimalStatement)
-{
-    Parse p("LOAD INFILE 'a.txt' INTO TABLE T");
-    ASSERT_EQ(p.rc, 0);
-    ASSERT_EQ(p.result->ctl_count, 1u);
-    EXPECT_EQ(describe(p.ctl()), "table='T' data_file_count=1");
-    EXPECT_EQ(describe(p.ctl()->when_cond), "<none>");
-    EXPECT_EQ(p.ctl()->sep_info->term_given, 0u);
-    EXPECT_EQ(describe(p.ctl()->data_file_first), "path='a.txt' row_term='\r\n' row_term_len=2");
-}
-
 TEST(FparLoad, DataFilesAndTheirOptions)
 {
+    // The table record's own defaults are the initialiser's (checked with it); here what the
+    // statement sets and the data file's defaults.
+    Parse min("LOAD INFILE 'a.txt' INTO TABLE T");
+    ASSERT_EQ(fpar_test::join(min.rc, min.result->ctl_count, describe(min.ctl()), describe(min.ctl()->when_cond),
+                              static_cast<int>(min.ctl()->sep_info->term_given)),
+              "0|1|table='T' data_file_count=1|<none>|0|");
+    EXPECT_EQ(describe(min.ctl()->data_file_first), "path='a.txt' row_term='\r\n' row_term_len=2");
+
     Parse p("LOAD DATA INFILE 'dir/a' STR 'x' STARTING BY X '41', * INTO TABLE T");
     ASSERT_EQ(p.rc, 0);
     fldr_ctl *ctl = p.ctl();
@@ -83,12 +78,11 @@ TEST(FparLoad, BadFileModeAndOrder)
 {
     Parse p("LOAD INFILE 'a' BADFILE 'x/b.bad' REPLACE INTO TABLE S.T");
     EXPECT_EQ(describe(p.ctl()), "schema='S' table='T' load_mode=R data_file_count=1 bad_file='x/b.bad'");
-    EXPECT_EQ(Parse("LOAD INFILE 'a' APPEND INTO TABLE T").ctl()->load_mode, 'A');
-    EXPECT_EQ(Parse("LOAD INFILE 'a' INSERT INTO TABLE T").ctl()->load_mode, 'I');
+    EXPECT_EQ(fpar_test::join(Parse("LOAD INFILE 'a' APPEND INTO TABLE T").ctl()->load_mode,
+                              Parse("LOAD INFILE 'a' INSERT INTO TABLE T").ctl()->load_mode), "A|I|");
 
     Parse late("LOAD INFILE 'a' REPLACE BADFILE 'b' INTO TABLE T");
-    EXPECT_EQ(late.rc, FLDR_ERR_PARSE_FAILED);
-    EXPECT_EQ(late.err_text(), "BADFILE");
+    EXPECT_EQ(fpar_test::join(late.rc, late.err_text()), fpar_test::join(FLDR_ERR_PARSE_FAILED, "BADFILE"));
 }
 
 TEST(FparLoad, SeveralTablesAndStatements)

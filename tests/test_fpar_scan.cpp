@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/fpar_test_util.h"
@@ -81,60 +82,37 @@ TEST(FparScan, SingleCharactersAndTrailingNullcols)
     EXPECT_EQ(g.tokens[0].text.size(), 128u);
 }
 
-// ---------------------------------------------------------------- errors
-
-namespace {
-struct ScanErr {
-    std::string text;
-    int32_t     code;
-    std::string msg;
-    uint32_t    line;
-};
-}  // namespace
-
-TEST(FparScan, ErrorsEndTheParseWithTheirNumberAndMessage)
+TEST(FparScan, ErrorsEndTheParseWithTheirNumberMessageLineAndToken)
 {
-    const std::vector<ScanErr> cases = {
-        {"OPTIONS(LOG='abc", -4, "String  not terminated properly", 1},
-        {"OPTIONS(\nLOG='abc\\", -4, "String not terminated properly", 2},
-        {"LOAD /* open\n\n", -1, "Comment not terminated properly", 3},
-        {"LOAD \"abc", -5, "Identifier not terminated properly", 1},
-        {"LOAD \"abc\\", -5, "Identifier not terminated properly", 1},
-        {"\n X'12", -3, "Hexadecimal integer not terminated properly", 2},
-        {"X'80000000'", -3, "Invalid hexadecimal integer", 1},
-        {"B'01", -2, "Bit string not terminated properly", 1},
-        {"B'0102'", -1, "invalid bit string", 1},
-        {"\"\"", -5, "Invalid length for delimited identifier", 1},
-        {"\"" + std::string(129, 'a') + "\"", -5, "Invalid length for identifier", 1},
-        {std::string(129, 'a'), -5, "Invalid length for delimited identifier", 1},
-        {"OPTIONS(ERRORS=9223372036854775808)", -6102, "digit length over 38", 0},
-        {"OPTIONS(ERRORS=12345678901234567890123)", -6102, "digit length over 38", 0},
+    // {text, code, message, line, token read last ("<all>": the whole text)};
+    // the integer errors keep neither line nor token.
+    const std::tuple<std::string, int32_t, std::string, uint32_t, std::string> cases[] = {
+        {"OPTIONS(LOG='abc", -4, "String  not terminated properly", 1, "'abc"},
+        {"OPTIONS(\nLOG='abc\\", -4, "String not terminated properly", 2, "'abc\\"},
+        {"OPTIONS(LOG=\n'abc", -4, "String  not terminated properly", 2, "'abc"},
+        {"LOAD /* open\n\n", -1, "Comment not terminated properly", 3, ""},
+        {"LOAD \"abc", -5, "Identifier not terminated properly", 1, "\"abc"},
+        {"LOAD \"abc\\", -5, "Identifier not terminated properly", 1, "\"abc\\"},
+        {"\n X'12", -3, "Hexadecimal integer not terminated properly", 2, "X'12"},
+        {"X'80000000'", -3, "Invalid hexadecimal integer", 1, "<all>"},
+        {"B'01", -2, "Bit string not terminated properly", 1, "<all>"},
+        {"B'0102'", -1, "invalid bit string", 1, "<all>"},
+        {"LOAD B'012'", -1, "invalid bit string", 1, "B'012'"},
+        {"\"\"", -5, "Invalid length for delimited identifier", 1, "<all>"},
+        {"\"" + std::string(129, 'a') + "\"", -5, "Invalid length for identifier", 1, "<all>"},
+        {std::string(129, 'a'), -5, "Invalid length for delimited identifier", 1, "<all>"},
+        {"OPTIONS(ERRORS=9223372036854775808)", -6102, "digit length over 38", 0, "<none>"},
+        {"\n\nOPTIONS(SKIP=12345678901234567890123)", -6102, "digit length over 38", 0, "<none>"},
     };
-    for (const ScanErr &c : cases) {
-        Parse p(c.text);
-        ASSERT_EQ(p.rc, FLDR_ERR_PARSE_FAILED) << c.text;
-        EXPECT_EQ(std::to_string(p.err->code) + " " + p.err->msg + " " + std::to_string(p.err->line),
-                  std::to_string(c.code) + " " + c.msg + " " + std::to_string(c.line));
+    for (const auto &[text, code, msg, line, token] : cases) {
+        Parse p(text);
+        ASSERT_EQ(p.rc, FLDR_ERR_PARSE_FAILED) << text;
+        EXPECT_EQ(fpar_test::join(p.err->code, p.err->msg, p.err->line, p.err->text ? p.err->text : "<none>"),
+                  fpar_test::join(code, msg, line, token == "<all>" ? text : token)) << text;
     }
-}
-
-TEST(FparScan, ErrorRecordsTheOffendingToken)
-{
-    EXPECT_EQ(fpar_test::failure(Parse("OPTIONS(LOG=\n'abc")),
-              "code=-4 line=2 text=''abc' msg='String  not terminated properly'");
-
-    Parse bits("LOAD B'012'");
-    EXPECT_EQ(bits.err_text(), "B'012'");
-
-    // The integer error keeps neither line nor token text.
-    EXPECT_EQ(fpar_test::failure(Parse("\n\nOPTIONS(SKIP=99999999999999999999)")),
-              "code=-6102 msg='digit length over 38'");
-    EXPECT_EQ(Parse("OPTIONS(SKIP=99999999999999999999)").err->text, nullptr);
-
-    // A scanner error wins over a text that would otherwise be accepted.
+    // A scanner error wins over a text that would otherwise be accepted;
+    // fields written before the error stay written.
     Parse tail("OPTIONS(LOG='a') 'open");
-    EXPECT_EQ(tail.rc, FLDR_ERR_PARSE_FAILED);
-    EXPECT_EQ(tail.err->code, -4);
-    // Fields written before the error stay written.
-    EXPECT_STREQ(tail.args.log_file, "a");
+    EXPECT_EQ(fpar_test::join(tail.rc, tail.err->code, tail.args.log_file),
+              fpar_test::join(FLDR_ERR_PARSE_FAILED, -4, "a"));
 }

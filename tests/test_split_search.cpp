@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fldr_file_search.h"
@@ -43,16 +44,16 @@ struct instance {
 TEST(ByteSearch, FindsWholePatternsOnly)
 {
     guarded_bytes g("aaab|x\r");
-    EXPECT_EQ(fldr_strstr(g.data(), 0, "a", 1), nullptr);
-    EXPECT_EQ(fldr_strstr(g.data(), g.size(), "aab", 3), g.data() + 1);
-    EXPECT_EQ(fldr_strstr(g.data(), g.size(), "|", 1), g.data() + 4);
-    /* Only partly present at the end of the range. */
-    EXPECT_EQ(fldr_strstr(g.data(), g.size(), "\r\n", 2), nullptr);
-    EXPECT_EQ(fldr_strstr(g.data(), 4, "b|", 2), nullptr);
-    EXPECT_EQ(fldr_strstr(g.data(), 5, "b|", 2), g.data() + 3);
-    /* Length 0: the first byte equal to the pattern's first byte. */
-    EXPECT_EQ(fldr_strstr(g.data(), g.size(), "x", 0), g.data() + 5);
-    EXPECT_EQ(fldr_strstr(g.data(), g.size(), "z", 1), nullptr);
+    // {pattern, length, range, offset or -1}: a pattern only partly present at
+    // the range's end is no hit; length 0 finds the pattern's first byte.
+    const std::tuple<const char *, int32_t, uint32_t, long> cases[] = {
+        {"a", 1, 0, -1}, {"aab", 3, 7, 1}, {"|", 1, 7, 4}, {"\r\n", 2, 7, -1}, {"b|", 2, 4, -1}, {"b|", 2, 5, 3},
+        {"x", 0, 7, 5}, {"z", 1, 7, -1},
+    };
+    for (const auto &[pattern, len, range, want] : cases) {
+        const char *hit = fldr_strstr(g.data(), range, pattern, len);
+        EXPECT_EQ(hit ? hit - g.data() : -1, want) << pattern << " in " << range;
+    }
 }
 
 TEST(RowSearch, EnclosureAndEscapeAwareSearches)
@@ -65,32 +66,19 @@ TEST(RowSearch, EnclosureAndEscapeAwareSearches)
     };
     const uint32_t P = FLDR_SCAN_PLAIN, N = FLDR_SCAN_ENCLOSED, E = FLDR_SCAN_ESCAPED;
     const Case cases[] = {
-        {N, 1, "\"", "\"a\nb\",c\n", "\n", 7},
-        {N, 1, "\"", "x,\"a\nb\n", "\n", -1},         // the closing enclosure is missing
-        {N, 1, "\"", "\"a\r\nb\"\r\n", "\r\n", 6},
+        {N, 1, "\"", "\"a\r\nb\"\r\n", "\r\n", 6}, {N, 1, "\"", "x,\"a\nb\n", "\n", -1},   // never closed
         // After a closing two-byte enclosure the scan resumes one byte into
         // it, so "<<<" closes and opens again; a single '<' is no enclosure.
-        {N, 1, "<<", "<<a\nb<<\nz", "\n", 7},
-        {N, 1, "<<", "<<a\nb<\nz", "\n", -1},
-        {N, 1, "<<", "<<a<<<\nb", "\n", -1},
-        {N, 1, "<<", "<<a<<x<\nb", "\n", 7},
-        {N, 1, "<<", "<a\nb", "\n", 2},
+        {N, 1, "<<", "<<a\nb<<\nz", "\n", 7}, {N, 1, "<<", "<<a<<<\nb", "\n", -1}, {N, 1, "<<", "<a\nb", "\n", 2},
         // Without enclosed rows, or in plain mode, the terminator is not protected.
-        {N, 0, "\"", "\"a\nb\",c\n", "\n", 2},
-        {P, 1, "\"", "\"a\nb\",c\n", "\n", 2},
+        {N, 0, "\"", "\"a\nb\",c\n", "\n", 2}, {P, 1, "\"", "\"a\nb\",c\n", "\n", 2},
         // Terminator and enclosure starting with the same byte: a terminator candidate only.
-        {N, 1, "#", "#a#\n", "#\n", 2},
-        {N, 1, "#", "a#x#b##", "##", 5},
+        {N, 1, "#", "#a#\n", "#\n", 2}, {N, 1, "#", "a#x#b##", "##", 5},
         // One escape protects; an escaped escape does not; three: only two are looked at.
-        {E, 0, "\\", "a\\\nb\n", "\n", 4},
-        {E, 0, "\\", "a\\\\\n", "\n", 3},
-        {E, 0, "\\", "\nabc", "\n", 0},
-        {E, 0, "\\", "\\\\\\\n", "\n", 3},
-        {E, 0, "\\", "a\\\n", "\n", -1},
-        {E, 0, "\\", "a\\\r\nb\r\n", "\r\n", 5},   // past the escaped two-byte terminator
-        {E, 0, "x", "aX\nb\n", "\n", 4},                // letters of the escape without case
-        {E, 0, "x", "ax\nb\n", "\n", 4},
-        {E, 0, "", "aX\nb\n", "\n", 2},                 // an empty escape protects nothing
+        {E, 0, "\\", "a\\\nb\n", "\n", 4}, {E, 0, "\\", "a\\\\\n", "\n", 3}, {E, 0, "\\", "\\\\\\\n", "\n", 3},
+        {E, 0, "\\", "a\\\n", "\n", -1}, {E, 0, "\\", "a\\\r\nb\r\n", "\r\n", 5},   // past the escaped terminator
+        // Letters of the escape without case; an empty escape protects nothing.
+        {E, 0, "x", "aX\nb\n", "\n", 4}, {E, 0, "", "aX\nb\n", "\n", 2},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "mode " << c.mode << " " << testing::PrintToString(c.data));
@@ -103,16 +91,12 @@ TEST(RowSearch, EnclosureAndEscapeAwareSearches)
         }
         EXPECT_EQ(in.at(c.data, c.term), c.want);
     }
-    /* The column escapes play no part in the row search. */
+    /* The column escapes play no part in the row search, and without the
+    ** control record's separators (or the record) the search is plain. */
     instance in(E, 0);
     fldr_col *col = in.table.add_col("|", "");
     splitref::set_sep_string(col->sep_info->escape, &col->sep_info->escape_len, "!");
     EXPECT_EQ(in.at("a!\nb\n", "\n"), 2);
-}
-
-TEST(RowSearch, ChoiceNeedsTheControlRecordsSeparators)
-{
-    instance in(FLDR_SCAN_ESCAPED, 0);
     in.table.ctl.sep_info = nullptr;
     EXPECT_EQ(in.at("a\\\nb\n", "\n"), 2);
     in.inst.ctl = nullptr;
@@ -123,27 +107,22 @@ TEST(RowSearch, BatchSearchGivesTheEndsOfRepeatedSearches)
 {
     /* Random buffers of short and long rows, terminators that overlap
     ** themselves ("aa") or are cut by the buffer's end, a few limits on the
-    ** number of ends and a bias; the batch must give exactly the ends of one
-    ** search after another, each from the end of the previous terminator. */
+    ** number of ends and a bias; the batch (and in plain mode the 16-byte
+    ** version) must give exactly the ends of one search after another, each
+    ** from the end of the previous terminator. */
     std::mt19937 rng(99);
     split_table t("|", "", "\\");
     const std::string terms[] = {"\n", "\r\n", "aa", "|x|"};
     const char alphabet[] = "aaxy|\"\\\n\r";
     for (int round = 0; round < 400; ++round) {
         const std::string &term = terms[round % 4];
+        const auto term_len = static_cast<uint16_t>(term.size());
         std::string s;
-        const size_t size = rng() % 3000;
-        while (s.size() < size) {
-            if (rng() % 8 == 0)
-                s += term;
-            else if (rng() % 3 == 0)
-                s += std::string(rng() % 150, 'q');
-            else
-                s += alphabet[rng() % (sizeof alphabet - 1)];
-        }
+        for (const size_t size = rng() % 3000; s.size() < size;)
+            s += rng() % 8 == 0 ? term : rng() % 3 == 0 ? std::string(rng() % 150, 'q')
+                                                         : std::string(1, alphabet[rng() % (sizeof alphabet - 1)]);
         guarded_bytes g(s);
-        const uint32_t max = round % 5 == 0 ? 1 + rng() % 4 : 1 + rng() % 300;
-        const uint32_t bias = rng() % 1000;
+        const uint32_t max = round % 5 == 0 ? 1 + rng() % 4 : 1 + rng() % 300, bias = rng() % 1000;
         for (uint32_t mode : {0u, 1u, 2u}) {
             fldr_inst inst{};
             inst.ctl = &t.ctl;
@@ -151,22 +130,19 @@ TEST(RowSearch, BatchSearchGivesTheEndsOfRepeatedSearches)
             inst.enclosed_rows = 1;
             std::vector<uint32_t> want;
             for (uint32_t from = 0; from < g.size() && want.size() < max;) {
-                const char *hit = splitref::search_row_end(&inst, g.data() + from, g.size() - from,
-                                                           static_cast<uint16_t>(term.size()), term.data());
+                const char *hit = splitref::search_row_end(&inst, g.data() + from, g.size() - from, term_len,
+                                                           term.data());
                 if (hit == nullptr)
                     break;
                 want.push_back(static_cast<uint32_t>(hit - g.data()) + bias);
                 from = static_cast<uint32_t>(hit - g.data() + term.size());
             }
-            std::vector<uint32_t> got(max + 1, 0xDEADBEEF);
-            const uint32_t n = fldr_search_row_ends(&inst, g.data(), g.size(), static_cast<uint16_t>(term.size()),
-                                                    term.data(), got.data(), max, bias);
-            got.resize(n);
+            std::vector<uint32_t> got(max + 1, 0xDEADBEEF), narrow(max + 1, 0xDEADBEEF);
+            got.resize(fldr_search_row_ends(&inst, g.data(), g.size(), term_len, term.data(), got.data(), max, bias));
             ASSERT_EQ(got, want) << "round " << round << " mode " << mode << " max " << max;
             if (mode == FLDR_SCAN_PLAIN) {
-                std::vector<uint32_t> narrow(max + 1, 0xDEADBEEF);
-                narrow.resize(fldr_search_row_ends_portable(g.data(), g.size(), static_cast<uint16_t>(term.size()),
-                                                            term.data(), narrow.data(), max, bias));
+                narrow.resize(fldr_search_row_ends_portable(g.data(), g.size(), term_len, term.data(), narrow.data(),
+                                                            max, bias));
                 ASSERT_EQ(narrow, want) << "16-byte version, round " << round << " max " << max;
             }
         }
@@ -187,85 +163,75 @@ void set_hex(char *hex_field, uint32_t *flag, const char *digits)
     *flag = 1;
 }
 
+/* Converts the hexadecimal forms given (nullptr: none); "rc|term|enclose|escape". */
+std::string convert(fldr_seperator_info &info, const char *term, const char *enclose, const char *escape)
+{
+    if (term) set_hex(info.term_hex, &info.term_is_hex, term);
+    if (enclose) set_hex(info.enclose_hex, &info.enclose_is_hex, enclose);
+    if (escape) set_hex(info.escape_hex, &info.escape_is_hex, escape);
+    const int32_t rc = fldr_preprocess_sep_info_single(&info);
+    return std::to_string(rc) + "|" + std::string(info.term, info.term_len) + "|" +
+           std::string(info.enclose, info.enclose_len) + "|" + std::string(info.escape, info.escape_len);
+}
+
 }  // namespace
 
-TEST(Separators, HexadecimalFormsBecomeBytes)
+TEST(Separators, HexadecimalFormsBecomeBytesOrAreRefusedAfterEarlierConversions)
 {
     fldr_seperator_info info{};
-    set_hex(info.term_hex, &info.term_is_hex, "0D0A");
-    set_hex(info.enclose_hex, &info.enclose_is_hex, "22");
-    set_hex(info.escape_hex, &info.escape_is_hex, "5c5C");
-    ASSERT_EQ(fldr_preprocess_sep_info_single(&info), 0);
-    EXPECT_EQ(std::string(info.term, info.term_len), "\r\n");
+    EXPECT_EQ(convert(info, "0D0A", "22", "5c5C"), "0|\r\n|\"|\\\\");
     EXPECT_EQ(info.term[2], '\0');
-    EXPECT_EQ(std::string(info.enclose, info.enclose_len), "\"");
-    EXPECT_EQ(std::string(info.escape, info.escape_len), "\\\\");
     /* The hexadecimal text and the flags stay: a second run gives the same. */
     EXPECT_STREQ(info.term_hex, "0D0A");
-    ASSERT_EQ(fldr_preprocess_sep_info_single(&info), 0);
-    EXPECT_EQ(std::string(info.term, info.term_len), "\r\n");
-
+    EXPECT_EQ(convert(info, nullptr, nullptr, nullptr), "0|\r\n|\"|\\\\");
     /* Strings without the flag are left alone. */
     fldr_seperator_info plain{};
     splitref::set_sep_string(plain.term, &plain.term_len, "|");
     std::strcpy(plain.term_hex, "2C");
-    ASSERT_EQ(fldr_preprocess_sep_info_single(&plain), 0);
-    EXPECT_EQ(std::string(plain.term, plain.term_len), "|");
-}
-
-TEST(Separators, BadHexadecimalFormsAreRefusedAfterEarlierConversions)
-{
-    fldr_seperator_info zero{};
-    set_hex(zero.term_hex, &zero.term_is_hex, "00");
-    EXPECT_EQ(fldr_preprocess_sep_info_single(&zero), FLDR_ERR_ROW_TERM);
-    fldr_seperator_info inner_zero{};
-    set_hex(inner_zero.term_hex, &inner_zero.term_is_hex, "2C002C");
-    EXPECT_EQ(fldr_preprocess_sep_info_single(&inner_zero), FLDR_ERR_ROW_TERM);
-
+    EXPECT_EQ(convert(plain, nullptr, nullptr, nullptr), "0||||");   // term "|"
+    /* A zero byte anywhere, or a digit that is none; conversions before stay. */
+    const std::string refused = std::to_string(FLDR_ERR_ROW_TERM);
+    for (const char *zero : {"00", "2C002C"}) {
+        fldr_seperator_info z{};
+        const std::string got = convert(z, zero, nullptr, nullptr);
+        EXPECT_EQ(got.substr(0, got.find('|')), refused) << zero;
+    }
     fldr_seperator_info partly{};
-    set_hex(partly.term_hex, &partly.term_is_hex, "7C");
-    set_hex(partly.enclose_hex, &partly.enclose_is_hex, "ZZ");
-    set_hex(partly.escape_hex, &partly.escape_is_hex, "5C");
-    EXPECT_EQ(fldr_preprocess_sep_info_single(&partly), FLDR_ERR_ROW_TERM);
-    EXPECT_EQ(std::string(partly.term, partly.term_len), "|");
-    EXPECT_EQ(partly.enclose_len, 0);
-    EXPECT_EQ(partly.escape_len, 0);
+    EXPECT_EQ(convert(partly, "7C", "ZZ", "5C"), refused + "||||");   // term "|"
 }
 
 TEST(Separators, LoadPreparationRefusesAColumnWhoseTerminatorIsItsEnclosure)
 {
-    split_table t(",", "", "\\");
-    t.add_col();
-    fldr_col *clash = t.add_col("", ",");
-    fldr_col *after = t.add_col();
-    (void)clash;
-    /* A column after the clash is not prepared. */
-    fldr_seperator_info later{};
-    set_hex(later.term_hex, &later.term_is_hex, "3B");
-    after->sep_info = &later;
-    EXPECT_EQ(fldr_preprocess_load_sep_info(&t.ctl), FLDR_ERR_SEP_IS_ENCLOSE);
-    EXPECT_EQ(later.term_len, 0);
-
-    /* The column's own terminator, given in hexadecimal, clears the clash. */
-    split_table ok(",", "", "\\");
-    fldr_col *own = ok.add_col("", ",");
-    set_hex(own->sep_info->term_hex, &own->sep_info->term_is_hex, "3B");
-    EXPECT_EQ(fldr_preprocess_load_sep_info(&ok.ctl), 0);
-    EXPECT_EQ(std::string(own->sep_info->term, own->sep_info->term_len), ";");
-
-    /* The table's terminator in hexadecimal form meets a column's enclosure. */
-    split_table hex_table("", "", "\\");
-    set_hex(hex_table.sep.term_hex, &hex_table.sep.term_is_hex, "2c");
-    hex_table.add_col("", ",");
-    EXPECT_EQ(fldr_preprocess_load_sep_info(&hex_table.ctl), FLDR_ERR_SEP_IS_ENCLOSE);
-
-    /* A failing column conversion is returned as it is. */
-    split_table bad(",", "", "\\");
-    fldr_col *bad_col = bad.add_col("", "'");
-    set_hex(bad_col->sep_info->enclose_hex, &bad_col->sep_info->enclose_is_hex, "0");
-    EXPECT_EQ(fldr_preprocess_load_sep_info(&bad.ctl), FLDR_ERR_ROW_TERM);
-
-    /* Without columns nothing is compared: the scanner refuses it later. */
-    split_table none(",", ",", "\\");
-    EXPECT_EQ(fldr_preprocess_load_sep_info(&none.ctl), 0);
+    // Columns as {enclosure, terminator in hexadecimal, enclosure in hexadecimal}
+    // under a ',' table; the last column's terminator text afterwards.
+    struct Col { const char *enclose, *term_hex, *enclose_hex; };
+    struct Case {
+        const char *table_term_hex, *table_enclose;
+        std::vector<Col> cols;
+        int32_t rc;
+        std::string last_term;
+    };
+    const Case cases[] = {
+        // A column after the clash is not prepared (its ';' stays, 3A is ':').
+        {nullptr, "", {{"", nullptr, nullptr}, {",", nullptr, nullptr}, {"", "3A", nullptr}},
+         FLDR_ERR_SEP_IS_ENCLOSE, ";"},
+        {nullptr, "", {{",", "3A", nullptr}}, 0, ":"},   // the column's own terminator clears the clash
+        {"2c", "", {{",", nullptr, nullptr}}, FLDR_ERR_SEP_IS_ENCLOSE, ""},   // the table's, in hexadecimal, meets it
+        {nullptr, "", {{"'", nullptr, "0"}}, FLDR_ERR_ROW_TERM, ""},   // a failing conversion comes through
+        {nullptr, ",", {}, 0, ""},   // without columns nothing is compared: the scanner refuses it later
+    };
+    for (const Case &c : cases) {
+        split_table t(c.table_term_hex ? "" : ",", c.table_enclose, "\\");
+        if (c.table_term_hex) set_hex(t.sep.term_hex, &t.sep.term_is_hex, c.table_term_hex);
+        fldr_col *col = nullptr;
+        for (const Col &spec : c.cols) {
+            col = t.add_col(spec.term_hex ? ";" : "", spec.enclose);
+            if (spec.term_hex) set_hex(col->sep_info->term_hex, &col->sep_info->term_is_hex, spec.term_hex);
+            if (spec.enclose_hex) set_hex(col->sep_info->enclose_hex, &col->sep_info->enclose_is_hex, spec.enclose_hex);
+        }
+        EXPECT_EQ(fldr_preprocess_load_sep_info(&t.ctl), c.rc) << c.cols.size() << " columns";
+        if (!c.last_term.empty()) {
+            EXPECT_EQ(std::string(col->sep_info->term, col->sep_info->term_len), c.last_term);
+        }
+    }
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "qxcalc.h"
 #include "qxdta.h"
@@ -93,23 +94,17 @@ TEST(Values, CharacterMap)
 {
     auto inst = std::make_unique<fldr_inst>();   // value-initialised: an empty map
     EXPECT_EQ(fldr_get_replace_char(inst.get(), 'a'), 'a');
-    inst->repl_from_cnt = 2;
-    inst->repl_from[0] = 'a';
-    inst->repl_from[1] = 'b';
+    // 'b' has no counterpart in the shorter list: kept, as an unlisted 'c' is;
+    // a byte listed twice takes its first counterpart.
+    std::memcpy(inst->repl_from, "aba", 3);
+    std::memcpy(inst->repl_to, "xyz", 3);
+    inst->repl_from_cnt = 3;
     inst->repl_to_cnt = 1;
-    inst->repl_to[0] = 'x';
-    // 'b' has no counterpart in the shorter list: kept, as an unlisted 'c' is.
     for (auto [in, out] : {std::pair{'a', 'x'}, {'b', 'b'}, {'c', 'c'}})
         EXPECT_EQ(fldr_get_replace_char(inst.get(), static_cast<unsigned char>(in)), out) << in;
-    // The first position counts.
-    inst->repl_from_cnt = inst->repl_to_cnt = 3;
-    inst->repl_from[2] = 'a';
-    inst->repl_to[2] = 'z';
-    EXPECT_EQ(fldr_get_replace_char(inst.get(), 'a'), 'x');
     // A count past the array is held to it.
-    inst->repl_from_cnt = 100000;
+    inst->repl_from_cnt = inst->repl_to_cnt = 100000;
     inst->repl_from[255] = 0xFF;
-    inst->repl_to_cnt = 100000;
     inst->repl_to[255] = 'Q';
     EXPECT_EQ(fldr_get_replace_char(inst.get(), 0xFF), 'Q');
 }
@@ -131,16 +126,16 @@ TEST(Values, ChrWidths)
 
 TEST(Values, DuplicateColumnNames)
 {
-    fldr_col cols[3];
-    std::memset(cols, 0, sizeof cols);
+    fldr_col cols[3]{};
     std::strcpy(cols[0].name, "Id");
     std::strcpy(cols[1].name, "name");
     std::strcpy(cols[2].name, "ID");
     cols[0].next = &cols[1];
     cols[1].next = &cols[2];
-    EXPECT_EQ(fldr_lst_col_check(&cols[0]), FLDR_ERR_COLUMN_MISMATCH);
-    EXPECT_EQ(fldr_lst_col_check(&cols[1]), 0);
-    EXPECT_EQ(fldr_lst_col_check(&cols[2]), 0);   // the last column
+    // The first column finds its twin without regard to case; the later ones look only after themselves.
+    EXPECT_EQ((std::vector<int32_t>{fldr_lst_col_check(&cols[0]), fldr_lst_col_check(&cols[1]),
+                                    fldr_lst_col_check(&cols[2])}),
+              (std::vector<int32_t>{FLDR_ERR_COLUMN_MISMATCH, 0, 0}));
     std::strcpy(cols[2].name, "Id2");
     EXPECT_EQ(fldr_lst_col_check(&cols[0]), 0);
     // Names that fill all 129 bytes without a terminator compare within the array.

@@ -14,15 +14,17 @@ using namespace qxtest;
 
 namespace {
 
-/* A table clause built by hand: '|' between fields unless told otherwise,
-** and the comparisons of its condition. */
+/* A table clause built by hand: '|' between fields, the given columns, and
+** the comparisons of its condition. */
 class Table : public splitref::split_table {
 public:
-    explicit Table(const char *field_term = "|") : split_table(field_term, "", "\\")
+    explicit Table(std::initializer_list<const char *> names = {}) : split_table("|", "", "\\")
     {
         fldr_init();   /* long rows take their scratch area from the library pool */
         ctl.row_enclose_len = 0;
-        set_bytes(file_.row_term, &file_.row_term_len, "\n");
+        set_bytes(file.row_term, &file.row_term_len, "\n");
+        for (const char *name : names)
+            column(name);
     }
 
     fldr_col &column(const char *name)
@@ -33,24 +35,17 @@ public:
         col.data_type = -1;
         return col;
     }
-    void columns(std::initializer_list<const char *> names)
-    {
-        for (const char *name : names)
-            column(name);
-    }
 
     fldr_bexp *by_name(const char *name, uint8_t op, uint8_t kind, const std::string &text = "")
     {
-        names_.emplace_back(name);
-        return comparison(fldr_bexp_field{0, names_.back().data(), 0, 0}, op, kind, text);
+        return comparison(fldr_bexp_field{0, names_.emplace_back(name).data(), 0, 0}, op, kind, text);
     }
     fldr_bexp *by_range(int64_t start, int64_t end, uint8_t op, uint8_t kind, const std::string &text)
     {
         return comparison(fldr_bexp_field{1, nullptr, start, end}, op, kind, text);
     }
-
-    /* An AND group of the given comparisons as the table's condition. */
-    void when_all(std::initializer_list<fldr_bexp *> members)
+    /* An AND group of the given comparisons. */
+    fldr_bexp *all(std::initializer_list<fldr_bexp *> members)
     {
         fldr_bexp &group = nodes_.emplace_back();
         group.kind = 1;
@@ -58,51 +53,46 @@ public:
             link_last(group.first, group.last, member);
             group.count++;
         }
-        ctl.when_cond = &group;
+        return &group;
     }
-    void when(fldr_bexp *cmp) { ctl.when_cond = cmp; }
 
-    /* Whether each row is taken, as "1" or "0" a row; every evaluation runs
-    ** on a copy of the row and must leave it as it was. */
-    std::string holds(std::initializer_list<std::string> rows)
+    /* Whether each row is taken under `cond` (nullptr: the condition set
+    ** before), as "1" or "0" a row; every evaluation runs on a copy of the
+    ** row and must leave it as it was. */
+    std::string holds(fldr_bexp *cond, std::initializer_list<std::string> rows)
     {
+        if (cond != nullptr)
+            ctl.when_cond = cond;
         std::string out;
         for (const std::string &row : rows) {
             std::string bytes = row;
-            out += std::to_string(fldr_calc_bexp(&inst_, &ctl, bytes.data(), static_cast<uint32_t>(bytes.size()),
-                                                 1, &file_));
+            out += std::to_string(fldr_calc_bexp(&inst, &ctl, bytes.data(), static_cast<uint32_t>(bytes.size()),
+                                                 1, &file));
             EXPECT_EQ(bytes, row) << "the evaluation changed the row";
         }
         return out;
     }
 
-    fldr_inst &inst() { return inst_; }
-    fldr_data_file &file() { return file_; }
-
     static void set_bytes(char *dst, uint16_t *len, const char *src)
     {
-        *len = static_cast<uint16_t>(std::strlen(src));
-        std::memcpy(dst, src, *len);
+        std::memcpy(dst, src, *len = static_cast<uint16_t>(std::strlen(src)));
     }
+
+    fldr_inst      inst{};
+    fldr_data_file file{};
 
 private:
     fldr_bexp *comparison(fldr_bexp_field field, uint8_t op, uint8_t kind, const std::string &text)
     {
-        fields_.push_back(field);
-        texts_.emplace_back(text);
-        fldr_bexp_value &value = values_.emplace_back();
-        value.kind = kind;
-        value.len = static_cast<uint16_t>(text.size());
-        value.text = kind == 4 ? nullptr : texts_.back().data();
+        char *bytes = kind == 4 ? nullptr : texts_.emplace_back(text).data();
+        fldr_bexp_value &value = values_.emplace_back(fldr_bexp_value{kind, static_cast<uint16_t>(text.size()), bytes});
         fldr_bexp &node = nodes_.emplace_back();
-        node.field = &fields_.back();
+        node.field = &fields_.emplace_back(field);
         node.op = op;
         node.value = &value;
         return &node;
     }
 
-    fldr_inst                   inst_{};
-    fldr_data_file              file_{};
     std::deque<fldr_bexp>       nodes_;
     std::deque<fldr_bexp_field> fields_;
     std::deque<fldr_bexp_value> values_;
@@ -110,161 +100,126 @@ private:
     std::deque<std::string>     names_;
 };
 
-constexpr uint8_t EQ = 0;
-constexpr uint8_t NE = 1;
-constexpr uint8_t STR = 2;
-constexpr uint8_t HEX = 3;
-constexpr uint8_t BLANKS = 4;
+constexpr uint8_t EQ = 0, NE = 1, STR = 2, HEX = 3, BLANKS = 4;
 
 TEST(When, ByteRangesMustEndBeforeTheRowsLastByte)
 {
-    Table table;
-    Table::set_bytes(table.file().row_term, &table.file().row_term_len, "\r\n");
-    table.when(table.by_range(1, 3, EQ, STR, "abc"));
+    Table t;
+    Table::set_bytes(t.file.row_term, &t.file.row_term_len, "\r\n");
     /* "ab\r\n" compares a, b, CR; a last row without terminator: 3 is not
     ** below 3; case matters. */
-    EXPECT_EQ(table.holds({"abc\r\n", "ab\r\n", "abc", "abd\r\n", "ABC\r\n"}), "10000");
-    Table inside;
-    inside.when(inside.by_range(3, 4, EQ, STR, "cd"));
-    EXPECT_EQ(inside.holds({"abcde\n", "abcd\n", "abc\n"}), "110");   /* 4 is below 5, not below 4 */
+    EXPECT_EQ(t.holds(t.by_range(1, 3, EQ, STR, "abc"), {"abc\r\n", "ab\r\n", "abc", "abd\r\n", "ABC\r\n"}), "10000");
+    Table inside;   /* 4 is below 5, not below 4 */
+    EXPECT_EQ(inside.holds(inside.by_range(3, 4, EQ, STR, "cd"), {"abcde\n", "abcd\n", "abc\n"}), "110");
 }
 
 TEST(When, ShorterSideIsPaddedWithBlanksOrZeroBytes)
 {
-    Table table;
-    table.when(table.by_range(1, 3, EQ, STR, "A"));
-    EXPECT_EQ(table.holds({"A  |x\n", "A B|x\n", "A\0\0|x\n"}), "100");
-    Table hex;
-    hex.when(hex.by_range(1, 3, EQ, HEX, std::string("A", 1)));
-    EXPECT_EQ(hex.holds({std::string("A\0\0|x\n", 6), "A  |x\n"}), "10");
+    Table t;
+    EXPECT_EQ(t.holds(t.by_range(1, 3, EQ, STR, "A"), {"A  |x\n", "A B|x\n", "A\0\0|x\n"}), "100");
+    EXPECT_EQ(t.holds(t.by_range(1, 3, EQ, HEX, std::string("A", 1)), {std::string("A\0\0|x\n", 6), "A  |x\n"}), "10");
     /* The value longer than the data: its tail must be padding. */
-    Table longer;
-    longer.when(longer.by_range(1, 2, EQ, STR, "AB  "));
-    EXPECT_EQ(longer.holds({"ABC\n"}), "1");
-    longer.when(longer.by_range(1, 2, EQ, STR, "ABC"));
-    EXPECT_EQ(longer.holds({"ABC\n"}), "0");
+    EXPECT_EQ(t.holds(t.by_range(1, 2, EQ, STR, "AB  "), {"ABC\n"}), "1");
+    EXPECT_EQ(t.holds(t.by_range(1, 2, EQ, STR, "ABC"), {"ABC\n"}), "0");
 }
 
 TEST(When, ColumnsAreFoundByNameWithoutRegardToCase)
 {
-    Table table;
-    table.columns({"id", "City", "note"});
-    table.when(table.by_name("CITY", EQ, STR, "Paris"));
-    EXPECT_EQ(table.holds({"1|Paris|x\n", "1|Paris  |x\n", "1|Lyon|x\n", "Paris|1|x\n"}), "1100");
+    Table t({"id", "City", "note"});
+    EXPECT_EQ(t.holds(t.by_name("CITY", EQ, STR, "Paris"), {"1|Paris|x\n", "1|Paris  |x\n", "1|Lyon|x\n",
+                                                            "Paris|1|x\n"}), "1100");
     /* Not equal to X on "X  " is false: the blanks pad the shorter side. */
-    Table ne;
-    ne.columns({"a", "b"});
-    ne.when(ne.by_name("b", NE, STR, "X"));
-    EXPECT_EQ(ne.holds({"1|X  \n", "1|Y\n"}), "01");
+    EXPECT_EQ(t.holds(t.by_name("note", NE, STR, "X"), {"1|2|X  \n", "1|2|Y\n"}), "01");
 }
 
 TEST(When, BlanksHoldForEmptyAndSpaceOnlyFieldsAndMissingColumnsAreFalse)
 {
-    Table table;
-    table.columns({"a", "b", "c"});
-    table.when(table.by_name("b", EQ, BLANKS));
-    EXPECT_EQ(table.holds({"1||3\n", "1|   |3\n", "1| x |3\n"}), "110");
-    table.when(table.by_name("b", NE, BLANKS));
-    EXPECT_EQ(table.holds({"1| x |3\n"}), "1");
-    table.when(table.by_name("c", EQ, BLANKS));
-    EXPECT_EQ(table.holds({"1|2\n"}), "0");   /* two fields for three columns */
-    table.ctl.trailing_flag = 1;
-    EXPECT_EQ(table.holds({"1|2\n"}), "1");   /* now the third compares as empty */
+    Table t({"a", "b", "c"});
+    EXPECT_EQ(t.holds(t.by_name("b", EQ, BLANKS), {"1||3\n", "1|   |3\n", "1| x |3\n"}), "110");
+    EXPECT_EQ(t.holds(t.by_name("b", NE, BLANKS), {"1| x |3\n"}), "1");
+    EXPECT_EQ(t.holds(t.by_name("c", EQ, BLANKS), {"1|2\n"}), "0");   /* two fields for three columns */
+    t.ctl.trailing_flag = 1;
+    EXPECT_EQ(t.holds(nullptr, {"1|2\n"}), "1");   /* now the third compares as empty */
     /* A name no column carries is never true, whichever the operator. */
-    table.when(table.by_name("nosuch", EQ, BLANKS));
-    EXPECT_EQ(table.holds({"1|2|\n"}), "0");
-    table.when(table.by_name("nosuch", NE, STR, "zzz"));
-    EXPECT_EQ(table.holds({"1|2|3\n"}), "0");
+    EXPECT_EQ(t.holds(t.by_name("nosuch", EQ, BLANKS), {"1|2|\n"}), "0");
+    EXPECT_EQ(t.holds(t.by_name("nosuch", NE, STR, "zzz"), {"1|2|3\n"}), "0");
 }
 
 TEST(When, AndGroupsNeedEveryComparison)
 {
-    Table table;
-    table.columns({"k", "v"});
-    table.when_all({table.by_name("k", EQ, STR, "a"), table.by_range(1, 1, EQ, STR, "a"),
-                    table.by_name("v", NE, STR, "skip")});
-    EXPECT_EQ(table.holds({"a|keep\n", "a|skip\n", "b|keep\n"}), "100");
+    Table t({"k", "v"});
+    fldr_bexp *group =
+        t.all({t.by_name("k", EQ, STR, "a"), t.by_range(1, 1, EQ, STR, "a"), t.by_name("v", NE, STR, "skip")});
+    EXPECT_EQ(t.holds(group, {"a|keep\n", "a|skip\n", "b|keep\n"}), "100");
     /* No condition, or an empty group: every row is taken. */
     Table empty;
-    EXPECT_EQ(empty.holds({"anything|at all\n", ""}), "11");
-    empty.when_all({});
-    EXPECT_EQ(empty.holds({"x\n"}), "1");
+    EXPECT_EQ(empty.holds(nullptr, {"anything|at all\n", ""}), "11");
+    EXPECT_EQ(empty.holds(empty.all({}), {"x\n"}), "1");
 }
 
 TEST(When, NullFieldsFollowTheNullMode)
 {
     /* In enclosed-rows mode an empty unenclosed field comes out as NULL. */
-    Table table;
-    table.inst().scan_mode = FLDR_SCAN_ENCLOSED;
-    table.columns({"a", "b", "c"});
-    table.when(table.by_name("b", EQ, BLANKS));
+    Table t({"a", "b", "c"});
+    t.inst.scan_mode = FLDR_SCAN_ENCLOSED;
+    t.ctl.when_cond = t.by_name("b", EQ, BLANKS);
     std::string taken;
     for (uint32_t null_mode : {1u, 2u, 0u}) {
-        table.inst().null_mode = null_mode;
-        taken += table.holds({"1||3\n"});
+        t.inst.null_mode = null_mode;
+        taken += t.holds(nullptr, {"1||3\n"});
     }
     EXPECT_EQ(taken, "110");
-    table.when(table.by_name("b", NE, STR, "x"));
-    EXPECT_EQ(table.holds({"1||3\n", "1|y|3\n"}), "01");
+    EXPECT_EQ(t.holds(t.by_name("b", NE, STR, "x"), {"1||3\n", "1|y|3\n"}), "01");
 }
 
 TEST(When, ColumnWalkSkipsStartStringConstantsAndHonoursPositions)
 {
-    Table table;
-    Table::set_bytes(table.file().start_str, &table.file().start_len, ">>");
-    table.column("a");
-    fldr_col &fixed = table.column("k");
+    Table t({"a"});
+    Table::set_bytes(t.file.start_str, &t.file.start_len, ">>");
     static char constant_text[] = "C";
+    fldr_col &fixed = t.column("k");
     fixed.constant = constant_text;
     fixed.constant_len = 1;
-    table.column("b");
-    table.when(table.by_name("b", EQ, STR, "two"));
+    t.column("b");
     /* Without the start string nothing is skipped. */
-    EXPECT_EQ(table.holds({">>one|two\n", "one|two\n", ">>two|one\n"}), "110");
+    EXPECT_EQ(t.holds(t.by_name("b", EQ, STR, "two"), {">>one|two\n", "one|two\n", ">>two|one\n"}), "110");
 
     /* A positioned column counts from the row's first byte after the start string. */
     Table pos;
-    Table::set_bytes(pos.file().start_str, &pos.file().start_len, ">>");
+    Table::set_bytes(pos.file.start_str, &pos.file.start_len, ">>");
     fldr_col &code = pos.column("code");
     code.pos_kind = 2;
     code.pos_start = 3;
     code.pos_end = 4;
-    pos.when(pos.by_name("code", EQ, STR, "XY"));
-    EXPECT_EQ(pos.holds({">>abXYef\n", "abXYef\n", ">>abZZef\n"}), "110");
+    EXPECT_EQ(pos.holds(pos.by_name("code", EQ, STR, "XY"), {">>abXYef\n", "abXYef\n", ">>abZZef\n"}), "110");
     code.pos_start = 40;   /* outside the row: an empty value */
     code.pos_end = 41;
-    pos.when(pos.by_name("code", EQ, BLANKS));
-    EXPECT_EQ(pos.holds({">>abXYef\n"}), "1");
+    EXPECT_EQ(pos.holds(pos.by_name("code", EQ, BLANKS), {">>abXYef\n"}), "1");
 }
 
 TEST(When, TablesWithoutDeclaredColumnsUseTheColumnDescription)
 {
-    Table table;
+    Table t;
     fldr_tab_col cols[3] = {{"ID", 0}, {"NAME", 0}, {"TOWN", 0}};
     fldr_tab_info info{3, cols};
-    table.ctl.tab_info = &info;
-    table.when(table.by_name("town", EQ, STR, "Oslo"));
+    t.ctl.tab_info = &info;
     /* The last one runs out of data before the last name. */
-    EXPECT_EQ(table.holds({"1|Ann|Oslo\n", "1|Ann|Bergen\n", "1|Ann\n"}), "100");
-    table.ctl.tab_info = nullptr;
-    EXPECT_EQ(table.holds({"1|Ann|Oslo\n"}), "0");   /* nothing to look the name up in */
+    EXPECT_EQ(t.holds(t.by_name("town", EQ, STR, "Oslo"), {"1|Ann|Oslo\n", "1|Ann|Bergen\n", "1|Ann\n"}), "100");
+    t.ctl.tab_info = nullptr;
+    EXPECT_EQ(t.holds(nullptr, {"1|Ann|Oslo\n"}), "0");   /* nothing to look the name up in */
 }
 
 TEST(When, EscapedDataIsComparedUnescapedAndTheRowIsLeftAlone)
 {
-    Table table;
-    table.inst().scan_mode = FLDR_SCAN_ESCAPED;
-    table.columns({"a", "b", "c"});
-    /* The escaped terminator belongs to the first value; holds() checks
-    ** that the chunk bytes stay as they were. */
-    table.when(table.by_name("c", EQ, STR, "z"));
-    EXPECT_EQ(table.holds({"x\\|y|w|z\n"}), "1");
-    table.when(table.by_name("a", EQ, STR, "x|y"));
-    EXPECT_EQ(table.holds({"x\\|y|w|z\n"}), "1");
-    /* Rows longer than the on-stack scratch take the same path. */
-    std::string wide(40000, 'q');
-    table.when(table.by_name("c", EQ, STR, "z"));
-    EXPECT_EQ(table.holds({"x\\|" + wide + "|w|z\n", "x|" + wide + "|w|z\n"}), "10");
+    Table t({"a", "b", "c"});
+    t.inst.scan_mode = FLDR_SCAN_ESCAPED;
+    /* The escaped terminator belongs to the first value; holds() checks that
+    ** the chunk bytes stay as they were. Rows longer than the on-stack
+    ** scratch take the same path. */
+    EXPECT_EQ(t.holds(t.by_name("a", EQ, STR, "x|y"), {"x\\|y|w|z\n"}), "1");
+    const std::string wide(40000, 'q');
+    EXPECT_EQ(t.holds(t.by_name("c", EQ, STR, "z"), {"x\\|y|w|z\n", "x\\|" + wide + "|w|z\n", "x|" + wide + "|w|z\n"}),
+              "110");
 }
 
 }  // namespace
