@@ -593,6 +593,8 @@ TEST(TaskPool, FreeReleasesHoldingsAndMarksTheTaskFree)
         EXPECT_TRUE(task->file_no == -1 && task->file_off == -1 && task->first_row == -1);
         EXPECT_EQ(pool.count, 2);
         EXPECT_EQ(pool.last, task);
+        task->row_offs = nullptr;   /* the array and the allocators are this test's, not the pool's */
+        task->mem_ctx = nullptr;
     }
     std::free(block);
     fldr_rowbuf_put(&rig.inst().rowbuf_pool, buf);
