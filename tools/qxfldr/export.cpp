@@ -126,6 +126,26 @@ bool ExportText::write(bdta3 *src, uint32_t rows, std::string &error)
     return true;
 }
 
+int ExportText::copy_batches(const std::vector<uint16_t> &types, const NextBatch &next)
+{
+    fldr_env *env = fldr_get_env();
+    std::string error;
+    if (!open(error))
+        return finish(error);
+    auto *src = static_cast<bdta3 *>(
+        fldr_bdta_create(env, nullptr, batch_rows_, static_cast<uint32_t>(types.size()), types.data()));
+    if (src == nullptr)
+        error = "out of memory";
+    while (error.empty()) {
+        const int64_t n = next(src, batch_rows_, error);
+        if (n <= 0 || !write(src, static_cast<uint32_t>(n), error))
+            break;
+    }
+    if (src != nullptr)
+        bdta3_free2(env, nullptr, src);
+    return finish(error);
+}
+
 int ExportText::finish(std::string error)
 {
     if (out_ != nullptr && std::fclose(out_) != 0 && error.empty())

@@ -390,7 +390,6 @@ int run_pg_export(const ExportRequest &req)
 {
     constexpr uint32_t kRows = 1024;
     ExportText text(req, kRows);
-    fldr_env *env = fldr_get_env();
     qxpg::Conn conn;
     qxpg::Exporter exp;
     std::string error;
@@ -398,20 +397,9 @@ int run_pg_export(const ExportRequest &req)
         return text.finish(error);
     if (!exp.start(conn.get(), req.sql, error))
         return exp.refused() ? refuse_export(error) : text.finish(error);
-    if (!text.open(error))
-        return text.finish(error);
-    std::vector<uint16_t> types = exp.types();
-    auto *src = static_cast<bdta3 *>(fldr_bdta_create(env, nullptr, kRows, static_cast<uint32_t>(types.size()), types.data()));
-    if (src == nullptr)
-        error = "out of memory";
-    while (error.empty()) {
-        const int64_t n = exp.next_batch(env, src, kRows, error);
-        if (n <= 0 || !text.write(src, static_cast<uint32_t>(n), error))
-            break;
-    }
-    if (src != nullptr)
-        bdta3_free2(env, nullptr, src);
-    return text.finish(error);
+    return text.copy_batches(exp.types(), [&](bdta3 *batch, uint32_t rows, std::string &err) {
+        return exp.next_batch(fldr_get_env(), batch, rows, err);
+    });
 }
 
 } // namespace qxfldr

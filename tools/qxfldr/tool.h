@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,11 @@ public:
     /* Writes the first `rows` rows of src (src's columns fix the width). */
     bool write(bdta3 *src, uint32_t rows, std::string &error);
     int finish(std::string error);
+    /* A server's export after its query started: open(), then batches of
+    ** `types` filled by next (rows given, -1 with error, 0 at the end) and
+    ** written until the end or the first error, then finish(). */
+    using NextBatch = std::function<int64_t(bdta3 *batch, uint32_t rows, std::string &error)>;
+    int copy_batches(const std::vector<uint16_t> &types, const NextBatch &next);
 
 private:
     const ExportRequest &req_;
