@@ -6,10 +6,9 @@
 #include <mysqld_error.h>
 
 #include <cctype>
-#include <cstdlib>
 #include <cstring>
 
-#include "pg_export.h"   /* the decimal and date-time text readers */
+#include "pg_export.h"   /* the text readers of values */
 
 namespace qxmaria {
 
@@ -142,33 +141,10 @@ std::vector<uint16_t> Exporter::types() const
 bool Exporter::store(fldr_env *env, bdta3_col *col, uint32_t row, const ExportColumn &c, const char *text,
                      unsigned long len, std::string &error)
 {
-    void *value = bdta3_col_value(col, row);
+    // The text protocol ends each value with a NUL; the copy keeps the
+    // readers safe should a value ever arrive without one.
     const std::string s(text, len);
-    bool ok = true;
-    switch (c.qx_type) {
-    case QXDT_SMALLINT: *static_cast<int16_t *>(value) = static_cast<int16_t>(std::strtol(s.c_str(), nullptr, 10)); break;
-    case QXDT_INT: *static_cast<int32_t *>(value) = static_cast<int32_t>(std::strtol(s.c_str(), nullptr, 10)); break;
-    case QXDT_BIGINT: *static_cast<int64_t *>(value) = std::strtoll(s.c_str(), nullptr, 10); break;
-    case QXDT_FLOAT: *static_cast<float *>(value) = std::strtof(s.c_str(), nullptr); break;
-    case QXDT_DOUBLE: *static_cast<double *>(value) = std::strtod(s.c_str(), nullptr); break;
-    case QXDT_DEC: ok = qxpg::parse_decimal(s.c_str(), *static_cast<qxdta_dec *>(value)); break;
-    case QXDT_DATE:
-    case QXDT_TIMESTAMP: ok = qxpg::parse_datetime(s.c_str(), c.qx_type, *static_cast<qxdta_time *>(value)); break;
-    default:
-        if (bdta3_col_assign_str(env, env, col, row, text, static_cast<uint32_t>(len), 0) != 0) {
-            error = "out of memory while exporting column " + c.name;
-            return false;
-        }
-        return true;
-    }
-    if (!ok) {
-        error = "value \"" + s + "\" of column " + c.name + " has no exportable form";
-        return false;
-    }
-    col->data->nulls[row] = 1;
-    if (col->row_count < row + 1)
-        col->row_count = row + 1;
-    return true;
+    return qxpg::store_text_value(env, col, row, c.qx_type, c.name, s.c_str(), s.size(), error);
 }
 
 int64_t Exporter::next_batch(fldr_env *env, bdta3 *batch, uint32_t max_rows, std::string &error)

@@ -276,14 +276,14 @@ std::vector<uint16_t> Exporter::types() const
     return out;
 }
 
-bool Exporter::store(fldr_env *env, bdta3_col *col, uint32_t row, const ExportColumn &c,
-                     const char *text, int len, std::string &error)
+bool store_text_value(fldr_env *env, bdta3_col *col, uint32_t row, uint16_t qx_type,
+                      const std::string &name, const char *text, size_t len, std::string &error)
 {
     void *value = bdta3_col_value(col, row);
     bool ok = true;
-    switch (c.qx_type) {
-    case QXDT_BIT:
-        *static_cast<uint8_t *>(value) = text[0] == 't' ? 1 : 0;
+    switch (qx_type) {
+    case QXDT_BIT:   /* PostgreSQL's boolean is t or f; MariaDB's is a number */
+        *static_cast<uint8_t *>(value) = text[0] == 't' || text[0] == '1' ? 1 : 0;
         break;
     case QXDT_SMALLINT:
         *static_cast<int16_t *>(value) = static_cast<int16_t>(std::strtol(text, nullptr, 10));
@@ -308,45 +308,49 @@ bool Exporter::store(fldr_env *env, bdta3_col *col, uint32_t row, const ExportCo
     case QXDT_TIME_TZ:
     case QXDT_TIMESTAMP:
     case QXDT_TIMESTAMP_TZ:
-        ok = parse_datetime(text, c.qx_type, *static_cast<qxdta_time *>(value));
+        ok = parse_datetime(text, qx_type, *static_cast<qxdta_time *>(value));
         break;
-    case QXDT_VARBINARY: {
-        if (len < 2 || text[0] != '\\' || text[1] != 'x' || len % 2 != 0) {
-            ok = false;
-            break;
-        }
-        std::string bytes;
-        bytes.reserve(static_cast<size_t>(len - 2) / 2);
-        for (int i = 2; ok && i < len; i += 2) {
-            int hi = hex_value(text[i]), lo = hex_value(text[i + 1]);
-            ok = hi >= 0 && lo >= 0;
-            bytes += static_cast<char>(hi * 16 + lo);
-        }
-        if (ok && bdta3_col_assign_str(env, env, col, row, bytes.data(),
-                                       static_cast<uint32_t>(bytes.size()), 0) != 0) {
-            error = "out of memory while exporting column " + c.name;
-            return false;
-        }
-        if (ok)
-            return true;
-        break;
-    }
     default:
         if (bdta3_col_assign_str(env, env, col, row, text, static_cast<uint32_t>(len), 0) != 0) {
-            error = "out of memory while exporting column " + c.name;
+            error = "out of memory while exporting column " + name;
             return false;
         }
         return true;
     }
     if (!ok) {
-        error = "value \"" + std::string(text, static_cast<size_t>(len)) + "\" of column " +
-                c.name + " has no exportable form";
+        error = "value \"" + std::string(text, len) + "\" of column " + name + " has no exportable form";
         return false;
     }
     col->data->nulls[row] = 1;
     if (col->row_count < row + 1)
         col->row_count = row + 1;
     return true;
+}
+
+bool Exporter::store(fldr_env *env, bdta3_col *col, uint32_t row, const ExportColumn &c,
+                     const char *text, int len, std::string &error)
+{
+    const size_t size = static_cast<size_t>(len);
+    switch (c.qx_type) {
+    case QXDT_VARBINARY: {
+        // bytea arrives as \x and two hexadecimal digits a byte.
+        bool ok = len >= 2 && text[0] == '\\' && text[1] == 'x' && len % 2 == 0;
+        std::string bytes;
+        bytes.reserve(size / 2);
+        for (int i = 2; ok && i < len; i += 2) {
+            int hi = hex_value(text[i]), lo = hex_value(text[i + 1]);
+            ok = hi >= 0 && lo >= 0;
+            bytes += static_cast<char>(hi * 16 + lo);
+        }
+        if (!ok) {
+            error = "value \"" + std::string(text, size) + "\" of column " + c.name + " has no exportable form";
+            return false;
+        }
+        return store_text_value(env, col, row, QXDT_VARBINARY, c.name, bytes.data(), bytes.size(), error);
+    }
+    default:
+        return store_text_value(env, col, row, c.qx_type, c.name, text, size, error);
+    }
 }
 
 int64_t Exporter::next_batch(fldr_env *env, bdta3 *batch, uint32_t max_rows, std::string &error)

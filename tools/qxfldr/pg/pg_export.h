@@ -88,6 +88,14 @@ bool parse_decimal(const char *text, qxdta_dec &out);
 /* ISO date, time or timestamp text by library type code; "BC" years become negative. */
 bool parse_datetime(const char *text, uint16_t qx_type, qxdta_time &out);
 
+/* Stores a server's text form of a value (NUL-terminated, `len` bytes) in
+** row `row` of col as type qx_type: numbers, decimals, dates and times are
+** read, any other type is kept as its bytes. False with `error` naming the
+** column `name` when the text has no value of the type or memory runs out.
+** MariaDB's export reads its values with it too. */
+bool store_text_value(fldr_env *env, bdta3_col *col, uint32_t row, uint16_t qx_type,
+                      const std::string &name, const char *text, size_t len, std::string &error);
+
 } // namespace qxpg
 
 #endif
