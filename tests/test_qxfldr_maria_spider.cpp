@@ -141,6 +141,7 @@ TEST(QxfldrSpider, PartitionsComputedAsTheFrontDoes)
         const char *partitioning, *bounds[3];
     } layouts[] = {
         {"HASH (id)", {"", "", ""}},
+        {"LINEAR HASH (id)", {"", "", ""}},
         {"RANGE (id)", {"VALUES LESS THAN (-10)", "VALUES LESS THAN (100)", "VALUES LESS THAN MAXVALUE"}},
         {"LIST (id)", {"VALUES IN (1, 3, -5, NULL)", "VALUES IN (0, 2, 4, 2147483647)", "VALUES IN (-1, -2147483648)"}},
     };

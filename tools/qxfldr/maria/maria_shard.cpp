@@ -4,6 +4,7 @@
 #include "maria_shard.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
@@ -155,6 +156,8 @@ bool method_of(const std::string &text, PartMethod &out)
 {
     if (text == "HASH")
         out = PartMethod::hash;
+    else if (text == "LINEAR HASH")
+        out = PartMethod::linear_hash;
     else if (text == "RANGE")
         out = PartMethod::range;
     else if (text == "LIST")
@@ -257,7 +260,8 @@ bool read_partitions(Conn &front, const Table &table, const std::map<std::string
             params[k] = v;
         if (!backend_of(front, table, params, shard, out.why_not))
             return true;
-        if (out.method != PartMethod::hash && !read_bounds(out.method, r[4].value_or(""), shard)) {
+        const bool bounded = out.method == PartMethod::range || out.method == PartMethod::list;
+        if (bounded && !read_bounds(out.method, r[4].value_or(""), shard)) {
             out.why_not = "partition " + shard.name + " has bounds that are not integers";
             return true;
         }
@@ -310,6 +314,19 @@ int Layout::partition_of(std::optional<int64_t> v) const
         /* The server hashes a NULL as the smallest 64-bit integer. */
         const int64_t m = v.value_or(INT64_MIN) % n;   /* truncates toward zero, as the server's MOD */
         return static_cast<int>(m < 0 ? -m : m);
+    }
+    case PartMethod::linear_hash: {
+        /* The value's low bits under the smallest power of two that is at
+        ** least n; a result past the last partition drops its top bit
+        ** until it is not. */
+        const uint64_t h = static_cast<uint64_t>(v.value_or(INT64_MIN));
+        uint64_t mask = std::bit_ceil(static_cast<uint64_t>(n)) - 1;
+        uint64_t p = h & mask;
+        while (p >= static_cast<uint64_t>(n)) {
+            mask >>= 1;
+            p &= mask;
+        }
+        return static_cast<int>(p);
     }
     case PartMethod::range:
         for (int p = 0; p < n; p++)

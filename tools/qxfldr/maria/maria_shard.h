@@ -9,12 +9,15 @@
 **       as the server computes it, here for one integer column under
 **         HASH(col)      partition = |col MOD n|, a null counting as the
 **                        smallest 64-bit integer;
+**         LINEAR HASH(col)  col's low bits under the smallest power of two
+**                        2^k >= n, dropping the top bit while the result
+**                        is n or more (a null counted as under HASH);
 **         RANGE(col)     the first partition whose bound is above col
 **                        (MAXVALUE above all), a null in the first;
 **         LIST(col)      the partition whose list holds col (or NULL);
 **       a value no RANGE or LIST partition takes is refused as the server
 **       refuses it;
-**   (2) any other layout (KEY, LINEAR HASH, an expression, COLUMNS,
+**   (2) any other layout (KEY, an expression, COLUMNS,
 **       subpartitions, a backend the front cannot name, a partition's
 **       CONNECTION) is not routed: its
 **       rows go through the front node, and `why_not` says why for the log;
@@ -38,7 +41,7 @@
 
 namespace qxmaria {
 
-enum class PartMethod { single, hash, range, list };
+enum class PartMethod { single, hash, linear_hash, range, list };
 
 /* One partition and the backend table that holds its rows. */
 struct Shard {
