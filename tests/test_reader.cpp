@@ -26,7 +26,9 @@ protected:
 
 /* Two files (the same bytes twice) in chunks of 64 KiB, 20 KiB and 4 KiB:
 ** rows and terminators straddle chunk ends everywhere, below 16 KiB every
-** chunk gives one row, and with 64 KiB chunks a task holds at most 7 rows. */
+** chunk gives one row, and with 64 KiB chunks a task holds at most 7 rows.
+** A load limit of 0 (20 KiB chunks) ends nothing: the limit is compared
+** after a row is counted. */
 TEST_F(Reader, EveryRowOfMultiChunkFilesArrivesOnceInItsPlace)
 {
     for (const std::string term : {"\n", "\r\n", "<EOR>"}) {
@@ -42,6 +44,7 @@ TEST_F(Reader, EveryRowOfMultiChunkFilesArrivesOnceInItsPlace)
             PipeRig rig(3, cap, 3, 2);
             const uint32_t task_rows = cap == 65536 ? 7 : UINT32_MAX;
             rig.inst().task_rows = task_rows;
+            rig.inst().load_rows = cap == 20000 ? 0 : INT64_MAX;
             DataFile file(path, term.c_str(), 5);
             DataFile again(path, term.c_str(), 6);
             Collected got;
