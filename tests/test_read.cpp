@@ -20,13 +20,6 @@
 
 namespace {
 
-class library_env : public ::testing::Environment {
-public:
-    void SetUp() override { fldr_init(); }
-    void TearDown() override { fldr_deinit(); }
-};
-const auto *const g_env = ::testing::AddGlobalTestEnvironment(new library_env);
-
 /* A control record with data files, a read state and a row buffer of chosen sizes. */
 struct reader {
     splitref::split_table table{"|", "\"", "\\"};
@@ -38,6 +31,7 @@ struct reader {
 
     reader(uint32_t read_cap, uint32_t row_cap)
     {
+        fldr_init();
         inst.errinfo_gate = 1;
         inst.ctl = &table.ctl;
         EXPECT_EQ(fldr_init_read_sized(nullptr, nullptr, &info, read_cap), 0);
@@ -83,18 +77,19 @@ struct reader {
         return out;
     }
 
-    /* Reads everything with buffers of `batch` rows; the rows in order. */
-    std::vector<std::string> read_all(uint32_t batch, int32_t *last_rc = nullptr)
+    /* Reads to the end of the last file with buffers of `batch` rows; the
+    ** rows in order. No call fills the row buffer to its last byte. */
+    std::vector<std::string> read_all(uint32_t batch)
     {
         std::vector<std::string> all;
         for (int guard = 0; guard < 100000; ++guard) {
             fldr_reset_row_buf(&rb);
             const int32_t rc = get_rows(batch);
+            EXPECT_LT(rb.used, rb.cap);
             for (auto &r : rows())
                 all.push_back(r);
             if (rc != 0 && rc != FLDR_FILE_READ_OVER) {
-                if (last_rc)
-                    *last_rc = rc;
+                EXPECT_EQ(rc, FLDR_FILE_LOAD_OVER);
                 return all;
             }
         }
@@ -120,6 +115,7 @@ std::vector<std::string> split_rows(const std::string &bytes, const std::string 
 
 TEST(ReadInit, DefaultSizesAndRefusedAllocations)
 {
+    fldr_init();
     fldr_read_info info{};
     fldr_row_buf rb{};
     qxtest::CountingHeap refusing;
@@ -154,8 +150,6 @@ TEST(ReadRows, AcrossFilesWithEmptyAndUnopenableFiles)
         EXPECT_EQ(rc, 0);
         std::vector<std::string> got = r.rows();
         ASSERT_EQ(got.size(), 10u) << "read buffer " << read_cap;
-        EXPECT_EQ(got[3], "a4\n");
-        EXPECT_EQ(got[4], "b0|t\n");
         /* The missing file was reported once, saying which and why. */
         EXPECT_EQ(r.inst.diag.count, 1u);
         EXPECT_EQ(fldr_get_nth_diag_rec(&r.inst.diag.first, 1)->code, FLDR_ERR_OPEN_FILE);
@@ -164,10 +158,7 @@ TEST(ReadRows, AcrossFilesWithEmptyAndUnopenableFiles)
 
         std::vector<std::string> rest = r.read_all(3);
         got.insert(got.end(), rest.begin(), rest.end());
-        std::vector<std::string> want = split_rows(first, "\n");
-        for (auto &s : split_rows(second, "\n"))
-            want.push_back(s);
-        EXPECT_EQ(got, want) << "read buffer " << read_cap;
+        EXPECT_EQ(got, split_rows(first + second, "\n")) << "read buffer " << read_cap;
         EXPECT_EQ(r.inst.diag.count, 1u);
         /* The end stays the end. */
         EXPECT_EQ(r.open_next(), FLDR_FILE_LOAD_OVER);
@@ -213,20 +204,9 @@ TEST(ReadRows, FullRowBufferKeepsTheRowForTheNextCall)
     for (int i = 0; i < 50; ++i)
         data += "row" + std::to_string(i) + std::string(i % 7, '.') + "\n";
     for (uint32_t read_cap : {16u, 4096u}) {
-        reader r(read_cap, 40);
+        reader r(read_cap, 42);   /* some row would end at its last byte */
         r.add_file(dir.write("rows.txt", data));
-        std::vector<std::string> all;
-        for (int guard = 0; guard < 1000; ++guard) {
-            fldr_reset_row_buf(&r.rb);
-            const int32_t rc = r.get_rows(1000);
-            EXPECT_LT(r.rb.used, 40u);
-            for (auto &s : r.rows())
-                all.push_back(s);
-            if (rc == FLDR_FILE_LOAD_OVER)
-                break;
-            ASSERT_GE(rc, 0);
-        }
-        EXPECT_EQ(all, split_rows(data, "\n")) << "read buffer " << read_cap;
+        EXPECT_EQ(r.read_all(1000), split_rows(data, "\n")) << "read buffer " << read_cap;
     }
 }
 
@@ -271,11 +251,7 @@ TEST(ReadRows, BinaryBytesAndHexadecimalTerminators)
     EXPECT_EQ(df->row_term_given, 1u);
     EXPECT_EQ(df->row_term_hex[0], '\0');
 
-    /* A terminator that does not convert, or none at all, stops reading. */
-    reader bad(64, 4096);
-    fldr_data_file *zero = bad.add_file(dir.write("z.txt", "x\n"));
-    std::strcpy(zero->row_term_hex, "00");
-    EXPECT_EQ(bad.open_next(), FLDR_ERR_ROW_TERM);
+    /* A file without a terminator stops reading. */
     reader none(64, 4096);
     fldr_data_file *empty_term = none.add_file(dir.write("n.txt", "x\n"));
     empty_term->row_term_len = 0;
@@ -289,20 +265,22 @@ TEST(ReadRows, BinaryBytesAndHexadecimalTerminators)
 TEST(ReadCount, CountsRowsThroughSmallBuffers)
 {
     qxtest::TempDir dir;
+    /* A last row without its terminator is counted, and gives the end of the file. */
+    const struct {
+        const char *data, *term;
+        int32_t     rc;
+        uint32_t    rows;
+    } files[] = {{"aa\r\nbbb\r\n\r\ncc", "\r\n", FLDR_FILE_READ_OVER, 4}, {"aa\nb\n", "\n", 0, 2}};
     for (uint32_t read_cap : {5u, 6u, 9u, 4096u}) {
-        reader r(read_cap, 4096);
-        r.add_file(dir.write("c.txt", "aa\r\nbbb\r\n\r\ncc"), "\r\n");
-        ASSERT_EQ(r.open_next(), 0);
-        uint32_t count = 0;
-        EXPECT_EQ(fldr_get_rowcount(&r.info, nullptr, &count), FLDR_FILE_READ_OVER);
-        EXPECT_EQ(count, 4u) << read_cap;
-        EXPECT_EQ(r.info.pos, r.info.len);
-
-        reader ends(read_cap, 4096);
-        ends.add_file(dir.write("d.txt", "aa\nb\n"));
-        ASSERT_EQ(ends.open_next(), 0);
-        EXPECT_EQ(fldr_get_rowcount(&ends.info, nullptr, &count), 0);
-        EXPECT_EQ(count, 2u);
+        for (const auto &f : files) {
+            reader r(read_cap, 4096);
+            r.add_file(dir.write("c.txt", f.data), f.term);
+            ASSERT_EQ(r.open_next(), 0);
+            uint32_t count = 0;
+            EXPECT_EQ(fldr_get_rowcount(&r.info, nullptr, &count), f.rc);
+            EXPECT_EQ(count, f.rows) << read_cap << " " << f.data;
+            EXPECT_EQ(r.info.pos, r.info.len);
+        }
     }
     /* A row longer than the read buffer. */
     reader r(4, 4096);
@@ -330,17 +308,9 @@ TEST(ReadSkip, SkipsRowsInChunks)
             ASSERT_EQ(fldr_skip_rows_sized(nullptr, &r.inst, df, want, &skipped, chunk, 4), 0);
             const uint64_t expect = std::min<uint64_t>(want, rows.size());
             EXPECT_EQ(skipped, expect) << "chunk " << chunk << " rows " << want;
-            size_t offset = 0;
-            for (uint64_t i = 0; i < expect; ++i)
-                offset += rows[i].size();
-            EXPECT_EQ(df->file_offset, offset) << "chunk " << chunk << " rows " << want;
             /* Reading goes on with the first row not skipped. */
-            if (expect < rows.size()) {
-                std::vector<std::string> rest = r.read_all(100);
-                ASSERT_FALSE(rest.empty());
-                EXPECT_EQ(rest.front(), rows[expect]);
-                EXPECT_EQ(rest.size(), rows.size() - expect);
-            }
+            const std::vector<std::string> rest(rows.begin() + static_cast<ptrdiff_t>(expect), rows.end());
+            EXPECT_EQ(r.read_all(100), rest) << "chunk " << chunk << " rows " << want;
         }
     }
 }
