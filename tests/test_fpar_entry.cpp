@@ -50,15 +50,8 @@ TEST(FparInit, DefaultsOfArgumentControlColumnAndSeparatorRecords)
 
 TEST(FparCharset, NamesAndCodes)
 {
-    EXPECT_EQ(join(fpar_get_charactor_code("utf-8"), fpar_get_charactor_code("gbk"),
-                   fpar_get_charactor_code("EUC-KR"), fpar_get_charactor_code("EUC KR"),
-                   fpar_get_charactor_code("BIG5")),
-              "1|2|6|0|0|");
-    EXPECT_EQ(join(fpar_get_local_code("euc kr"), fpar_get_local_code("EUC-KR"), fpar_get_local_code("BIG5"),
-                   fpar_get_local_code("iso 8859 11"), fpar_get_local_code("")),
-              "6|0|3|11|0|");
-
-    // Every name maps back to its code; a code without a name gives "".
+    // The spellings are checked through the options (NamedValuesAreLookedUpWithoutCase);
+    // here every name maps back to its code, and a code without a name gives "".
     char buf[12];
     fpar_get_local_code_str(12, buf);
     EXPECT_STREQ(buf, "");
@@ -88,21 +81,6 @@ TEST(FparEntry, ResultAndErrorRecords)
     // No text at all: nothing to parse.
     Parse none;
     EXPECT_EQ(fpar_main(&none.env, nullptr, &none.result, &none.err, &none.args, none.heap), 0);
-}
-
-TEST(FparEntry, GrammarResultsBeforeMapping)
-{
-    using fpar_test::grammar_result;
-    EXPECT_EQ(grammar_result("OPTIONS(ERRORS=1)"), 0);
-    EXPECT_EQ(grammar_result("OPTIONS(ERRORS=1,)"), 1);
-    EXPECT_EQ(grammar_result("OPTIONS(LOG='')"), -1);
-    fldr_col col{};
-    EXPECT_EQ(grammar_result("F(F(F()))", &col), 0);
-    std::string deep;
-    for (int i = 0; i < 6000; i++)   // two stack entries per level
-        deep += "F(";
-    EXPECT_EQ(grammar_result(deep, &col), 2);   // stack past 10000 entries
-    EXPECT_EQ(grammar_result(deep.substr(0, 2 * 2000), &col), 1);   // deep enough, then cut short
 }
 
 TEST(FparEntry, ParMainPreparesAndCopiesTheFirstTable)
