@@ -7,7 +7,6 @@
 #include <cstring>
 #include <random>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "fldr_file_search.h"
@@ -41,59 +40,14 @@ struct instance {
 
 }  // namespace
 
-TEST(ByteSearch, FindsWholePatternsOnly)
+TEST(RowSearch, OnlyTheTablesEscapeProtectsATerminator)
 {
-    guarded_bytes g("aaab|x\r");
-    // {pattern, length, range, offset or -1}: a pattern only partly present at
-    // the range's end is no hit; length 0 finds the pattern's first byte.
-    const std::tuple<const char *, int32_t, uint32_t, long> cases[] = {
-        {"a", 1, 0, -1}, {"aab", 3, 7, 1}, {"|", 1, 7, 4}, {"\r\n", 2, 7, -1}, {"b|", 2, 4, -1}, {"b|", 2, 5, 3},
-        {"x", 0, 7, 5}, {"z", 1, 7, -1},
-    };
-    for (const auto &[pattern, len, range, want] : cases) {
-        const char *hit = fldr_strstr(g.data(), range, pattern, len);
-        EXPECT_EQ(hit ? hit - g.data() : -1, want) << pattern << " in " << range;
-    }
-}
-
-TEST(RowSearch, EnclosureAndEscapeAwareSearches)
-{
-    struct Case {
-        uint32_t    mode, enclosed_rows;
-        const char *row_enclose;   // the escape in escaped mode
-        std::string data, term;
-        long        want;
-    };
-    const uint32_t P = FLDR_SCAN_PLAIN, N = FLDR_SCAN_ENCLOSED, E = FLDR_SCAN_ESCAPED;
-    const Case cases[] = {
-        {N, 1, "\"", "\"a\r\nb\"\r\n", "\r\n", 6}, {N, 1, "\"", "x,\"a\nb\n", "\n", -1},   // never closed
-        // After a closing two-byte enclosure the scan resumes one byte into
-        // it, so "<<<" closes and opens again; a single '<' is no enclosure.
-        {N, 1, "<<", "<<a\nb<<\nz", "\n", 7}, {N, 1, "<<", "<<a<<<\nb", "\n", -1}, {N, 1, "<<", "<a\nb", "\n", 2},
-        // Without enclosed rows, or in plain mode, the terminator is not protected.
-        {N, 0, "\"", "\"a\nb\",c\n", "\n", 2}, {P, 1, "\"", "\"a\nb\",c\n", "\n", 2},
-        // Terminator and enclosure starting with the same byte: a terminator candidate only.
-        {N, 1, "#", "#a#\n", "#\n", 2}, {N, 1, "#", "a#x#b##", "##", 5},
-        // One escape protects; an escaped escape does not; three: only two are looked at.
-        {E, 0, "\\", "a\\\nb\n", "\n", 4}, {E, 0, "\\", "a\\\\\n", "\n", 3}, {E, 0, "\\", "\\\\\\\n", "\n", 3},
-        {E, 0, "\\", "a\\\n", "\n", -1}, {E, 0, "\\", "a\\\r\nb\r\n", "\r\n", 5},   // past the escaped terminator
-        // Letters of the escape without case; an empty escape protects nothing.
-        {E, 0, "x", "aX\nb\n", "\n", 4}, {E, 0, "", "aX\nb\n", "\n", 2},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << "mode " << c.mode << " " << testing::PrintToString(c.data));
-        instance in(c.mode, c.enclosed_rows);
-        if (c.mode == E) {
-            splitref::set_sep_string(in.table.sep.escape, &in.table.sep.escape_len, c.row_enclose);
-        } else {
-            std::strcpy(in.table.ctl.row_enclose, c.row_enclose);
-            in.table.ctl.row_enclose_len = static_cast<uint16_t>(std::strlen(c.row_enclose));
-        }
-        EXPECT_EQ(in.at(c.data, c.term), c.want);
-    }
-    /* The column escapes play no part in the row search, and without the
-    ** control record's separators (or the record) the search is plain. */
-    instance in(E, 0);
+    /* The enclosure and escape rules of each mode are held to the reference
+    ** by the differential test. Here: the table's escape protects, a column's
+    ** plays no part, and without the control record's separators (or the
+    ** record) the search is plain. */
+    instance in(FLDR_SCAN_ESCAPED, 0);
+    EXPECT_EQ(in.at("a\\\nb\n", "\n"), 4);
     fldr_col *col = in.table.add_col("|", "");
     splitref::set_sep_string(col->sep_info->escape, &col->sep_info->escape_len, "!");
     EXPECT_EQ(in.at("a!\nb\n", "\n"), 2);
@@ -107,13 +61,14 @@ TEST(RowSearch, BatchSearchGivesTheEndsOfRepeatedSearches)
 {
     /* Random buffers of short and long rows, terminators that overlap
     ** themselves ("aa") or are cut by the buffer's end, a few limits on the
-    ** number of ends and a bias; the batch (and in plain mode the 16-byte
-    ** version) must give exactly the ends of one search after another, each
-    ** from the end of the previous terminator. */
+    ** number of ends and a bias; the batch and its 16-byte version must give
+    ** exactly the ends of one search after another, each from the end of the
+    ** previous terminator. The plain search only: the differential test runs
+    ** the batch in every mode. */
     std::mt19937 rng(99);
-    split_table t("|", "", "\\");
     const std::string terms[] = {"\n", "\r\n", "aa", "|x|"};
     const char alphabet[] = "aaxy|\"\\\n\r";
+    fldr_inst plain{};   /* no control record: the plain search */
     for (int round = 0; round < 400; ++round) {
         const std::string &term = terms[round % 4];
         const auto term_len = static_cast<uint16_t>(term.size());
@@ -123,29 +78,20 @@ TEST(RowSearch, BatchSearchGivesTheEndsOfRepeatedSearches)
                                                          : std::string(1, alphabet[rng() % (sizeof alphabet - 1)]);
         guarded_bytes g(s);
         const uint32_t max = round % 5 == 0 ? 1 + rng() % 4 : 1 + rng() % 300, bias = rng() % 1000;
-        for (uint32_t mode : {0u, 1u, 2u}) {
-            fldr_inst inst{};
-            inst.ctl = &t.ctl;
-            inst.scan_mode = mode;
-            inst.enclosed_rows = 1;
-            std::vector<uint32_t> want;
-            for (uint32_t from = 0; from < g.size() && want.size() < max;) {
-                const char *hit = splitref::search_row_end(&inst, g.data() + from, g.size() - from, term_len,
-                                                           term.data());
-                if (hit == nullptr)
-                    break;
-                want.push_back(static_cast<uint32_t>(hit - g.data()) + bias);
-                from = static_cast<uint32_t>(hit - g.data() + term.size());
-            }
-            std::vector<uint32_t> got(max + 1, 0xDEADBEEF), narrow(max + 1, 0xDEADBEEF);
-            got.resize(fldr_search_row_ends(&inst, g.data(), g.size(), term_len, term.data(), got.data(), max, bias));
-            ASSERT_EQ(got, want) << "round " << round << " mode " << mode << " max " << max;
-            if (mode == FLDR_SCAN_PLAIN) {
-                narrow.resize(fldr_search_row_ends_portable(g.data(), g.size(), term_len, term.data(), narrow.data(),
-                                                            max, bias));
-                ASSERT_EQ(narrow, want) << "16-byte version, round " << round << " max " << max;
-            }
+        std::vector<uint32_t> want;
+        for (uint32_t from = 0; from < g.size() && want.size() < max;) {
+            const char *hit = splitref::search_row_end(&plain, g.data() + from, g.size() - from, term_len, term.data());
+            if (hit == nullptr)
+                break;
+            want.push_back(static_cast<uint32_t>(hit - g.data()) + bias);
+            from = static_cast<uint32_t>(hit - g.data() + term.size());
         }
+        std::vector<uint32_t> got(max + 1, 0xDEADBEEF), narrow(max + 1, 0xDEADBEEF);
+        got.resize(fldr_search_row_ends(&plain, g.data(), g.size(), term_len, term.data(), got.data(), max, bias));
+        ASSERT_EQ(got, want) << "round " << round << " max " << max;
+        narrow.resize(fldr_search_row_ends_portable(g.data(), g.size(), term_len, term.data(), narrow.data(), max,
+                                                    bias));
+        ASSERT_EQ(narrow, want) << "16-byte version, round " << round << " max " << max;
     }
     /* Nothing to search, or an empty terminator: no ends. */
     uint32_t ends[4];

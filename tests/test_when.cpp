@@ -102,74 +102,58 @@ private:
 
 constexpr uint8_t EQ = 0, NE = 1, STR = 2, HEX = 3, BLANKS = 4;
 
-TEST(When, ByteRangesMustEndBeforeTheRowsLastByte)
+TEST(When, ByteRangesMustEndBeforeTheRowsLastByteAndTheShorterSideIsPadded)
 {
     Table t;
     Table::set_bytes(t.file.row_term, &t.file.row_term_len, "\r\n");
     /* "ab\r\n" compares a, b, CR; a last row without terminator: 3 is not
     ** below 3; case matters. */
     EXPECT_EQ(t.holds(t.by_range(1, 3, EQ, STR, "abc"), {"abc\r\n", "ab\r\n", "abc", "abd\r\n", "ABC\r\n"}), "10000");
-    Table inside;   /* 4 is below 5, not below 4 */
-    EXPECT_EQ(inside.holds(inside.by_range(3, 4, EQ, STR, "cd"), {"abcde\n", "abcd\n", "abc\n"}), "110");
+    Table pad;   /* 4 is below 5, not below 4 */
+    EXPECT_EQ(pad.holds(pad.by_range(3, 4, EQ, STR, "cd"), {"abcde\n", "abcd\n", "abc\n"}), "110");
+    /* Blanks pad a string, zero bytes the hexadecimal form; a value longer
+    ** than the data must end in padding. */
+    EXPECT_EQ(pad.holds(pad.by_range(1, 3, EQ, STR, "A"), {"A  |x\n", "A B|x\n", "A\0\0|x\n"}), "100");
+    EXPECT_EQ(pad.holds(pad.by_range(1, 3, EQ, HEX, std::string("A", 1)), {std::string("A\0\0|x\n", 6), "A  |x\n"}),
+              "10");
+    EXPECT_EQ(pad.holds(pad.by_range(1, 2, EQ, STR, "AB  "), {"ABC\n"}), "1");
+    EXPECT_EQ(pad.holds(pad.by_range(1, 2, EQ, STR, "ABC"), {"ABC\n"}), "0");
 }
 
-TEST(When, ShorterSideIsPaddedWithBlanksOrZeroBytes)
+TEST(When, ColumnsByNameBlanksGroupsAndNulls)
 {
-    Table t;
-    EXPECT_EQ(t.holds(t.by_range(1, 3, EQ, STR, "A"), {"A  |x\n", "A B|x\n", "A\0\0|x\n"}), "100");
-    EXPECT_EQ(t.holds(t.by_range(1, 3, EQ, HEX, std::string("A", 1)), {std::string("A\0\0|x\n", 6), "A  |x\n"}), "10");
-    /* The value longer than the data: its tail must be padding. */
-    EXPECT_EQ(t.holds(t.by_range(1, 2, EQ, STR, "AB  "), {"ABC\n"}), "1");
-    EXPECT_EQ(t.holds(t.by_range(1, 2, EQ, STR, "ABC"), {"ABC\n"}), "0");
-}
-
-TEST(When, ColumnsAreFoundByNameWithoutRegardToCase)
-{
+    /* Names without regard to case; not equal to X on "X  " is false. */
     Table t({"id", "City", "note"});
     EXPECT_EQ(t.holds(t.by_name("CITY", EQ, STR, "Paris"), {"1|Paris|x\n", "1|Paris  |x\n", "1|Lyon|x\n",
                                                             "Paris|1|x\n"}), "1100");
-    /* Not equal to X on "X  " is false: the blanks pad the shorter side. */
     EXPECT_EQ(t.holds(t.by_name("note", NE, STR, "X"), {"1|2|X  \n", "1|2|Y\n"}), "01");
-}
-
-TEST(When, BlanksHoldForEmptyAndSpaceOnlyFieldsAndMissingColumnsAreFalse)
-{
-    Table t({"a", "b", "c"});
-    EXPECT_EQ(t.holds(t.by_name("b", EQ, BLANKS), {"1||3\n", "1|   |3\n", "1| x |3\n"}), "110");
-    EXPECT_EQ(t.holds(t.by_name("b", NE, BLANKS), {"1| x |3\n"}), "1");
-    EXPECT_EQ(t.holds(t.by_name("c", EQ, BLANKS), {"1|2\n"}), "0");   /* two fields for three columns */
+    /* BLANKS holds for empty and all-blank fields; a missing column is
+    ** false unless trailing columns may be absent; a name no column carries
+    ** is never true, whichever the operator. */
+    EXPECT_EQ(t.holds(t.by_name("City", EQ, BLANKS), {"1||3\n", "1|   |3\n", "1| x |3\n"}), "110");
+    EXPECT_EQ(t.holds(t.by_name("City", NE, BLANKS), {"1| x |3\n"}), "1");
+    EXPECT_EQ(t.holds(t.by_name("note", EQ, BLANKS), {"1|2\n"}), "0");
     t.ctl.trailing_flag = 1;
-    EXPECT_EQ(t.holds(nullptr, {"1|2\n"}), "1");   /* now the third compares as empty */
-    /* A name no column carries is never true, whichever the operator. */
+    EXPECT_EQ(t.holds(nullptr, {"1|2\n"}), "1");
     EXPECT_EQ(t.holds(t.by_name("nosuch", EQ, BLANKS), {"1|2|\n"}), "0");
     EXPECT_EQ(t.holds(t.by_name("nosuch", NE, STR, "zzz"), {"1|2|3\n"}), "0");
-}
-
-TEST(When, AndGroupsNeedEveryComparison)
-{
-    Table t({"k", "v"});
+    /* An AND group needs every member; no condition or an empty group takes every row. */
     fldr_bexp *group =
-        t.all({t.by_name("k", EQ, STR, "a"), t.by_range(1, 1, EQ, STR, "a"), t.by_name("v", NE, STR, "skip")});
-    EXPECT_EQ(t.holds(group, {"a|keep\n", "a|skip\n", "b|keep\n"}), "100");
-    /* No condition, or an empty group: every row is taken. */
+        t.all({t.by_name("id", EQ, STR, "a"), t.by_range(1, 1, EQ, STR, "a"), t.by_name("note", NE, STR, "skip")});
+    EXPECT_EQ(t.holds(group, {"a|1|keep\n", "a|1|skip\n", "b|1|keep\n"}), "100");
+    EXPECT_EQ(t.holds(t.all({}), {"x\n"}), "1");
     Table empty;
     EXPECT_EQ(empty.holds(nullptr, {"anything|at all\n", ""}), "11");
-    EXPECT_EQ(empty.holds(empty.all({}), {"x\n"}), "1");
-}
-
-TEST(When, NullFieldsFollowTheNullMode)
-{
-    /* In enclosed-rows mode an empty unenclosed field comes out as NULL. */
-    Table t({"a", "b", "c"});
+    /* In enclosed-rows mode an empty unenclosed field is NULL, which the null mode decides on. */
     t.inst.scan_mode = FLDR_SCAN_ENCLOSED;
-    t.ctl.when_cond = t.by_name("b", EQ, BLANKS);
+    t.ctl.when_cond = t.by_name("City", EQ, BLANKS);
     std::string taken;
     for (uint32_t null_mode : {1u, 2u, 0u}) {
         t.inst.null_mode = null_mode;
         taken += t.holds(nullptr, {"1||3\n"});
     }
     EXPECT_EQ(taken, "110");
-    EXPECT_EQ(t.holds(t.by_name("b", NE, STR, "x"), {"1||3\n", "1|y|3\n"}), "01");
+    EXPECT_EQ(t.holds(t.by_name("City", NE, STR, "x"), {"1||3\n", "1|y|3\n"}), "01");
 }
 
 TEST(When, ColumnWalkSkipsStartStringConstantsAndHonoursPositions)
