@@ -2,10 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fldr_pub_fun.h"
@@ -136,26 +136,12 @@ const fldr_tab_info kTab{static_cast<uint16_t>(sizeof kServerCols / sizeof kServ
 struct bind_fixture {
     std::unique_ptr<fldr_inst> inst = std::make_unique<fldr_inst>();
     fldr_col col{};
-    std::deque<fldr_fun_arg> args;   // a deque keeps the addresses the lists hold
-    std::deque<fldr_fun_arg_node> nodes;
-    std::deque<fldr_fun_arg_list> lists;
 
     explicit bind_fixture(int16_t kind, const char *name = "x")
     {
         col.fun_kind = kind;
         col.rep_col_idx = col.substr_col_idx = -1;
         std::snprintf(col.name, sizeof col.name, "%s", name);
-    }
-    fldr_fun_arg_list *list() { return &lists.emplace_back(); }
-    fldr_fun_arg *arg(fldr_fun_arg_list *l, uint16_t kind, const char *text)
-    {
-        fldr_fun_arg *a = &args.emplace_back();
-        a->kind = kind;
-        a->col_idx = 0xFFFF;
-        std::snprintf(a->text, sizeof a->text, "%s", text);
-        qxtest::link_last(l->first, l->last, &nodes.emplace_back(fldr_fun_arg_node{a, nullptr, nullptr, nullptr}));
-        l->count++;
-        return a;
     }
     int32_t bind(const fldr_tab_info *tab = &kTab) { return fldr_fun_bind(inst.get(), tab, &col); }
 };
@@ -192,6 +178,7 @@ TEST(ColumnFunctionBinding, NamesKindsAndRefusals)
         EXPECT_TRUE(c.want != 0 || field != f.col.substr_col || f.col.substr_col_idx == 2);
     }
     EXPECT_EQ(bind_fixture(FLDR_FUN_REPLACE).bind(nullptr), fun);
+    EXPECT_EQ(bind_fixture(FLDR_FUN_CALL).bind(), FLDR_ERR_PARAMETER_VALUE);   // a call without a function name
     for (int16_t kind : {FLDR_FUN_NONE, FLDR_FUN_TRIM, FLDR_FUN_DEFAULT}) {
         bind_fixture plain(kind);
         plain.inst->dpc_mode = plain.inst->call_refused = 1;
@@ -206,37 +193,6 @@ TEST(ColumnFunctionBinding, NamesKindsAndRefusals)
         const fldr_tab_info tab{1, &one};
         EXPECT_EQ(full.bind(&tab), extra == 0 ? 0 : fun);
     }
-}
-
-TEST(ColumnFunctionBinding, CallsCheckEveryArgumentInOrder)
-{
-    bind_fixture call(FLDR_FUN_CALL);
-    EXPECT_EQ(call.bind(), FLDR_ERR_PARAMETER_VALUE);      // no function name
-    std::snprintf(call.col.fun_name, sizeof call.col.fun_name, "F");
-    EXPECT_EQ(call.bind(), 0);                             // no arguments at all
-
-    fldr_fun_arg_list *top = call.list();
-    call.col.fun_args = top;
-    fldr_fun_arg *c1 = call.arg(top, 0, "stamp");
-    call.arg(top, 1, "const");
-    fldr_fun_arg *nested = call.arg(top, 2, "G");
-    nested->args = call.list();
-    fldr_fun_arg *c2 = call.arg(nested->args, 0, "ID");
-    EXPECT_EQ(call.bind(), 0);
-    EXPECT_EQ(c1->col_idx, 4);
-    EXPECT_EQ(c2->col_idx, 0);
-
-    call.inst->call_refused = 1;
-    EXPECT_EQ(call.bind(), FLDR_ERR_COLUMN_FUNCTION);      // refused only after the arguments pass
-    call.inst->call_refused = 2;
-    EXPECT_EQ(call.bind(), 0);
-
-    fldr_fun_arg *missing = call.arg(nested->args, 0, "nobody");
-    EXPECT_EQ(call.bind(), FLDR_ERR_PARAMETER_VALUE);      // the nested failure comes through
-    std::snprintf(missing->text, sizeof missing->text, "ID");
-    call.arg(top, 1, "");
-    call.inst->call_refused = 1;
-    EXPECT_EQ(call.bind(), FLDR_ERR_PARAMETER_VALUE);      // argument failure before the refusal
 }
 
 /* fldr_map_fun_str parses the column's function text, then binds it. */
@@ -265,6 +221,21 @@ TEST(ColumnFunctionMapping, ParsesThenBinds)
     col.fun_str = nullptr;
     EXPECT_EQ(fldr_map_fun_str(env, inst.get(), &kTab, &col, heap), 0);
     EXPECT_EQ(col.fun_kind, FLDR_FUN_NONE);
+
+    // A call binds every argument, nested ones too, to a column of the table;
+    // a refusal of calls comes only after the arguments pass.
+    ASSERT_EQ(map("F(:stamp, 'const', G(:ID))", *inst, col), 0);
+    EXPECT_EQ(col.fun_args->first->arg->col_idx, 4);
+    EXPECT_EQ(col.fun_args->last->arg->args->first->arg->col_idx, 0);
+    const std::tuple<const char *, uint8_t, int32_t> calls[] = {
+        {"F()", 0, 0}, {"F(:stamp)", 1, FLDR_ERR_COLUMN_FUNCTION}, {"F(:stamp)", 2, 0},
+        {"F(:stamp, G(:nobody))", 0, FLDR_ERR_PARAMETER_VALUE}, {"F(:stamp, '')", 1, FLDR_ERR_PARAMETER_VALUE},
+    };
+    for (const auto &[text, refused, want] : calls) {
+        inst->call_refused = refused;
+        EXPECT_EQ(map(text, *inst, col), want) << text << " refused " << int(refused);
+    }
+    inst->call_refused = 0;
     inst->dpc_mode = 1;
     EXPECT_EQ(map("s1.nextval", *inst, col), FLDR_ERR_DPC);   // a bind refusal comes through
 
