@@ -148,36 +148,31 @@ TEST(Separators, HexadecimalFormsBecomeBytesOrAreRefusedAfterEarlierConversions)
 
 TEST(Separators, LoadPreparationRefusesAColumnWhoseTerminatorIsItsEnclosure)
 {
-    // Columns as {enclosure, terminator in hexadecimal, enclosure in hexadecimal}
-    // under a ',' table; the last column's terminator text afterwards.
-    struct Col { const char *enclose, *term_hex, *enclose_hex; };
-    struct Case {
-        const char *table_term_hex, *table_enclose;
-        std::vector<Col> cols;
-        int32_t rc;
-        std::string last_term;
-    };
-    const Case cases[] = {
-        // A column after the clash is not prepared (its ';' stays, 3A is ':').
-        {nullptr, "", {{"", nullptr, nullptr}, {",", nullptr, nullptr}, {"", "3A", nullptr}},
-         FLDR_ERR_SEP_IS_ENCLOSE, ";"},
-        {nullptr, "", {{",", "3A", nullptr}}, 0, ":"},   // the column's own terminator clears the clash
-        {"2c", "", {{",", nullptr, nullptr}}, FLDR_ERR_SEP_IS_ENCLOSE, ""},   // the table's, in hexadecimal, meets it
-        {nullptr, "", {{"'", nullptr, "0"}}, FLDR_ERR_ROW_TERM, ""},   // a failing conversion comes through
-        {nullptr, ",", {}, 0, ""},   // without columns nothing is compared: the scanner refuses it later
-    };
-    for (const Case &c : cases) {
-        split_table t(c.table_term_hex ? "" : ",", c.table_enclose, "\\");
-        if (c.table_term_hex) set_hex(t.sep.term_hex, &t.sep.term_is_hex, c.table_term_hex);
-        fldr_col *col = nullptr;
-        for (const Col &spec : c.cols) {
-            col = t.add_col(spec.term_hex ? ";" : "", spec.enclose);
-            if (spec.term_hex) set_hex(col->sep_info->term_hex, &col->sep_info->term_is_hex, spec.term_hex);
-            if (spec.enclose_hex) set_hex(col->sep_info->enclose_hex, &col->sep_info->enclose_is_hex, spec.enclose_hex);
-        }
-        EXPECT_EQ(fldr_preprocess_load_sep_info(&t.ctl), c.rc) << c.cols.size() << " columns";
-        if (!c.last_term.empty()) {
-            EXPECT_EQ(std::string(col->sep_info->term, col->sep_info->term_len), c.last_term);
-        }
-    }
+    // Under a ',' table: a column enclosed by ',' clashes, and the column
+    // after it is not prepared (its ';' stays, 3A is ':').
+    split_table t(",", "", "\\");
+    t.add_col();
+    t.add_col("", ",");
+    fldr_col *after = t.add_col(";", "");
+    set_hex(after->sep_info->term_hex, &after->sep_info->term_is_hex, "3A");
+    EXPECT_EQ(fldr_preprocess_load_sep_info(&t.ctl), FLDR_ERR_SEP_IS_ENCLOSE);
+    EXPECT_EQ(std::string(after->sep_info->term, after->sep_info->term_len), ";");
+    // The column's own terminator clears the clash.
+    split_table own(",", "", "\\");
+    fldr_col *col = own.add_col(";", ",");
+    set_hex(col->sep_info->term_hex, &col->sep_info->term_is_hex, "3A");
+    EXPECT_EQ(fldr_preprocess_load_sep_info(&own.ctl), 0);
+    EXPECT_EQ(std::string(col->sep_info->term, col->sep_info->term_len), ":");
+    // The table's terminator in hexadecimal meets it too; a failing conversion comes through.
+    split_table hex("", "", "\\");
+    set_hex(hex.sep.term_hex, &hex.sep.term_is_hex, "2c");
+    hex.add_col("", ",");
+    EXPECT_EQ(fldr_preprocess_load_sep_info(&hex.ctl), FLDR_ERR_SEP_IS_ENCLOSE);
+    split_table bad(",", "", "\\");
+    col = bad.add_col("", "'");
+    set_hex(col->sep_info->enclose_hex, &col->sep_info->enclose_is_hex, "0");
+    EXPECT_EQ(fldr_preprocess_load_sep_info(&bad.ctl), FLDR_ERR_ROW_TERM);
+    // Without columns nothing is compared: the scanner refuses it later.
+    split_table none(",", ",", "\\");
+    EXPECT_EQ(fldr_preprocess_load_sep_info(&none.ctl), 0);
 }
