@@ -19,7 +19,6 @@ TEST(FparLoad, DataFilesAndTheirOptions)
     EXPECT_EQ(describe(min.ctl()->data_file_first), "path='a.txt' row_term='\r\n' row_term_len=2");
 
     Parse p("LOAD DATA INFILE 'dir/a' STR 'x' STARTING BY X '41', * INTO TABLE T");
-    ASSERT_EQ(p.rc, 0);
     fldr_ctl *ctl = p.ctl();
     ASSERT_EQ(ctl->data_file_count, 2u);
     fldr_data_file *a = ctl->data_file_first;
@@ -29,16 +28,15 @@ TEST(FparLoad, DataFilesAndTheirOptions)
 
     // Hex row terminator empties the text; a later text form leaves the hex.
     Parse h("LOAD INFILE 'a' TERMINATED BY X '0A' STR '#' STARTING BY 'S' INTO TABLE T");
-    ASSERT_EQ(h.rc, 0);
     EXPECT_EQ(describe(h.ctl()->data_file_first),
               "path='a' row_term='#' row_term_len=1 row_term_hex='0A' row_term_given=1 start='S' start_len=1 "
               "start_given=1");
 
-    Parse list("LOAD INFILE LIST 'l1', 'l2' INTO TABLE T");
-    EXPECT_EQ(describe(list.ctl()), "table='T' infile_list=1 data_file_count=2");
+    EXPECT_EQ(describe(Parse("LOAD INFILE LIST 'l1', 'l2' INTO TABLE T").ctl()),
+              "table='T' infile_list=1 data_file_count=2");
     Parse dir("LOAD INFILE DIRECTORY 'in/d' INTO TABLE T");
-    EXPECT_EQ(describe(dir.ctl()), "table='T' infile_directory=1 data_file_count=1");
-    EXPECT_STREQ(dir.ctl()->data_file_first->path, "in\\d");
+    EXPECT_EQ(describe(dir.ctl()) + " " + dir.ctl()->data_file_first->path,
+              "table='T' infile_directory=1 data_file_count=1 in\\d");
 
     // Files read before a refused one stay.
     Parse too_long("LOAD INFILE 'a', '" + std::string(257, 'f') + "' INTO TABLE T");
@@ -89,7 +87,6 @@ TEST(FparLoad, SeveralTablesAndStatements)
 {
     Parse p("OPTIONS(ERRORS=3) OPTIONS(SKIP=2) LOAD INFILE 'a' BADFILE 'b' APPEND INTO TABLE T1 INTO TABLE T2\n"
             "LOAD INFILE 'c' INTO TABLE T3");
-    ASSERT_EQ(p.rc, 0);
     ASSERT_EQ(p.result->ctl_count, 3u);
     EXPECT_EQ(describe(p.ctl(0)), "table='T1' load_mode=A data_file_count=1 bad_file='b'");
     EXPECT_EQ(describe(p.ctl(1)), "table='T2' is_continuation=1");
@@ -105,7 +102,6 @@ TEST(FparLoad, SeveralTablesAndStatements)
 TEST(FparLoad, WhenConditionsAndSites)
 {
     Parse p("LOAD INFILE 'a' INTO TABLE T EP (5, 6) WHEN A = 'x' AND (1:2) <> BLANKS AND B != X '41'");
-    ASSERT_EQ(p.rc, 0);
     EXPECT_EQ(describe(p.ctl()->when_cond), "AND(A = 'x', (1:2) <> BLANKS, B <> X'41')");
     EXPECT_EQ(p.ctl()->when_cond->last->next, nullptr);
     EXPECT_EQ(describe(Parse("LOAD INFILE 'a' INTO TABLE T WHEN \"c\" = WHITESPACE").ctl()->when_cond), "c = BLANKS");
