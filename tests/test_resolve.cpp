@@ -121,50 +121,44 @@ TEST_F(Resolve, ListFiles)
                          std::string("\t") + s("data/b.txt") + std::string(1, '\0') + "junk\n");
     touch("empty.lst", "");
     touch("nomatch.lst", s("data/*.none") + "\n" + s("data/a.txt"));
+    touch("l.lst", s("data/a.txt"));
 
+    // An entry's hexadecimal terminator and start string are converted and
+    // go to its files; a digit that is none, a zero byte, or a directory
+    // where a list belongs skip the entry.
+    fldr_data_file *hex = entry(path("l.lst"));
+    hex->row_term_len = 0;
+    strcpy(hex->row_term_hex, "7C0A");
+    strcpy(hex->start_hex, "23");
+    strcpy(entry(path("l.lst"))->row_term_hex, "7G");
+    strcpy(entry(path("l.lst"))->start_hex, "410042");
+    entry(path("."));
     for (const char *name : {"one.lst", "missing.lst", "two.lst", "empty.lst", "nomatch.lst", "bad|name.lst"})
         entry(path(name));
     ctl_.infile_list = 1;
 
     ASSERT_EQ(fldr_resolve_path_file(fldr_get_env(), &inst_, FLDR_LANG_EN, 1, heap_, &ctl_), 0);
-    EXPECT_EQ(files(), (Strings{s("data/a.txt"), s("data/b.txt"), s("data/c.txt"), s("data/w1.csv"),
+    EXPECT_EQ(files(), (Strings{s("data/a.txt"), s("data/a.txt"), s("data/b.txt"), s("data/c.txt"), s("data/w1.csv"),
                                 s("data/w2.csv"), s("data/a.txt"), s("data/c.txt"), s("data/b.txt"), s("data/a.txt")}));
-    EXPECT_EQ(specs().size(), 6u);
-    // The missing list file, the wildcard that matched nothing, the bad path.
-    EXPECT_EQ(diag_codes(), (std::vector<int32_t>{FLDR_ERR_OPEN_FILE, FLDR_ERR_FILE_PATH,
-                                                  FLDR_ERR_FILE_PATH}));
+    EXPECT_EQ(describe(ctl_.data_file_first),
+              "path='" + s("data/a.txt") + "' row_term='|\n' row_term_len=2 row_term_given=1 start='#' start_len=1 "
+              "start_given=1");
+    EXPECT_STREQ(hex->row_term_hex, "");  // the entry itself is converted
+    EXPECT_EQ(specs().size(), 10u);
+    // The two bad conversions, the directory, the missing list file, the
+    // wildcard that matched nothing, the bad path.
+    EXPECT_EQ(diag_codes(), (std::vector<int32_t>{FLDR_ERR_ROW_TERM, FLDR_ERR_ROW_TERM, FLDR_ERR_OPEN_FILE,
+                                                  FLDR_ERR_OPEN_FILE, FLDR_ERR_FILE_PATH, FLDR_ERR_FILE_PATH}));
     EXPECT_STREQ(inst_.last_msg, "Invalid file path");
     // The list files are closed again.
     for (fldr_data_file *df = ctl_.spec_first; df; df = df->next) EXPECT_EQ(df->handle, -1);
-}
-
-TEST_F(Resolve, ListEntryTerminatorsAndUnreadableLists)
-{
-    touch("a.txt");
-    touch("l.lst", s("a.txt"));
-    fldr_data_file *hex = entry(path("l.lst"));
-    hex->row_term_len = 0;
-    strcpy(hex->row_term_hex, "7C0A");
-    strcpy(hex->start_hex, "23");
-    strcpy(entry(path("l.lst"))->row_term_hex, "7G");     // not hexadecimal
-    strcpy(entry(path("l.lst"))->start_hex, "410042");    // a zero byte
-    entry(path("."));                                     // a directory: cannot be opened as a list
-    ASSERT_EQ(fldr_resolve_path_file(fldr_get_env(), &inst_, FLDR_LANG_EN, 1, heap_, &ctl_), 0);
-
-    ASSERT_EQ(files(), (Strings{s("a.txt")}));
-    EXPECT_EQ(describe(ctl_.data_file_first),
-              "path='" + s("a.txt") + "' row_term='|\n' row_term_len=2 row_term_given=1 start='#' start_len=1 "
-              "start_given=1");
-    EXPECT_STREQ(hex->row_term_hex, "");  // the entry itself is converted
-    EXPECT_EQ(hex->start_given, 1u);
-    EXPECT_EQ(diag_codes(), (std::vector<int32_t>{FLDR_ERR_ROW_TERM, FLDR_ERR_ROW_TERM, FLDR_ERR_OPEN_FILE}));
 
     // Without an instance the unreadable lists are passed over in silence.
     memset(&ctl_, 0, sizeof ctl_);
     entry(path("missing.lst"));
     entry(path("l.lst"));
     ASSERT_EQ(fldr_resolve_path_file(fldr_get_env(), nullptr, FLDR_LANG_EN, 1, heap_, &ctl_), 0);
-    EXPECT_EQ(files(), (Strings{s("a.txt")}));
+    EXPECT_EQ(files(), (Strings{s("data/a.txt")}));
 }
 
 // A directory tree with a little of everything.
