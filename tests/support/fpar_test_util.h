@@ -37,15 +37,10 @@ struct Parse {
     Parse(const Parse &) = delete;
     Parse &operator=(const Parse &) = delete;
 
-    int32_t run(const std::string &text)
-    {
-        rc = fpar_main(&env, text.c_str(), &result, &err, &args, heap);
-        return rc;
-    }
+    int32_t run(const std::string &text) { return rc = fpar_main(&env, text.c_str(), &result, &err, &args, heap); }
     int32_t run_fun(const std::string &text, fldr_col *col)
     {
-        rc = fpar_main_ex(&env, text.c_str(), &result, &err, col, heap);
-        return rc;
+        return rc = fpar_main_ex(&env, text.c_str(), &result, &err, col, heap);
     }
     fldr_ctl *ctl(uint32_t n = 0) const
     {
