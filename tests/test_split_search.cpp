@@ -4,13 +4,13 @@
 */
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "fldr_file_search.h"
 #include "fldr_file_split.h"
+#include "support/fpar_test_util.h"
 #include "support/split_reference.h"
 
 using splitref::guarded_bytes;
@@ -102,77 +102,59 @@ TEST(RowSearch, BatchSearchGivesTheEndsOfRepeatedSearches)
 
 namespace {
 
-void set_hex(char *hex_field, uint32_t *flag, const char *digits)
+/* Separators as "rc|term|enclose|escape". */
+std::string seps(int32_t rc, const fldr_seperator_info *info)
 {
-    std::memset(hex_field, 0, 257);
-    std::strcpy(hex_field, digits);
-    *flag = 1;
+    return std::to_string(rc) + "|" + std::string(info->term, info->term_len) + "|" +
+           std::string(info->enclose, info->enclose_len) + "|" + std::string(info->escape, info->escape_len);
 }
 
-/* Converts the hexadecimal forms given (nullptr: none); "rc|term|enclose|escape". */
-std::string convert(fldr_seperator_info &info, const char *term, const char *enclose, const char *escape)
-{
-    if (term) set_hex(info.term_hex, &info.term_is_hex, term);
-    if (enclose) set_hex(info.enclose_hex, &info.enclose_is_hex, enclose);
-    if (escape) set_hex(info.escape_hex, &info.escape_is_hex, escape);
-    const int32_t rc = fldr_preprocess_sep_info_single(&info);
-    return std::to_string(rc) + "|" + std::string(info.term, info.term_len) + "|" +
-           std::string(info.enclose, info.enclose_len) + "|" + std::string(info.escape, info.escape_len);
-}
+/* A table clause as the parser leaves it, prepared for loading as the loader
+** prepares it: "rc|term|enclose|escape" of the table's separators. */
+struct prepared {
+    fpar_test::Parse p;
+    int32_t          rc;
+    explicit prepared(const std::string &clauses) : p("LOAD INFILE 'a' INTO TABLE T " + clauses)
+    {
+        EXPECT_EQ(p.rc, 0) << clauses;
+        rc = p.rc == 0 ? fldr_preprocess_load_sep_info(p.ctl()) : p.rc;
+    }
+    std::string table() const { return seps(rc, p.ctl()->sep_info); }
+};
 
 }  // namespace
 
 TEST(Separators, HexadecimalFormsBecomeBytesOrAreRefusedAfterEarlierConversions)
 {
-    fldr_seperator_info info{};
-    EXPECT_EQ(convert(info, "0D0A", "22", "5c5C"), "0|\r\n|\"|\\\\");
-    EXPECT_EQ(info.term[2], '\0');
+    prepared hex("FIELDS X '0D0A' ENCLOSE X '22' ESCAPED X '5c5C'");
+    EXPECT_EQ(hex.table(), "0|\r\n|\"|\\\\");
+    EXPECT_EQ(hex.p.ctl()->sep_info->term[2], '\0');
     /* The hexadecimal text and the flags stay: a second run gives the same. */
-    EXPECT_STREQ(info.term_hex, "0D0A");
-    EXPECT_EQ(convert(info, nullptr, nullptr, nullptr), "0|\r\n|\"|\\\\");
-    /* Strings without the flag are left alone. */
-    fldr_seperator_info plain{};
-    splitref::set_sep_string(plain.term, &plain.term_len, "|");
-    std::strcpy(plain.term_hex, "2C");
-    EXPECT_EQ(convert(plain, nullptr, nullptr, nullptr), "0||||");   // term "|"
+    EXPECT_STREQ(hex.p.ctl()->sep_info->term_hex, "0D0A");
+    EXPECT_EQ(seps(fldr_preprocess_load_sep_info(hex.p.ctl()), hex.p.ctl()->sep_info), "0|\r\n|\"|\\\\");
     /* A zero byte anywhere, or a digit that is none; conversions before stay. */
-    const std::string refused = std::to_string(FLDR_ERR_ROW_TERM);
-    for (const char *zero : {"00", "2C002C"}) {
-        fldr_seperator_info z{};
-        const std::string got = convert(z, zero, nullptr, nullptr);
-        EXPECT_EQ(got.substr(0, got.find('|')), refused) << zero;
-    }
-    fldr_seperator_info partly{};
-    EXPECT_EQ(convert(partly, "7C", "ZZ", "5C"), refused + "||||");   // term "|"
+    EXPECT_EQ(prepared("FIELDS X '00'").rc, FLDR_ERR_ROW_TERM);
+    EXPECT_EQ(prepared("FIELDS X '2C002C'").rc, FLDR_ERR_ROW_TERM);
+    prepared partly("FIELDS X '7C' ENCLOSE X 'ZZ' ESCAPED X '5C'");
+    const fldr_seperator_info *info = partly.p.ctl()->sep_info;
+    EXPECT_EQ(fpar_test::join(partly.rc, std::string(info->term, info->term_len)),
+              fpar_test::join(FLDR_ERR_ROW_TERM, "|"));
 }
 
 TEST(Separators, LoadPreparationRefusesAColumnWhoseTerminatorIsItsEnclosure)
 {
-    // Under a ',' table: a column enclosed by ',' clashes, and the column
-    // after it is not prepared (its ';' stays, 3A is ':').
-    split_table t(",", "", "\\");
-    t.add_col();
-    t.add_col("", ",");
-    fldr_col *after = t.add_col(";", "");
-    set_hex(after->sep_info->term_hex, &after->sep_info->term_is_hex, "3A");
-    EXPECT_EQ(fldr_preprocess_load_sep_info(&t.ctl), FLDR_ERR_SEP_IS_ENCLOSE);
-    EXPECT_EQ(std::string(after->sep_info->term, after->sep_info->term_len), ";");
+    // Under a ',' table a column enclosed by ',' clashes, and the column after
+    // it is not prepared (its 3A stays digits).
+    prepared clash("FIELDS ',' (a, b ENCLOSE ',', c TERMINATED BY X '3A')");
+    EXPECT_EQ(clash.rc, FLDR_ERR_SEP_IS_ENCLOSE);
+    EXPECT_STREQ(clash.p.ctl()->col_last->sep_info->term_hex, "3A");
     // The column's own terminator clears the clash.
-    split_table own(",", "", "\\");
-    fldr_col *col = own.add_col(";", ",");
-    set_hex(col->sep_info->term_hex, &col->sep_info->term_is_hex, "3A");
-    EXPECT_EQ(fldr_preprocess_load_sep_info(&own.ctl), 0);
-    EXPECT_EQ(std::string(col->sep_info->term, col->sep_info->term_len), ":");
-    // The table's terminator in hexadecimal meets it too; a failing conversion comes through.
-    split_table hex("", "", "\\");
-    set_hex(hex.sep.term_hex, &hex.sep.term_is_hex, "2c");
-    hex.add_col("", ",");
-    EXPECT_EQ(fldr_preprocess_load_sep_info(&hex.ctl), FLDR_ERR_SEP_IS_ENCLOSE);
-    split_table bad(",", "", "\\");
-    col = bad.add_col("", "'");
-    set_hex(col->sep_info->enclose_hex, &col->sep_info->enclose_is_hex, "0");
-    EXPECT_EQ(fldr_preprocess_load_sep_info(&bad.ctl), FLDR_ERR_ROW_TERM);
-    // Without columns nothing is compared: the scanner refuses it later.
-    split_table none(",", ",", "\\");
-    EXPECT_EQ(fldr_preprocess_load_sep_info(&none.ctl), 0);
+    prepared own("FIELDS ',' (a TERMINATED BY X '3A' ENCLOSE ',')");
+    EXPECT_EQ(seps(own.rc, own.p.ctl()->col_first->sep_info), "0|:|,|");
+    // The table's terminator in hexadecimal meets it too; a failing conversion
+    // comes through; without columns nothing is compared (the scanner refuses
+    // it later).
+    EXPECT_EQ(prepared("FIELDS X '2c' (a ENCLOSE ',')").rc, FLDR_ERR_SEP_IS_ENCLOSE);
+    EXPECT_EQ(prepared("FIELDS ',' (a ENCLOSE X '0')").rc, FLDR_ERR_ROW_TERM);
+    EXPECT_EQ(prepared("FIELDS ',' ENCLOSE ','").rc, 0);
 }
