@@ -157,21 +157,20 @@ TEST(ColumnFunctionMapping, ParsesThenBinds)
     // of the kind; SUBSTR takes text columns only; SYSDATE's own column must
     // hold a date, time stamp or text; a call binds every argument, nested ones
     // too, and is refused only after they pass; the direct path refuses sequences.
-    const int32_t fun = FLDR_ERR_COLUMN_FUNCTION, name = FLDR_ERR_COLUMN_NAME, param = FLDR_ERR_PARAMETER_VALUE;
+    const std::string fun = std::to_string(FLDR_ERR_COLUMN_FUNCTION), name = std::to_string(FLDR_ERR_COLUMN_NAME),
+                      param = std::to_string(FLDR_ERR_PARAMETER_VALUE), parse = std::to_string(FLDR_ERR_PARSE);
     const std::tuple<const char *, const char *, uint8_t, uint8_t, std::string> cases[] = {
-        {"REPLACE(:name, 'a', 'b')", "x", 0, 0, "0 rep=1"}, {"REPLACE(:nam, 'a', 'b')", "x", 0, 0, std::to_string(fun)},
+        {"REPLACE(:name, 'a', 'b')", "x", 0, 0, "0 rep=1"}, {"REPLACE(:nam, 'a', 'b')", "x", 0, 0, fun},
         {"S1.nextval", "x", 0, 0, "0"}, {"s1.nextval", "x", 1, 0, std::to_string(FLDR_ERR_DPC)},
-        {"SUBSTR(:code, 1, 3)", "x", 0, 0, "0 substr=2"}, {"SUBSTRB(:code, 1, -1)", "x", 0, 0, std::to_string(param)},
-        {"SUBSTRB(:born, 1, 1)", "x", 0, 0, std::to_string(name)}, {"SUBSTR(:ghost, 1, 1)", "x", 0, 0, std::to_string(name)},
+        {"SUBSTR(:code, 1, 3)", "x", 0, 0, "0 substr=2"}, {"SUBSTRB(:code, 1, -1)", "x", 0, 0, param},
+        {"SUBSTRB(:born, 1, 1)", "x", 0, 0, name}, {"SUBSTR(:ghost, 1, 1)", "x", 0, 0, name},
         {"SYSDATE", "born", 0, 0, "0"}, {"SYSDATE", "STAMP", 0, 0, "0"}, {"SYSDATE", "v2", 0, 0, "0"},
-        {"SYSDATE", "Name", 0, 0, "0"}, {"SYSDATE", "ID", 0, 0, std::to_string(fun)},
-        {"SYSDATE", "flag", 0, 0, std::to_string(fun)}, {"SYSDATE", "missing", 0, 0, std::to_string(fun)},
-        {"TRIM", "x", 1, 1, "0"}, {"DEFAULT", "x", 1, 1, "0"}, {"", "x", 1, 1, "0"},
-        {"F()", "x", 0, 0, "0"}, {"F(:stamp)", "x", 0, 1, std::to_string(fun)}, {"F(:stamp)", "x", 0, 2, "0"},
-        {"F(:stamp, G(:nobody))", "x", 0, 0, std::to_string(param)}, {"F(:stamp, '')", "x", 0, 1, std::to_string(param)},
-        {"REPLACE(:name,", "x", 0, 0, std::to_string(FLDR_ERR_PARSE)},
-        {"REPLACE(:name, \"ab\", 'x')", "x", 0, 0, std::to_string(FLDR_ERR_PARSE)},
-        {"SUBSTR(:name, 1)", "x", 0, 0, std::to_string(FLDR_ERR_PARSE)},
+        {"SYSDATE", "Name", 0, 0, "0"}, {"SYSDATE", "ID", 0, 0, fun}, {"SYSDATE", "flag", 0, 0, fun},
+        {"SYSDATE", "missing", 0, 0, fun}, {"TRIM", "x", 1, 1, "0"}, {"DEFAULT", "x", 1, 1, "0"}, {"", "x", 1, 1, "0"},
+        {"F()", "x", 0, 0, "0"}, {"F(:stamp)", "x", 0, 1, fun}, {"F(:stamp)", "x", 0, 2, "0"},
+        {"F(:stamp, G(:nobody))", "x", 0, 0, param}, {"F(:stamp, '')", "x", 0, 1, param},
+        {"REPLACE(:name,", "x", 0, 0, parse}, {"REPLACE(:name, \"ab\", 'x')", "x", 0, 0, parse},
+        {"SUBSTR(:name, 1)", "x", 0, 0, parse},
     };
     for (const auto &[text, own_name, dpc, refused, want] : cases) {
         inst->dpc_mode = dpc;
@@ -188,7 +187,7 @@ TEST(ColumnFunctionMapping, ParsesThenBinds)
     EXPECT_EQ(col.fun_args->last->arg->args->first->arg->col_idx, 0);
     ASSERT_EQ(map("REPLACE(:name, '\"', 'x')", *inst, col), 0);
     EXPECT_STREQ(col.rep_from, "\"\"\"");   // the quote reached the parser three times
-    EXPECT_EQ(fldr_fun_bind(inst.get(), nullptr, &col), fun);   // no column description
+    EXPECT_EQ(fldr_fun_bind(inst.get(), nullptr, &col), FLDR_ERR_COLUMN_FUNCTION);   // no column description
     col.fun_str = nullptr;   // no text: nothing to do
     EXPECT_EQ(fldr_map_fun_str(env, inst.get(), &kTab, &col, heap), 0);
     // A name filling its whole array is compared within it.
@@ -197,7 +196,7 @@ TEST(ColumnFunctionMapping, ParsesThenBinds)
         const std::string long_name(sizeof col.rep_col + extra, 'A');
         fldr_tab_col one{long_name.c_str(), QXDT_VARCHAR};
         const fldr_tab_info tab{1, &one};
-        EXPECT_EQ(fldr_fun_bind(inst.get(), &tab, &col), extra == 0 ? 0 : fun);
+        EXPECT_EQ(fldr_fun_bind(inst.get(), &tab, &col), extra == 0 ? 0 : FLDR_ERR_COLUMN_FUNCTION);
     }
 
     // A text past 682 bytes is copied into a block of the instance's memory context.

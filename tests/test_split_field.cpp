@@ -63,7 +63,8 @@ TEST(FieldCuts, OneCasePerMode)
         // GBK 0x81 0x7C is one character whose second byte is '|'.
         {{.charset = QXCVT_GBK}, "a\x81\x7c" "b|z\n", "a\x81\x7c" "b", 5, 0},
         // Positions: a range; one past the row's end stops before the row terminator.
-        {{.pos_start = 1, .pos_end = 3}, "234567\n", "234", 3, 0}, {{.pos_start = 1, .pos_end = 13}, "789\n", "789", ANY, 0},
+        {{.pos_start = 1, .pos_end = 3}, "234567\n", "234", 3, 0},
+        {{.pos_start = 1, .pos_end = 13}, "789\n", "789", ANY, 0},
     };
     split_table t("|", "\"", "\\");
     for (const auto &[o, row, value, used, off] : cases) {
