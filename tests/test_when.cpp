@@ -1,7 +1,8 @@
 /*
 ** WHEN conditions: byte ranges, columns by name, the pad rules, BLANKS, AND
-** groups and the null mode. Conditions come from the parser, as the loader
-** gets them; the table clause is built by hand.
+** groups and the null mode. Table clauses and conditions come from the
+** parser, as the loader gets them; the instance and the data file are set by
+** hand.
 */
 #include <gtest/gtest.h>
 
@@ -10,29 +11,20 @@
 #include <string>
 
 #include "support/fpar_test_util.h"
-#include "support/split_reference.h"
 
 namespace {
 
-/* A table clause: '|' between fields, the given columns. */
-class Table : public splitref::split_table {
+/* A table clause as the parser builds it, with '|' between fields, no row
+** enclosure and the given column list ("(a, b)"; "" for none). */
+class Table {
 public:
-    explicit Table(std::initializer_list<const char *> names = {}) : split_table("|", "", "\\")
+    explicit Table(const std::string &columns = "") : table_("LOAD INFILE 'a' INTO TABLE T FIELDS '|' " + columns)
     {
         fldr_init();   /* long rows take their scratch area from the library pool */
+        EXPECT_EQ(table_.rc, 0) << columns;
+        ctl = table_.rc == 0 ? *table_.ctl() : fldr_ctl{};
         ctl.row_enclose_len = 0;
         set_bytes(file.row_term, &file.row_term_len, "\n");
-        for (const char *name : names)
-            column(name);
-    }
-
-    fldr_col &column(const char *name)
-    {
-        fldr_col &col = *add_col();
-        std::snprintf(col.name, sizeof col.name, "%s", name);
-        col.fun_kind = FLDR_FUN_NONE;
-        col.data_type = -1;
-        return col;
     }
 
     /* The condition of a WHEN clause as the parser builds it. */
@@ -72,8 +64,10 @@ public:
 
     fldr_inst      inst{};
     fldr_data_file file{};
+    fldr_ctl       ctl;   /* the parsed record, copied so that a test may change it */
 
 private:
+    fpar_test::Parse                              table_;
     std::deque<std::unique_ptr<fpar_test::Parse>> parses_;
 };
 
@@ -100,7 +94,7 @@ TEST(When, ByteRangesMustEndBeforeTheRowsLastByteAndTheShorterSideIsPadded)
 TEST(When, ColumnsByNameBlanksGroupsAndNulls)
 {
     /* Names without regard to case; not equal to X on "X  " is false. */
-    Table t({"id", "City", "note"});
+    Table t("(id, \"City\", note)");
     EXPECT_EQ(t.holds("CITY = 'Paris'", {"1|Paris|x\n", "1|Paris  |x\n", "1|Lyon|x\n", "Paris|1|x\n"}), "1100");
     EXPECT_EQ(t.holds("note != 'X'", {"1|2|X  \n", "1|2|Y\n"}), "01");
     /* BLANKS holds for empty and all-blank fields; a missing column is
@@ -135,23 +129,15 @@ TEST(When, ColumnsByNameBlanksGroupsAndNulls)
 
 TEST(When, ColumnWalkSkipsStartStringConstantsAndHonoursPositions)
 {
-    Table t({"a"});
+    Table t("(a, k CONSTANT \"C\", b)");
     Table::set_bytes(t.file.start_str, &t.file.start_len, ">>");
-    static char constant_text[] = "C";
-    fldr_col &fixed = t.column("k");
-    fixed.constant = constant_text;
-    fixed.constant_len = 1;
-    t.column("b");
     /* Without the start string nothing is skipped. */
     EXPECT_EQ(t.holds("b = 'two'", {">>one|two\n", "one|two\n", ">>two|one\n"}), "110");
 
     /* A positioned column counts from the row's first byte after the start string. */
-    Table pos;
+    Table pos("(code POSITION(3:4))");
     Table::set_bytes(pos.file.start_str, &pos.file.start_len, ">>");
-    fldr_col &code = pos.column("code");
-    code.pos_kind = 2;
-    code.pos_start = 3;
-    code.pos_end = 4;
+    fldr_col &code = *pos.ctl.col_first;
     EXPECT_EQ(pos.holds("code = 'XY'", {">>abXYef\n", "abXYef\n", ">>abZZef\n"}), "110");
     code.pos_start = 40;   /* outside the row: an empty value */
     code.pos_end = 41;
@@ -173,7 +159,7 @@ TEST(When, ColumnDescriptionsAndEscapedData)
     /* Escaped data is compared unescaped: the escaped terminator belongs to
     ** the first value; holds() checks that the chunk bytes stay as they
     ** were. Rows longer than the on-stack scratch take the same path. */
-    Table e({"a", "b", "c"});
+    Table e("(a, b, c)");
     e.inst.scan_mode = FLDR_SCAN_ESCAPED;
     EXPECT_EQ(e.holds("a = 'x|y'", {"x\\|y|w|z\n"}), "1");
     const std::string wide(40000, 'q');
