@@ -242,24 +242,6 @@ inline std::string columns(const fldr_ctl *ctl)
     return chain(ctl->col_first, ctl->col_last, ctl->col_count, "\n", [](const fldr_col *c) { return describe(c); });
 }
 
-// A WHEN condition as written: "A = 'x'", "(1:2) <> BLANKS", "AND(...)".
-inline std::string describe(const fldr_bexp *b)
-{
-    if (b == nullptr)
-        return "<none>";
-    if (b->kind == 1)
-        return "AND(" + chain(b->first, b->last, b->count, ", ", [](const fldr_bexp *m) { return describe(m); }) + ")";
-    std::string out = b->field->kind == 1 ? "(" + std::to_string(b->field->start) + ":" +
-                                                std::to_string(b->field->end) + ")"
-                                          : std::string(b->field->name);
-    out += b->op == 0 ? " = " : b->op == 1 ? " <> " : " op" + std::to_string(b->op) + " ";
-    const fldr_bexp_value *v = b->value;
-    if (v->kind == 4)
-        return out + (v->len == 0 && v->text == nullptr ? "BLANKS" : "BLANKS with a value");
-    out += (v->kind == 3 ? "X'" : v->kind == 2 ? "'" : "?'") + std::string(v->text) + "'";
-    return v->len == std::strlen(v->text) ? out : out + "/" + std::to_string(v->len);
-}
-
 // The row and field separators of the parameters.
 inline std::string separators(const fldr_args &a)
 {
