@@ -90,33 +90,29 @@ TEST(FparEntry, ParMainPreparesAndCopiesTheFirstTable)
     fldr_args args{};
     fldr_par_result *result = nullptr;
     fldr_parse_err *err = nullptr;
+    auto par_main = [&](const char *text) { return fldr_par_main(&env, text, &result, &err, &args); };
 
-    EXPECT_EQ(fldr_par_main(&env, "LOAD INFILE 'in/a.txt' STR X '0A' INTO TABLE T FIELDS ','", &result,
-                            &err, &args),
-              0);
+    EXPECT_EQ(par_main("LOAD INFILE 'in/a.txt' STR X '0A' INTO TABLE T FIELDS ','"), 0);
     EXPECT_EQ(fpar_test::separators(args), "field_sep=',' field_sep_len=1 row_sep_hex='0A'");
     EXPECT_EQ(join(args.data_file, args.skip_rows, args.errors, args.log_file, args.bad_file, args.commit_rows),
               "in\\a.txt|18446744073709551615|4294967295|||50000|");
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(join(result->ctl_count, result->ctl_first == nullptr, result->args == &args), "1|1|1|");
 
-    EXPECT_EQ(fldr_par_main(&env, "OPTIONS(SKIP=3 LOG='l/x.log') LOAD INFILE 'b' INTO TABLE T "
-                                  "FIELDS X '7C7C'",
-                            &result, &err, &args),
-              0);
+    EXPECT_EQ(par_main("OPTIONS(SKIP=3 LOG='l/x.log') LOAD INFILE 'b' INTO TABLE T FIELDS X '7C7C'"), 0);
     EXPECT_EQ(join(args.skip_rows, args.log_file), "3|l\\x.log|");
     EXPECT_EQ(fpar_test::separators(args),
               "field_sep_hex='7C7C' field_sep_len=4 field_sep_is_hex=1 row_sep='\r\n' row_sep_len=2");
 
     // A parameter text gives no table: nothing is copied, nothing fails.
-    EXPECT_EQ(fldr_par_main(&env, "OPTIONS(SQL='select 1')", &result, &err, &args), 0);
+    EXPECT_EQ(par_main("OPTIONS(SQL='select 1')"), 0);
     EXPECT_EQ(result->ctl_count, 0u);
     EXPECT_EQ(args.sql_text, nullptr);   // it lived in the released heap
 
     // The error record stays readable after the heap is gone.
-    int32_t rc = fldr_par_main(&env, "LOAD INFILE 'a' INTO TABLE T (c CHAR(0))", &result, &err, &args);
+    int32_t rc = par_main("LOAD INFILE 'a' INTO TABLE T (c CHAR(0))");
     EXPECT_EQ(fpar_test::failure(rc, err), "line=1 column=39 text=')'");
-    rc = fldr_par_main(&env, "OPTIONS(LOG='open", &result, &err, &args);
+    rc = par_main("OPTIONS(LOG='open");
     EXPECT_EQ(fpar_test::failure(rc, err), "code=-4 line=1 text=''open' msg='String  not terminated properly'");
 }
 
