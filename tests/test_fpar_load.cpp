@@ -19,6 +19,7 @@ TEST(FparLoad, DataFilesAndTheirOptions)
     EXPECT_EQ(describe(min.ctl()->data_file_first), "path='a.txt' row_term='\r\n' row_term_len=2");
 
     Parse p("LOAD DATA INFILE 'dir/a' STR 'x' STARTING BY X '41', * INTO TABLE T");
+    ASSERT_EQ(p.rc, 0);
     fldr_ctl *ctl = p.ctl();
     ASSERT_EQ(ctl->data_file_count, 2u);
     fldr_data_file *a = ctl->data_file_first;
@@ -28,6 +29,7 @@ TEST(FparLoad, DataFilesAndTheirOptions)
 
     // Hex row terminator empties the text; a later text form leaves the hex.
     Parse h("LOAD INFILE 'a' TERMINATED BY X '0A' STR '#' STARTING BY 'S' INTO TABLE T");
+    ASSERT_EQ(h.rc, 0);
     EXPECT_EQ(describe(h.ctl()->data_file_first),
               "path='a' row_term='#' row_term_len=1 row_term_hex='0A' row_term_given=1 start='S' start_len=1 "
               "start_given=1");
