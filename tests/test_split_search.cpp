@@ -16,45 +16,30 @@
 using splitref::guarded_bytes;
 using splitref::split_table;
 
-namespace {
-
-struct instance {
-    split_table table{"|", "", "\\"};
-    fldr_inst   inst{};
-    instance(uint32_t scan_mode, uint32_t enclosed_rows)
-    {
-        inst.ctl = &table.ctl;
-        inst.scan_mode = scan_mode;
-        inst.enclosed_rows = enclosed_rows;
-    }
-    /* Offset of the search result in s, or -1 for NULL; the bytes sit right
-    ** before an inaccessible page. */
-    long at(const std::string &s, const std::string &term)
-    {
-        guarded_bytes g(s);
-        const char *hit = fldr_search_row_end(&inst, g.data(), g.size(),
-                                              static_cast<uint16_t>(term.size()), term.data());
-        return hit ? hit - g.data() : -1;
-    }
-};
-
-}  // namespace
-
 TEST(RowSearch, OnlyTheTablesEscapeProtectsATerminator)
 {
     /* The enclosure and escape rules of each mode are held to the reference
     ** by the differential test. Here: the table's escape protects, a column's
     ** plays no part, and without the control record's separators (or the
-    ** record) the search is plain. */
-    instance in(FLDR_SCAN_ESCAPED, 0);
-    EXPECT_EQ(in.at("a\\\nb\n", "\n"), 4);
-    fldr_col *col = in.table.add_col("|", "");
+    ** record) the search is plain. Offsets of the hit, -1 for none; the bytes
+    ** sit right before an inaccessible page. */
+    split_table table("|", "", "\\");
+    fldr_inst inst{};
+    inst.ctl = &table.ctl;
+    inst.scan_mode = FLDR_SCAN_ESCAPED;
+    auto at = [&](const std::string &s) {
+        guarded_bytes g(s);
+        const char *hit = fldr_search_row_end(&inst, g.data(), g.size(), 1, "\n");
+        return hit ? hit - g.data() : -1;
+    };
+    EXPECT_EQ(at("a\\\nb\n"), 4);
+    fldr_col *col = table.add_col("|", "");
     splitref::set_sep_string(col->sep_info->escape, &col->sep_info->escape_len, "!");
-    EXPECT_EQ(in.at("a!\nb\n", "\n"), 2);
-    in.table.ctl.sep_info = nullptr;
-    EXPECT_EQ(in.at("a\\\nb\n", "\n"), 2);
-    in.inst.ctl = nullptr;
-    EXPECT_EQ(in.at("a\\\nb\n", "\n"), 2);
+    EXPECT_EQ(at("a!\nb\n"), 2);
+    table.ctl.sep_info = nullptr;
+    EXPECT_EQ(at("a\\\nb\n"), 2);
+    inst.ctl = nullptr;
+    EXPECT_EQ(at("a\\\nb\n"), 2);
 }
 
 TEST(RowSearch, BatchSearchGivesTheEndsOfRepeatedSearches)
