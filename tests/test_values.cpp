@@ -3,11 +3,11 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "qxcalc.h"
 #include "qxdta.h"
 #include "qxfldr_comm.h"
+#include "support/fpar_test_util.h"
 
 namespace {
 
@@ -122,22 +122,18 @@ TEST(Values, ChrWidths)
 
 TEST(Values, DuplicateColumnNames)
 {
-    fldr_col cols[3]{};
-    std::strcpy(cols[0].name, "Id");
-    std::strcpy(cols[1].name, "name");
-    std::strcpy(cols[2].name, "ID");
-    cols[0].next = &cols[1];
-    cols[1].next = &cols[2];
+    fpar_test::Parse p("LOAD INFILE 'a' INTO TABLE T (\"Id\", \"name\", \"ID\")");
+    ASSERT_EQ(p.rc, 0);
+    fldr_col *id = p.ctl()->col_first, *name = id->next, *twin = name->next;
     // The first column finds its twin without regard to case; the later ones look only after themselves.
-    EXPECT_EQ((std::vector<int32_t>{fldr_lst_col_check(&cols[0]), fldr_lst_col_check(&cols[1]),
-                                    fldr_lst_col_check(&cols[2])}),
-              (std::vector<int32_t>{FLDR_ERR_COLUMN_MISMATCH, 0, 0}));
-    std::strcpy(cols[2].name, "Id2");
-    EXPECT_EQ(fldr_lst_col_check(&cols[0]), 0);
+    EXPECT_EQ(fpar_test::join(fldr_lst_col_check(id), fldr_lst_col_check(name), fldr_lst_col_check(twin)),
+              fpar_test::join(FLDR_ERR_COLUMN_MISMATCH, 0, 0));
+    std::strcpy(twin->name, "Id2");
+    EXPECT_EQ(fldr_lst_col_check(id), 0);
     // Names that fill all 129 bytes without a terminator compare within the array.
-    std::memset(cols[0].name, 'a', sizeof cols[0].name);
-    std::memset(cols[2].name, 'A', sizeof cols[2].name);
-    EXPECT_EQ(fldr_lst_col_check(&cols[0]), FLDR_ERR_COLUMN_MISMATCH);
+    std::memset(id->name, 'a', sizeof id->name);
+    std::memset(twin->name, 'A', sizeof twin->name);
+    EXPECT_EQ(fldr_lst_col_check(id), FLDR_ERR_COLUMN_MISMATCH);
 }
 
 TEST(Values, ConversionNeed)
