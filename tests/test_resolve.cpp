@@ -161,7 +161,8 @@ TEST_F(Resolve, ListFiles)
     EXPECT_EQ(files(), (Strings{s("data/a.txt")}));
 }
 
-// A directory tree with a little of everything.
+// A directory tree with a little of everything: a link to a file, a link
+// back to the top, and a path too long to be kept.
 class Walk : public Resolve {
 protected:
     Walk()
@@ -169,6 +170,11 @@ protected:
         for (const char *name : {"root/a.txt", "root/_Desktop.ini", "root/sub1/b.txt", "root/sub1/deep/c.txt",
                                  "root/sub1/_desktop.INI", "root/sub2/d.txt", "root/other/e.txt", "root/other/sub9/f.txt"})
             touch(name);
+        fs::create_directory_symlink(path("root"), path("root/sub1/loop"));
+        fs::create_symlink(path("root/a.txt"), path("root/sub2/link.txt"));
+        std::string deep = "root/long";
+        while (deep.size() + dir_.dir().string().size() < 300) deep += "/dddddddddd";
+        touch(deep + "/lost.txt");
     }
     int32_t collect() { return fldr_collect_datafiles_by_path(fldr_get_env(), heap_, &ctl_); }
 };
@@ -177,13 +183,14 @@ TEST_F(Walk, LevelsSelectDirectories)
 {
     // Depth first, entries in name order, the desktop files skipped in any
     // case; letters match without regard to case; files at a level are never
-    // collected even when they match.
+    // collected even when they match. The loop is not followed, a link to a
+    // file is a file, the over-long path is dropped.
     const std::pair<const char *, Strings> cases[] = {
         {"root", {"root/a.txt", "root/other/e.txt", "root/other/sub9/f.txt", "root/sub1/b.txt", "root/sub1/deep/c.txt",
-                  "root/sub2/d.txt"}},
-        {"root/SUB*", {"root/sub1/b.txt", "root/sub1/deep/c.txt", "root/sub2/d.txt"}},
+                  "root/sub2/d.txt", "root/sub2/link.txt"}},
+        {"root/SUB*", {"root/sub1/b.txt", "root/sub1/deep/c.txt", "root/sub2/d.txt", "root/sub2/link.txt"}},
         {"root/*", {"root/other/e.txt", "root/other/sub9/f.txt", "root/sub1/b.txt", "root/sub1/deep/c.txt",
-                    "root/sub2/d.txt"}},
+                    "root/sub2/d.txt", "root/sub2/link.txt"}},
         {"root/*/d*", {"root/sub1/deep/c.txt"}},
         {"root/*.txt", {}},
     };
@@ -207,7 +214,7 @@ TEST_F(Walk, RelativePathsTrailingSeparatorAndRefusals)
     int32_t rc = collect();
     fs::current_path(saved);
     ASSERT_EQ(rc, 0);
-    EXPECT_EQ(files(), (Strings{".\\root\\sub2\\d.txt", ".\\root\\other\\sub9\\f.txt"}));
+    EXPECT_EQ(files(), (Strings{".\\root\\sub2\\d.txt", ".\\root\\sub2\\link.txt", ".\\root\\other\\sub9\\f.txt"}));
 
     // "\\" anywhere is refused; so is an empty path and a missing directory;
     // files found for earlier entries stay.
@@ -218,25 +225,8 @@ TEST_F(Walk, RelativePathsTrailingSeparatorAndRefusals)
         if (bad.empty()) second->path[0] = '\0';
         entry(path("root/sub1"));
         EXPECT_EQ(collect(), FLDR_ERR_FILE_PATH) << bad;
-        EXPECT_EQ(files(), (Strings{s("root/sub2/d.txt")})) << bad;
+        EXPECT_EQ(files(), (Strings{s("root/sub2/d.txt"), s("root/sub2/link.txt")})) << bad;
     }
-}
-
-TEST_F(Walk, SymbolicLinkLoopsAndOverLongPathsEnd)
-{
-    fs::create_directory_symlink(path("root"), path("root/sub1/loop"));
-    fs::create_symlink(path("root/a.txt"), path("root/sub2/link.txt"));
-    std::string deep = "root/long";
-    while (deep.size() + dir_.dir().string().size() < 300) deep += "/dddddddddd";
-    touch(deep + "/lost.txt");
-
-    entry(path("root"));
-    ASSERT_EQ(collect(), 0);
-    Strings got = files();
-    // The loop is not followed, a link to a file is a file, the over-long path is dropped.
-    EXPECT_EQ(got, (Strings{s("root/a.txt"), s("root/other/e.txt"), s("root/other/sub9/f.txt"),
-                            s("root/sub1/b.txt"), s("root/sub1/deep/c.txt"), s("root/sub2/d.txt"),
-                            s("root/sub2/link.txt")}));
 }
 
 }  // namespace
