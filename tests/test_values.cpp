@@ -20,19 +20,6 @@ std::string trimmed(std::string text)
     return std::to_string(p - text.data()) + ":" + std::string(p, len);
 }
 
-/* Converts with an exact-size destination (src_len + 1) in its own block. */
-int32_t unhex(const std::string &src, std::string *out)
-{
-    auto dst = std::make_unique<char[]>(src.size() + 1);
-    uint32_t len = 0xDEAD;
-    int32_t rc = fldr_convert_hex_if_necessary(src.data(), static_cast<int32_t>(src.size()), dst.get(), &len);
-    if (rc == 0) {
-        EXPECT_EQ(dst[len], '\0');
-        out->assign(dst.get(), len);
-    }
-    return rc;
-}
-
 } // namespace
 
 TEST(Values, NullRulesApplyInOrder)
@@ -77,9 +64,12 @@ TEST(Values, HexEscapes)
         {"0", "0"}, {"", ""}, {"0X4", fail_cut}, {"xx0x4", fail_cut}, {"0XG1", fail_digit}, {"0X1 ", fail_digit},
     };
     for (const auto &[src, expected] : cases) {
-        std::string out;
-        const int32_t rc = unhex(src, &out);
-        EXPECT_EQ(rc == 0 ? out : "error " + std::to_string(rc), expected) << src;
+        // An exact-size destination (length + 1) in its own block, ended by a zero byte.
+        auto dst = std::make_unique<char[]>(src.size() + 1);
+        uint32_t len = 0xDEAD;
+        const int32_t rc = fldr_convert_hex_if_necessary(src.data(), static_cast<int32_t>(src.size()), dst.get(), &len);
+        EXPECT_EQ(rc == 0 ? std::string(dst.get(), len + 1) : "error " + std::to_string(rc),
+                  rc == 0 ? expected + '\0' : expected) << src;
     }
     char dst[8];   // the out length is optional
     EXPECT_EQ(fldr_convert_hex_if_necessary("0x61", 4, dst, nullptr), 0);
