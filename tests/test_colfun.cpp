@@ -2,10 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fldr_pub_fun.h"
@@ -133,140 +133,71 @@ fldr_tab_col kServerCols[] = {
 };
 const fldr_tab_info kTab{static_cast<uint16_t>(sizeof kServerCols / sizeof kServerCols[0]), kServerCols};
 
-struct bind_fixture {
-    std::unique_ptr<fldr_inst> inst = std::make_unique<fldr_inst>();
-    fldr_col col{};
-    std::deque<fldr_fun_arg> args;   // a deque keeps the addresses the lists hold
-    std::deque<fldr_fun_arg_node> nodes;
-    std::deque<fldr_fun_arg_list> lists;
-
-    explicit bind_fixture(int16_t kind, const char *name = "x")
-    {
-        col.fun_kind = kind;
-        col.rep_col_idx = col.substr_col_idx = -1;
-        std::snprintf(col.name, sizeof col.name, "%s", name);
-    }
-    fldr_fun_arg_list *list() { return &lists.emplace_back(); }
-    fldr_fun_arg *arg(fldr_fun_arg_list *l, uint16_t kind, const char *text)
-    {
-        fldr_fun_arg *a = &args.emplace_back();
-        a->kind = kind;
-        a->col_idx = 0xFFFF;
-        std::snprintf(a->text, sizeof a->text, "%s", text);
-        qxtest::link_last(l->first, l->last, &nodes.emplace_back(fldr_fun_arg_node{a, nullptr, nullptr, nullptr}));
-        l->count++;
-        return a;
-    }
-    int32_t bind(const fldr_tab_info *tab = &kTab) { return fldr_fun_bind(inst.get(), tab, &col); }
-};
-
 } // namespace
 
-TEST(ColumnFunctionBinding, NamesKindsAndRefusals)
-{
-    // The name goes to the field of the kind: REPLACE's column, the sequence,
-    // SUBSTR's column (text columns only), or SYSDATE's own column, which must
-    // hold a date, time stamp or text.
-    struct Case { int16_t kind; const char *name; int32_t len; uint8_t dpc; int32_t want; };
-    const int32_t fun = FLDR_ERR_COLUMN_FUNCTION, name = FLDR_ERR_COLUMN_NAME;
-    const Case cases[] = {
-        {FLDR_FUN_REPLACE, "name", 0, 0, 0}, {FLDR_FUN_REPLACE, "nam", 0, 0, fun},
-        {FLDR_FUN_NEXTVAL, "", 0, 0, fun}, {FLDR_FUN_NEXTVAL, "S1", 0, 0, 0},
-        {FLDR_FUN_NEXTVAL, "S1", 0, 1, FLDR_ERR_DPC},   // refused even with a name
-        {FLDR_FUN_SUBSTR, "code", 3, 0, 0}, {FLDR_FUN_SUBSTRB, "code", -1, 0, FLDR_ERR_PARAMETER_VALUE},
-        {FLDR_FUN_SUBSTRB, "born", 0, 0, name}, {FLDR_FUN_SUBSTR, "ghost", 0, 0, name},
-        {FLDR_FUN_SYSDATE, "born", 0, 0, 0}, {FLDR_FUN_SYSDATE, "STAMP", 0, 0, 0}, {FLDR_FUN_SYSDATE, "v2", 0, 0, 0},
-        {FLDR_FUN_SYSDATE, "Name", 0, 0, 0}, {FLDR_FUN_SYSDATE, "ID", 0, 0, fun}, {FLDR_FUN_SYSDATE, "flag", 0, 0, fun},
-        {FLDR_FUN_SYSDATE, "missing", 0, 0, fun},
-    };
-    for (const Case &c : cases) {
-        bind_fixture f(c.kind, c.name);
-        char *field = c.kind == FLDR_FUN_REPLACE ? f.col.rep_col
-                      : c.kind == FLDR_FUN_NEXTVAL ? f.col.seq_name
-                      : c.kind == FLDR_FUN_SYSDATE ? nullptr : f.col.substr_col;
-        if (field != nullptr) std::snprintf(field, sizeof f.col.rep_col, "%s", c.name);
-        f.col.substr_len = c.len;
-        f.inst->dpc_mode = c.dpc;
-        EXPECT_EQ(f.bind(), c.want) << c.kind << " " << c.name;
-        EXPECT_TRUE(c.want != 0 || field != f.col.rep_col || f.col.rep_col_idx == 1);
-        EXPECT_TRUE(c.want != 0 || field != f.col.substr_col || f.col.substr_col_idx == 2);
-    }
-    EXPECT_EQ(bind_fixture(FLDR_FUN_REPLACE).bind(nullptr), fun);
-    for (int16_t kind : {FLDR_FUN_NONE, FLDR_FUN_TRIM, FLDR_FUN_DEFAULT}) {
-        bind_fixture plain(kind);
-        plain.inst->dpc_mode = plain.inst->call_refused = 1;
-        EXPECT_EQ(plain.bind(nullptr), 0);
-    }
-    // A name filling its whole array is compared within it.
-    bind_fixture full(FLDR_FUN_REPLACE);
-    std::memset(full.col.rep_col, 'a', sizeof full.col.rep_col);
-    for (size_t extra : {0, 1}) {
-        const std::string long_name(sizeof full.col.rep_col + extra, 'A');
-        fldr_tab_col one{long_name.c_str(), QXDT_VARCHAR};
-        const fldr_tab_info tab{1, &one};
-        EXPECT_EQ(full.bind(&tab), extra == 0 ? 0 : fun);
-    }
-}
-
-TEST(ColumnFunctionBinding, CallsCheckEveryArgumentInOrder)
-{
-    bind_fixture call(FLDR_FUN_CALL);
-    EXPECT_EQ(call.bind(), FLDR_ERR_PARAMETER_VALUE);      // no function name
-    std::snprintf(call.col.fun_name, sizeof call.col.fun_name, "F");
-    EXPECT_EQ(call.bind(), 0);                             // no arguments at all
-
-    fldr_fun_arg_list *top = call.list();
-    call.col.fun_args = top;
-    fldr_fun_arg *c1 = call.arg(top, 0, "stamp");
-    call.arg(top, 1, "const");
-    fldr_fun_arg *nested = call.arg(top, 2, "G");
-    nested->args = call.list();
-    fldr_fun_arg *c2 = call.arg(nested->args, 0, "ID");
-    EXPECT_EQ(call.bind(), 0);
-    EXPECT_EQ(c1->col_idx, 4);
-    EXPECT_EQ(c2->col_idx, 0);
-
-    call.inst->call_refused = 1;
-    EXPECT_EQ(call.bind(), FLDR_ERR_COLUMN_FUNCTION);      // refused only after the arguments pass
-    call.inst->call_refused = 2;
-    EXPECT_EQ(call.bind(), 0);
-
-    fldr_fun_arg *missing = call.arg(nested->args, 0, "nobody");
-    EXPECT_EQ(call.bind(), FLDR_ERR_PARAMETER_VALUE);      // the nested failure comes through
-    std::snprintf(missing->text, sizeof missing->text, "ID");
-    call.arg(top, 1, "");
-    call.inst->call_refused = 1;
-    EXPECT_EQ(call.bind(), FLDR_ERR_PARAMETER_VALUE);      // argument failure before the refusal
-}
-
-/* fldr_map_fun_str parses the column's function text, then binds it. */
+/* fldr_map_fun_str parses the column's function text, then binds it to the
+** table's columns. */
 TEST(ColumnFunctionMapping, ParsesThenBinds)
 {
     fldr_init();
     fldr_env *env = fldr_get_env();
     mem_heap_t *heap = mem_heap_create_low(env, 0, 4096, 0, 0, "test", __LINE__, 1);
-    auto map = [&](const char *text, fldr_inst &inst, fldr_col &col) {
+    auto map = [&](const char *text, fldr_inst &inst, fldr_col &col, const char *name = "born") {
         inst.silent = 1;
         inst.log_file.handle = -1;
         fldr_init_col(env, heap, &col);
-        std::snprintf(col.name, sizeof col.name, "born");
+        std::snprintf(col.name, sizeof col.name, "%s", name);
         col.fun_str = const_cast<char *>(text);
         return fldr_map_fun_str(env, &inst, &kTab, &col, heap);
     };
     auto inst = std::make_unique<fldr_inst>();
     fldr_col col;
+    // {text, the column's own name, direct path, calls refused, result and the
+    // index found for REPLACE's or SUBSTR's column}. The name goes to the field
+    // of the kind; SUBSTR takes text columns only; SYSDATE's own column must
+    // hold a date, time stamp or text; a call binds every argument, nested ones
+    // too, and is refused only after they pass; the direct path refuses sequences.
+    const std::string fun = std::to_string(FLDR_ERR_COLUMN_FUNCTION), name = std::to_string(FLDR_ERR_COLUMN_NAME),
+                      param = std::to_string(FLDR_ERR_PARAMETER_VALUE), parse = std::to_string(FLDR_ERR_PARSE);
+    const std::tuple<const char *, const char *, uint8_t, uint8_t, std::string> cases[] = {
+        {"REPLACE(:name, 'a', 'b')", "x", 0, 0, "0 rep=1"}, {"REPLACE(:nam, 'a', 'b')", "x", 0, 0, fun},
+        {"S1.nextval", "x", 0, 0, "0"}, {"s1.nextval", "x", 1, 0, std::to_string(FLDR_ERR_DPC)},
+        {"SUBSTR(:code, 1, 3)", "x", 0, 0, "0 substr=2"}, {"SUBSTRB(:code, 1, -1)", "x", 0, 0, param},
+        {"SUBSTRB(:born, 1, 1)", "x", 0, 0, name}, {"SUBSTR(:ghost, 1, 1)", "x", 0, 0, name},
+        {"SYSDATE", "born", 0, 0, "0"}, {"SYSDATE", "STAMP", 0, 0, "0"}, {"SYSDATE", "v2", 0, 0, "0"},
+        {"SYSDATE", "Name", 0, 0, "0"}, {"SYSDATE", "ID", 0, 0, fun}, {"SYSDATE", "flag", 0, 0, fun},
+        {"SYSDATE", "missing", 0, 0, fun}, {"TRIM", "x", 1, 1, "0"}, {"DEFAULT", "x", 1, 1, "0"}, {"", "x", 1, 1, "0"},
+        {"F()", "x", 0, 0, "0"}, {"F(:stamp)", "x", 0, 1, fun}, {"F(:stamp)", "x", 0, 2, "0"},
+        {"F(:stamp, G(:nobody))", "x", 0, 0, param}, {"F(:stamp, '')", "x", 0, 1, param},
+        {"REPLACE(:name,", "x", 0, 0, parse}, {"REPLACE(:name, \"ab\", 'x')", "x", 0, 0, parse},
+        {"SUBSTR(:name, 1)", "x", 0, 0, parse},
+    };
+    for (const auto &[text, own_name, dpc, refused, want] : cases) {
+        inst->dpc_mode = dpc;
+        inst->call_refused = refused;
+        const int32_t rc = map(text, *inst, col, own_name);
+        std::string got = std::to_string(rc);
+        if (rc == 0 && col.rep_col_idx >= 0) got += " rep=" + std::to_string(col.rep_col_idx);
+        if (rc == 0 && col.substr_col_idx >= 0) got += " substr=" + std::to_string(col.substr_col_idx);
+        EXPECT_EQ(got, want) << text << " for " << own_name;
+    }
+    inst->dpc_mode = inst->call_refused = 0;
+    ASSERT_EQ(map("F(:stamp, 'const', G(:ID))", *inst, col), 0);
+    EXPECT_EQ(col.fun_args->first->arg->col_idx, 4);
+    EXPECT_EQ(col.fun_args->last->arg->args->first->arg->col_idx, 0);
     ASSERT_EQ(map("REPLACE(:name, '\"', 'x')", *inst, col), 0);
-    EXPECT_EQ(col.fun_kind, FLDR_FUN_REPLACE);
     EXPECT_STREQ(col.rep_from, "\"\"\"");   // the quote reached the parser three times
-    EXPECT_EQ(col.rep_col_idx, 1);
-    for (const char *bad : {"REPLACE(:name,", "REPLACE(:name, \"ab\", 'x')", "SUBSTR(:name, 1)"})
-        EXPECT_EQ(map(bad, *inst, col), FLDR_ERR_PARSE) << bad;
-    EXPECT_EQ(map("", *inst, col), 0);
-    col.fun_str = nullptr;
+    EXPECT_EQ(fldr_fun_bind(inst.get(), nullptr, &col), FLDR_ERR_COLUMN_FUNCTION);   // no column description
+    col.fun_str = nullptr;   // no text: nothing to do
     EXPECT_EQ(fldr_map_fun_str(env, inst.get(), &kTab, &col, heap), 0);
-    EXPECT_EQ(col.fun_kind, FLDR_FUN_NONE);
-    inst->dpc_mode = 1;
-    EXPECT_EQ(map("s1.nextval", *inst, col), FLDR_ERR_DPC);   // a bind refusal comes through
+    // A name filling its whole array is compared within it.
+    std::memset(col.rep_col, 'a', sizeof col.rep_col);
+    for (size_t extra : {0, 1}) {
+        const std::string long_name(sizeof col.rep_col + extra, 'A');
+        fldr_tab_col one{long_name.c_str(), QXDT_VARCHAR};
+        const fldr_tab_info tab{1, &one};
+        EXPECT_EQ(fldr_fun_bind(inst.get(), &tab, &col), extra == 0 ? 0 : FLDR_ERR_COLUMN_FUNCTION);
+    }
 
     // A text past 682 bytes is copied into a block of the instance's memory context.
     const std::string long_text = "F(:id, '" + std::string(1000, 'v') + "')";

@@ -50,15 +50,8 @@ TEST(FparInit, DefaultsOfArgumentControlColumnAndSeparatorRecords)
 
 TEST(FparCharset, NamesAndCodes)
 {
-    EXPECT_EQ(join(fpar_get_charactor_code("utf-8"), fpar_get_charactor_code("gbk"),
-                   fpar_get_charactor_code("EUC-KR"), fpar_get_charactor_code("EUC KR"),
-                   fpar_get_charactor_code("BIG5")),
-              "1|2|6|0|0|");
-    EXPECT_EQ(join(fpar_get_local_code("euc kr"), fpar_get_local_code("EUC-KR"), fpar_get_local_code("BIG5"),
-                   fpar_get_local_code("iso 8859 11"), fpar_get_local_code("")),
-              "6|0|3|11|0|");
-
-    // Every name maps back to its code; a code without a name gives "".
+    // The spellings are checked through the options (NamedValuesAreLookedUpWithoutCase);
+    // here every name maps back to its code, and a code without a name gives "".
     char buf[12];
     fpar_get_local_code_str(12, buf);
     EXPECT_STREQ(buf, "");
@@ -90,21 +83,6 @@ TEST(FparEntry, ResultAndErrorRecords)
     EXPECT_EQ(fpar_main(&none.env, nullptr, &none.result, &none.err, &none.args, none.heap), 0);
 }
 
-TEST(FparEntry, GrammarResultsBeforeMapping)
-{
-    using fpar_test::grammar_result;
-    EXPECT_EQ(grammar_result("OPTIONS(ERRORS=1)"), 0);
-    EXPECT_EQ(grammar_result("OPTIONS(ERRORS=1,)"), 1);
-    EXPECT_EQ(grammar_result("OPTIONS(LOG='')"), -1);
-    fldr_col col{};
-    EXPECT_EQ(grammar_result("F(F(F()))", &col), 0);
-    std::string deep;
-    for (int i = 0; i < 6000; i++)   // two stack entries per level
-        deep += "F(";
-    EXPECT_EQ(grammar_result(deep, &col), 2);   // stack past 10000 entries
-    EXPECT_EQ(grammar_result(deep.substr(0, 2 * 2000), &col), 1);   // deep enough, then cut short
-}
-
 TEST(FparEntry, ParMainPreparesAndCopiesTheFirstTable)
 {
     fldr_env env;
@@ -112,33 +90,29 @@ TEST(FparEntry, ParMainPreparesAndCopiesTheFirstTable)
     fldr_args args{};
     fldr_par_result *result = nullptr;
     fldr_parse_err *err = nullptr;
+    auto par_main = [&](const char *text) { return fldr_par_main(&env, text, &result, &err, &args); };
 
-    EXPECT_EQ(fldr_par_main(&env, "LOAD INFILE 'in/a.txt' STR X '0A' INTO TABLE T FIELDS ','", &result,
-                            &err, &args),
-              0);
+    EXPECT_EQ(par_main("LOAD INFILE 'in/a.txt' STR X '0A' INTO TABLE T FIELDS ','"), 0);
     EXPECT_EQ(fpar_test::separators(args), "field_sep=',' field_sep_len=1 row_sep_hex='0A'");
     EXPECT_EQ(join(args.data_file, args.skip_rows, args.errors, args.log_file, args.bad_file, args.commit_rows),
               "in\\a.txt|18446744073709551615|4294967295|||50000|");
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(join(result->ctl_count, result->ctl_first == nullptr, result->args == &args), "1|1|1|");
 
-    EXPECT_EQ(fldr_par_main(&env, "OPTIONS(SKIP=3 LOG='l/x.log') LOAD INFILE 'b' INTO TABLE T "
-                                  "FIELDS X '7C7C'",
-                            &result, &err, &args),
-              0);
+    EXPECT_EQ(par_main("OPTIONS(SKIP=3 LOG='l/x.log') LOAD INFILE 'b' INTO TABLE T FIELDS X '7C7C'"), 0);
     EXPECT_EQ(join(args.skip_rows, args.log_file), "3|l\\x.log|");
     EXPECT_EQ(fpar_test::separators(args),
               "field_sep_hex='7C7C' field_sep_len=4 field_sep_is_hex=1 row_sep='\r\n' row_sep_len=2");
 
     // A parameter text gives no table: nothing is copied, nothing fails.
-    EXPECT_EQ(fldr_par_main(&env, "OPTIONS(SQL='select 1')", &result, &err, &args), 0);
+    EXPECT_EQ(par_main("OPTIONS(SQL='select 1')"), 0);
     EXPECT_EQ(result->ctl_count, 0u);
     EXPECT_EQ(args.sql_text, nullptr);   // it lived in the released heap
 
     // The error record stays readable after the heap is gone.
-    int32_t rc = fldr_par_main(&env, "LOAD INFILE 'a' INTO TABLE T (c CHAR(0))", &result, &err, &args);
+    int32_t rc = par_main("LOAD INFILE 'a' INTO TABLE T (c CHAR(0))");
     EXPECT_EQ(fpar_test::failure(rc, err), "line=1 column=39 text=')'");
-    rc = fldr_par_main(&env, "OPTIONS(LOG='open", &result, &err, &args);
+    rc = par_main("OPTIONS(LOG='open");
     EXPECT_EQ(fpar_test::failure(rc, err), "code=-4 line=1 text=''open' msg='String  not terminated properly'");
 }
 

@@ -190,12 +190,9 @@ TEST(FparOptions, DataNames)
 {
     // The names in order, after the list kind; links and count checked.
     auto names = [](const fldr_args &a) {
-        std::string out = std::to_string(a.data_list_kind);
-        const fldr_data_name *prev = nullptr;
-        uint32_t n = 0;
-        for (const fldr_data_name *d = a.data_name_first; d != nullptr; prev = d, d = d->next, n++)
-            out += d->prev == prev ? " " + std::string(d->name) : " broken";
-        return n == a.data_name_count && a.data_name_last == prev ? out : out + " broken count or last";
+        return std::to_string(a.data_list_kind) + " " +
+               fpar_test::chain(a.data_name_first, a.data_name_last, a.data_name_count, " ",
+                                [](const fldr_data_name *d) { return std::string(d->name); });
     };
     EXPECT_EQ(names(Parse(opt("DATA='a.txt', 'b/c.txt'")).args), "0 a.txt b/c.txt");
     EXPECT_EQ(names(Parse(opt("DATA=LIST 'l1' DATA=DIRECTORY 'd1', 'd2'")).args), "2 l1 d1 d2");

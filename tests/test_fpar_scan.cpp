@@ -26,7 +26,7 @@ TEST(FparScan, EveryKeywordScansToItsOwnNumberInAnyCase)
     EXPECT_EQ(fldr_kw_lookup("LOAD_", 5), 0);
 }
 
-TEST(FparScan, LiteralsAndIdentifiers)
+TEST(FparScan, LiteralsIdentifiersCommentsAndSingleCharacters)
 {
     const std::pair<std::string, std::string> cases[] = {
         {"'it''s' 'a\\'b' 'a\\nb' 'a\\\\b' '' ''''", "str[it's] str[a'b] str[a\\nb] str[a\\b] str[] str[']"},
@@ -46,40 +46,30 @@ TEST(FparScan, LiteralsAndIdentifiers)
         {"0009223372036854775807", "big[9223372036854775807]"},
         {std::string(128, 'a'), "id[" + std::string(128, 'A') + "]"},
         {"\xc4\xe3\xba\xc3_col#$", "id[\xc4\xe3\xba\xc3_COL#$]"},
+        // Comments nest and are skipped; every other byte is a token of its own.
+        {"/* a /* b */ c */ LOAD", "LOAD"}, {"/***/ LOAD /* x **/", "LOAD"}, {"// all of it\nLOAD", "LOAD"},
+        {"LOAD -- here\nDATA", "LOAD DATA"},
+        {"( ) , . : - ! < > * = ; \\ \x01 \x7f", "( ) , . : - ! < > * = ; \\ \x01 \x7f"},
+        {"trailing \n\t NullCols TRAILING", "TRAILING_NULLCOLS[trailing \n\t NullCols] id[TRAILING]"},
     };
     for (const auto &[text, want] : cases)
         EXPECT_EQ(Scan(text).show(), want) << text;
+    // Lines are counted across comments; only "--" comments are noted.
     EXPECT_EQ(Scan("'abc'  -- note\n  // more\n\n 'def' X").ctx->line, 4u);
+    EXPECT_EQ(Scan("/* 1\n2\n3 */\nLOAD").ctx->line, 4u);
+    EXPECT_EQ(Scan("trailing \n\t NullCols").ctx->line, 2u);
+    EXPECT_EQ(Scan("LOAD -- here\nDATA").ctx->dash_comment_seen, 1u);
+    EXPECT_EQ(Scan("LOAD // x").ctx->dash_comment_seen, 0u);
+    // A gap of blanks longer than ident keeps its first 128 characters.
+    Scan g("TRAILING" + std::string(500, ' ') + "NULLCOLS");
+    ASSERT_EQ(g.tokens.size(), 1u);
+    EXPECT_EQ(g.tokens[0].text.size(), 128u);
 
     // A literal longer than the inline area moves to the heap whole.
     const std::string big(100000, 'q');
     Scan long_str("'" + big + "'");
     EXPECT_EQ(long_str.show(), "str[" + big + "]");
     EXPECT_GT(long_str.ctx->lit_cap, 100000);
-}
-
-TEST(FparScan, CommentsNestAndAreSkipped)
-{
-    for (const char *text : {"/* a /* b */ c */ LOAD", "/***/ LOAD /* x **/", "// all of it\nLOAD"})
-        EXPECT_EQ(Scan(text).show(), "LOAD") << text;
-    Scan dash("LOAD -- here\nDATA");
-    EXPECT_EQ(dash.show(), "LOAD DATA");
-    EXPECT_EQ(dash.ctx->dash_comment_seen, 1u);
-    EXPECT_EQ(Scan("LOAD // x").ctx->dash_comment_seen, 0u);
-    EXPECT_EQ(Scan("/* 1\n2\n3 */\nLOAD").ctx->line, 4u);
-}
-
-TEST(FparScan, SingleCharactersAndTrailingNullcols)
-{
-    // Every other byte is a token of its own.
-    EXPECT_EQ(Scan("( ) , . : - ! < > * = ; \\ \x01 \x7f").show(), "( ) , . : - ! < > * = ; \\ \x01 \x7f");
-    Scan t("trailing \n\t NullCols TRAILING");
-    EXPECT_EQ(t.show(), "TRAILING_NULLCOLS[trailing \n\t NullCols] id[TRAILING]");
-    EXPECT_EQ(t.ctx->line, 2u);
-    // A gap of blanks longer than ident keeps its first 128 characters.
-    Scan g("TRAILING" + std::string(500, ' ') + "NULLCOLS");
-    ASSERT_EQ(g.tokens.size(), 1u);
-    EXPECT_EQ(g.tokens[0].text.size(), 128u);
 }
 
 TEST(FparScan, ErrorsEndTheParseWithTheirNumberMessageLineAndToken)

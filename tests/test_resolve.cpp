@@ -121,53 +121,48 @@ TEST_F(Resolve, ListFiles)
                          std::string("\t") + s("data/b.txt") + std::string(1, '\0') + "junk\n");
     touch("empty.lst", "");
     touch("nomatch.lst", s("data/*.none") + "\n" + s("data/a.txt"));
+    touch("l.lst", s("data/a.txt"));
 
+    // An entry's hexadecimal terminator and start string are converted and
+    // go to its files; a digit that is none, a zero byte, or a directory
+    // where a list belongs skip the entry.
+    fldr_data_file *hex = entry(path("l.lst"));
+    hex->row_term_len = 0;
+    strcpy(hex->row_term_hex, "7C0A");
+    strcpy(hex->start_hex, "23");
+    strcpy(entry(path("l.lst"))->row_term_hex, "7G");
+    strcpy(entry(path("l.lst"))->start_hex, "410042");
+    entry(path("."));
     for (const char *name : {"one.lst", "missing.lst", "two.lst", "empty.lst", "nomatch.lst", "bad|name.lst"})
         entry(path(name));
     ctl_.infile_list = 1;
 
     ASSERT_EQ(fldr_resolve_path_file(fldr_get_env(), &inst_, FLDR_LANG_EN, 1, heap_, &ctl_), 0);
-    EXPECT_EQ(files(), (Strings{s("data/a.txt"), s("data/b.txt"), s("data/c.txt"), s("data/w1.csv"),
+    EXPECT_EQ(files(), (Strings{s("data/a.txt"), s("data/a.txt"), s("data/b.txt"), s("data/c.txt"), s("data/w1.csv"),
                                 s("data/w2.csv"), s("data/a.txt"), s("data/c.txt"), s("data/b.txt"), s("data/a.txt")}));
-    EXPECT_EQ(specs().size(), 6u);
-    // The missing list file, the wildcard that matched nothing, the bad path.
-    EXPECT_EQ(diag_codes(), (std::vector<int32_t>{FLDR_ERR_OPEN_FILE, FLDR_ERR_FILE_PATH,
-                                                  FLDR_ERR_FILE_PATH}));
+    EXPECT_EQ(describe(ctl_.data_file_first),
+              "path='" + s("data/a.txt") + "' row_term='|\n' row_term_len=2 row_term_given=1 start='#' start_len=1 "
+              "start_given=1");
+    EXPECT_STREQ(hex->row_term_hex, "");  // the entry itself is converted
+    EXPECT_EQ(specs().size(), 10u);
+    // The two bad conversions, the directory, the missing list file, the
+    // wildcard that matched nothing, the bad path.
+    EXPECT_EQ(diag_codes(), (std::vector<int32_t>{FLDR_ERR_ROW_TERM, FLDR_ERR_ROW_TERM, FLDR_ERR_OPEN_FILE,
+                                                  FLDR_ERR_OPEN_FILE, FLDR_ERR_FILE_PATH, FLDR_ERR_FILE_PATH}));
     EXPECT_STREQ(inst_.last_msg, "Invalid file path");
     // The list files are closed again.
     for (fldr_data_file *df = ctl_.spec_first; df; df = df->next) EXPECT_EQ(df->handle, -1);
-}
-
-TEST_F(Resolve, ListEntryTerminatorsAndUnreadableLists)
-{
-    touch("a.txt");
-    touch("l.lst", s("a.txt"));
-    fldr_data_file *hex = entry(path("l.lst"));
-    hex->row_term_len = 0;
-    strcpy(hex->row_term_hex, "7C0A");
-    strcpy(hex->start_hex, "23");
-    strcpy(entry(path("l.lst"))->row_term_hex, "7G");     // not hexadecimal
-    strcpy(entry(path("l.lst"))->start_hex, "410042");    // a zero byte
-    entry(path("."));                                     // a directory: cannot be opened as a list
-    ASSERT_EQ(fldr_resolve_path_file(fldr_get_env(), &inst_, FLDR_LANG_EN, 1, heap_, &ctl_), 0);
-
-    ASSERT_EQ(files(), (Strings{s("a.txt")}));
-    EXPECT_EQ(describe(ctl_.data_file_first),
-              "path='" + s("a.txt") + "' row_term='|\n' row_term_len=2 row_term_given=1 start='#' start_len=1 "
-              "start_given=1");
-    EXPECT_STREQ(hex->row_term_hex, "");  // the entry itself is converted
-    EXPECT_EQ(hex->start_given, 1u);
-    EXPECT_EQ(diag_codes(), (std::vector<int32_t>{FLDR_ERR_ROW_TERM, FLDR_ERR_ROW_TERM, FLDR_ERR_OPEN_FILE}));
 
     // Without an instance the unreadable lists are passed over in silence.
     memset(&ctl_, 0, sizeof ctl_);
     entry(path("missing.lst"));
     entry(path("l.lst"));
     ASSERT_EQ(fldr_resolve_path_file(fldr_get_env(), nullptr, FLDR_LANG_EN, 1, heap_, &ctl_), 0);
-    EXPECT_EQ(files(), (Strings{s("a.txt")}));
+    EXPECT_EQ(files(), (Strings{s("data/a.txt")}));
 }
 
-// A directory tree with a little of everything.
+// A directory tree with a little of everything: a link to a file, a link
+// back to the top, and a path too long to be kept.
 class Walk : public Resolve {
 protected:
     Walk()
@@ -175,6 +170,11 @@ protected:
         for (const char *name : {"root/a.txt", "root/_Desktop.ini", "root/sub1/b.txt", "root/sub1/deep/c.txt",
                                  "root/sub1/_desktop.INI", "root/sub2/d.txt", "root/other/e.txt", "root/other/sub9/f.txt"})
             touch(name);
+        fs::create_directory_symlink(path("root"), path("root/sub1/loop"));
+        fs::create_symlink(path("root/a.txt"), path("root/sub2/link.txt"));
+        std::string deep = "root/long";
+        while (deep.size() + dir_.dir().string().size() < 300) deep += "/dddddddddd";
+        touch(deep + "/lost.txt");
     }
     int32_t collect() { return fldr_collect_datafiles_by_path(fldr_get_env(), heap_, &ctl_); }
 };
@@ -183,13 +183,14 @@ TEST_F(Walk, LevelsSelectDirectories)
 {
     // Depth first, entries in name order, the desktop files skipped in any
     // case; letters match without regard to case; files at a level are never
-    // collected even when they match.
+    // collected even when they match. The loop is not followed, a link to a
+    // file is a file, the over-long path is dropped.
     const std::pair<const char *, Strings> cases[] = {
         {"root", {"root/a.txt", "root/other/e.txt", "root/other/sub9/f.txt", "root/sub1/b.txt", "root/sub1/deep/c.txt",
-                  "root/sub2/d.txt"}},
-        {"root/SUB*", {"root/sub1/b.txt", "root/sub1/deep/c.txt", "root/sub2/d.txt"}},
+                  "root/sub2/d.txt", "root/sub2/link.txt"}},
+        {"root/SUB*", {"root/sub1/b.txt", "root/sub1/deep/c.txt", "root/sub2/d.txt", "root/sub2/link.txt"}},
         {"root/*", {"root/other/e.txt", "root/other/sub9/f.txt", "root/sub1/b.txt", "root/sub1/deep/c.txt",
-                    "root/sub2/d.txt"}},
+                    "root/sub2/d.txt", "root/sub2/link.txt"}},
         {"root/*/d*", {"root/sub1/deep/c.txt"}},
         {"root/*.txt", {}},
     };
@@ -213,7 +214,7 @@ TEST_F(Walk, RelativePathsTrailingSeparatorAndRefusals)
     int32_t rc = collect();
     fs::current_path(saved);
     ASSERT_EQ(rc, 0);
-    EXPECT_EQ(files(), (Strings{".\\root\\sub2\\d.txt", ".\\root\\other\\sub9\\f.txt"}));
+    EXPECT_EQ(files(), (Strings{".\\root\\sub2\\d.txt", ".\\root\\sub2\\link.txt", ".\\root\\other\\sub9\\f.txt"}));
 
     // "\\" anywhere is refused; so is an empty path and a missing directory;
     // files found for earlier entries stay.
@@ -224,25 +225,8 @@ TEST_F(Walk, RelativePathsTrailingSeparatorAndRefusals)
         if (bad.empty()) second->path[0] = '\0';
         entry(path("root/sub1"));
         EXPECT_EQ(collect(), FLDR_ERR_FILE_PATH) << bad;
-        EXPECT_EQ(files(), (Strings{s("root/sub2/d.txt")})) << bad;
+        EXPECT_EQ(files(), (Strings{s("root/sub2/d.txt"), s("root/sub2/link.txt")})) << bad;
     }
-}
-
-TEST_F(Walk, SymbolicLinkLoopsAndOverLongPathsEnd)
-{
-    fs::create_directory_symlink(path("root"), path("root/sub1/loop"));
-    fs::create_symlink(path("root/a.txt"), path("root/sub2/link.txt"));
-    std::string deep = "root/long";
-    while (deep.size() + dir_.dir().string().size() < 300) deep += "/dddddddddd";
-    touch(deep + "/lost.txt");
-
-    entry(path("root"));
-    ASSERT_EQ(collect(), 0);
-    Strings got = files();
-    // The loop is not followed, a link to a file is a file, the over-long path is dropped.
-    EXPECT_EQ(got, (Strings{s("root/a.txt"), s("root/other/e.txt"), s("root/other/sub9/f.txt"),
-                            s("root/sub1/b.txt"), s("root/sub1/deep/c.txt"), s("root/sub2/d.txt"),
-                            s("root/sub2/link.txt")}));
 }
 
 }  // namespace

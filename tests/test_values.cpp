@@ -3,33 +3,21 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "qxcalc.h"
 #include "qxdta.h"
 #include "qxfldr_comm.h"
+#include "support/fpar_test_util.h"
 
 namespace {
 
+/* The trimmed value behind the offset where it now starts: "2:ab". */
 std::string trimmed(std::string text)
 {
     char *p = text.data();
     uint32_t len = static_cast<uint32_t>(text.size());
     fldr_trim_str(&p, &len);
-    return std::string(p, len);
-}
-
-/* Converts with an exact-size destination (src_len + 1) in its own block. */
-int32_t unhex(const std::string &src, std::string *out)
-{
-    auto dst = std::make_unique<char[]>(src.size() + 1);
-    uint32_t len = 0xDEAD;
-    int32_t rc = fldr_convert_hex_if_necessary(src.data(), static_cast<int32_t>(src.size()), dst.get(), &len);
-    if (rc == 0) {
-        EXPECT_EQ(dst[len], '\0');
-        out->assign(dst.get(), len);
-    }
-    return rc;
+    return std::to_string(p - text.data()) + ":" + std::string(p, len);
 }
 
 } // namespace
@@ -56,17 +44,12 @@ TEST(Values, NullRulesApplyInOrder)
 
 TEST(Values, TrimDropsOnlyBlanks)
 {
-    EXPECT_EQ(trimmed("  ab c  "), "ab c");
-    EXPECT_EQ(trimmed("\tab\t"), "\tab\t");
-    EXPECT_EQ(trimmed(""), "");
-
+    // All blanks: empty, starting at the value's end.
+    EXPECT_EQ(trimmed("  ab c  ") + " " + trimmed("\tab\t") + " " + trimmed("") + " " + trimmed("   "),
+              "2:ab c 0:\tab\t 0: 3:");
     char blanks[] = "   ";
     char *p = blanks;
-    uint32_t len = 3;
-    fldr_trim_str(&p, &len);
-    EXPECT_TRUE(len == 0 && p == blanks + 3);   // all blanks: empty, the pointer at the value's end
-    uint32_t null_len = FLDR_NULL_LEN;
-    p = blanks;
+    uint32_t null_len = FLDR_NULL_LEN;   // NULL stays NULL
     fldr_trim_str(&p, &null_len);
     EXPECT_EQ(null_len, FLDR_NULL_LEN);
 }
@@ -81,9 +64,12 @@ TEST(Values, HexEscapes)
         {"0", "0"}, {"", ""}, {"0X4", fail_cut}, {"xx0x4", fail_cut}, {"0XG1", fail_digit}, {"0X1 ", fail_digit},
     };
     for (const auto &[src, expected] : cases) {
-        std::string out;
-        const int32_t rc = unhex(src, &out);
-        EXPECT_EQ(rc == 0 ? out : "error " + std::to_string(rc), expected) << src;
+        // An exact-size destination (length + 1) in its own block, ended by a zero byte.
+        auto dst = std::make_unique<char[]>(src.size() + 1);
+        uint32_t len = 0xDEAD;
+        const int32_t rc = fldr_convert_hex_if_necessary(src.data(), static_cast<int32_t>(src.size()), dst.get(), &len);
+        EXPECT_EQ(rc == 0 ? std::string(dst.get(), len + 1) : "error " + std::to_string(rc),
+                  rc == 0 ? expected + '\0' : expected) << src;
     }
     char dst[8];   // the out length is optional
     EXPECT_EQ(fldr_convert_hex_if_necessary("0x61", 4, dst, nullptr), 0);
@@ -126,22 +112,18 @@ TEST(Values, ChrWidths)
 
 TEST(Values, DuplicateColumnNames)
 {
-    fldr_col cols[3]{};
-    std::strcpy(cols[0].name, "Id");
-    std::strcpy(cols[1].name, "name");
-    std::strcpy(cols[2].name, "ID");
-    cols[0].next = &cols[1];
-    cols[1].next = &cols[2];
+    fpar_test::Parse p("LOAD INFILE 'a' INTO TABLE T (\"Id\", \"name\", \"ID\")");
+    ASSERT_EQ(p.rc, 0);
+    fldr_col *id = p.ctl()->col_first, *name = id->next, *twin = name->next;
     // The first column finds its twin without regard to case; the later ones look only after themselves.
-    EXPECT_EQ((std::vector<int32_t>{fldr_lst_col_check(&cols[0]), fldr_lst_col_check(&cols[1]),
-                                    fldr_lst_col_check(&cols[2])}),
-              (std::vector<int32_t>{FLDR_ERR_COLUMN_MISMATCH, 0, 0}));
-    std::strcpy(cols[2].name, "Id2");
-    EXPECT_EQ(fldr_lst_col_check(&cols[0]), 0);
+    EXPECT_EQ(fpar_test::join(fldr_lst_col_check(id), fldr_lst_col_check(name), fldr_lst_col_check(twin)),
+              fpar_test::join(FLDR_ERR_COLUMN_MISMATCH, 0, 0));
+    std::strcpy(twin->name, "Id2");
+    EXPECT_EQ(fldr_lst_col_check(id), 0);
     // Names that fill all 129 bytes without a terminator compare within the array.
-    std::memset(cols[0].name, 'a', sizeof cols[0].name);
-    std::memset(cols[2].name, 'A', sizeof cols[2].name);
-    EXPECT_EQ(fldr_lst_col_check(&cols[0]), FLDR_ERR_COLUMN_MISMATCH);
+    std::memset(id->name, 'a', sizeof id->name);
+    std::memset(twin->name, 'A', sizeof twin->name);
+    EXPECT_EQ(fldr_lst_col_check(id), FLDR_ERR_COLUMN_MISMATCH);
 }
 
 TEST(Values, ConversionNeed)

@@ -1,59 +1,45 @@
 /*
 ** WHEN conditions: byte ranges, columns by name, the pad rules, BLANKS, AND
-** groups and the null mode.
+** groups and the null mode. Table clauses and conditions come from the
+** parser, as the loader gets them; the instance and the data file are set by
+** hand.
 */
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <memory>
 #include <string>
 
-#include "support/scratch.h"
-#include "support/split_reference.h"
-
-using namespace qxtest;
+#include "support/fpar_test_util.h"
 
 namespace {
 
-/* A table clause built by hand: '|' between fields, the given columns, and
-** the comparisons of its condition. */
-class Table : public splitref::split_table {
+/* A table clause as the parser builds it, with '|' between fields, no row
+** enclosure and the given column list ("(a, b)"; "" for none). */
+class Table {
 public:
-    explicit Table(std::initializer_list<const char *> names = {}) : split_table("|", "", "\\")
+    explicit Table(const std::string &columns = "") : table_("LOAD INFILE 'a' INTO TABLE T FIELDS '|' " + columns)
     {
         fldr_init();   /* long rows take their scratch area from the library pool */
+        EXPECT_EQ(table_.rc, 0) << columns;
+        ctl = table_.rc == 0 ? *table_.ctl() : fldr_ctl{};
         ctl.row_enclose_len = 0;
         set_bytes(file.row_term, &file.row_term_len, "\n");
-        for (const char *name : names)
-            column(name);
     }
 
-    fldr_col &column(const char *name)
+    /* The condition of a WHEN clause as the parser builds it. */
+    fldr_bexp *when(const std::string &condition)
     {
-        fldr_col &col = *add_col();
-        std::snprintf(col.name, sizeof col.name, "%s", name);
-        col.fun_kind = FLDR_FUN_NONE;
-        col.data_type = -1;
-        return col;
-    }
-
-    fldr_bexp *by_name(const char *name, uint8_t op, uint8_t kind, const std::string &text = "")
-    {
-        return comparison(fldr_bexp_field{0, names_.emplace_back(name).data(), 0, 0}, op, kind, text);
-    }
-    fldr_bexp *by_range(int64_t start, int64_t end, uint8_t op, uint8_t kind, const std::string &text)
-    {
-        return comparison(fldr_bexp_field{1, nullptr, start, end}, op, kind, text);
-    }
-    /* An AND group of the given comparisons. */
-    fldr_bexp *all(std::initializer_list<fldr_bexp *> members)
-    {
-        fldr_bexp &group = nodes_.emplace_back();
-        group.kind = 1;
-        for (fldr_bexp *member : members) {
-            link_last(group.first, group.last, member);
-            group.count++;
+        const auto &p = parses_.emplace_back(
+            std::make_unique<fpar_test::Parse>("LOAD INFILE 'a' INTO TABLE T WHEN " + condition));
+        EXPECT_EQ(p->rc, 0) << condition;
+        fldr_bexp *cond = p->rc == 0 ? p->ctl()->when_cond : nullptr;
+        /* A group's links and count, which the evaluation itself does not use. */
+        if (cond != nullptr && cond->kind == 1) {
+            auto nothing = [](const fldr_bexp *) { return std::string(); };
+            EXPECT_EQ(fpar_test::chain(cond->first, cond->last, cond->count, "", nothing), "");
         }
-        return &group;
+        return cond;
     }
 
     /* Whether each row is taken under `cond` (nullptr: the condition set
@@ -72,6 +58,10 @@ public:
         }
         return out;
     }
+    std::string holds(const std::string &condition, std::initializer_list<std::string> rows)
+    {
+        return holds(when(condition), rows);
+    }
 
     static void set_bytes(char *dst, uint16_t *len, const char *src)
     {
@@ -80,146 +70,106 @@ public:
 
     fldr_inst      inst{};
     fldr_data_file file{};
+    fldr_ctl       ctl;   /* the parsed record, copied so that a test may change it */
 
 private:
-    fldr_bexp *comparison(fldr_bexp_field field, uint8_t op, uint8_t kind, const std::string &text)
-    {
-        char *bytes = kind == 4 ? nullptr : texts_.emplace_back(text).data();
-        fldr_bexp_value &value = values_.emplace_back(fldr_bexp_value{kind, static_cast<uint16_t>(text.size()), bytes});
-        fldr_bexp &node = nodes_.emplace_back();
-        node.field = &fields_.emplace_back(field);
-        node.op = op;
-        node.value = &value;
-        return &node;
-    }
-
-    std::deque<fldr_bexp>       nodes_;
-    std::deque<fldr_bexp_field> fields_;
-    std::deque<fldr_bexp_value> values_;
-    std::deque<std::string>     texts_;
-    std::deque<std::string>     names_;
+    fpar_test::Parse                              table_;
+    std::deque<std::unique_ptr<fpar_test::Parse>> parses_;
 };
 
-constexpr uint8_t EQ = 0, NE = 1, STR = 2, HEX = 3, BLANKS = 4;
-
-TEST(When, ByteRangesMustEndBeforeTheRowsLastByte)
+TEST(When, ByteRangesMustEndBeforeTheRowsLastByteAndTheShorterSideIsPadded)
 {
     Table t;
     Table::set_bytes(t.file.row_term, &t.file.row_term_len, "\r\n");
     /* "ab\r\n" compares a, b, CR; a last row without terminator: 3 is not
     ** below 3; case matters. */
-    EXPECT_EQ(t.holds(t.by_range(1, 3, EQ, STR, "abc"), {"abc\r\n", "ab\r\n", "abc", "abd\r\n", "ABC\r\n"}), "10000");
-    Table inside;   /* 4 is below 5, not below 4 */
-    EXPECT_EQ(inside.holds(inside.by_range(3, 4, EQ, STR, "cd"), {"abcde\n", "abcd\n", "abc\n"}), "110");
+    EXPECT_EQ(t.holds("(1:3) = 'abc'", {"abc\r\n", "ab\r\n", "abc", "abd\r\n", "ABC\r\n"}), "10000");
+    Table pad;   /* 4 is below 5, not below 4 */
+    EXPECT_EQ(pad.holds("(3:4) = 'cd'", {"abcde\n", "abcd\n", "abc\n"}), "110");
+    /* Blanks pad a string, zero bytes the hexadecimal form (the loader turns
+    ** its digits into bytes); a value longer than the data must end in padding. */
+    EXPECT_EQ(pad.holds("(1:3) = 'A'", {"A  |x\n", "A B|x\n", std::string("A\0\0|x\n", 6)}), "100");
+    fldr_bexp *hex = pad.when("(1:3) = X '41'");
+    hex->value->text[0] = 'A';
+    hex->value->len = 1;
+    EXPECT_EQ(pad.holds(hex, {std::string("A\0\0|x\n", 6), "A  |x\n"}), "10");
+    EXPECT_EQ(pad.holds("(1:2) = 'AB  '", {"ABC\n"}), "1");
+    EXPECT_EQ(pad.holds("(1:2) = 'ABC'", {"ABC\n"}), "0");
 }
 
-TEST(When, ShorterSideIsPaddedWithBlanksOrZeroBytes)
+TEST(When, ColumnsByNameBlanksGroupsAndNulls)
 {
-    Table t;
-    EXPECT_EQ(t.holds(t.by_range(1, 3, EQ, STR, "A"), {"A  |x\n", "A B|x\n", "A\0\0|x\n"}), "100");
-    EXPECT_EQ(t.holds(t.by_range(1, 3, EQ, HEX, std::string("A", 1)), {std::string("A\0\0|x\n", 6), "A  |x\n"}), "10");
-    /* The value longer than the data: its tail must be padding. */
-    EXPECT_EQ(t.holds(t.by_range(1, 2, EQ, STR, "AB  "), {"ABC\n"}), "1");
-    EXPECT_EQ(t.holds(t.by_range(1, 2, EQ, STR, "ABC"), {"ABC\n"}), "0");
-}
-
-TEST(When, ColumnsAreFoundByNameWithoutRegardToCase)
-{
-    Table t({"id", "City", "note"});
-    EXPECT_EQ(t.holds(t.by_name("CITY", EQ, STR, "Paris"), {"1|Paris|x\n", "1|Paris  |x\n", "1|Lyon|x\n",
-                                                            "Paris|1|x\n"}), "1100");
-    /* Not equal to X on "X  " is false: the blanks pad the shorter side. */
-    EXPECT_EQ(t.holds(t.by_name("note", NE, STR, "X"), {"1|2|X  \n", "1|2|Y\n"}), "01");
-}
-
-TEST(When, BlanksHoldForEmptyAndSpaceOnlyFieldsAndMissingColumnsAreFalse)
-{
-    Table t({"a", "b", "c"});
-    EXPECT_EQ(t.holds(t.by_name("b", EQ, BLANKS), {"1||3\n", "1|   |3\n", "1| x |3\n"}), "110");
-    EXPECT_EQ(t.holds(t.by_name("b", NE, BLANKS), {"1| x |3\n"}), "1");
-    EXPECT_EQ(t.holds(t.by_name("c", EQ, BLANKS), {"1|2\n"}), "0");   /* two fields for three columns */
+    /* Names without regard to case; not equal to X on "X  " is false. */
+    Table t("(id, \"City\", note)");
+    EXPECT_EQ(t.holds("CITY = 'Paris'", {"1|Paris|x\n", "1|Paris  |x\n", "1|Lyon|x\n", "Paris|1|x\n"}), "1100");
+    EXPECT_EQ(t.holds("note != 'X'", {"1|2|X  \n", "1|2|Y\n"}), "01");
+    /* BLANKS holds for empty and all-blank fields; a missing column is
+    ** false unless trailing columns may be absent; a name no column carries
+    ** is never true, whichever the operator. */
+    EXPECT_EQ(t.holds("City = BLANKS", {"1||3\n", "1|   |3\n", "1| x |3\n"}), "110");
+    EXPECT_EQ(t.holds("City <> WHITESPACE", {"1| x |3\n"}), "1");
+    EXPECT_EQ(t.holds("note = BLANKS", {"1|2\n"}), "0");
     t.ctl.trailing_flag = 1;
-    EXPECT_EQ(t.holds(nullptr, {"1|2\n"}), "1");   /* now the third compares as empty */
-    /* A name no column carries is never true, whichever the operator. */
-    EXPECT_EQ(t.holds(t.by_name("nosuch", EQ, BLANKS), {"1|2|\n"}), "0");
-    EXPECT_EQ(t.holds(t.by_name("nosuch", NE, STR, "zzz"), {"1|2|3\n"}), "0");
-}
-
-TEST(When, AndGroupsNeedEveryComparison)
-{
-    Table t({"k", "v"});
-    fldr_bexp *group =
-        t.all({t.by_name("k", EQ, STR, "a"), t.by_range(1, 1, EQ, STR, "a"), t.by_name("v", NE, STR, "skip")});
-    EXPECT_EQ(t.holds(group, {"a|keep\n", "a|skip\n", "b|keep\n"}), "100");
-    /* No condition, or an empty group: every row is taken. */
-    Table empty;
-    EXPECT_EQ(empty.holds(nullptr, {"anything|at all\n", ""}), "11");
-    EXPECT_EQ(empty.holds(empty.all({}), {"x\n"}), "1");
-}
-
-TEST(When, NullFieldsFollowTheNullMode)
-{
-    /* In enclosed-rows mode an empty unenclosed field comes out as NULL. */
-    Table t({"a", "b", "c"});
+    EXPECT_EQ(t.holds(nullptr, {"1|2\n"}), "1");
+    EXPECT_EQ(t.holds("nosuch = BLANKS", {"1|2|\n"}), "0");
+    EXPECT_EQ(t.holds("nosuch <> 'zzz'", {"1|2|3\n"}), "0");
+    /* An AND group needs every member; no condition or an empty group takes every row. */
+    EXPECT_EQ(t.holds("id = 'a' AND (1:1) = 'a' AND note <> 'skip'", {"a|1|keep\n", "a|1|skip\n", "b|1|keep\n"}),
+              "100");
+    fldr_bexp empty_group{};
+    empty_group.kind = 1;
+    EXPECT_EQ(t.holds(&empty_group, {"x\n"}), "1");
+    Table none;
+    EXPECT_EQ(none.holds(nullptr, {"anything|at all\n", ""}), "11");
+    /* In enclosed-rows mode an empty unenclosed field is NULL, which the null mode decides on. */
     t.inst.scan_mode = FLDR_SCAN_ENCLOSED;
-    t.ctl.when_cond = t.by_name("b", EQ, BLANKS);
+    t.ctl.when_cond = t.when("City = BLANKS");
     std::string taken;
     for (uint32_t null_mode : {1u, 2u, 0u}) {
         t.inst.null_mode = null_mode;
         taken += t.holds(nullptr, {"1||3\n"});
     }
     EXPECT_EQ(taken, "110");
-    EXPECT_EQ(t.holds(t.by_name("b", NE, STR, "x"), {"1||3\n", "1|y|3\n"}), "01");
+    EXPECT_EQ(t.holds("City <> 'x'", {"1||3\n", "1|y|3\n"}), "01");
 }
 
 TEST(When, ColumnWalkSkipsStartStringConstantsAndHonoursPositions)
 {
-    Table t({"a"});
+    Table t("(a, k CONSTANT \"C\", b)");
     Table::set_bytes(t.file.start_str, &t.file.start_len, ">>");
-    static char constant_text[] = "C";
-    fldr_col &fixed = t.column("k");
-    fixed.constant = constant_text;
-    fixed.constant_len = 1;
-    t.column("b");
     /* Without the start string nothing is skipped. */
-    EXPECT_EQ(t.holds(t.by_name("b", EQ, STR, "two"), {">>one|two\n", "one|two\n", ">>two|one\n"}), "110");
+    EXPECT_EQ(t.holds("b = 'two'", {">>one|two\n", "one|two\n", ">>two|one\n"}), "110");
 
     /* A positioned column counts from the row's first byte after the start string. */
-    Table pos;
+    Table pos("(code POSITION(3:4))");
     Table::set_bytes(pos.file.start_str, &pos.file.start_len, ">>");
-    fldr_col &code = pos.column("code");
-    code.pos_kind = 2;
-    code.pos_start = 3;
-    code.pos_end = 4;
-    EXPECT_EQ(pos.holds(pos.by_name("code", EQ, STR, "XY"), {">>abXYef\n", "abXYef\n", ">>abZZef\n"}), "110");
+    fldr_col &code = *pos.ctl.col_first;
+    EXPECT_EQ(pos.holds("code = 'XY'", {">>abXYef\n", "abXYef\n", ">>abZZef\n"}), "110");
     code.pos_start = 40;   /* outside the row: an empty value */
     code.pos_end = 41;
-    EXPECT_EQ(pos.holds(pos.by_name("code", EQ, BLANKS), {">>abXYef\n"}), "1");
+    EXPECT_EQ(pos.holds("code = BLANKS", {">>abXYef\n"}), "1");
 }
 
-TEST(When, TablesWithoutDeclaredColumnsUseTheColumnDescription)
+TEST(When, ColumnDescriptionsAndEscapedData)
 {
+    /* A table without declared columns looks names up in its column
+    ** description; the last row runs out of data before the last name. */
     Table t;
     fldr_tab_col cols[3] = {{"ID", 0}, {"NAME", 0}, {"TOWN", 0}};
     fldr_tab_info info{3, cols};
     t.ctl.tab_info = &info;
-    /* The last one runs out of data before the last name. */
-    EXPECT_EQ(t.holds(t.by_name("town", EQ, STR, "Oslo"), {"1|Ann|Oslo\n", "1|Ann|Bergen\n", "1|Ann\n"}), "100");
+    EXPECT_EQ(t.holds("town = 'Oslo'", {"1|Ann|Oslo\n", "1|Ann|Bergen\n", "1|Ann\n"}), "100");
     t.ctl.tab_info = nullptr;
     EXPECT_EQ(t.holds(nullptr, {"1|Ann|Oslo\n"}), "0");   /* nothing to look the name up in */
-}
 
-TEST(When, EscapedDataIsComparedUnescapedAndTheRowIsLeftAlone)
-{
-    Table t({"a", "b", "c"});
-    t.inst.scan_mode = FLDR_SCAN_ESCAPED;
-    /* The escaped terminator belongs to the first value; holds() checks that
-    ** the chunk bytes stay as they were. Rows longer than the on-stack
-    ** scratch take the same path. */
-    EXPECT_EQ(t.holds(t.by_name("a", EQ, STR, "x|y"), {"x\\|y|w|z\n"}), "1");
+    /* Escaped data is compared unescaped: the escaped terminator belongs to
+    ** the first value; holds() checks that the chunk bytes stay as they
+    ** were. Rows longer than the on-stack scratch take the same path. */
+    Table e("(a, b, c)");
+    e.inst.scan_mode = FLDR_SCAN_ESCAPED;
+    EXPECT_EQ(e.holds("a = 'x|y'", {"x\\|y|w|z\n"}), "1");
     const std::string wide(40000, 'q');
-    EXPECT_EQ(t.holds(t.by_name("c", EQ, STR, "z"), {"x\\|y|w|z\n", "x\\|" + wide + "|w|z\n", "x|" + wide + "|w|z\n"}),
-              "110");
+    EXPECT_EQ(e.holds("c = 'z'", {"x\\|y|w|z\n", "x\\|" + wide + "|w|z\n", "x|" + wide + "|w|z\n"}), "110");
 }
 
 }  // namespace

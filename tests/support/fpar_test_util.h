@@ -37,15 +37,10 @@ struct Parse {
     Parse(const Parse &) = delete;
     Parse &operator=(const Parse &) = delete;
 
-    int32_t run(const std::string &text)
-    {
-        rc = fpar_main(&env, text.c_str(), &result, &err, &args, heap);
-        return rc;
-    }
+    int32_t run(const std::string &text) { return rc = fpar_main(&env, text.c_str(), &result, &err, &args, heap); }
     int32_t run_fun(const std::string &text, fldr_col *col)
     {
-        rc = fpar_main_ex(&env, text.c_str(), &result, &err, col, heap);
-        return rc;
+        return rc = fpar_main_ex(&env, text.c_str(), &result, &err, col, heap);
     }
     fldr_ctl *ctl(uint32_t n = 0) const
     {
@@ -64,15 +59,16 @@ struct Token {
     std::string text;   // str_val for strings and bit strings, else ident
 };
 
-// A parse context over `text` with its own heap, the scanner started on it:
-// what the entry point prepares before it runs the scanner or the grammar.
-struct Scanner {
+// Runs the scanner alone over `text`, on a parse context with its own heap
+// prepared as the entry point prepares it; the context is left for inspection.
+struct Scan {
     fldr_env                        env{};
     mem_heap_t                     *heap = nullptr;
     std::unique_ptr<fldr_parse_ctx> ctx = std::make_unique<fldr_parse_ctx>();
     std::string                     tokbuf;
+    std::vector<Token>              tokens;
 
-    explicit Scanner(const std::string &text)
+    explicit Scan(const std::string &text)
     {
         mem_env_init(&env);
         heap = mem_heap_create_low(&env, 0, 0, 0, 0, "test", __LINE__, 1);
@@ -86,26 +82,7 @@ struct Scanner {
         tokbuf.append(2, '\0');
         ctx->tokbuf = tokbuf.data();
         fldr_scan_begin(ctx.get(), text.size());
-    }
-    ~Scanner()
-    {
-        fldr_yylex_destroy(ctx->scanner);
-        mem_heap_free(&env, heap);
-    }
-    Scanner(const Scanner &) = delete;
-    Scanner &operator=(const Scanner &) = delete;
-};
-
-// Runs the scanner alone over `text`; the context is left for inspection.
-struct Scan : Scanner {
-    std::vector<Token> tokens;
-
-    explicit Scan(const std::string &text) : Scanner(text)
-    {
-        for (;;) {
-            const int tok = fldr_yylex(ctx->scanner);
-            if (tok == 0)
-                break;
+        for (int tok; (tok = fldr_yylex(ctx->scanner)) != 0;) {
             Token t{tok, ctx->int_val, ""};
             if (tok == TOK_BITSTR_VAL || tok == TOK_STRING_VAL)
                 t.text = ctx->str_val;
@@ -114,6 +91,14 @@ struct Scan : Scanner {
             tokens.push_back(t);
         }
     }
+    ~Scan()
+    {
+        fldr_yylex_destroy(ctx->scanner);
+        mem_heap_free(&env, heap);
+    }
+    Scan(const Scan &) = delete;
+    Scan &operator=(const Scan &) = delete;
+
     // The tokens as one line: a character token as itself, a literal as its
     // kind and value ("str[a.log]", "int[12]", "id[NAME]"), a keyword as the
     // keyword its number stands for, with the scanned text behind it where
@@ -146,20 +131,6 @@ std::string join(const T &...v)
     std::ostringstream out;
     ((out << v << '|'), ...);
     return out.str();
-}
-
-// Runs the grammar alone and returns its own result (0, 1, 2 or -1).
-inline int32_t grammar_result(const std::string &text, fldr_col *col = nullptr)
-{
-    Scanner s(text);
-    fldr_args args{};
-    fldr_par_result result{};
-    fldr_parse_err err{};
-    result.args = col == nullptr ? &args : nullptr;
-    s.ctx->result = &result;
-    s.ctx->err_rec = &err;
-    s.ctx->cur_col = col;
-    return fldr_parse_run(s.ctx.get());
 }
 
 // A record as one line: "name=value" for every field that is not zero,
@@ -209,21 +180,31 @@ inline std::string describe(const fldr_data_file *f)
         .text("start_hex", f->start_hex).num("start_given", f->start_given);
 }
 
-// A column function's arguments as written: ":A, 'x', G(:B)"; broken links show.
-inline std::string describe(const fldr_fun_arg_list *l)
+// The members of a linked list, each shown by `show`, joined by `sep`; a
+// broken prev link, last pointer or count shows instead.
+template <typename Node, typename Show>
+std::string chain(const Node *first, const Node *last, uint32_t count, const char *sep, Show show)
 {
     std::string out;
-    const fldr_fun_arg_node *prev = nullptr;
+    const Node *prev = nullptr;
     uint32_t n = 0;
-    for (const fldr_fun_arg_node *a = l->first; a != nullptr; prev = a, a = a->next, n++) {
-        if (a->prev != prev)
+    for (const Node *m = first; m != nullptr; prev = m, m = m->next, n++) {
+        if (m->prev != prev)
             return "broken prev link";
-        const fldr_fun_arg *arg = a->arg;
-        out += (n ? ", " : "") + (arg->kind == 0   ? ":" + std::string(arg->text)
-                                  : arg->kind == 1 ? "'" + std::string(arg->text) + "'"
-                                                   : arg->text + ("(" + (arg->args ? describe(arg->args) : "?") + ")"));
+        out += (n ? sep : "") + show(m);
     }
-    return n == l->count && l->last == prev ? out : "broken count or last";
+    return n == count && last == prev ? out : "broken count or last";
+}
+
+// A column function's arguments as written: ":A, 'x', G(:B)".
+inline std::string describe(const fldr_fun_arg_list *l)
+{
+    return chain(l->first, l->last, l->count, ", ", [](const fldr_fun_arg_node *a) {
+        const fldr_fun_arg *arg = a->arg;
+        return arg->kind == 0   ? ":" + std::string(arg->text)
+               : arg->kind == 1 ? "'" + std::string(arg->text) + "'"
+                                : arg->text + ("(" + (arg->args ? describe(arg->args) : "?") + ")");
+    });
 }
 
 // A column; its function's arguments, and its own separators in braces,
@@ -254,45 +235,11 @@ inline std::string failure(int32_t rc, const fldr_parse_err *e)
 }
 inline std::string failure(const Parse &p) { return failure(p.rc, p.err); }
 
-// Every column of a table, in order; the links and the count are checked
-// on the way.
-inline std::vector<std::string> columns(const fldr_ctl *ctl)
+// Every column of a table, in order, one a line; the links and the count are
+// checked on the way.
+inline std::string columns(const fldr_ctl *ctl)
 {
-    std::vector<std::string> out;
-    const fldr_col *prev = nullptr;
-    for (const fldr_col *c = ctl->col_first; c != nullptr; prev = c, c = c->next)
-        out.push_back(c->prev == prev ? describe(c) : "broken prev link");
-    if (ctl->col_last != prev || ctl->col_count != out.size())
-        out.push_back("broken count or last");
-    return out;
-}
-
-// A WHEN condition as written: "A = 'x'", "(1:2) <> BLANKS", "AND(...)";
-// broken links of a group show instead.
-inline std::string describe(const fldr_bexp *b)
-{
-    if (b == nullptr)
-        return "<none>";
-    if (b->kind == 1) {
-        std::string out = "AND(";
-        const fldr_bexp *prev = nullptr;
-        uint32_t n = 0;
-        for (const fldr_bexp *m = b->first; m != nullptr; prev = m, m = m->next, n++) {
-            if (m->prev != prev)
-                return "broken prev link";
-            out += (n ? ", " : "") + describe(m);
-        }
-        return n == b->count && b->last == prev ? out + ")" : "broken count or last";
-    }
-    std::string out = b->field->kind == 1 ? "(" + std::to_string(b->field->start) + ":" +
-                                                std::to_string(b->field->end) + ")"
-                                          : std::string(b->field->name);
-    out += b->op == 0 ? " = " : b->op == 1 ? " <> " : " op" + std::to_string(b->op) + " ";
-    const fldr_bexp_value *v = b->value;
-    if (v->kind == 4)
-        return out + (v->len == 0 && v->text == nullptr ? "BLANKS" : "BLANKS with a value");
-    out += (v->kind == 3 ? "X'" : v->kind == 2 ? "'" : "?'") + std::string(v->text) + "'";
-    return v->len == std::strlen(v->text) ? out : out + "/" + std::to_string(v->len);
+    return chain(ctl->col_first, ctl->col_last, ctl->col_count, "\n", [](const fldr_col *c) { return describe(c); });
 }
 
 // The row and field separators of the parameters.
