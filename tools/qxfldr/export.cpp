@@ -87,6 +87,24 @@ bool ExportText::open(std::string &error)
     return out_ != nullptr;
 }
 
+/* The conversion leaves a value it cannot write (text over FEXP_MAX_TEXT
+** bytes, a date out of range) without text, and the rest of its column with
+** it. Written as they are, those rows would read as empty fields: the export
+** stops at the first such value instead. */
+bool ExportText::every_value_has_text(const bdta3 *src, uint32_t rows, std::string &error) const
+{
+    for (uint16_t c = 0; c < src->col_count; c++) {
+        const bdta3_col *from = &src->cols[c], *to = &text_->cols[c];
+        for (uint32_t r = 0; r < rows; r++)
+            if (from->data->nulls[bdta3_col_src_row(from, r)] != 0 && to->data->nulls[bdta3_col_src_row(to, r)] == 0) {
+                error = "row " + std::to_string(rows_ + r + 1) + ", column " + std::to_string(c + 1) +
+                        ": the value has no text form of at most " + std::to_string(FEXP_MAX_TEXT) + " bytes";
+                return false;
+            }
+    }
+    return true;
+}
+
 bool ExportText::write(bdta3 *src, uint32_t rows, std::string &error)
 {
     fldr_env *env = fldr_get_env();
@@ -104,6 +122,8 @@ bool ExportText::write(bdta3 *src, uint32_t rows, std::string &error)
         error = "conversion to text failed (" + std::to_string(crc) + ")";
         return false;
     }
+    if (!every_value_has_text(src, rows, error))
+        return false;
     for (uint32_t r = 0; r < rows; r++) {
         line_.clear();
         for (uint16_t c = 0; c < text_->col_count; c++) {

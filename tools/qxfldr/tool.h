@@ -68,6 +68,8 @@ public:
     int copy_batches(const std::vector<uint16_t> &types, const NextBatch &next);
 
 private:
+    bool every_value_has_text(const bdta3 *src, uint32_t rows, std::string &error) const;
+
     const ExportRequest &req_;
     uint32_t             batch_rows_;
     std::FILE           *out_ = nullptr;
