@@ -87,17 +87,14 @@ TEST(PgCatalog, DescribesNamesTypesAndNotNull)
         uint16_t type;
         bool not_null;
     } expect[] = {
-        {"id", QXDT_INT, true},        {"small", QXDT_SMALLINT, false},
-        {"big", QXDT_BIGINT, false},   {"amount", QXDT_DEC, false},
-        {"r", QXDT_FLOAT, false},      {"d", QXDT_DOUBLE, false},
-        {"flag", QXDT_BIT, false},     {"c", QXDT_CHAR, false},
-        {"v", QXDT_VARCHAR, false},    {"t", QXDT_VARCHAR, false},
-        {"b", QXDT_VARBINARY, false},  {"day", QXDT_DATE, false},
-        {"tm", QXDT_TIME, false},      {"tmz", QXDT_TIME_TZ, false},
-        {"ts", QXDT_TIMESTAMP, false}, {"tsz", QXDT_TIMESTAMP_TZ, false},
-        {"iv", QXDT_INTERVAL_DT, false}, {"u", QXDT_VARCHAR, false},
-        {"j", QXDT_VARCHAR, false},    {"m", QXDT_VARCHAR, false},
-        {"k", QXDT_VARCHAR, true},     {"Odd \"Name", QXDT_VARCHAR, false},
+        {"id", QXDT_INT, true},          {"small", QXDT_SMALLINT, false}, {"big", QXDT_BIGINT, false},
+        {"amount", QXDT_DEC, false},     {"r", QXDT_FLOAT, false},        {"d", QXDT_DOUBLE, false},
+        {"flag", QXDT_BIT, false},       {"c", QXDT_CHAR, false},         {"v", QXDT_VARCHAR, false},
+        {"t", QXDT_VARCHAR, false},      {"b", QXDT_VARBINARY, false},    {"day", QXDT_DATE, false},
+        {"tm", QXDT_TIME, false},        {"tmz", QXDT_TIME_TZ, false},    {"ts", QXDT_TIMESTAMP, false},
+        {"tsz", QXDT_TIMESTAMP_TZ, false}, {"iv", QXDT_INTERVAL_DT, false}, {"u", QXDT_VARCHAR, false},
+        {"j", QXDT_VARCHAR, false},      {"m", QXDT_VARCHAR, false},      {"k", QXDT_VARCHAR, true},
+        {"Odd \"Name", QXDT_VARCHAR, false},
     };
     ASSERT_EQ(table.cols.size(), std::size(expect));
     for (size_t i = 0; i < std::size(expect); ++i) {

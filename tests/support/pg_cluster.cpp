@@ -67,11 +67,6 @@ bool server_user(uid_t &uid)
 
 } // namespace
 
-bool PgCluster::run(const std::string &program, const std::string &args, std::string &output) const
-{
-    return srvtest::run_shell(sq(program) + " " + args, dir_ + "/cmd.out", output);
-}
-
 bool PgCluster::start(std::string &reason)
 {
     dir_ = srvtest::make_temp_dir("qxpg");
@@ -120,12 +115,11 @@ bool PgCluster::restart(std::string &reason)
 
 bool PgCluster::stop_immediate(std::string &reason)
 {
-    if (pid_ <= 0) {
+    if (pid_ <= 0)
         reason = "the server is not running";
-        return false;
-    }
-    srvtest::stop_process(pid_, SIGQUIT);
-    return true;
+    const bool running = pid_ > 0;
+    srvtest::stop_process(pid_, SIGQUIT);   /* nothing to do when it is not running */
+    return running;
 }
 
 void PgCluster::stop()
@@ -150,9 +144,9 @@ bool PgCluster::psql(const std::string &sql, std::string &output) const
 {
     const std::string sql_path = dir_ + "/cmd.sql";
     qxtest::write_file(sql_path, sql + "\n");
-    const bool ok = run(psql_path_,
-                        "-X -q -A -t -v ON_ERROR_STOP=1 -h " + sq(dir_) + " -U qxtest -d postgres -f " + sq(sql_path),
-                        output);
+    const bool ok = srvtest::run_shell(sq(psql_path_) + " -X -q -A -t -v ON_ERROR_STOP=1 -h " + sq(dir_) +
+                                           " -U qxtest -d postgres -f " + sq(sql_path),
+                                       dir_ + "/cmd.out", output);
     std::remove(sql_path.c_str());
     return ok;
 }

@@ -45,8 +45,6 @@ public:
     std::string query_value(const std::string &sql) const;
 
 private:
-    bool run(const std::string &program, const std::string &args, std::string &output) const;
-
     std::string bin_dir_;     /* directory of initdb and postgres */
     std::string psql_path_;   /* psql (client package) */
     std::string dir_;         /* temporary directory: data/, the socket, the log */
