@@ -193,8 +193,7 @@ TEST(QxfldrMaria, RefusalsInSeveralPartsOfOneUnit)
 ** no file is read. */
 TEST(QxfldrMaria, ServerAskingForALocalFileGetsNone)
 {
-    if (mariatest::current_cluster() == nullptr)
-        GTEST_SKIP() << mariatest::cluster_failure();
+    MARIA_REQUIRE_CLUSTER();
     qxtest::Dir dir;
     dir.write("secret.txt", "1\n2\n");
     mariatest::sql(0, "DROP TABLE IF EXISTS qx.leak; CREATE TABLE qx.leak (v INT)");
