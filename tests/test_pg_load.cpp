@@ -22,20 +22,17 @@ namespace {
 
 [[maybe_unused]] auto *const g_env = testing::AddGlobalTestEnvironment(new pgtest::ClusterEnv);
 
-using qxpg::Field;
-
 using pgtest::cluster;
 using pgtest::connect;
 using pgtest::rows_of;
 using pgtest::sql;
 
-/* Builds fields from strings; "<null>" gives a null. */
-std::vector<Field> fields_of(const std::vector<std::string> &values)
+/* The fields of a row of texts. */
+std::vector<qxpg::Field> fields_of(const std::vector<std::string> &values)
 {
-    std::vector<Field> out;
+    std::vector<qxpg::Field> out;
     for (const std::string &v : values)
-        out.push_back(v == "<null>" ? Field{nullptr, qxpg::kNullLen}
-                                    : Field{v.data(), static_cast<uint32_t>(v.size())});
+        out.push_back({v.data(), static_cast<uint32_t>(v.size())});
     return out;
 }
 
