@@ -78,9 +78,9 @@ bool wait_ready(pid_t &pid, const std::function<bool()> &ready, const std::strin
     for (int i = 0; i < 600; i++) {
         if (ready())
             return true;
-        if (waitpid(pid, nullptr, WNOHANG) == pid) {
+        if (pid <= 0 || waitpid(pid, nullptr, WNOHANG) == pid) {   /* no fork, or it ended */
             pid = -1;
-            reason = "the server ended at start: " + qxtest::read_file(log);
+            reason = "the server did not start: " + qxtest::read_file(log);
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
