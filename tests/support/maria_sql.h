@@ -1,7 +1,7 @@
 /*
 ** The MariaDB suites' side of the test servers: a connection of the test
-** user, the rows of a query as text, and the few spellings the shared
-** scenarios use that MariaDB reads otherwise.
+** user, the rows of a query as text, the few spellings the shared
+** scenarios use that MariaDB reads otherwise, and a load into server 0.
 */
 #ifndef QX_TESTS_MARIA_SQL_H
 #define QX_TESTS_MARIA_SQL_H
@@ -11,6 +11,7 @@
 
 #include "maria_conn.h"
 #include "support/maria_cluster.h"
+#include "support/qxfldr_run.h"
 
 namespace mariatest {
 
@@ -49,6 +50,14 @@ inline std::vector<std::string> rows_of(qxmaria::Conn &conn, const std::string &
         out.push_back(line);
     }
     return out;
+}
+
+/* qxfldr run with control file `ctl` into database qx of server 0. */
+inline qxtest::RunResult load(qxtest::Dir &dir, const std::string &ctl, std::vector<std::string> extra = {})
+{
+    dir.write("t.ctl", ctl);
+    extra.insert(extra.begin(), {"control=" + (dir / "t.ctl"), "db=" + cluster().uri(0)});
+    return qxtest::run(dir, extra);
 }
 
 } // namespace mariatest

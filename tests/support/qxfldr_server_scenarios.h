@@ -71,7 +71,8 @@ TEST_F(ServerLoad, ExportsOneQueryThatOnlyReads)
     EXPECT_NE(r.status, 0);
     EXPECT_THAT(r.err, testing::HasSubstr("qxfldr: the export query failed: " + server->unknown_column_message()));
 
-    for (const char *sql : {"DELETE FROM sold", "DROP TABLE sold", "SELECT 1; DROP TABLE sold",
+    for (const char *sql : {"DELETE FROM sold", "DROP TABLE sold", "SELECT 1; COMMIT; DROP TABLE sold",
+                            "INSERT INTO sold (id) VALUES (4) RETURNING id",
                             "SELECT * FROM sold FOR UPDATE; DELETE FROM sold"}) {
         r = run(dir, {"mode=OUT", db->db_arg(), std::string("sql=") + sql, "data=" + (dir / "z.txt")});
         EXPECT_EQ(r.status, 2) << sql << ": " << r.err;
