@@ -190,10 +190,11 @@ void expect_each_line_once(const std::string &text, int threads, int rounds,
     EXPECT_TRUE(got == want) << "lines lost, doubled, torn or mixed; first: " << (got.empty() ? "" : got[0]);
 }
 
-// The services every worker calls, side by side from kThreads threads that each call all of them in turn and leave
-// recognisable marks: the diagnostic list, appends through one file record under a critical section, log lines by
-// path, error lines into the owner's log buffers, character-set conversions, the interlocked counters and a shared
-// memory pool. Afterwards nothing is lost, doubled, torn or mixed up.
+// The services every worker calls, side by side from kThreads pairs of threads that leave recognisable marks: one of
+// each pair calls the diagnostic list, appends through one file record under a critical section, log lines by path,
+// error lines into the owner's log buffers and character-set conversions in turn; the other, much quicker, calls
+// the interlocked counters and a shared memory pool. All start at once, so that they overlap. Afterwards nothing is
+// lost, doubled, torn or mixed up.
 TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
 {
     constexpr int kThreads = 6, kRounds = 2500, kLogEvery = 8, kLogLines = (kRounds + kLogEvery - 1) / kLogEvery;
@@ -221,7 +222,7 @@ TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
 
     volatile int32_t counter = 0;
     std::atomic<int> bad{0};
-    std::atomic<bool> stop{false};
+    std::atomic<bool> go{false}, stop{false};
     int buffers = 0;
     std::string buffered;
     std::thread log_writer([&] {
@@ -233,11 +234,8 @@ TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; t++) {
         threads.emplace_back([&, t] {
-            // Pool blocks carry the thread's mark and every other one is freed at once: frees interleave with other
-            // threads' allocations on the chain.
-            std::deque<unsigned char *> mine;
-            auto release = [&](unsigned char *b) { bad += b[0] != t + 1 || mem2_free(&mem_env, b) != 0; };
             char dst[256], back[256];
+            while (!go) std::this_thread::yield();
             for (int i = 0; i < kRounds; i++) {
                 const std::string text = "t" + str(t) + "-" + str(i), line = appended(t, i) + "\n";
                 fldr_add_diag_rec(env, &diag, -(t + 1), text.c_str(), static_cast<uint16_t>(t), i, FLDR_LANG_EN, 1);
@@ -253,10 +251,19 @@ TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
                               nullptr, &len);
                 qx_LocalToUtf(dst, len, QXCVT_GB18030, back, sizeof back, nullptr, nullptr, &back_len);
                 bad += std::string(dst, len) != gb || std::string(back, back_len) != utf;
-                for (int r = 0; r < 8; r++) {   // every other increment taken back
-                    bad += os_interlock_inc(&counter) < 1;
-                    if (r % 2 == 0) os_interlock_dec(&counter);
-                }
+            }
+        });
+        // Every other increment taken back. Pool blocks carry the thread's mark and every other one is freed at
+        // once: frees interleave with other threads' allocations on the chain.
+        threads.emplace_back([&, t] {
+            std::deque<unsigned char *> mine;
+            auto release = [&](unsigned char *b) { bad += b[0] != t + 1 || mem2_free(&mem_env, b) != 0; };
+            while (!go) std::this_thread::yield();
+            for (int i = 0; i < kRounds * 8; i++) {
+                bad += os_interlock_inc(&counter) < 1;
+                if (i % 2 == 0) os_interlock_dec(&counter);
+            }
+            for (int i = 0; i < kRounds; i++) {
                 const size_t size = static_cast<size_t>(16 + (i * 13 + t) % 200);
                 auto *b = static_cast<unsigned char *>(mem2_malloc_ex(&mem_env, pool, size, 0, "t", 1));
                 bad += b == nullptr;
@@ -266,6 +273,7 @@ TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
             for (unsigned char *b : mine) release(b);
         });
     }
+    go = true;
     for (auto &th : threads) th.join();
     stop = true;
     log_writer.join();
