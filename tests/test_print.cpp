@@ -190,14 +190,13 @@ void expect_each_line_once(const std::string &text, int threads, int rounds,
     EXPECT_TRUE(got == want) << "lines lost, doubled, torn or mixed; first: " << (got.empty() ? "" : got[0]);
 }
 
-// The services every worker calls, side by side from kThreads pairs of threads that leave recognisable marks: one of
-// each pair calls the diagnostic list, appends through one file record under a critical section, log lines by path,
-// error lines into the owner's log buffers and character-set conversions in turn; the other, much quicker, calls
-// the interlocked counters and a shared memory pool. All start at once, so that they overlap. Afterwards nothing is
-// lost, doubled, torn or mixed up.
+// The services every worker calls, side by side, each from kThreads threads that leave recognisable marks: the
+// diagnostic list, appends through one file record under a critical section, log lines by path, error lines into
+// the owner's log buffers, character-set conversions, a shared memory pool and the interlocked counters. All start
+// at once, so that the quick loops overlap. Afterwards nothing is lost, doubled, torn or mixed up.
 TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
 {
-    constexpr int kThreads = 6, kRounds = 2500, kLogEvery = 8, kLogLines = (kRounds + kLogEvery - 1) / kLogEvery;
+    constexpr int kThreads = 6, kRounds = 2500, kLogLines = 300;
     fldr_env *env = fldr_get_env();
     fldr_env mem_env;   // the pool's own, as a server's worker has
     mem_env_init(&mem_env);
@@ -223,6 +222,9 @@ TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
     volatile int32_t counter = 0;
     std::atomic<int> bad{0};
     std::atomic<bool> go{false}, stop{false};
+    const auto gated = [&go](auto body) {
+        return [&go, body] { while (!go) std::this_thread::yield(); body(); };
+    };
     int buffers = 0;
     std::string buffered;
     std::thread log_writer([&] {
@@ -233,45 +235,53 @@ TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
     });
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; t++) {
-        threads.emplace_back([&, t] {
-            char dst[256], back[256];
-            while (!go) std::this_thread::yield();
+        threads.emplace_back(gated([&, t] {
             for (int i = 0; i < kRounds; i++) {
                 const std::string text = "t" + str(t) + "-" + str(i), line = appended(t, i) + "\n";
                 fldr_add_diag_rec(env, &diag, -(t + 1), text.c_str(), static_cast<uint16_t>(t), i, FLDR_LANG_EN, 1);
                 bad += fldr_write_file(&shared, &lock_, line.data(), static_cast<uint32_t>(line.size())) != 0;
-                fldr_print_err(&workers[t]->rec, -1, ("error " + str(i)).c_str(), 0);
-                if (i % kLogEvery == 0) {
-                    const std::string entry = "line-" + str(i / kLogEvery), name = "T" + str(t);
-                    fldr_log_by_offset_low(by_path.c_str(), entry.data(), static_cast<uint32_t>(entry.size()), &lock_,
-                                           "S", name.c_str(), "qxfldr");
-                }
+            }
+        }));
+        threads.emplace_back(gated([&, t] {
+            for (int i = 0; i < kLogLines; i++) {
+                const std::string text = "line-" + str(i), name = "T" + str(t);
+                fldr_log_by_offset_low(by_path.c_str(), text.data(), static_cast<uint32_t>(text.size()),
+                                       &lock_, "S", name.c_str(), "qxfldr");
+            }
+        }));
+        threads.emplace_back(gated([&, t] {
+            for (int i = 0; i < kRounds; i++) fldr_print_err(&workers[t]->rec, -1, ("error " + str(i)).c_str(), 0);
+        }));
+        threads.emplace_back(gated([&] {
+            char dst[256], back[256];
+            for (int i = 0; i < kRounds * 4; i++) {
                 uint32_t len = 0, back_len = 0;
-                qx_UtfToLocal(utf.data(), static_cast<uint32_t>(utf.size()), QXCVT_GB18030, dst, sizeof dst, nullptr,
-                              nullptr, &len);
+                qx_UtfToLocal(utf.data(), static_cast<uint32_t>(utf.size()), QXCVT_GB18030, dst, sizeof dst,
+                              nullptr, nullptr, &len);
                 qx_LocalToUtf(dst, len, QXCVT_GB18030, back, sizeof back, nullptr, nullptr, &back_len);
                 bad += std::string(dst, len) != gb || std::string(back, back_len) != utf;
             }
-        });
-        // Every other increment taken back. Pool blocks carry the thread's mark and every other one is freed at
-        // once: frees interleave with other threads' allocations on the chain.
-        threads.emplace_back([&, t] {
+        }));
+        threads.emplace_back(gated([&] {   // every other increment taken back
+            for (int r = 0; r < kRounds * 256; r++) {
+                bad += os_interlock_inc(&counter) < 1;
+                if (r % 2 == 0) os_interlock_dec(&counter);
+            }
+        }));
+        // Pool blocks filled with the thread's mark, every other one freed at once, near the head of the chain where
+        // the other threads' allocations go.
+        threads.emplace_back(gated([&, t] {
             std::deque<unsigned char *> mine;
             auto release = [&](unsigned char *b) { bad += b[0] != t + 1 || mem2_free(&mem_env, b) != 0; };
-            while (!go) std::this_thread::yield();
-            for (int i = 0; i < kRounds * 8; i++) {
-                bad += os_interlock_inc(&counter) < 1;
-                if (i % 2 == 0) os_interlock_dec(&counter);
-            }
-            for (int i = 0; i < kRounds; i++) {
-                const size_t size = static_cast<size_t>(16 + (i * 13 + t) % 200);
+            for (int r = 0; r < kRounds * 32; r++) {
+                const size_t size = static_cast<size_t>(16 + (r * 13 + t) % 200);
                 auto *b = static_cast<unsigned char *>(mem2_malloc_ex(&mem_env, pool, size, 0, "t", 1));
                 bad += b == nullptr;
                 if (b != nullptr) mine.push_back(static_cast<unsigned char *>(std::memset(b, t + 1, size)));
-                if (i % 2 == 1 && !mine.empty()) release(mine.front()), mine.pop_front();
+                if (r % 2 == 1 && !mine.empty()) release(mine.back()), mine.pop_back();
             }
             for (unsigned char *b : mine) release(b);
-        });
+        }));
     }
     go = true;
     for (auto &th : threads) th.join();
@@ -281,7 +291,7 @@ TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
     fldr_file_close(&shared);
 
     EXPECT_EQ(bad.load(), 0);
-    EXPECT_EQ(counter, kThreads * kRounds * 4);
+    EXPECT_EQ(counter, kThreads * kRounds * 128);
     EXPECT_GT(buffers, 1);
     EXPECT_EQ(log_text(), "");   // no error line went the direct way
     expect_each_line_once(masked(buffered), kThreads, kRounds,
@@ -300,7 +310,7 @@ TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
         return str(-(t + 1)) + " " + str(t) + " " + str(i) + " t" + str(t) + "-" + str(i);
     });
     EXPECT_EQ(mem2_pool_blocks_in_use(pool), 0u);
-    EXPECT_EQ(mem_env.alloc_count, static_cast<uint64_t>(kThreads * kRounds));
+    EXPECT_EQ(mem_env.alloc_count, static_cast<uint64_t>(kThreads * kRounds * 32));
     mem2_pool_destroy(&mem_env, pool);
     fldr_deinit_diag(env, &diag);
 }
