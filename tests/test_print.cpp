@@ -196,7 +196,7 @@ void expect_each_line_once(const std::string &text, int threads, int rounds,
 // at once, so that the quick loops overlap. Afterwards nothing is lost, doubled, torn or mixed up.
 TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
 {
-    constexpr int kThreads = 6, kRounds = 2500, kLogLines = 300;
+    constexpr int kThreads = 6, kRounds = 2500, kAppends = kRounds * 2, kLogLines = 300;
     fldr_env *env = fldr_get_env();
     fldr_env mem_env;   // the pool's own, as a server's worker has
     mem_env_init(&mem_env);
@@ -236,7 +236,7 @@ TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; t++) {
         threads.emplace_back(gated([&, t] {
-            for (int i = 0; i < kRounds; i++) {
+            for (int i = 0; i < kAppends; i++) {
                 const std::string text = "t" + str(t) + "-" + str(i), line = appended(t, i) + "\n";
                 fldr_add_diag_rec(env, &diag, -(t + 1), text.c_str(), static_cast<uint16_t>(t), i, FLDR_LANG_EN, 1);
                 bad += fldr_write_file(&shared, &lock_, line.data(), static_cast<uint32_t>(line.size())) != 0;
@@ -296,7 +296,7 @@ TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
     EXPECT_EQ(log_text(), "");   // no error line went the direct way
     expect_each_line_once(masked(buffered), kThreads, kRounds,
                           [&](int t, int i) { return "qxfldr: <t> W" + str(t) + " error " + str(i); });
-    expect_each_line_once(qxtest::read_file(path("shared.txt")), kThreads, kRounds, appended);
+    expect_each_line_once(qxtest::read_file(path("shared.txt")), kThreads, kAppends, appended);
     expect_each_line_once(masked(qxtest::read_file(by_path)), kThreads, kLogLines,
                           [&](int t, int i) { return "qxfldr: <t> S->T" + str(t) + " line-" + str(i); });
     // Every diagnostic record whole: its code, numbers and text agree.
@@ -306,7 +306,7 @@ TEST_F(Print, ServicesCalledFromManyThreadsAtOnceLoseNothing)
         const fldr_diag_rec *rec = fldr_get_nth_diag_rec(&diag.first, n);
         records += str(rec->code) + " " + str(rec->aux_no16) + " " + str(rec->aux_no) + " " + rec->text + "\n";
     }
-    expect_each_line_once(records, kThreads, kRounds, [&](int t, int i) {
+    expect_each_line_once(records, kThreads, kAppends, [&](int t, int i) {
         return str(-(t + 1)) + " " + str(t) + " " + str(i) + " t" + str(t) + "-" + str(i);
     });
     EXPECT_EQ(mem2_pool_blocks_in_use(pool), 0u);

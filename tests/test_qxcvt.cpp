@@ -27,7 +27,7 @@ struct Cvt {
 // Converts through qx_LocalToUtf (to_utf8) or qx_UtfToLocal into a guarded buffer.
 Cvt convert(bool to_utf8, const std::string &src, uint32_t code, uint32_t dst_size)
 {
-    Cvt c{};
+    Cvt c{0, {}, 99, 99, 99};   // every count is set by the call
     std::vector<char> dst(dst_size + 1, '\x7F');
     c.rc = (to_utf8 ? qx_LocalToUtf : qx_UtfToLocal)(src.data(), static_cast<uint32_t>(src.size()), code,
                                                      dst.data(), dst_size, &c.used, &c.bad, &c.len);
