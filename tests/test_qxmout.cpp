@@ -1,5 +1,6 @@
-// Message formatting ("%I64d"), message tables in three languages, the language decision from the locale, console
-// output, and the console message table itself.
+// Message formatting ("%I64d"), message tables in three languages, the language decision from the locale, and the
+// console message table itself. The console output (aq_printf_inner) prints the load summary and is checked there;
+// the Chinese texts of the table are converted against iconv by the conversion suite.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -195,26 +196,13 @@ TEST(QxMout, ConsoleTableRowsAndArgumentCounts)
         EXPECT_EQ(en.size(), row.argc) << row.text_en;
         EXPECT_EQ(conversions(row.text_zh_cn), en) << row.text_zh_cn;
         EXPECT_EQ(conversions(row.text_zh_tw), en) << row.text_zh_tw;
-        // English texts are ASCII; the Chinese ones are valid UTF-8.
-        const auto valid = [](const char *text, uint32_t code) {
-            return qx_get_valid_chars(text, static_cast<uint32_t>(std::strlen(text)), code, 0, 0);
-        };
-        EXPECT_TRUE(valid(row.text_en, QXCVT_ASCII) == 0 && valid(row.text_zh_cn, QXCVT_UTF8) == 0);
     }
     EXPECT_EQ(codes.size(), static_cast<size_t>(FLDR_CONSOLE_MSG_ROWS));
 }
 
-TEST(QxMout, ConsoleOutputAndErrorSystem)
+TEST(QxMout, ErrorSystemRunsBetweenStartAndStop)
 {
-    const std::string big(3000, 'z');   // past the stack line: formatted into its own block
-    testing::internal::CaptureStdout();
-    const int32_t n1 = aq_printf_inner("%I64d rows, 100%% %s\n", INT64_MIN, "done");
-    const int32_t n2 = aq_printf_inner("%s|%I64u\n", big.c_str(), UINT64_MAX);
-    const std::string line1 = "-9223372036854775808 rows, 100% done\n", line2 = big + "|18446744073709551615\n";
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), line1 + line2);
-    EXPECT_TRUE(n1 == static_cast<int32_t>(line1.size()) && n2 == static_cast<int32_t>(line2.size()));
-
-    // The error system runs between start and stop; a stop without a start changes nothing.
+    // A stop without a start changes nothing.
     EXPECT_EQ(qxerr_sys_running(), 0);
     for (int round = 0; round < 2; ++round) {
         qxerr_sys_init(0, 0);

@@ -168,9 +168,8 @@ struct CountingHeap {
     }
 };
 
-/* Converts with the C library's iconv: the reference for expected bytes.
-** `ok` tells whether iconv took every byte. */
-inline std::string iconv_to(const char *to, const char *from, const std::string &in, bool *ok = nullptr)
+/* Converts with the C library's iconv: the reference for expected bytes. */
+inline std::string iconv_to(const char *to, const char *from, const std::string &in)
 {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
@@ -180,10 +179,8 @@ inline std::string iconv_to(const char *to, const char *from, const std::string 
     size_t src_left = in.size();
     char *dst = out.data();
     size_t dst_left = out.size();
-    const size_t rc = iconv(cd, &src, &src_left, &dst, &dst_left);
+    iconv(cd, &src, &src_left, &dst, &dst_left);
     iconv_close(cd);
-    if (ok != nullptr)
-        *ok = rc != static_cast<size_t>(-1);
     out.resize(out.size() - dst_left);
     return out;
 }
