@@ -34,14 +34,7 @@ struct StopCase {
     int load;                                /* LOAD, 0 for none */
 };
 
-struct GenRow {
-    std::string text;
-    std::string table;                       /* "" when no table takes the row */
-    int64_t     id = 0;
-    Fate        fate = Fate::Stored;
-};
-
-/* What a load of the rows, one after the other, leaves. */
+/* What a load leaves: rows stored, rejected, counted. */
 struct Outcome {
     std::map<std::string, Rows> ids;        /* per table, sorted as text */
     std::map<std::string, int> format, data;
@@ -51,74 +44,49 @@ struct Outcome {
     bool stopped = false;
 };
 
-inline std::vector<GenRow> generate(const StopCase &c)
+/* Writes the rows of case c to `data`, and returns what a load of them, one
+** after the other, leaves. */
+inline Outcome generate(const StopCase &c, std::string &data)
 {
     std::map<int, Fate> spoiled(c.bad.begin(), c.bad.end());
-    std::map<std::string, int64_t> first_id;   /* per table: an id stored early, to repeat */
-    std::vector<GenRow> rows;
-    for (int i = 1; i <= c.rows; i++) {
-        GenRow r;
-        r.id = i;
-        const char tag = !c.two_tables ? 'A' : i % 7 == 0 ? 'C' : i % 3 == 0 ? 'B' : 'A';
-        r.table = tag == 'C' ? "" : tag == 'A' ? "a" : "b";
-        r.fate = tag == 'C' ? Fate::NoTable : spoiled.count(i) ? spoiled[i] : Fate::Stored;
-        std::string id = std::to_string(i);
-        if (r.fate == Fate::Data)
-            id = "x" + id;
-        if (r.fate == Fate::Duplicate)
-            id = std::to_string(first_id.at(r.table));
-        if (r.fate == Fate::Stored && !first_id.count(r.table))
-            first_id[r.table] = i;
-        r.text = (c.two_tables ? std::string(1, tag) + "|" : "") + id +
-                 (r.fate == Fate::Format ? "" : "|note " + std::to_string(i % 100)) + "\n";
-        rows.push_back(r);
-    }
-    return rows;
-}
-
-inline Outcome one_by_one(const std::vector<GenRow> &rows, int errors, int load)
-{
+    std::map<std::string, int> first_id;   /* per table: an id stored early, to repeat */
     Outcome out;
-    std::map<std::string, std::vector<int64_t>> ids;
     int failed = 0;
-    for (size_t i = 0; i < rows.size() && (load == 0 || i < static_cast<size_t>(load)); i++) {
-        const GenRow &r = rows[i];
-        out.read = static_cast<int64_t>(i) + 1;
-        if (r.fate == Fate::NoTable) {
+    for (int i = 1; i <= c.rows; i++) {
+        const char tag = !c.two_tables ? 'A' : i % 7 == 0 ? 'C' : i % 3 == 0 ? 'B' : 'A';
+        const std::string table = tag == 'A' ? "a" : "b";
+        const Fate fate = tag == 'C' ? Fate::NoTable : spoiled.count(i) ? spoiled[i] : Fate::Stored;
+        std::string id = std::to_string(i);
+        if (fate == Fate::Data)
+            id = "x" + id;
+        if (fate == Fate::Duplicate)
+            id = std::to_string(first_id.at(table));
+        if (fate == Fate::Stored)
+            first_id.emplace(table, i);
+        const std::string text = (c.two_tables ? std::string(1, tag) + "|" : "") + id +
+                                 (fate == Fate::Format ? "" : "|note " + std::to_string(i % 100)) + "\n";
+        data += text;
+        if (out.stopped || (c.load != 0 && i > c.load))
+            continue;
+        out.read = i;
+        if (fate == Fate::NoTable) {
             out.untaken++;
-            continue;
-        }
-        if (r.fate == Fate::Stored) {
-            ids[r.table].push_back(r.id);
-            continue;
-        }
-        (r.fate == Fate::Format ? out.format : out.data)[r.table]++;
-        out.bad += r.text;
-        out.logged.push_back(out.read);
-        if (++failed > errors) {
-            out.stopped = true;
-            break;
+        } else if (fate == Fate::Stored) {
+            out.ids[table].push_back(std::to_string(i));
+        } else {
+            (fate == Fate::Format ? out.format : out.data)[table]++;
+            out.bad += text;
+            out.logged.push_back(i);
+            out.stopped = ++failed > c.errors;
         }
     }
-    for (auto &[table, list] : ids) {
-        for (int64_t id : list)
-            out.ids[table].push_back(std::to_string(id));
-        std::sort(out.ids[table].begin(), out.ids[table].end());
-    }
+    for (auto &[table, ids] : out.ids)
+        std::sort(ids.begin(), ids.end());
     return out;
 }
 
-/* Row numbers of the log's rejection lines, in the order they were written. */
-inline std::vector<int64_t> logged_rows(const std::string &log)
-{
-    std::vector<int64_t> rows;
-    static const std::regex line(", row ([0-9]+): (format error|data error|refused by the database)");
-    for (auto it = std::sregex_iterator(log.begin(), log.end(), line); it != std::sregex_iterator(); ++it)
-        rows.push_back(std::stoll((*it)[1]));
-    return rows;
-}
-
-/* The same outcome, read back from the run. */
+/* The same outcome, read back from the run; the rejected rows in the order
+** the log names them. */
 inline Outcome observed(Target &db, const Dir &dir, const RunResult &r, const std::vector<std::string> &tables)
 {
     Outcome out;
@@ -127,13 +95,12 @@ inline Outcome observed(Target &db, const Dir &dir, const RunResult &r, const st
         std::sort(ids.begin(), ids.end());
         if (!ids.empty())
             out.ids[t] = ids;
-        std::smatch m;
         static const std::regex counts_re(
             "([0-9]+) rows loaded success.\n([0-9]+) rows not loaded due to data format error.\n"
             "([0-9]+) rows not loaded due to data error.\n");
         const size_t at = r.out.find("Dest table: " + std::string(1, static_cast<char>(std::toupper(t[0]))));
         const std::string from = at == std::string::npos ? "" : r.out.substr(at);
-        if (std::regex_search(from, m, counts_re)) {
+        if (std::smatch m; std::regex_search(from, m, counts_re)) {
             if (const int n = std::stoi(m[2]))
                 out.format[t] = n;
             if (const int n = std::stoi(m[3]))
@@ -146,7 +113,10 @@ inline Outcome observed(Target &db, const Dir &dir, const RunResult &r, const st
     if (std::regex_search(r.out, m, std::regex("Refuse logic record counts: ([0-9]+)")))
         out.untaken = std::stoll(m[1]);
     out.bad = dir.read("fldr.bad");
-    out.logged = logged_rows(dir.read("fldr.log"));
+    const std::string log = dir.read("fldr.log");
+    static const std::regex line(", row ([0-9]+): (format error|data error|refused by the database)");
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), line); it != std::sregex_iterator(); ++it)
+        out.logged.push_back(std::stoll((*it)[1]));
     out.stopped = r.status == 1;
     return out;
 }
@@ -189,12 +159,9 @@ TEST_F(Load, StopPointsAreTheSameWithAnyNumberOfWorkers)
     };
     SmallBuffers buffers(32768);
     for (const StopCase &c : cases) {
-        const std::vector<GenRow> rows = generate(c);
         std::string data;
-        for (const GenRow &r : rows)
-            data += r.text;
+        const Outcome want = generate(c, data);
         dir.write("d.txt", data);
-        const Outcome want = one_by_one(rows, c.errors, c.load);
         const std::vector<std::string> tables = c.two_tables ? std::vector<std::string>{"a", "b"}
                                                              : std::vector<std::string>{"a"};
         const std::string fields = " FIELDS TERMINATED BY '|' (" + std::string(c.two_tables ? "tag FILLER, " : "") +
