@@ -347,7 +347,8 @@ TEST_F(Load, OverlongRowAndFullBadFile)
 {
     db->table("n", "v INTEGER");
     dir.write("n.txt", "1\nx\n3\n");
-    const RunResult r = load("LOAD DATA INFILE 'n.txt' BADFILE '/dev/full' APPEND INTO TABLE n (v)\n", {"TASK_THREAD_NUMBER=1"});
+    const RunResult r = load("LOAD DATA INFILE 'n.txt' BADFILE '/dev/full' APPEND INTO TABLE n (v)\n",
+                             {"TASK_THREAD_NUMBER=1"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("cannot write the bad-data file /dev/full"), std::string::npos) << r.err;
     EXPECT_EQ(db->one("SELECT count(*) FROM n"), "0");
