@@ -1,8 +1,8 @@
 /*
 ** The loader's own pieces, run in this process: the output files under
-** write failures injected through the runtime's system-call table, whole
-** loads whose log or bad-data file fails that way, and the reading of table
-** names with their quoting from the control text.
+** write failures injected through the runtime's system-call table, a whole
+** load whose log fails that way, and the reading of table names with their
+** quoting from the control text.
 */
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -135,24 +135,6 @@ TEST_F(FaultTest, LogWriteErrorStopsTheLoadWithCommittedRowsIntact)
     EXPECT_EQ(db.one("SELECT count(*) FROM k"), loaded);
     EXPECT_EQ(std::stol(loaded) % 1000, 0);
     EXPECT_EQ(db.one("SELECT count(*) FROM k WHERE note <> 'row number ' || (id % 1000)"), "0");
-}
-
-/* The disk fills while a rejected row is written: the row is cut off again,
-** so the bad-data file ends with the last whole row, and the load stops
-** without committing the open transaction. */
-TEST_F(FaultTest, BadRowIsWrittenWholeOrTheLoadStops)
-{
-    qxtest::Db db(dir / "qxfldr.db");
-    ASSERT_TRUE(db.exec("CREATE TABLE n (v INTEGER)"));
-    dir.write("n.txt", "1\nbad1\n2\nbad22\n3\n");
-    const std::string bad = dir / "n.bad";
-    inject(bad, 7, ENOSPC);   /* "bad1\n" fits, two bytes of "bad22\n" then a full disk */
-    const auto r = load("LOAD DATA INFILE 'n.txt' APPEND INTO TABLE n (v)\n",
-                        {{"BADFILE", "'" + bad + "'"}, {"TASK_THREAD_NUMBER", "1"}});
-    EXPECT_EQ(r.status, qxfldr::kExitFailed);
-    EXPECT_THAT(r.err, testing::HasSubstr("cannot write the bad-data file " + bad + ": No space left on device"));
-    EXPECT_EQ(dir.read("n.bad"), "bad1\n");
-    EXPECT_EQ(db.one("SELECT count(*) FROM n"), "0");
 }
 
 /* Which parts of an INTO TABLE name were quoted, read from the text the
