@@ -56,7 +56,6 @@ TEST_F(Refusal, NumbersTooLargeForTheirFieldsAreRefused)
         {kNumbers, {"TASK_THREAD_NUMBER=4294967297"}, "TASK_THREAD_NUMBER: 4294967297 does not fit in 32 bits"},
         {kNumbers, {"LOAD=9223372036854775808"}, "LOAD: 9223372036854775808 does not fit in 64 bits"},
         {kNumbers, {"BUFFER_NODE_SIZE=4096"}, "bad value for BUFFER_NODE_SIZE: 4096 (1 to 1024 MiB)"},
-        {kNumbers, {"BUFFER_NODE_SIZE=0"}, "bad value for BUFFER_NODE_SIZE: 0"},
         {kNumbers, {"TASK_THREAD_NUMBER=0"}, "bad value for TASK_THREAD_NUMBER: 0 (at least 1 worker)"},
         {"OPTIONS (ERRORS = 4294967296)\n" + kNumbers, {},
          "OPTIONS at line 1, column 19: ERRORS: 4294967296 does not fit in 32 bits"},

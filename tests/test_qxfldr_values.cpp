@@ -39,7 +39,8 @@ protected:
         fldr_init_args(&args_);
         fldr_par_result *result = nullptr;
         fldr_parse_err *perr = nullptr;
-        if (fpar_main(fldr_get_env(), ctl.c_str(), &result, &perr, &args_, heap_) != 0) {
+        if (fpar_main(fldr_get_env(), ctl.c_str(), &result, &perr, &args_, heap_) != 0 ||
+            fldr_preprocess_load_sep_info(result->ctl_first->ctl) != 0) {
             err = "parse failed";
             return false;
         }
@@ -51,13 +52,8 @@ protected:
             TableColumn c;
             c.name = name;
             c.decl_type = decl;
-            c.not_null = decl.find("NOT NULL") != std::string::npos;
             map_decl_type(decl, c.type, c.length);
             plan_.desc.cols.push_back(c);
-        }
-        if (fldr_preprocess_load_sep_info(plan_.ctl) != 0) {
-            err = "separators";
-            return false;
         }
         return build_plan(fldr_get_env(), heap_, plan_, inst_.get(), sequences_, err) == PlanFault::None;
     }
