@@ -33,7 +33,6 @@ using Dir = TempDir;
 inline std::string numbered_rows(int rows, char sep)
 {
     std::string data;
-    data.reserve(static_cast<size_t>(rows) * 24);
     for (int i = 0; i < rows; i++)
         data += std::to_string(i) + sep + "row number " + std::to_string(i % 1000) + "\n";
     return data;
@@ -114,7 +113,8 @@ inline std::vector<std::string> under_file_permissions(std::string &why)
     if (geteuid() != 0)
         return {};
     const std::string caps = "-dac_override,-dac_read_search";
-    if (std::system(("setpriv --inh-caps=" + caps + " --bounding-set=" + caps + " true >/dev/null 2>&1").c_str()) != 0)
+    const std::string probe = "setpriv --inh-caps=" + caps + " --bounding-set=" + caps + " true >/dev/null 2>&1";
+    if (std::system(probe.c_str()) != 0)
         why = "root here cannot drop the capabilities that pass file permissions (setpriv)";
     return {"setpriv", "--inh-caps=" + caps, "--bounding-set=" + caps};
 }

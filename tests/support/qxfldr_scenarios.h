@@ -173,8 +173,7 @@ TEST_F(Load, TwoLoadStatementsInOneControlFile)
     EXPECT_EQ(db->rows("SELECT id, v FROM k ORDER BY id"), (Rows{"1|10", "2|20", "4|40"}));
     EXPECT_EQ(dir.read("a.bad"), "x\n");
     EXPECT_EQ(dir.read("k.bad"), "2,21\n3,-5\n");
-    const size_t second = r.out.find("Dest table: K");
-    ASSERT_NE(second, std::string::npos) << r.out;
+    const size_t second = r.out.find("Dest table: K");   /* npos fails the find after it */
     EXPECT_NE(r.out.find(counts(2, 0, 1)), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(counts(3, 0, 2), second), std::string::npos) << r.out;
     const std::string log = dir.read("fldr.log");
