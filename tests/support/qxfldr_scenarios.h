@@ -268,7 +268,7 @@ TEST_F(Load, BadInputIsRefusedBeforeAnyRow)
 }
 
 /* A full disk for the bad-data file: the load stops, the open transaction is not committed. */
-TEST_F(Load, OverlongRowAndFullBadFile)
+TEST_F(Load, FullBadFileStopsTheLoad)
 {
     db->table("n", "v INTEGER");
     dir.write("n.txt", "1\nx\n3\n");

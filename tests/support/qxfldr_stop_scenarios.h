@@ -3,11 +3,10 @@
 ** number of workers: the tables hold exactly the accepted rows before the
 ** stop point (in file order, where the database keeps an order), the
 ** bad-data file and the log exactly the rejections up to it, in file order,
-** and the summary counts the rows read up to it. One file may feed two
-** tables. Each case is
-** loaded many times with 1, 2 and 4 workers over small read buffers (many
-** chunks, so that workers finish out of order), and every run is compared
-** with what a reading of the file row after row gives.
+** and the summary counts the rows read up to it; one file may feed two
+** tables. Each case is loaded many times with 1, 2 and 4 workers over small
+** read buffers (many chunks, so that workers finish out of order), and every
+** run is compared with what a reading of the file row after row gives.
 **
 ** Compiled into each target's program, as qxfldr_scenarios.h is.
 */
