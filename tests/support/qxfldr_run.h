@@ -1,12 +1,13 @@
 /*
 ** Helpers of the end-to-end suites: a fresh directory per test, qxfldr run
-** as a process with a time limit, and the resulting SQLite database read
-** through the C interface.
+** as a process with a time limit, the database a load goes into as the
+** tests see it, and an SQLite database read through the C interface.
 */
 #ifndef QX_TESTS_QXFLDR_RUN_H
 #define QX_TESTS_QXFLDR_RUN_H
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sqlite3.h>
@@ -32,7 +33,6 @@ using Dir = TempDir;
 inline std::string numbered_rows(int rows, char sep)
 {
     std::string data;
-    data.reserve(static_cast<size_t>(rows) * 24);
     for (int i = 0; i < rows; i++)
         data += std::to_string(i) + sep + "row number " + std::to_string(i % 1000) + "\n";
     return data;
@@ -112,18 +112,48 @@ inline std::vector<std::string> under_file_permissions(std::string &why)
 {
     if (geteuid() != 0)
         return {};
-    const std::vector<std::string> prefix = {"setpriv", "--inh-caps=-dac_override,-dac_read_search",
-                                             "--bounding-set=-dac_override,-dac_read_search"};
-    std::string probe;
-    for (const auto &word : prefix)
-        probe += word + " ";
-    if (std::system((probe + "true >/dev/null 2>&1").c_str()) != 0)
+    const std::string caps = "-dac_override,-dac_read_search";
+    const std::string probe = "setpriv --inh-caps=" + caps + " --bounding-set=" + caps + " true >/dev/null 2>&1";
+    if (std::system(probe.c_str()) != 0)
         why = "root here cannot drop the capabilities that pass file permissions (setpriv)";
-    return prefix;
+    return {"setpriv", "--inh-caps=" + caps, "--bounding-set=" + caps};
 }
 
-/* A database handle for queries and setup. */
-class Db {
+using Rows = std::vector<std::string>;
+
+/* A database the loader loads into, as the tests see it. */
+class Target {
+public:
+    virtual ~Target() = default;
+    /* The db= argument of qxfldr; empty for none. */
+    virtual std::string db_arg() const = 0;
+    virtual bool exec(const std::string &sql) = 0;
+    /* Rows as lines, values separated by "|", NULL written as <null>. */
+    virtual Rows rows(const std::string &sql) = 0;
+    /* The start of the database's message for a key given twice and for a
+    ** failed CHECK. */
+    virtual std::string duplicate_key_message() const = 0;
+    virtual std::string check_message() const = 0;
+    /* The ORDER BY that gives rows in the order they were stored; empty where
+    ** the database keeps no such order (rows are then compared as sets). */
+    virtual std::string stored_order() const { return ""; }
+
+    std::string one(const std::string &sql)
+    {
+        Rows r = rows(sql);
+        return r.empty() ? "<none>" : r[0];
+    }
+    /* A fresh table: what an earlier test left is dropped first. */
+    void table(const std::string &name, const std::string &columns)
+    {
+        exec("DROP TABLE IF EXISTS " + name);
+        EXPECT_TRUE(exec("CREATE TABLE " + name + " (" + columns + ")")) << name;
+    }
+};
+
+/* An SQLite database file: the loader's default target, and a handle for
+** queries and setup. */
+class Db final : public Target {
 public:
     explicit Db(const std::string &path, bool readonly = false)
     {
@@ -131,15 +161,16 @@ public:
                         nullptr);
         sqlite3_busy_timeout(db_, 5000);
     }
-    ~Db() { sqlite3_close(db_); }
-    bool exec(const std::string &sql)
+    ~Db() override { sqlite3_close(db_); }
+    /* No db=: the default, qxfldr.db beside the control file (where the tests keep it). */
+    std::string db_arg() const override { return ""; }
+    bool exec(const std::string &sql) override
     {
         return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
     }
-    /* Rows as lines, values separated by "|", NULL written as <null>. */
-    std::vector<std::string> rows(const std::string &sql)
+    Rows rows(const std::string &sql) override
     {
-        std::vector<std::string> out;
+        Rows out;
         sqlite3_stmt *stmt = nullptr;
         if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
             out.push_back(std::string("SQL error: ") + sqlite3_errmsg(db_));
@@ -158,11 +189,9 @@ public:
         sqlite3_finalize(stmt);
         return out;
     }
-    std::string one(const std::string &sql)
-    {
-        auto r = rows(sql);
-        return r.empty() ? "<none>" : r[0];
-    }
+    std::string duplicate_key_message() const override { return "UNIQUE constraint failed"; }
+    std::string check_message() const override { return "CHECK constraint failed"; }
+    std::string stored_order() const override { return " ORDER BY rowid"; }
 
 private:
     sqlite3 *db_ = nullptr;
