@@ -188,6 +188,11 @@ TEST_F(Load, ExportRunsOneQueryThatOnlyReads)
         }
     }
     EXPECT_EQ(db->one("SELECT count(*) FROM x"), "2");
+    /* A value longer than a text form holds stops the export: it is not written as an empty field. */
+    db->exec("INSERT INTO x VALUES (3, printf('%.40000c', 'x'), 0)");
+    const RunResult r = run(dir, {"mode=OUT", "db=" + database, "sql=SELECT b FROM x ORDER BY a", "data=" + out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, testing::HasSubstr("row 3, column 1: the value has no text form of at most 32767 bytes"));
 }
 
 /* The control files of scripts/demo load into the demo's schema, with the
