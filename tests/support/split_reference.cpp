@@ -80,27 +80,16 @@ uint32_t step(bool walk, uint32_t charset, const char *buf, uint32_t len, uint32
     return walk ? char_len(charset, buf, len, i) : 1;
 }
 
-}  // namespace
-
 const char *strstr_ref(const char *buf, uint32_t len, const char *pattern, int32_t pattern_len)
 {
     if (buf == nullptr || len == 0 || pattern == nullptr)
         return nullptr;
     uint32_t n = pattern_len > 0 ? static_cast<uint32_t>(pattern_len) : 0;
     for (uint32_t i = 0; i < len; ++i) {
-        if (buf[i] != pattern[0])
-            continue;
-        if (n <= 1 || match(buf, len, i, pattern, n))
+        if (buf[i] == pattern[0] && (n <= 1 || match(buf, len, i, pattern, n)))
             return buf + i;
     }
     return nullptr;
-}
-
-const char *search_plain(const char *buf, uint32_t len, const char *term, uint16_t term_len)
-{
-    if (buf == nullptr || len == 0 || term == nullptr)
-        return nullptr;
-    return strstr_ref(buf, len, term, term_len);
 }
 
 const char *search_enclosed(const char *buf, uint32_t len, const char *term, uint16_t term_len,
@@ -109,7 +98,7 @@ const char *search_enclosed(const char *buf, uint32_t len, const char *term, uin
     if (buf == nullptr || len == 0 || term == nullptr)
         return nullptr;
     if (term_len == 0 || enclose == nullptr || enclose_len == 0)
-        return search_plain(buf, len, term, term_len);
+        return strstr_ref(buf, len, term, term_len);
     uint32_t i = 0;
     while (i < len) {
         if (buf[i] == term[0]) {
@@ -136,7 +125,7 @@ const char *search_escaped(const char *buf, uint32_t len, const char *term, uint
     if (buf == nullptr || len == 0 || term == nullptr)
         return nullptr;
     if (term_len == 0 || escape == nullptr || escape_len == 0)
-        return search_plain(buf, len, term, term_len);
+        return strstr_ref(buf, len, term, term_len);
     uint32_t s = escape_len;
     uint32_t from = 0;
     while (from < len) {
@@ -159,7 +148,7 @@ const char *search_escaped(const char *buf, uint32_t len, const char *term, uint
 const char *search_plain_chars(const char *buf, uint32_t len, const char *term, uint16_t term_len, uint32_t charset)
 {
     if (!walks(charset, {std::string_view(term, term_len)}))
-        return search_plain(buf, len, term, term_len);
+        return strstr_ref(buf, len, term, term_len);
     for (uint32_t i = 0; i < len; i += char_len(charset, buf, len, i))
         if (match(buf, len, i, term, term_len))
             return buf + i;
@@ -232,28 +221,6 @@ const char *search_csv(const char *buf, uint32_t len, const char *term, uint16_t
     }
     return nullptr;
 }
-
-const char *search_row_end(const fldr_inst *inst, const char *buf, uint32_t len, uint16_t term_len,
-                           const char *term)
-{
-    const uint32_t charset = inst != nullptr ? inst->charset : 0;
-    if (inst != nullptr && inst->ctl != nullptr && inst->ctl->sep_info != nullptr) {
-        const fldr_seperator_info *sep = inst->ctl->sep_info;
-        if (inst->scan_mode == 1 && inst->enclosed_rows != 0)
-            return search_enclosed(buf, len, term, term_len, inst->ctl->row_enclose,
-                                   inst->ctl->row_enclose_len);
-        if (inst->scan_mode == 2)
-            return search_escaped_chars(buf, len, term, term_len, sep->escape, sep->escape_len, charset);
-        if (inst->scan_mode == FLDR_SCAN_CSV)
-            return search_csv(buf, len, term, term_len, sep->term, sep->term_len, sep->enclose, sep->enclose_len,
-                              charset);
-    }
-    if (term == nullptr)
-        return nullptr;
-    return search_plain_chars(buf, len, term, term_len, charset);
-}
-
-namespace {
 
 /* The CSV field: an enclosure only at the first byte, doubled ones inside,
 ** then the field terminator, the row terminator or the end; a carriage
@@ -376,6 +343,15 @@ int32_t scan(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const c
             std::memcpy(work + val_len, data + from, n);
         val_len += n;
     };
+    /* Takes the character at p into the value; false when the end cuts it. */
+    auto take_char = [&]() {
+        const uint32_t n = char_len(charset, data, len, p);
+        if (p + n > len)
+            return false;
+        add(p, n);
+        p += n;
+        return true;
+    };
 
     /* 3. walk */
     while (p < len) {
@@ -403,13 +379,8 @@ int32_t scan(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const c
                 }
                 goto step5;
             }
-            if (p >= len)
+            if (p >= len || !take_char())
                 goto step4;
-            uint32_t n = char_len(charset, data, len, p);
-            if (p + n > len)
-                goto step4;
-            add(p, n);
-            p += n;
             continue;
         }
         if (match(data, len, p, E, e)) {
@@ -454,13 +425,8 @@ int32_t scan(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const c
             how = ROW_END;
             goto step4;
         }
-        {
-            uint32_t n = char_len(charset, data, len, p);
-            if (p + n > len)
-                goto step4;
-            add(p, n);
-            p += n;
-        }
+        if (!take_char())
+            goto step4;
     }
 
 step4:
@@ -505,8 +471,6 @@ step6:
     return rc;
 }
 
-}  // namespace
-
 int32_t get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
                         const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
                         uint32_t charset, uint32_t mode, uint32_t enclosed_rows, char **out_value,
@@ -518,24 +482,21 @@ int32_t get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_la
         *out_used = 0;
         return (is_last == 0 && ctl->trailing_flag == 0) ? -65059 : 0;
     }
-    if (col == nullptr)
-        return scan(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
-                    enclosed_rows, out_value, out_len, out_used, work);
-    if (col->pos_start == -1) {
-        if (*more_data == 0)
-            return -65027;
-        return scan(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
-                    enclosed_rows, out_value, out_len, out_used, work);
+    /* A delimited column after a positional one that took the rest of the row. */
+    if (col != nullptr && col->pos_start == -1 && *more_data == 0)
+        return -65027;
+    const bool positional = col != nullptr && col->pos_start != -1;
+    if (positional) {
+        if (data == nullptr) {
+            *out_value = nullptr;
+            *out_len = 0;
+            *more_data = 0;
+            return 0;
+        }
+        *more_data = 1;
+        *out_value = data;
     }
-    if (data == nullptr) {
-        *out_value = nullptr;
-        *out_len = 0;
-        *more_data = 0;
-        return 0;
-    }
-    *more_data = 1;
-    *out_value = data;
-    if (col->pos_end == -1)
+    if (!positional || col->pos_end == -1)
         return scan(ctl, col, is_last, row_term, row_term_len, data, len, charset, mode,
                     enclosed_rows, out_value, out_len, out_used, work);
     uint32_t m = len;
@@ -551,6 +512,28 @@ int32_t get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_la
         *out_len = m;
     }
     return qx_get_valid_chars(*out_value, *out_len, charset, 0, 0) == -6819 ? -65027 : 0;
+}
+
+}  // namespace
+
+const char *search_row_end(const fldr_inst *inst, const char *buf, uint32_t len, uint16_t term_len,
+                           const char *term)
+{
+    const uint32_t charset = inst != nullptr ? inst->charset : 0;
+    if (inst != nullptr && inst->ctl != nullptr && inst->ctl->sep_info != nullptr) {
+        const fldr_seperator_info *sep = inst->ctl->sep_info;
+        if (inst->scan_mode == 1 && inst->enclosed_rows != 0)
+            return search_enclosed(buf, len, term, term_len, inst->ctl->row_enclose,
+                                   inst->ctl->row_enclose_len);
+        if (inst->scan_mode == 2)
+            return search_escaped_chars(buf, len, term, term_len, sep->escape, sep->escape_len, charset);
+        if (inst->scan_mode == FLDR_SCAN_CSV)
+            return search_csv(buf, len, term, term_len, sep->term, sep->term_len, sep->enclose, sep->enclose_len,
+                              charset);
+    }
+    if (term == nullptr)
+        return nullptr;
+    return search_plain_chars(buf, len, term, term_len, charset);
 }
 
 guarded_bytes::guarded_bytes(std::string_view bytes)
@@ -596,38 +579,19 @@ std::string random_sep(const pick_fn &pick, uint32_t min_len)
 /* One character of the set, sometimes cut or invalid. */
 std::string random_char(const pick_fn &pick, uint32_t charset)
 {
-    const uint32_t k = pick(8);
-    if (k == 0)
-        return std::string(1, static_cast<char>(0x80 + pick(128)));   /* stray byte */
-    switch (charset) {
-    case 1: {
+    auto byte = [](uint32_t v) { return static_cast<char>(v); };
+    if (pick(8) == 0 || (charset != 1 && charset != 2 && charset != 3 && charset != 10))
+        return std::string(1, byte(0x80 + pick(128)));   /* stray byte */
+    if (charset == 1) {
         static const char *utf8[] = {"\xc3\xa9", "\xe4\xb8\xad", "\xf0\x9f\x98\x80", "\xe4\xb8"};
         return utf8[pick(4)];
     }
-    case 2:
-    case 10: {
-        std::string s;
-        s += static_cast<char>(0x81 + pick(0x7E));
-        if (charset == 10 && pick(3) == 0) {
-            s += static_cast<char>('0' + pick(10));
-            s += static_cast<char>(0x81 + pick(0x7E));
-            s += static_cast<char>('0' + pick(10));
-        } else {
-            static const char trail[] = {'|', '\\', ',', '"', 'N', '@', '\x80', '\xfe'};
-            s += trail[pick(8)];
-        }
-        return s;
-    }
-    case 3: {
-        static const char trail[] = {'\\', '|', '@', '\xa1', '\x7e'};
-        std::string s;
-        s += static_cast<char>(0xA1 + pick(0x59));
-        s += trail[pick(5)];
-        return s;
-    }
-    default:
-        return std::string(1, static_cast<char>(0x80 + pick(128)));
-    }
+    if (charset == 3)
+        return {byte(0xA1 + pick(0x59)), "\\|@\xa1\x7e"[pick(5)]};
+    const char lead = byte(0x81 + pick(0x7E));   /* GBK, GB18030: trails include separator bytes */
+    if (charset == 10 && pick(3) == 0)
+        return {lead, byte('0' + pick(10)), byte(0x81 + pick(0x7E)), byte('0' + pick(10))};
+    return {lead, "|\\,\"N@\x80\xfe"[pick(8)]};
 }
 
 std::string random_row(const pick_fn &pick, const split_case &c)
@@ -744,13 +708,9 @@ std::string check_case(const split_case &c)
             for (uint32_t i = 0; i <= found && i < 8 && rl != 0; ++i) {
                 const char *next = from < g.size() ? search_row_end(&inst, g.data() + from, g.size() - from, rl, rt)
                                                    : nullptr;
-                const long expect = next ? next - g.data() : -1;
-                const long have = i < found ? static_cast<long>(ends[i]) : -1;
-                if (have != expect) {
-                    why << "batch row search mode " << mode << " end " << i << ": got " << have << " want "
-                        << expect << where();
+                if (differs("batch row search mode " + std::to_string(mode) + " end " + std::to_string(i),
+                            i < found ? g.data() + ends[i] : nullptr, next))
                     return why.str();
-                }
                 if (next == nullptr)
                     break;
                 from = static_cast<uint32_t>(next - g.data()) + rl;

@@ -20,23 +20,9 @@
 
 namespace splitref {
 
-const char *strstr_ref(const char *buf, uint32_t len, const char *pattern, int32_t pattern_len);
-const char *search_plain(const char *buf, uint32_t len, const char *term, uint16_t term_len);
-const char *search_enclosed(const char *buf, uint32_t len, const char *term, uint16_t term_len,
-                            const char *enclose, uint16_t enclose_len);
-const char *search_escaped(const char *buf, uint32_t len, const char *term, uint16_t term_len,
-                           const char *escape, uint16_t escape_len);
-const char *search_csv(const char *buf, uint32_t len, const char *term, uint16_t term_len, const char *field_term,
-                       uint16_t field_term_len, const char *enclose, uint16_t enclose_len, uint32_t charset);
 /* As fldr_search_row_end, by inst->scan_mode and inst->charset. */
 const char *search_row_end(const fldr_inst *inst, const char *buf, uint32_t len, uint16_t term_len,
                            const char *term);
-
-/* Same arguments and results as fldr_get_nth_val_len; work holds at least len bytes. */
-int32_t get_nth_val_len(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last,
-                        const char *row_term, uint16_t row_term_len, char *data, uint32_t len,
-                        uint32_t charset, uint32_t mode, uint32_t enclosed_rows, char **out_value,
-                        uint32_t *out_len, uint32_t *out_used, char *work, uint32_t *more_data);
 
 /* ------------------------------------------------------------------------
 ** Hand-built records for the splitting tests (the parser is not involved):
@@ -69,13 +55,11 @@ struct split_table {
     fldr_col *add_col(std::string_view term = {}, std::string_view enclose = {},
                       int64_t pos_start = -1, int64_t pos_end = -1)
     {
-        auto col = std::make_unique<fldr_col>();
-        std::memset(col.get(), 0, sizeof(fldr_col));
+        auto col = std::make_unique<fldr_col>();   /* value-initialised: all zero */
         col->pos_start = pos_start;
         col->pos_end = pos_end;
         if (!term.empty() || !enclose.empty()) {
             auto cs = std::make_unique<fldr_seperator_info>();
-            std::memset(cs.get(), 0, sizeof(fldr_seperator_info));
             set_sep_string(cs->term, &cs->term_len, term);
             set_sep_string(cs->enclose, &cs->enclose_len, enclose);
             col->sep_info = cs.get();
