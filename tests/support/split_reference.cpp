@@ -20,14 +20,22 @@
 namespace splitref {
 namespace {
 
-/* The n bytes of pat at buf[i], wholly inside buf[0, len); n == 0 never matches. */
-bool match(const char *buf, uint32_t len, uint32_t i, const char *pat, uint32_t n)
+unsigned char lower(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+/* The n bytes of pat at buf[i], wholly inside buf[0, len); n == 0 never
+** matches. With fold, ASCII letters match either case (escapes compare so). */
+bool match(const char *buf, uint32_t len, uint32_t i, const char *pat, uint32_t n, bool fold = false)
 {
     if (n == 0 || i > len || len - i < n)
         return false;
-    for (uint32_t k = 0; k < n; ++k)
-        if (buf[i + k] != pat[k])
+    for (uint32_t k = 0; k < n; ++k) {
+        const auto a = static_cast<unsigned char>(buf[i + k]), b = static_cast<unsigned char>(pat[k]);
+        if (fold ? lower(a) != lower(b) : a != b)
             return false;
+    }
     return true;
 }
 
@@ -36,18 +44,6 @@ bool same(const char *a, uint32_t an, const char *b, uint32_t bn)
     return an != 0 && an == bn && std::memcmp(a, b, an) == 0;
 }
 
-unsigned char lower(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
-bool escape_at(const char *buf, uint32_t i, const char *esc, uint32_t n)
-{
-    for (uint32_t k = 0; k < n; ++k)
-        if (lower(static_cast<unsigned char>(buf[i + k])) != lower(static_cast<unsigned char>(esc[k])))
-            return false;
-    return true;
-}
 
 /* Character length at buf[i]; the length function may peek one byte ahead,
 ** so near the end it sees a zero-padded copy. */
@@ -134,9 +130,9 @@ const char *search_escaped(const char *buf, uint32_t len, const char *term, uint
             ++k;
         if (k >= len)
             return nullptr;
-        if (k < s || !escape_at(buf, k - s, escape, s))
+        if (k < s || !match(buf, len, k - s, escape, s, true))
             return buf + k;
-        if (k >= 2 * s && escape_at(buf, k - 2 * s, escape, s))
+        if (k >= 2 * s && match(buf, len, k - 2 * s, escape, s, true))
             return buf + k;
         from = k + term_len;
     }
@@ -171,7 +167,7 @@ const char *search_escaped_chars(const char *buf, uint32_t len, const char *term
                 return buf + i;
             escapes = 0;
             i += term_len;
-        } else if (len - i >= escape_len && escape_at(buf, i, escape, escape_len)) {
+        } else if (match(buf, len, i, escape, escape_len, true)) {
             escapes++;
             i += escape_len;
         } else {
@@ -318,7 +314,7 @@ int32_t scan(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const c
     uint32_t s = tab->escape_len;
     if (R == nullptr)
         r = 0;
-    bool trailing = ctl->trailing_flag != 0;
+    const bool trailing = ctl->trailing_flag != 0;
 
     /* 1. clash */
     if (same(E, e, T, t) || same(E, e, S, s) || same(S, s, T, t)) {
@@ -365,8 +361,6 @@ int32_t scan(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const c
                 if (inside && match(data, len, p, E, e)) {
                     inside = false;
                     p += e;
-                    if (p >= len)
-                        goto step5;
                 }
                 if (match(data, len, p, T, t)) {
                     p += t;
@@ -663,9 +657,7 @@ std::string check_case(const split_case &c)
 {
     split_table t(c.term, c.enclose, c.escape);
     t.ctl.trailing_flag = c.trailing;
-    std::memset(t.ctl.row_enclose, 0, sizeof t.ctl.row_enclose);
-    std::memcpy(t.ctl.row_enclose, c.row_enclose.data(), c.row_enclose.size());
-    t.ctl.row_enclose_len = static_cast<uint16_t>(c.row_enclose.size());
+    set_sep_string(t.ctl.row_enclose, &t.ctl.row_enclose_len, c.row_enclose);
     fldr_col *col = nullptr;
     if (c.col_given) {
         col = t.add_col(c.col_term, c.col_enclose, c.pos_start, c.pos_end);

@@ -28,9 +28,10 @@ const char *search_row_end(const fldr_inst *inst, const char *buf, uint32_t len,
 ** Hand-built records for the splitting tests (the parser is not involved):
 ** a table with its separator record and columns with their own.
 */
-inline void set_sep_string(char *dst, uint16_t *len, std::string_view text)
+template <size_t N>
+void set_sep_string(char (&dst)[N], uint16_t *len, std::string_view text)
 {
-    std::memset(dst, 0, 257);
+    std::memset(dst, 0, N);
     std::memcpy(dst, text.data(), text.size());
     *len = static_cast<uint16_t>(text.size());
 }
@@ -47,8 +48,7 @@ struct split_table {
         set_sep_string(sep.enclose, &sep.enclose_len, enclose);
         set_sep_string(sep.escape, &sep.escape_len, escape);
         ctl.sep_info = &sep;
-        ctl.row_enclose[0] = '"';
-        ctl.row_enclose_len = 1;
+        set_sep_string(ctl.row_enclose, &ctl.row_enclose_len, "\"");
     }
 
     /* A column; term/enclose empty fall back to the table's. */
@@ -66,12 +66,8 @@ struct split_table {
             col_seps.push_back(std::move(cs));
         }
         fldr_col *raw = col.get();
-        if (!cols.empty()) {
-            cols.back()->next = raw;
-            raw->prev = cols.back().get();
-        } else {
-            ctl.col_first = raw;
-        }
+        raw->prev = cols.empty() ? nullptr : cols.back().get();
+        (cols.empty() ? ctl.col_first : cols.back()->next) = raw;
         ctl.col_last = raw;
         ctl.col_count = static_cast<uint32_t>(cols.size() + 1);
         cols.push_back(std::move(col));
