@@ -221,18 +221,10 @@ const char *search_csv(const char *buf, uint32_t len, const char *term, uint16_t
 /* The CSV field: an enclosure only at the first byte, doubled ones inside,
 ** then the field terminator, the row terminator or the end; a carriage
 ** return outside that begins neither is an error, as is a cut character. */
-int32_t scan_csv(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const char *R, uint32_t r, char *data,
-                 uint32_t len, uint32_t charset, char **out_value, uint32_t *out_len, uint32_t *out_used, char *work)
+int32_t scan_csv(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const char *T, uint32_t t, const char *E,
+                 uint32_t e, const char *R, uint32_t r, char *data, uint32_t len, uint32_t charset, char **out_value,
+                 uint32_t *out_len, uint32_t *out_used, char *work)
 {
-    static const fldr_seperator_info none = {};
-    const fldr_seperator_info *tab = ctl->sep_info ? ctl->sep_info : &none;
-    const fldr_seperator_info *cs = (col && col->sep_info) ? col->sep_info : nullptr;
-    const char *T = (cs && cs->term_len) ? cs->term : tab->term;
-    const uint32_t t = (cs && cs->term_len) ? cs->term_len : tab->term_len;
-    const char *E = (cs && cs->enclose_len) ? cs->enclose : tab->enclose;
-    const uint32_t e = (cs && cs->enclose_len) ? cs->enclose_len : tab->enclose_len;
-    if (R == nullptr)
-        r = 0;
     *out_value = data;
     *out_len = 0;
     *out_used = 0;
@@ -247,27 +239,21 @@ int32_t scan_csv(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, con
         value_off = e;
         i = e;
         for (;;) {
-            if (i >= len) {
-                *out_used = len;
-                return -65027;
-            }
-            if (match(data, len, i, E, e)) {
+            const bool at_enclose = match(data, len, i, E, e);
+            const bool doubled = at_enclose && match(data, len, i + e, E, e);
+            if (at_enclose && !doubled) {
                 i += e;
-                if (!match(data, len, i, E, e))
-                    break;
-                std::memcpy(work + value_len, E, e);
-                value_len += e;
-                i += e;
-                continue;
+                break;
             }
-            const uint32_t n = step(walk, charset, data, len, i);
+            /* A character, or a doubled enclosure that stands for one; the end before the close is an error. */
+            const uint32_t n = doubled ? e : i < len ? step(walk, charset, data, len, i) : 1;
             if (i + n > len) {
                 *out_used = len;
                 return -65027;
             }
             std::memcpy(work + value_len, data + i, n);
             value_len += n;
-            i += n;
+            i += doubled ? 2 * e : n;
         }
         std::memcpy(data + e, work, value_len);
     } else {
@@ -301,8 +287,6 @@ int32_t scan(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const c
              char *data, uint32_t len, uint32_t charset, uint32_t mode, uint32_t enclosed_rows,
              char **out_value, uint32_t *out_len, uint32_t *out_used, char *work)
 {
-    if (mode == FLDR_SCAN_CSV)
-        return scan_csv(ctl, col, is_last, R, r, data, len, charset, out_value, out_len, out_used, work);
     static const fldr_seperator_info none = {};
     const fldr_seperator_info *tab = ctl->sep_info ? ctl->sep_info : &none;
     const fldr_seperator_info *cs = (col && col->sep_info) ? col->sep_info : nullptr;
@@ -314,6 +298,9 @@ int32_t scan(const fldr_ctl *ctl, const fldr_col *col, uint32_t is_last, const c
     uint32_t s = tab->escape_len;
     if (R == nullptr)
         r = 0;
+    if (mode == FLDR_SCAN_CSV)
+        return scan_csv(ctl, col, is_last, T, t, E, e, R, r, data, len, charset, out_value, out_len, out_used,
+                        work);
     const bool trailing = ctl->trailing_flag != 0;
 
     /* 1. clash */
