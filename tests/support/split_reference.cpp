@@ -91,9 +91,7 @@ const char *strstr_ref(const char *buf, uint32_t len, const char *pattern, int32
 const char *search_enclosed(const char *buf, uint32_t len, const char *term, uint16_t term_len,
                             const char *enclose, uint16_t enclose_len)
 {
-    if (buf == nullptr || len == 0 || term == nullptr)
-        return nullptr;
-    if (term_len == 0 || enclose == nullptr || enclose_len == 0)
+    if (buf == nullptr || term == nullptr || term_len == 0 || enclose == nullptr || enclose_len == 0)
         return strstr_ref(buf, len, term, term_len);
     uint32_t i = 0;
     while (i < len) {
@@ -118,9 +116,7 @@ const char *search_enclosed(const char *buf, uint32_t len, const char *term, uin
 const char *search_escaped(const char *buf, uint32_t len, const char *term, uint16_t term_len,
                            const char *escape, uint16_t escape_len)
 {
-    if (buf == nullptr || len == 0 || term == nullptr)
-        return nullptr;
-    if (term_len == 0 || escape == nullptr || escape_len == 0)
+    if (buf == nullptr || term == nullptr || term_len == 0 || escape == nullptr || escape_len == 0)
         return strstr_ref(buf, len, term, term_len);
     uint32_t s = escape_len;
     uint32_t from = 0;
@@ -427,18 +423,14 @@ step4:
     }
 
 step5:
-    if (t != 0) {
-        if (match(data, len, p, T, t))
-            p += t;
-        else if (is_last == 0 && !trailing)
-            rc = -65059;
-    }
-    if (r != 0) {
-        if (match(data, len, p, R, r))
-            p += r;
-        else if (p < len && is_last == 1)
-            p = len;
-    }
+    if (match(data, len, p, T, t))
+        p += t;
+    else if (t != 0 && is_last == 0 && !trailing)
+        rc = -65059;
+    if (match(data, len, p, R, r))
+        p += r;
+    else if (r != 0 && p < len && is_last == 1)
+        p = len;
 
 step6:
     if (copying)
@@ -548,11 +540,8 @@ std::string random_sep(const pick_fn &pick, uint32_t min_len)
     uint32_t n = min_len + pick(4 - min_len);
     std::string s;
     for (uint32_t i = 0; i < n; ++i) {
-        uint32_t k = pick(24);
-        if (k < 20)
-            s += k_sep_alphabet[k % 10];   /* never NUL: separators are texts */
-        else
-            s += static_cast<char>(0x80 + pick(0x7F) + 1);
+        const uint32_t k = pick(24);   /* never NUL: separators are texts */
+        s += k < 20 ? k_sep_alphabet[k % 10] : static_cast<char>(0x81 + pick(0x7F));
     }
     return s;
 }
