@@ -504,9 +504,7 @@ const char *search_row_end(const fldr_inst *inst, const char *buf, uint32_t len,
             return search_csv(buf, len, term, term_len, sep->term, sep->term_len, sep->enclose, sep->enclose_len,
                               charset);
     }
-    if (term == nullptr)
-        return nullptr;
-    return search_plain_chars(buf, len, term, term_len, charset);
+    return term != nullptr ? search_plain_chars(buf, len, term, term_len, charset) : nullptr;
 }
 
 guarded_bytes::guarded_bytes(std::string_view bytes)
@@ -586,7 +584,7 @@ std::string random_row(const pick_fn &pick, const split_case &c)
     return row;
 }
 
-std::string show(const std::string &s)
+std::string show(std::string_view s)
 {
     std::ostringstream o;
     for (unsigned char ch : s) {
@@ -728,8 +726,7 @@ std::string check_case(const split_case &c)
                 why << (portable ? "16-byte " : "") << "field " << k << " at " << off << ": rc " << lrc << "/"
                     << rrc << " len " << ll << "/" << rl << " used " << lu << "/" << ru << " value at " << lo
                     << "/" << ro << " more " << lib_more << "/" << ref_more << " row now '"
-                    << show(std::string(lib.data(), lib.size())) << "' / '"
-                    << show(std::string(ref.data(), ref.size())) << "'" << where();
+                    << show({lib.data(), lib.size()}) << "' / '" << show({ref.data(), ref.size()}) << "'" << where();
                 return why.str();
             }
             if (lrc < 0 || lu == 0xABCD || lu > left)
