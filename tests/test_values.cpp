@@ -136,15 +136,11 @@ TEST(Values, ConversionNeed)
 
 TEST(Values, StringAssignedAsConstant)
 {
-    fldr_env env;
-    mem_env_init(&env);
-    mem_heap_t *heap = mem_heap_create_low(&env, 0, 1024, 0, 0, "test", __LINE__, 1);
-    ASSERT_NE(heap, nullptr);
+    fpar_test::Parse on;   // for its environment and heap
     qxdta_nstr value{};
     value.type = QXDT_VARCHAR2;
-    EXPECT_EQ(fldr_dop_from_str(&env, heap, "abcdef", 4, &value), 0);
+    EXPECT_EQ(fldr_dop_from_str(&on.env, on.heap, "abcdef", 4, &value), 0);
     EXPECT_EQ(std::string(value.ptr, value.len), "abcd");
     value.type = QXDT_DOUBLE;
-    EXPECT_LT(fldr_dop_from_str(&env, heap, "1.5", 3, &value), 0);
-    mem_heap_free(&env, heap);
+    EXPECT_LT(fldr_dop_from_str(&on.env, on.heap, "1.5", 3, &value), 0);
 }

@@ -62,19 +62,16 @@ struct Token {
 // Runs the scanner alone over `text`, on a parse context with its own heap
 // prepared as the entry point prepares it; the context is left for inspection.
 struct Scan {
-    fldr_env                        env{};
-    mem_heap_t                     *heap = nullptr;
+    Parse                           base;   // its environment and heap
     std::unique_ptr<fldr_parse_ctx> ctx = std::make_unique<fldr_parse_ctx>();
     std::string                     tokbuf;
     std::vector<Token>              tokens;
 
     explicit Scan(const std::string &text)
     {
-        mem_env_init(&env);
-        heap = mem_heap_create_low(&env, 0, 0, 0, 0, "test", __LINE__, 1);
         std::memset(ctx.get(), 0, sizeof(fldr_parse_ctx));
-        ctx->env = &env;
-        ctx->parse_heap = heap;
+        ctx->env = &base.env;
+        ctx->parse_heap = base.heap;
         ctx->upper_idents = 1;
         ctx->escapes_on = 1;
         fldr_yylex_init_extra(ctx.get(), &ctx->scanner);
@@ -91,13 +88,7 @@ struct Scan {
             tokens.push_back(t);
         }
     }
-    ~Scan()
-    {
-        fldr_yylex_destroy(ctx->scanner);
-        mem_heap_free(&env, heap);
-    }
-    Scan(const Scan &) = delete;
-    Scan &operator=(const Scan &) = delete;
+    ~Scan() { fldr_yylex_destroy(ctx->scanner); }
 
     // The tokens as one line: a character token as itself, a literal as its
     // kind and value ("str[a.log]", "int[12]", "id[NAME]"), a keyword as the
