@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -238,7 +239,9 @@ void worker_main(RunState &rs)
     for (;;) {
         const bool done = rs.reader_done.load(std::memory_order_acquire);
         int64_t seq = 0;
-        fldr_task *task = take_task(rs, done ? 0 : 20, seq);
+        /* The short wait bounds how late a worker sees the reader's end,
+        ** which holds back the last commit unit. */
+        fldr_task *task = take_task(rs, done ? 0 : 2, seq);
         if (task == nullptr) {
             if (done)
                 break;
@@ -480,16 +483,27 @@ void run_threads(LoadPlan &plan, RunState &rs, int64_t skip, std::chrono::steady
     std::vector<std::thread> writers;
     std::atomic<uint32_t> writers_running{static_cast<uint32_t>(plan.sinks.size())};
     std::atomic<uint32_t> workers_running{workers};
+    /* A worker or writer that ends wakes the watch at once: the last worker
+    ** ending is what closes the stream, and the writers ending the load. */
+    std::mutex watch_mutex;
+    std::condition_variable watch;
+    const auto ended = [&](std::atomic<uint32_t> &running) {
+        {
+            std::lock_guard<std::mutex> lock(watch_mutex);
+            running--;
+        }
+        watch.notify_one();
+    };
     for (auto &sk : plan.sinks)
-        writers.emplace_back([&rs, &writers_running, sink = sk.get(), n = static_cast<uint32_t>(plan.sinks.size())] {
+        writers.emplace_back([&, sink = sk.get(), n = static_cast<uint32_t>(plan.sinks.size())] {
             writer_thread(rs, sink, n);
-            writers_running--;
+            ended(writers_running);
         });
     std::vector<std::thread> pool;
     for (uint32_t w = 0; w < workers; w++)
-        pool.emplace_back([&rs, &workers_running] {
+        pool.emplace_back([&] {
             worker_thread(rs);
-            workers_running--;
+            ended(workers_running);
         });
     std::thread reader(reader_thread, std::ref(rs), skip);
 
@@ -498,7 +512,12 @@ void run_threads(LoadPlan &plan, RunState &rs, int64_t skip, std::chrono::steady
     bool shown = false;
     bool closed = false;
     for (int ticks = 0; writers_running.load() > 0;) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        {
+            std::unique_lock<std::mutex> lock(watch_mutex);
+            watch.wait_for(lock, std::chrono::milliseconds(10), [&] {
+                return writers_running.load() == 0 || (!closed && workers_running.load() == 0);
+            });
+        }
         if (g_interrupted && !rs.abandoned) {
             rs.abandon();
             log.line("interrupted; the rows committed so far stay");
