@@ -3,7 +3,7 @@
 # acceptance test: 200,000 rows of `id|"name"|date` with quoted fields,
 # doubled quotes, a 4-byte character and negative keys, into
 # s (id INT PRIMARY KEY, name VARCHAR(12), born DATE), on one server and on a
-# Spider table HASH (id) over two backends. Two files, one run each:
+# Spider table HASH (id) over two backends. Two files, MARIA_PEER_ROUNDS rounds each:
 #   accept: three bad rows among them (a date that does not exist, a name of
 #           13 characters, a key given twice at the end); the client's
 #           LOAD DATA LOCAL turns these into warnings, qxfldr rejects them;
