@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cctype>
+#include <charconv>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -55,10 +56,42 @@ std::string plain_column(const std::string &expr)
     return t;
 }
 
-bool is_integer_type(const std::string &data_type)
+/* Bytes the server stores a value of an integer type in; 0 for another type. */
+uint32_t integer_bytes(const std::string &data_type)
 {
-    return data_type == "tinyint" || data_type == "smallint" || data_type == "mediumint" || data_type == "int" ||
-           data_type == "bigint";
+    static const std::pair<const char *, uint32_t> kWidths[] = {
+        {"tinyint", 1}, {"smallint", 2}, {"mediumint", 3}, {"int", 4}, {"bigint", 8}};
+    for (const auto &[name, bytes] : kWidths)
+        if (data_type == name)
+            return bytes;
+    return 0;
+}
+
+/* KEY (rule 1): the weight of every byte in the collation the server sorts
+** numbers by, as the front node gives them; false when it gives no weight
+** of one byte each. */
+bool read_number_weights(Conn &front, std::array<uint8_t, 256> &weights, std::string &err)
+{
+    std::string all;
+    for (int b = 0; b < 256; b++) {
+        static const char kHex[] = "0123456789ABCDEF";
+        all += kHex[b >> 4];
+        all += kHex[b & 15];
+    }
+    std::vector<Row> rows;
+    if (!front.query("SELECT HEX(WEIGHT_STRING(CONVERT(UNHEX('" + all +
+                         "') USING latin1) COLLATE latin1_swedish_ci))",
+                     rows, err))
+        return false;
+    const std::string hex = rows.empty() ? std::string() : rows[0][0].value_or("");
+    if (hex.size() != 512)
+        return false;
+    for (size_t b = 0; b < 256; b++) {
+        const char *at = hex.data() + 2 * b;
+        if (std::from_chars(at, at + 2, weights[b], 16).ptr != at + 2)
+            return false;
+    }
+    return true;
 }
 
 /* The backend of a partition from its parameters (rule 3); false with why. */
@@ -162,6 +195,10 @@ bool method_of(const std::string &text, PartMethod &out)
         out = PartMethod::range;
     else if (text == "LIST")
         out = PartMethod::list;
+    else if (text == "KEY")
+        out = PartMethod::key;
+    else if (text == "LINEAR KEY")
+        out = PartMethod::linear_key;
     else
         return false;
     return true;
@@ -214,9 +251,11 @@ void connection_options(const std::string &create, std::string &table_conn, bool
     }
 }
 
-/* The partitioning of the table: method, column, bounds and backends (rules 1 to 3). */
+/* The partitioning of the table: method, column, bounds and backends (rules
+** 1 to 3). `key_algorithm_1`: the table's KEY partitioning hashes as the
+** server's oldest releases did. */
 bool read_partitions(Conn &front, const Table &table, const std::map<std::string, std::string> &table_params,
-                     Layout &out, std::string &err)
+                     bool key_algorithm_1, Layout &out, std::string &err)
 {
     std::vector<Row> rows;
     if (!front.query("SELECT PARTITION_NAME, SUBPARTITION_NAME, PARTITION_METHOD, PARTITION_EXPRESSION, "
@@ -247,11 +286,27 @@ bool read_partitions(Conn &front, const Table &table, const std::map<std::string
     out.column = plain_column(rows[0][3].value_or(""));
     const auto col = std::find_if(table.cols.begin(), table.cols.end(),
                                   [&](const Column &c) { return lower(c.name) == lower(out.column); });
-    if (col == table.cols.end() || !is_integer_type(col->data_type)) {
+    if (col == table.cols.end() || integer_bytes(col->data_type) == 0) {
         out.why_not = "it is partitioned on " + rows[0][3].value_or("") + ", not on one integer column";
         return true;
     }
     out.column = col->name;
+    if (out.method == PartMethod::key || out.method == PartMethod::linear_key) {
+        if (key_algorithm_1) {
+            out.why_not = "its KEY partitioning is of ALGORITHM=1";
+            return true;
+        }
+        out.key_bytes = integer_bytes(col->data_type);
+        std::string query_err;
+        if (!read_number_weights(front, out.weights, query_err)) {
+            if (!query_err.empty()) {
+                err = query_err;
+                return false;
+            }
+            out.why_not = "the server gives no one-byte weights for its KEY hash";
+            return true;
+        }
+    }
     for (const Row &r : rows) {
         Shard shard;
         shard.name = r[0].value_or("");
@@ -305,6 +360,44 @@ std::map<std::string, std::string> parse_comment(const std::string &comment)
     return out;
 }
 
+namespace {
+
+/* LINEAR HASH and LINEAR KEY: the hash's low bits under the smallest power
+** of two that is at least n; a result past the last partition drops its top
+** bit until it is not. */
+int linear_partition(uint64_t h, int n)
+{
+    uint64_t mask = std::bit_ceil(static_cast<uint64_t>(n)) - 1;
+    uint64_t p = h & mask;
+    while (p >= static_cast<uint64_t>(n)) {
+        mask >>= 1;
+        p &= mask;
+    }
+    return static_cast<int>(p);
+}
+
+} // namespace
+
+uint32_t Layout::key_hash(std::optional<int64_t> v) const
+{
+    /* The server folds a key into two 64-bit words from 1 and 4 and keeps
+    ** the low 32 bits of the first. */
+    uint64_t nr1 = 1, nr2 = 4;
+    if (!v)
+        return static_cast<uint32_t>(nr1 ^ ((nr1 << 1) | 1));
+    uint8_t bytes[8];
+    for (uint32_t i = 0; i < key_bytes; i++)
+        bytes[i] = static_cast<uint8_t>(static_cast<uint64_t>(*v) >> (8 * i));
+    uint32_t len = key_bytes;
+    while (len > 0 && weights[bytes[len - 1]] == weights[' '])
+        len--;
+    for (uint32_t i = 0; i < len; i++) {
+        nr1 ^= (((nr1 & 63) + nr2) * weights[bytes[i]]) + (nr1 << 8);
+        nr2 += 3;
+    }
+    return static_cast<uint32_t>(nr1);
+}
+
 int Layout::partition_of(std::optional<int64_t> v) const
 {
     const int n = static_cast<int>(shards.size());
@@ -315,19 +408,9 @@ int Layout::partition_of(std::optional<int64_t> v) const
         const int64_t m = v.value_or(INT64_MIN) % n;   /* truncates toward zero, as the server's MOD */
         return static_cast<int>(m < 0 ? -m : m);
     }
-    case PartMethod::linear_hash: {
-        /* The value's low bits under the smallest power of two that is at
-        ** least n; a result past the last partition drops its top bit
-        ** until it is not. */
-        const uint64_t h = static_cast<uint64_t>(v.value_or(INT64_MIN));
-        uint64_t mask = std::bit_ceil(static_cast<uint64_t>(n)) - 1;
-        uint64_t p = h & mask;
-        while (p >= static_cast<uint64_t>(n)) {
-            mask >>= 1;
-            p &= mask;
-        }
-        return static_cast<int>(p);
-    }
+    case PartMethod::linear_hash: return linear_partition(static_cast<uint64_t>(v.value_or(INT64_MIN)), n);
+    case PartMethod::key: return static_cast<int>(key_hash(v) % static_cast<uint32_t>(n));
+    case PartMethod::linear_key: return linear_partition(key_hash(v), n);
     case PartMethod::range:
         for (int p = 0; p < n; p++)
             if (!v || !shards[p].below || *v < *shards[p].below)
@@ -369,7 +452,9 @@ bool read_layout(Conn &front, const Table &table, Layout &out, std::string &err)
         out.why_not = "a partition names its backend in a CONNECTION option, which is not read here";
         return true;
     }
-    if (!read_partitions(front, table, table_params, out, err))
+    const bool key_algorithm_1 =
+        !create.empty() && create[0].size() > 1 && create[0][1].value_or("").find(" KEY ALGORITHM = 1 ") != std::string::npos;
+    if (!read_partitions(front, table, table_params, key_algorithm_1, out, err))
         return false;
     if (!out.routed)
         out.shards.clear();

@@ -15,12 +15,20 @@
 **         RANGE(col)     the first partition whose bound is above col
 **                        (MAXVALUE above all), a null in the first;
 **         LIST(col)      the partition whose list holds col (or NULL);
+**         KEY(col), LINEAR KEY(col)  as HASH and LINEAR HASH, of the
+**                        column's hash: the bytes of the stored value
+**                        (little-endian, the column's width), each taken
+**                        at its weight in the collation the server sorts
+**                        numbers by (latin1_swedish_ci, read from the
+**                        server), bytes that weigh as a space dropped from
+**                        the end, folded as the server folds a key's bytes;
+**                        a null folds the start value instead;
 **       a value no RANGE or LIST partition takes is refused as the server
 **       refuses it;
-**   (2) any other layout (KEY, an expression, COLUMNS,
-**       subpartitions, a backend the front cannot name, a partition's
-**       CONNECTION) is not routed: its
-**       rows go through the front node, and `why_not` says why for the log;
+**   (2) any other layout (KEY over several columns or with ALGORITHM=1,
+**       an expression, COLUMNS, subpartitions, a backend the front cannot
+**       name, a partition's CONNECTION) is not routed: its rows go through
+**       the front node, and `why_not` says why for the log;
 **   (3) a backend is named by the partition's COMMENT over the table's
 **       COMMENT over the table's CONNECTION, as the engine reads them: srv
 **       "name" for a row of mysql.servers, or host, port, user, password,
@@ -30,6 +38,7 @@
 #ifndef QXFLDR_MARIA_SHARD_H
 #define QXFLDR_MARIA_SHARD_H
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -41,7 +50,7 @@
 
 namespace qxmaria {
 
-enum class PartMethod { single, hash, linear_hash, range, list };
+enum class PartMethod { single, hash, linear_hash, range, list, key, linear_key };
 
 /* One partition and the backend table that holds its rows. */
 struct Shard {
@@ -61,10 +70,14 @@ struct Layout {
     std::string method_text;            /* as the catalog says, e.g. "HASH" */
     std::string column;                 /* the partitioning column, as stored */
     std::vector<Shard> shards;          /* in partition order */
+    uint32_t    key_bytes = 0;          /* KEY: bytes of the column's stored value */
+    std::array<uint8_t, 256> weights{}; /* KEY: each byte's weight */
 
     /* The partition of a row whose column value is `v` (nullopt: NULL);
     ** -1 when no partition takes it. */
     int partition_of(std::optional<int64_t> v) const;
+    /* KEY: the server's hash of a value (nullopt: NULL). */
+    uint32_t key_hash(std::optional<int64_t> v) const;
 };
 
 /* Comment parameters: key "value" pairs separated by commas. */
