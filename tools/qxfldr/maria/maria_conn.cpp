@@ -7,6 +7,7 @@
 #include <mysqld_error.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,17 +22,6 @@ constexpr const char *kStrictMode =
     "SET SESSION sql_mode = 'STRICT_ALL_TABLES,NO_ZERO_DATE,NO_ZERO_IN_DATE,ERROR_FOR_DIVISION_BY_ZERO,"
     "NO_ENGINE_SUBSTITUTION'";
 
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool percent_decode(std::string_view in, std::string &out)
 {
     out.clear();
@@ -40,9 +30,11 @@ bool percent_decode(std::string_view in, std::string &out)
             out += in[i];
             continue;
         }
-        if (i + 2 >= in.size() || hex_digit(in[i + 1]) < 0 || hex_digit(in[i + 2]) < 0)
+        uint8_t byte = 0;
+        const char *digits = in.data() + i + 1;
+        if (i + 2 >= in.size() || std::from_chars(digits, digits + 2, byte, 16).ptr != digits + 2)
             return false;
-        out += static_cast<char>(hex_digit(in[i + 1]) * 16 + hex_digit(in[i + 2]));
+        out += static_cast<char>(byte);
         i += 2;
     }
     return true;

@@ -3,6 +3,7 @@
 */
 #include "pg_export.h"
 
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,17 +14,6 @@
 namespace qxpg {
 
 namespace {
-
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 /* Reads exactly `n` digits at *p; advances past them. */
 bool read_digits(const char *&p, int n, int &value)
@@ -338,9 +328,9 @@ bool Exporter::store(fldr_env *env, bdta3_col *col, uint32_t row, const ExportCo
         std::string bytes;
         bytes.reserve(size / 2);
         for (int i = 2; ok && i < len; i += 2) {
-            int hi = hex_value(text[i]), lo = hex_value(text[i + 1]);
-            ok = hi >= 0 && lo >= 0;
-            bytes += static_cast<char>(hi * 16 + lo);
+            uint8_t byte = 0;
+            ok = std::from_chars(text + i, text + i + 2, byte, 16).ptr == text + i + 2;
+            bytes += static_cast<char>(byte);
         }
         if (!ok) {
             error = "value \"" + std::string(text, size) + "\" of column " + c.name + " has no exportable form";
