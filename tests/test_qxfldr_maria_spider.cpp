@@ -230,10 +230,10 @@ TEST(QxfldrSpider, StopPointsAcrossShards)
 /* Where the loader finds the backends: the table's CONNECTION option names
 ** one as its COMMENT does, the COMMENT's value first where both give one; a
 ** partition's own CONNECTION is not read, nor is KEY of ALGORITHM=1
-** computed, so those tables are loaded through the front node; KEY is
-** (backend 0: the rows spread over both). Either way the rows are on the
-** backend the front reads, the front finds every one, and a key given twice
-** is refused. */
+** computed, so those tables are loaded through the front node, while plain
+** KEY is routed (backend 0: the rows spread over both). Either way the rows
+** are on the backend the front reads, the front finds every one, and a key
+** given twice is refused. */
 TEST(QxfldrSpider, BackendsAreFoundAsTheFrontFindsThem)
 {
     MARIA_REQUIRE_CLUSTER();
