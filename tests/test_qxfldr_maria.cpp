@@ -203,4 +203,65 @@ TEST(QxfldrMaria, ServerAskingForALocalFileGetsNone)
     EXPECT_EQ(mariatest::rows_of(conn, "SELECT count(*) FROM leak"), std::vector<std::string>{"0"});
 }
 
+/* The three ways a batch reaches the server store the same rows and refuse
+** the same ones with the same messages: numbers sent in binary only where
+** the column reads them as their text would be read (a YEAR takes 0 as
+** 0000 but '0' as 2000, an ENUM takes 1 as its first member but '1' as the
+** member named '1'), a numeric column holding text in a row as text, every
+** byte of a text unchanged. Refused rows leave when the caller rolls back
+** and sends again, and the rows that follow them keep their values. */
+TEST(QxfldrMaria, EveryPathStoresTheSameRows)
+{
+    MARIA_REQUIRE_CLUSTER();
+    using qxmaria::Field;
+    const auto i = [](int64_t v) { return Field{Field::Int, v, 0, {}}; };
+    const auto r = [](double v) { return Field{Field::Real, 0, v, {}}; };
+    const auto t = [](std::string_view v) { return Field{Field::Text, 0, 0, v}; };
+    const Field null{};
+    const std::vector<std::vector<Field>> rows = {
+        {i(1), i(0), i(-5), r(0.1), t("a\tb\\c"), i(1)},
+        {i(2), null, t("7"), null, t("\xF0\x9F\x98\x80x\n"), t("2")},
+        {i(1), i(1999), i(1), r(1), t("dup"), null},                  /* key given twice */
+        {i(4), i(69), null, r(-1e300), t("toolong"), null},           /* past VARCHAR(6) */
+        {i(5), i(69), i(INT64_MAX), r(1.5), t(""), null},
+    };
+    const std::vector<std::string> cols = {"id", "y", "n", "f", "t", "e"};
+    const std::vector<uint8_t> numeric = {1, 0, 1, 1, 0, 0};
+    const std::vector<std::string> want = {"1|2000|-5|0.1|a\tb\\c|1", "2|<null>|7|<null>|\xF0\x9F\x98\x80x\n|2",
+                                           "5|2069|9223372036854775807|1.5||<null>"};
+    for (const auto path : {qxmaria::SendPath::bulk, qxmaria::SendPath::load_data, qxmaria::SendPath::insert}) {
+        SCOPED_TRACE(static_cast<int>(path));
+        mariatest::sql(0, "DROP TABLE IF EXISTS w; CREATE TABLE w (id INT PRIMARY KEY, y YEAR, n BIGINT, f DOUBLE, "
+                          "t VARCHAR(6), e ENUM('2', '1'))");
+        qxmaria::Conn conn = mariatest::connect(0);
+        qxmaria::BatchWriter writer(conn, "`qx`.`w`", cols, path, numeric);
+        ASSERT_EQ(writer.path(), path);
+        for (size_t row = 0; row < rows.size(); row++)
+            writer.add_row(rows[row], row);
+        std::vector<std::string> refused;
+        const auto on_refused = [&](const qxmaria::Refusal &f) {
+            refused.push_back(std::to_string(f.tag) + ": " + f.message);
+            return true;
+        };
+        std::string err;
+        ASSERT_TRUE(conn.exec("START TRANSACTION", err)) << err;
+        qxmaria::SendResult sent = writer.send(on_refused);
+        EXPECT_EQ(sent.status, qxmaria::SendStatus::ok) << sent.error;
+        EXPECT_EQ(sent.kept, 3u);
+        EXPECT_THAT(refused, testing::ElementsAre("2: Duplicate entry '1' for key 'PRIMARY'",
+                                                  "3: Data too long for column 't' at row 1"));
+        /* Rolled back and sent again: the refused rows are gone, none is refused twice. */
+        ASSERT_TRUE(conn.exec("ROLLBACK", err)) << err;
+        writer.unsend();
+        EXPECT_EQ(writer.pending(), 3u);
+        ASSERT_TRUE(conn.exec("START TRANSACTION", err)) << err;
+        sent = writer.send(on_refused);
+        EXPECT_EQ(sent.status, qxmaria::SendStatus::ok) << sent.error;
+        EXPECT_EQ(sent.kept, 3u);
+        EXPECT_EQ(refused.size(), 2u);
+        ASSERT_TRUE(conn.exec("COMMIT", err)) << err;
+        EXPECT_EQ(mariatest::rows_of(conn, "SELECT id, y, n, f, t, e FROM w ORDER BY id"), want);
+    }
+}
+
 } // namespace

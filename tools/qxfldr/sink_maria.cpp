@@ -139,14 +139,14 @@ public:
             if (layout.spider)
                 route.note = "table " + table + " is a Spider table whose rows the loader cannot place (" +
                              layout.why_not + "): rows go through the front node as multi-row INSERTs";
-            route.part_lane.push_back(add_lane(table_no, 0, t.qualified(), cols, layout.spider));
+            route.part_lane.push_back(add_lane(table_no, 0, t.qualified(), cols, numeric_columns(t, cols), layout.spider));
             return true;
         }
         for (const qxmaria::Shard &shard : layout.shards) {
             size_t link_no = 0;
             if (!backend_link(shard.backend, link_no, err))
                 return false;
-            route.part_lane.push_back(add_lane(table_no, link_no, remote_table(shard), cols, false));
+            route.part_lane.push_back(add_lane(table_no, link_no, remote_table(shard), cols, numeric_columns(t, cols), false));
         }
         route.note = "table " + table + " is a Spider table over " + std::to_string(layout.shards.size()) +
                      " partitions" + (layout.column.empty() ? "" : " (" + layout.method_text + " on " + layout.column + ")") +
@@ -332,13 +332,24 @@ private:
         return true;
     }
 
-    size_t add_lane(uint32_t table_no, size_t link_no, const std::string &qualified, const std::vector<std::string> &cols,
-                    bool through_front)
+    /* Which of `cols` are integer or floating columns (BatchWriter's `numeric`). */
+    static std::vector<uint8_t> numeric_columns(const qxmaria::Table &t, const std::vector<std::string> &cols)
     {
-        const auto path = through_front ? qxmaria::SendPath::insert : qxmaria::SendPath::load_data;
-        lanes_.push_back(std::make_unique<Lane>(Lane{table_no, link_no,
-                                                     qxmaria::BatchWriter(link(link_no), qualified, cols, path), {}, {}, 0,
-                                                     false}));
+        std::vector<uint8_t> numeric(cols.size(), 0);
+        for (size_t i = 0; i < cols.size(); i++)
+            for (const qxmaria::Column &c : t.cols)
+                if (c.name == cols[i])
+                    numeric[i] = qxmaria::is_binary_number_type(c.data_type);
+        return numeric;
+    }
+
+    size_t add_lane(uint32_t table_no, size_t link_no, const std::string &qualified, const std::vector<std::string> &cols,
+                    std::vector<uint8_t> numeric, bool through_front)
+    {
+        const auto path = through_front ? qxmaria::SendPath::insert : qxmaria::SendPath::bulk;
+        lanes_.push_back(std::make_unique<Lane>(
+            Lane{table_no, link_no, qxmaria::BatchWriter(link(link_no), qualified, cols, path, std::move(numeric)), {}, {},
+                 0, false}));
         return lanes_.size() - 1;
     }
 

@@ -67,37 +67,13 @@ void append_escaped(std::string &out, std::string_view value)
     out.append(value.data() + run, n - run);
 }
 
-void split_line(std::string_view line, std::vector<std::optional<std::string>> &fields)
+BatchWriter::BatchWriter(Conn &conn, std::string table, const std::vector<std::string> &cols, SendPath path,
+                         std::vector<uint8_t> numeric)
+    : conn_(&conn), table_(std::move(table)), path_(path), width_(cols.size()), numeric_(std::move(numeric))
 {
-    fields.clear();
-    if (!line.empty() && line.back() == '\n')
-        line.remove_suffix(1);
-    std::string cur;
-    bool null = false;
-    for (size_t i = 0;; i++) {
-        if (i == line.size() || line[i] == '\t') {
-            fields.push_back(null ? std::nullopt : std::optional<std::string>(cur));
-            cur.clear();
-            null = false;
-            if (i == line.size())
-                return;
-            continue;
-        }
-        if (line[i] != '\\' || i + 1 == line.size()) {
-            cur += line[i];
-            continue;
-        }
-        const char e = line[++i];
-        if (e == 'N' && cur.empty() && (i + 1 == line.size() || line[i + 1] == '\t'))
-            null = true;
-        else
-            cur += e == 't' ? '\t' : e == 'n' ? '\n' : e == 'r' ? '\r' : e == '0' ? '\0' : e;
-    }
-}
-
-BatchWriter::BatchWriter(Conn &conn, std::string table, const std::vector<std::string> &cols, SendPath path)
-    : conn_(&conn), table_(std::move(table)), path_(path)
-{
+    numeric_.resize(width_, 0);
+    if (path_ == SendPath::bulk && !conn.bulk_supported())
+        path_ = SendPath::load_data;
     std::string list = " (";
     for (size_t i = 0; i < cols.size(); i++)
         list += (i ? ", " : "") + quote_ident(cols[i]);
@@ -108,32 +84,40 @@ BatchWriter::BatchWriter(Conn &conn, std::string table, const std::vector<std::s
 
 void BatchWriter::add_row(std::span<const Field> fields, uint64_t tag)
 {
-    char num[32];
-    for (size_t c = 0; c < fields.size(); c++) {
-        if (c > 0)
-            data_ += '\t';
-        const Field &f = fields[c];
+    for (const Field &f : fields) {
+        Cell cell;
+        cell.kind = f.kind;
         switch (f.kind) {
-        case Field::Null: data_ += "\\N"; break;
-        case Field::Int: data_.append(num, std::to_chars(num, num + sizeof num, f.i).ptr); break;
-        case Field::Real: data_.append(num, std::to_chars(num, num + sizeof num, f.r).ptr); break;
-        case Field::Text: append_escaped(data_, f.text); break;
+        case Field::Null: cell.i = 0; break;
+        case Field::Int: cell.i = f.i; break;
+        case Field::Real: cell.r = f.r; break;
+        case Field::Text:
+            cell.off = bytes_.size();
+            cell.len = static_cast<uint32_t>(f.text.size());
+            bytes_.append(f.text);
+            break;
         }
+        cells_.push_back(cell);
     }
-    data_ += '\n';
-    ends_.push_back(data_.size());
+    ends_.push_back(bytes_.size());
     tags_.push_back(tag);
 }
 
-std::string_view BatchWriter::line(size_t row) const
+namespace {
+
+/* A number as the text the server reads back to the same value. */
+std::string_view number_text(char (&buf)[32], Field::Kind kind, int64_t i, double r)
 {
-    const size_t from = row == 0 ? 0 : ends_[row - 1];
-    return std::string_view(data_).substr(from, ends_[row] - from);
+    const auto res = kind == Field::Int ? std::to_chars(buf, buf + sizeof buf, i) : std::to_chars(buf, buf + sizeof buf, r);
+    return std::string_view(buf, static_cast<size_t>(res.ptr - buf));
 }
+
+} // namespace
 
 void BatchWriter::discard()
 {
-    data_.clear();
+    cells_.clear();
+    bytes_.clear();
     ends_.clear();
     tags_.clear();
     refused_.clear();
@@ -181,7 +165,7 @@ bool BatchWriter::send_parts(const RefusalHandler &on_refused, bool alone)
         if (first == Outcome::ok)
             kept_ += hi - lo;
         else
-            fail(first, conn_->error());
+            fail(first, last_error());
     }
     return true;
 }
@@ -199,23 +183,34 @@ void BatchWriter::drop_from_tag(uint64_t limit)
 {
     const size_t keep = static_cast<size_t>(std::lower_bound(tags_.begin(), tags_.end(), limit) - tags_.begin());
     tags_.resize(keep);
+    cells_.resize(keep * width_);
     ends_.resize(keep);
-    data_.resize(keep == 0 ? 0 : ends_.back());
+    bytes_.resize(keep == 0 ? 0 : ends_.back());
 }
 
 void BatchWriter::drop_refused()
 {
-    std::string data;
+    std::vector<Cell> cells;
+    std::string bytes;
     std::vector<size_t> ends;
     std::vector<uint64_t> tags;
     for (size_t i = 0; i < tags_.size(); i++) {
         if (refused_[i])
             continue;
-        data.append(line(i));
-        ends.push_back(data.size());
+        for (size_t c = 0; c < width_; c++) {
+            Cell cell = cells_[i * width_ + c];
+            if (cell.kind == Field::Text) {
+                const std::string_view text = text_of(cell);
+                cell.off = bytes.size();
+                bytes.append(text);
+            }
+            cells.push_back(cell);
+        }
+        ends.push_back(bytes.size());
         tags.push_back(tags_[i]);
     }
-    data_.swap(data);
+    cells_.swap(cells);
+    bytes_.swap(bytes);
     ends_.swap(ends);
     tags_.swap(tags);
     refused_.assign(tags_.size(), 0);
@@ -226,6 +221,15 @@ void BatchWriter::fail(Outcome outcome, const std::string &what)
     (outcome == Outcome::conflict ? conflict_ : fatal_) = true;
     error_ = (conn_->lost() ? "connection to MariaDB lost while loading table " : "MariaDB failed the load of table ") +
              table_ + ": " + what;
+}
+
+/* The connection's error; a bulk execution the client library stopped
+** before it reached the server leaves its error on the statement alone. */
+std::string BatchWriter::last_error() const
+{
+    if (stmt_ && mysql_errno(conn_->get()) == 0 && mysql_stmt_errno(stmt_.get()) != 0)
+        return one_line(mysql_stmt_error(stmt_.get()));
+    return conn_->error();
 }
 
 BatchWriter::Outcome BatchWriter::classify_error()
@@ -247,8 +251,24 @@ bool BatchWriter::command(const char *sql)
 
 BatchWriter::Outcome BatchWriter::load_range(size_t lo, size_t hi)
 {
-    const size_t from = lo == 0 ? 0 : ends_[lo - 1];
-    InfileSource src{data_.data() + from, ends_[hi - 1] - from};
+    /* The rows as LOAD DATA lines, encoded for this statement only. */
+    char num[32];
+    lines_.clear();
+    for (size_t row = lo; row < hi; row++) {
+        for (size_t c = 0; c < width_; c++) {
+            if (c > 0)
+                lines_ += '\t';
+            const Cell &cell = cells_[row * width_ + c];
+            if (cell.kind == Field::Null)
+                lines_ += "\\N";
+            else if (cell.kind == Field::Text)
+                append_escaped(lines_, text_of(cell));
+            else
+                lines_.append(number_text(num, cell.kind, cell.i, cell.r));
+        }
+        lines_ += '\n';
+    }
+    InfileSource src{lines_.data(), lines_.size()};
     MYSQL *m = conn_->get();
     conn_->set_infile_source(&src);
     const int rc = mysql_real_query(m, load_sql_.data(), load_sql_.size());
@@ -259,17 +279,19 @@ BatchWriter::Outcome BatchWriter::load_range(size_t lo, size_t hi)
     return mysql_affected_rows(m) == hi - lo && mysql_warning_count(m) == 0 ? Outcome::ok : Outcome::refused;
 }
 
+/* Every value goes as a quoted text, numbers too, so that the server reads
+** it as it reads the same value from LOAD DATA (a YEAR takes '0' as 2000). */
 void BatchWriter::append_tuple(std::string &sql, size_t row) const
 {
-    thread_local std::vector<std::optional<std::string>> fields;
-    split_line(line(row), fields);
+    char num[32];
     sql += '(';
-    for (size_t c = 0; c < fields.size(); c++) {
+    for (size_t c = 0; c < width_; c++) {
         sql += c ? ", " : "";
-        if (!fields[c])
+        const Cell &cell = cells_[row * width_ + c];
+        if (cell.kind == Field::Null)
             sql += "NULL";
         else
-            sql += "'" + conn_->escape(*fields[c]) + "'";
+            sql += "'" + conn_->escape(cell.kind == Field::Text ? text_of(cell) : number_text(num, cell.kind, cell.i, cell.r)) + "'";
     }
     sql += ')';
 }
@@ -296,7 +318,112 @@ BatchWriter::Outcome BatchWriter::insert_range(size_t lo, size_t hi)
 
 BatchWriter::Outcome BatchWriter::send_range(size_t lo, size_t hi)
 {
-    return path_ == SendPath::load_data ? load_range(lo, hi) : insert_range(lo, hi);
+    switch (path_) {
+    case SendPath::bulk: return bulk_range(lo, hi);
+    case SendPath::load_data: return load_range(lo, hi);
+    case SendPath::insert: break;
+    }
+    return insert_range(lo, hi);
+}
+
+/* The rows in executions of at most kInsertBytes of values each, so that no
+** execution outgrows the server's packet limit on wide rows. */
+BatchWriter::Outcome BatchWriter::bulk_range(size_t lo, size_t hi)
+{
+    if (!stmt_) {
+        stmt_.reset(mysql_stmt_init(conn_->get()));
+        std::string sql = insert_head_ + "(";
+        for (size_t c = 0; c < width_; c++)
+            sql += c ? ", ?" : "?";
+        sql += ")";
+        if (!stmt_ || mysql_stmt_prepare(stmt_.get(), sql.data(), sql.size()) != 0) {
+            stmt_.reset();
+            return classify_error();
+        }
+        bound_.resize(width_);
+        binds_.resize(width_);
+    }
+    constexpr size_t kValueBytes = 9;   /* what a value costs in the packet besides its text */
+    for (size_t first = lo; first < hi;) {
+        size_t last = first + 1;
+        while (last < hi && ends_[last] - row_start(first) + (last + 1 - first) * width_ * kValueBytes <= kInsertBytes)
+            last++;
+        const Outcome outcome = bulk_execute(first, last);
+        if (outcome != Outcome::ok)
+            return outcome;
+        first = last;
+    }
+    return Outcome::ok;
+}
+
+/* Binds column `col` of rows [lo, hi): binary integers (or floating numbers)
+** when the column is numeric and holds no other kind there, else texts. */
+void BatchWriter::bind_column(size_t col, size_t lo, size_t hi, MYSQL_BIND &bind)
+{
+    BoundColumn &b = bound_[col];
+    const size_t n = hi - lo;
+    bool ints = numeric_[col] != 0, reals = numeric_[col] != 0;
+    b.indicator.resize(n);
+    for (size_t k = 0; k < n; k++) {
+        const Field::Kind kind = cells_[(lo + k) * width_ + col].kind;
+        b.indicator[k] = kind == Field::Null ? STMT_INDICATOR_NULL : STMT_INDICATOR_NONE;
+        ints = ints && (kind == Field::Null || kind == Field::Int);
+        reals = reals && (kind == Field::Null || kind == Field::Real);
+    }
+    bind = MYSQL_BIND{};
+    bind.u.indicator = b.indicator.data();
+    if (ints) {
+        b.ints.resize(n);
+        for (size_t k = 0; k < n; k++)
+            b.ints[k] = cells_[(lo + k) * width_ + col].i;
+        bind.buffer_type = MYSQL_TYPE_LONGLONG;
+        bind.buffer = b.ints.data();
+        return;
+    }
+    if (reals) {
+        b.reals.resize(n);
+        for (size_t k = 0; k < n; k++)
+            b.reals[k] = cells_[(lo + k) * width_ + col].r;
+        bind.buffer_type = MYSQL_TYPE_DOUBLE;
+        bind.buffer = b.reals.data();
+        return;
+    }
+    /* Numbers among texts go as texts; `numbers` is reserved for all of them
+    ** at once, so that the pointers into it stay valid. */
+    char num[32];
+    b.texts.resize(n);
+    b.lengths.resize(n);
+    b.numbers.clear();
+    b.numbers.reserve(n * sizeof num);
+    for (size_t k = 0; k < n; k++) {
+        const Cell &cell = cells_[(lo + k) * width_ + col];
+        std::string_view text;
+        if (cell.kind == Field::Text) {
+            text = text_of(cell);
+        } else if (cell.kind != Field::Null) {
+            const std::string_view digits = number_text(num, cell.kind, cell.i, cell.r);
+            text = std::string_view(b.numbers.data() + b.numbers.size(), digits.size());
+            b.numbers.append(digits);
+        }
+        b.texts[k] = text.data();
+        b.lengths[k] = text.size();
+    }
+    bind.buffer_type = MYSQL_TYPE_STRING;
+    bind.buffer = b.texts.data();
+    bind.length = b.lengths.data();
+}
+
+BatchWriter::Outcome BatchWriter::bulk_execute(size_t lo, size_t hi)
+{
+    for (size_t c = 0; c < width_; c++)
+        bind_column(c, lo, hi, binds_[c]);
+    unsigned int rows = static_cast<unsigned int>(hi - lo);
+    MYSQL_STMT *stmt = stmt_.get();
+    if (mysql_stmt_attr_set(stmt, STMT_ATTR_ARRAY_SIZE, &rows) != 0 || mysql_stmt_bind_param(stmt, binds_.data()) != 0 ||
+        mysql_stmt_execute(stmt) != 0)
+        return mysql_errno(conn_->get()) != 0 ? classify_error() : Outcome::fatal;
+    return mysql_stmt_affected_rows(stmt) == rows && mysql_warning_count(conn_->get()) == 0 ? Outcome::ok
+                                                                                            : Outcome::refused;
 }
 
 BatchWriter::Outcome BatchWriter::single_row(size_t row, std::string &message)
@@ -328,7 +455,7 @@ void BatchWriter::locate(size_t lo, size_t hi, bool known_bad, const RefusalHand
         std::string message;
         const Outcome outcome = count == 1 ? single_row(lo, message) : send_range(lo, hi);
         if (outcome == Outcome::fatal || outcome == Outcome::conflict) {
-            fail(outcome, conn_->error());
+            fail(outcome, last_error());
             return;
         }
         if (!command(outcome == Outcome::ok ? "RELEASE SAVEPOINT qx_part" : "ROLLBACK TO SAVEPOINT qx_part"))

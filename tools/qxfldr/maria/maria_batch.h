@@ -2,15 +2,21 @@
 ** The MariaDB batch engine: the rows of one table, for one connection, sent
 ** inside a transaction the caller opened and ends.
 **
-** Rows are encoded once, as lines of LOAD DATA's default text format
-** (fields joined by tab, lines ended by newline, null as \N, backslash, tab,
-** newline, carriage return and NUL escaped with a backslash), so that any
-** value reaches the server unchanged. They are sent by one of two paths:
+** Rows are kept as typed values (integers, floating numbers, texts, nulls),
+** and sent by one of three paths:
+**   - bulk: one prepared INSERT executed over arrays of rows in the binary
+**     protocol (the server's bulk execution). Integers and floating numbers
+**     of numeric columns travel as binary numbers, texts as they are, with
+**     no escape and no parse of a number on either side: the fastest path
+**     we measured, a tenth faster than LOAD DATA LOCAL on the server;
 **   - load_data: LOAD DATA LOCAL INFILE fed from memory through the client
-**     library's local-infile callbacks (the fastest path a server has);
+**     library's local-infile callbacks, the rows encoded as lines of LOAD
+**     DATA's default text format (fields joined by tab, lines ended by
+**     newline, null as \N, backslash, tab, newline, carriage return and NUL
+**     escaped with a backslash): the path into a server without bulk
+**     execution;
 **   - insert: multi-row INSERT statements of at most kInsertBytes each (the
-**     path through a node that forwards rows, and where the server does not
-**     allow LOCAL INFILE).
+**     path through a node that forwards rows).
 **
 ** Rules:
 **   (1) the batch goes in parts of at most kPartRows rows, in row order,
@@ -18,14 +24,16 @@
 **       part passes when the server stored every row of it without a
 **       warning. A refused row thus costs the rollback and the re-send of
 **       its part, not of the batch;
-**   (2) LOAD DATA LOCAL turns what INSERT refuses into warnings (a value cut
-**       short, a key given twice): a part with any warning, or fewer rows
-**       stored than sent, is rolled back to its savepoint and sent again in
-**       kFanout pieces, each under a savepoint, down to single rows;
-**   (3) a single row is sent as an INSERT, in strict mode, so that a refused
-**       row carries the server's own message; an INSERT that stores the row
-**       with a warning (a value the server would round) is rolled back and
-**       the row refused with the warning's text: nothing changed is kept;
+**   (2) a part with an error, a warning (LOAD DATA LOCAL turns what INSERT
+**       refuses into warnings: a value cut short, a key given twice) or
+**       fewer rows stored than sent is rolled back to its savepoint and
+**       sent again in kFanout pieces, each under a savepoint, down to
+**       single rows;
+**   (3) a single row is sent as an INSERT of text values, in strict mode,
+**       so that a refused row carries the server's own message, the same
+**       on every path; an INSERT that stores the row with a warning (a
+**       value the server would round) is rolled back and the row refused
+**       with the warning's text: nothing changed is kept;
 **   (4) when every piece of a refused part but the last passes, the last is
 **       known to fail and is split at once;
 **   (5) rows are tried in their order, so when the caller stops at a refusal
@@ -42,7 +50,7 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -74,17 +82,21 @@ struct SendResult {
     std::string error;        /* blocked, failed: one line */
 };
 
-enum class SendPath { load_data, insert };
+enum class SendPath { bulk, load_data, insert };
 
 /* Appends `value` with LOAD DATA's escapes. */
 void append_escaped(std::string &out, std::string_view value);
-/* Undoes append_escaped on one line: its fields, a null as std::nullopt. */
-void split_line(std::string_view line, std::vector<std::optional<std::string>> &fields);
 
 class BatchWriter {
 public:
-    /* `table` is the quoted `db`.`name`; `cols` the column names in row order. */
-    BatchWriter(Conn &conn, std::string table, const std::vector<std::string> &cols, SendPath path);
+    /* `table` is the quoted `db`.`name`; `cols` the column names in row
+    ** order. `numeric[c]`, when given, says that column c is an integer or
+    ** floating column, which takes numbers in binary on the bulk path (a
+    ** YEAR, an ENUM or a SET reads the number 1 otherwise than the text
+    ** '1', so they take text). The bulk path falls back to load_data on a
+    ** server without bulk execution. */
+    BatchWriter(Conn &conn, std::string table, const std::vector<std::string> &cols, SendPath path,
+                std::vector<uint8_t> numeric = {});
 
     uint32_t pending() const { return static_cast<uint32_t>(tags_.size()); }
     SendPath path() const { return path_; }
@@ -116,12 +128,40 @@ public:
 
 private:
     enum class Outcome { ok, refused, conflict, fatal };
-    std::string_view line(size_t row) const;
+    /* A value of a row; a text lies in bytes_. */
+    struct Cell {
+        union {
+            int64_t i;
+            double  r;
+            size_t  off;
+        };
+        uint32_t    len = 0;
+        Field::Kind kind = Field::Null;
+    };
+    /* The arrays one column is bound to for a bulk execution. */
+    struct BoundColumn {
+        std::vector<char>          indicator;
+        std::vector<int64_t>       ints;
+        std::vector<double>        reals;
+        std::vector<const char *>  texts;
+        std::vector<unsigned long> lengths;
+        std::string                numbers;   /* numbers sent as text */
+    };
+    struct StmtCloser {
+        void operator()(MYSQL_STMT *stmt) const { mysql_stmt_close(stmt); }
+    };
+
+    std::string_view text_of(const Cell &cell) const { return std::string_view(bytes_).substr(cell.off, cell.len); }
+    size_t row_start(size_t row) const { return row == 0 ? 0 : ends_[row - 1]; }
     Outcome send_range(size_t lo, size_t hi);
+    Outcome bulk_range(size_t lo, size_t hi);
+    Outcome bulk_execute(size_t lo, size_t hi);
+    void bind_column(size_t col, size_t lo, size_t hi, MYSQL_BIND &bind);
     Outcome load_range(size_t lo, size_t hi);
     Outcome insert_range(size_t lo, size_t hi);
     Outcome single_row(size_t row, std::string &message);
     Outcome classify_error();
+    std::string last_error() const;
     bool send_parts(const RefusalHandler &on_refused, bool alone);
     bool command(const char *sql);
     void append_tuple(std::string &sql, size_t row) const;
@@ -134,9 +174,16 @@ private:
     std::string load_sql_;        /* LOAD DATA ... (cols) */
     std::string insert_head_;     /* INSERT INTO t (cols) VALUES */
     SendPath path_;
-    std::string data_;            /* encoded lines, back to back */
-    std::vector<size_t> ends_;    /* end of each row's line in data_ */
+    size_t width_;                /* values per row */
+    std::vector<uint8_t> numeric_;
+    std::vector<Cell> cells_;     /* width_ per row */
+    std::string bytes_;           /* the texts of the cells, back to back */
+    std::vector<size_t> ends_;    /* end of each row's texts in bytes_ */
     std::vector<uint64_t> tags_;
+    std::unique_ptr<MYSQL_STMT, StmtCloser> stmt_;   /* the bulk INSERT, prepared on first use */
+    std::vector<BoundColumn> bound_;
+    std::vector<MYSQL_BIND> binds_;
+    std::string lines_;           /* a part as LOAD DATA lines */
 
     /* State of one send. */
     std::vector<uint8_t> refused_;

@@ -138,6 +138,14 @@ int32_t load_type_code(const std::string &data_type, const std::string &column_t
     return -1;
 }
 
+bool is_binary_number_type(const std::string &data_type)
+{
+    for (const char *t : {"tinyint", "smallint", "mediumint", "int", "integer", "bigint", "float", "double", "real"})
+        if (data_type == t)
+            return true;
+    return false;
+}
+
 bool describe_table(Conn &conn, const TableRef &ref, Table &out, std::string &err)
 {
     out = Table{};

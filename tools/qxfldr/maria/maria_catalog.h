@@ -55,6 +55,9 @@ bool parse_table_ref(const std::string &text, TableRef &out);
 
 /* Library type code of a column type, or -1 when the loader cannot feed it. */
 int32_t load_type_code(const std::string &data_type, const std::string &column_type);
+/* True for an integer or floating column, which reads a binary number as it
+** reads the number's text (a YEAR reads 0 as 0000 but '0' as 2000). */
+bool is_binary_number_type(const std::string &data_type);
 
 /* Describes a table; false with a one-line err when it does not exist, is
 ** not a table, or has a column the loader cannot feed. */

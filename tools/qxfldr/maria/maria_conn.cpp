@@ -283,6 +283,13 @@ void Conn::close()
     conn_ = nullptr;
 }
 
+bool Conn::bulk_supported() const
+{
+    unsigned long caps = 0;
+    return conn_ != nullptr && mariadb_get_infov(conn_, MARIADB_CONNECTION_EXTENDED_SERVER_CAPABILITIES, &caps) == 0 &&
+           (caps & (MARIADB_CLIENT_STMT_BULK_OPERATIONS >> 32)) != 0;
+}
+
 bool Conn::lost() const
 {
     return conn_ == nullptr || is_lost_error(mysql_errno(conn_));

@@ -83,6 +83,8 @@ public:
     MYSQL *get() const { return conn_; }
     const Endpoint &endpoint() const { return ep_; }
     explicit operator bool() const { return conn_ != nullptr; }
+    /* The server executes a prepared statement over arrays of rows. */
+    bool bulk_supported() const;
     /* The last statement failed because the session is gone. */
     bool lost() const;
 
