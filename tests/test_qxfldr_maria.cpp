@@ -264,4 +264,34 @@ TEST(QxfldrMaria, EveryPathStoresTheSameRows)
     }
 }
 
+/* A row bigger than the server's packet limit (16 MiB here) cannot go in
+** one bulk execution; it is streamed, and the rows around it are stored. */
+TEST(QxfldrMaria, RowBeyondThePacketLimitIsStored)
+{
+    MARIA_REQUIRE_CLUSTER();
+    using qxmaria::Field;
+    mariatest::sql(0, "DROP TABLE IF EXISTS big; CREATE TABLE big (id INT PRIMARY KEY, m LONGTEXT)");
+    qxmaria::Conn conn = mariatest::connect(0);
+    ASSERT_EQ(mariatest::rows_of(conn, "SELECT @@max_allowed_packet"), std::vector<std::string>{"16777216"});
+    std::string huge(17 << 20, 'x');
+    huge[1000] = '\t';
+    huge[2000] = '\\';
+    qxmaria::BatchWriter writer(conn, "`qx`.`big`", {"id", "m"}, qxmaria::SendPath::bulk, {1, 0});
+    for (int64_t id = 1; id <= 3; id++) {
+        const std::vector<Field> row = {Field{Field::Int, id, 0, {}},
+                                        Field{Field::Text, 0, 0, id == 2 ? std::string_view(huge) : "small"}};
+        writer.add_row(row, static_cast<uint64_t>(id));
+    }
+    std::string err;
+    ASSERT_TRUE(conn.exec("START TRANSACTION", err)) << err;
+    const qxmaria::SendResult sent = writer.send([](const qxmaria::Refusal &) { return true; });
+    EXPECT_EQ(sent.status, qxmaria::SendStatus::ok) << sent.error;
+    ASSERT_TRUE(conn.exec("COMMIT", err)) << err;
+    EXPECT_EQ(mariatest::rows_of(conn, "SELECT id, length(m) FROM big ORDER BY id"),
+              (std::vector<std::string>{"1|5", "2|17825792", "3|5"}));
+    EXPECT_EQ(mariatest::rows_of(conn, "SELECT substr(m, 1000, 3) = CONCAT('x', CHAR(9), 'x'), "
+                                       "substr(m, 2001, 1) = CHAR(92) FROM big WHERE id = 2"),
+              std::vector<std::string>{"1|1"});
+}
+
 } // namespace

@@ -88,7 +88,7 @@ void BatchWriter::add_row(std::span<const Field> fields, uint64_t tag)
         Cell cell;
         cell.kind = f.kind;
         switch (f.kind) {
-        case Field::Null: cell.i = 0; break;
+        case Field::Null: break;
         case Field::Int: cell.i = f.i; break;
         case Field::Real: cell.r = f.r; break;
         case Field::Text:
@@ -327,7 +327,10 @@ BatchWriter::Outcome BatchWriter::send_range(size_t lo, size_t hi)
 }
 
 /* The rows in executions of at most kInsertBytes of values each, so that no
-** execution outgrows the server's packet limit on wide rows. */
+** execution outgrows the server's packet limit on wide rows. A row bigger
+** than that alone goes by LOAD DATA LOCAL, which streams it: an execution
+** must fit in one packet of the server's (16 MiB by default), and a packet
+** too big ends the session. */
 BatchWriter::Outcome BatchWriter::bulk_range(size_t lo, size_t hi)
 {
     if (!stmt_) {
@@ -348,7 +351,8 @@ BatchWriter::Outcome BatchWriter::bulk_range(size_t lo, size_t hi)
         size_t last = first + 1;
         while (last < hi && ends_[last] - row_start(first) + (last + 1 - first) * width_ * kValueBytes <= kInsertBytes)
             last++;
-        const Outcome outcome = bulk_execute(first, last);
+        const bool too_big = ends_[first] - row_start(first) + width_ * kValueBytes > kInsertBytes;
+        const Outcome outcome = too_big ? load_range(first, last) : bulk_execute(first, last);
         if (outcome != Outcome::ok)
             return outcome;
         first = last;

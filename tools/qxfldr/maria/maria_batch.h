@@ -131,7 +131,7 @@ private:
     /* A value of a row; a text lies in bytes_. */
     struct Cell {
         union {
-            int64_t i;
+            int64_t i = 0;
             double  r;
             size_t  off;
         };
