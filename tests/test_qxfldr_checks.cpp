@@ -143,6 +143,19 @@ TEST(RunLimits, BufferPlans)
     EXPECT_NE(err.find("(4004 x 1 MiB for 2000 tables and 2 workers), more than the memory limit of 1024 MiB"),
               std::string::npos) << err;
 
+    /* Buffers to work ahead with are given when they fit, and dropped before
+    ** the buffers shrink. */
+    BufferNeeds server;
+    server.workers = 2;
+    server.ahead_bufs = 8;
+    ASSERT_TRUE(plan_buffers(server, plan, err)) << err;
+    EXPECT_EQ(plan.reader_bufs, 14u);
+    EXPECT_EQ(plan.chunk_bytes, kDefaultChunk);
+    server.limit = plan_bytes(server, kDefaultChunk, 6, 6);
+    ASSERT_TRUE(plan_buffers(server, plan, err)) << err;
+    EXPECT_EQ(plan.reader_bufs, 6u);
+    EXPECT_EQ(plan.chunk_bytes, kDefaultChunk);
+
     EXPECT_EQ(describe_buffers(4004, 192u << 10), "4004 x 192 KiB");
     EXPECT_EQ(size_text(3u << 20), "3 MiB");
     EXPECT_EQ(size_text(100), "100 bytes");

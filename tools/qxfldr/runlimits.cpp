@@ -146,15 +146,18 @@ bool plan_buffers(const BufferNeeds &needs, BufferPlan &plan, std::string &err)
     uint32_t chunk = needs.chunk_bytes != 0 ? needs.chunk_bytes
                      : given               ? std::min(needs.chunk_mib, kMaxChunkMib) << 20
                                            : kDefaultChunk;
-    uint32_t copies = reader;
-    auto fits = [&] { return plan_bytes(needs, chunk, reader, copies) <= needs.limit; };
+    uint32_t copies = reader, ahead = needs.ahead_bufs;
+    auto fits = [&] { return plan_bytes(needs, chunk, reader + ahead, copies) <= needs.limit; };
     /* Fewer buffers for further tables first: the reader then waits for a
-    ** table's workers sooner, and no row can grow longer than a buffer. */
+    ** table's workers sooner, and no row can grow longer than a buffer.
+    ** Then no buffers to work ahead with, before smaller ones. */
     if (!fits() && needs.most_tables > 1)
         copies = 2;
+    if (!fits())
+        ahead = 0;
     while (!fits() && !given && chunk > kMinChunk)
         chunk -= kMinChunk;
-    const uint64_t bytes = plan_bytes(needs, chunk, reader, copies);
+    const uint64_t bytes = plan_bytes(needs, chunk, reader + ahead, copies);
     if (bytes > needs.limit) {
         const uint64_t count = reader + uint64_t{needs.most_tables - 1} * copies;
         err = "the buffers of this load need about " + std::to_string((bytes + kMiB - 1) / kMiB) + " MiB (" +
@@ -166,7 +169,7 @@ bool plan_buffers(const BufferNeeds &needs, BufferPlan &plan, std::string &err)
         return false;
     }
     plan.chunk_bytes = chunk;
-    plan.reader_bufs = reader;
+    plan.reader_bufs = reader + ahead;
     plan.copy_bufs = copies;
     plan.bytes = bytes;
     return true;
@@ -202,12 +205,13 @@ bool settle_limits(const LoadRequest &req, const std::vector<WrittenNumber> &wri
     return true;
 }
 
-bool plan_load_buffers(const RunLimits &limits, uint32_t most_tables, uint32_t writers, BufferPlan &plan,
-                       std::string &err)
+bool plan_load_buffers(const RunLimits &limits, uint32_t most_tables, uint32_t writers, uint32_t ahead_bufs,
+                       BufferPlan &plan, std::string &err)
 {
     BufferNeeds needs;
     needs.workers = limits.workers;
     needs.writers = writers;
+    needs.ahead_bufs = ahead_bufs;
     needs.most_tables = most_tables;
     needs.chunk_mib = limits.chunk_mib;
     needs.chunk_bytes = limits.chunk_bytes;

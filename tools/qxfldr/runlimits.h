@@ -32,6 +32,7 @@
 namespace qxfldr {
 
 constexpr uint64_t kDefaultMemory = uint64_t{1} << 30;  /* the limit unless MEMORY says otherwise */
+constexpr uint32_t kServerAheadBufs = 8;               /* BufferNeeds::ahead_bufs of a load into a server */
 constexpr uint32_t kDefaultChunk = 1u << 20;            /* read buffer unless BUFFER_NODE_SIZE is given */
 constexpr uint32_t kMinChunk = 64u << 10;               /* the smallest read buffer a plan chooses */
 constexpr uint32_t kMaxChunkMib = 1024;                 /* the largest BUFFER_NODE_SIZE (rows up to 1 GiB) */
@@ -64,6 +65,9 @@ bool settle_workers(uint32_t asked, uint32_t processors, uint32_t &workers, std:
 struct BufferNeeds {
     uint32_t workers = 1;
     uint32_t writers = 1;
+    uint32_t ahead_bufs = 0;    /* more read buffers, so that workers convert ahead
+                                   while the writers send (dropped first when
+                                   memory is short) */
     uint32_t most_tables = 1;   /* tables of the largest group */
     uint32_t chunk_mib = 0;     /* BUFFER_NODE_SIZE when given, else 0 */
     uint32_t chunk_bytes = 0;   /* a read buffer of exactly these bytes (tests), else 0 */
@@ -110,7 +114,7 @@ bool settle_limits(const LoadRequest &req, const std::vector<WrittenNumber> &wri
                    RunLimits &limits, std::string &err);
 
 /* plan_buffers for a load whose largest group has most_tables tables. */
-bool plan_load_buffers(const RunLimits &limits, uint32_t most_tables, uint32_t writers, BufferPlan &plan,
+bool plan_load_buffers(const RunLimits &limits, uint32_t most_tables, uint32_t writers, uint32_t ahead_bufs, BufferPlan &plan,
                        std::string &err);
 
 /* "1 MiB", "192 KiB" or "100 bytes": the size of a read buffer. */
