@@ -4,15 +4,15 @@
 ** of tools/qxfldr/maria/maria_batch.h, one transaction per commit unit.
 **
 ** Every row goes down a lane: one table on one connection. A plain table
-** has one lane, on the named server, fed by LOAD DATA LOCAL INFILE. A Spider
-** table whose layout the loader computes (maria_shard.h) has a lane per
-** backend table, each on a connection of its own to that backend, fed the
-** same way: a row goes to the lane of its partition, where the front node
-** will look for it. A Spider table the loader cannot route has one lane on
+** has one lane, on the named server, fed by bulk executions of a prepared
+** INSERT (maria_batch.h's fast path). A Spider table whose layout the
+** loader computes (maria_shard.h) has a lane per backend table, each on a
+** connection of its own to that backend, fed the same way: a row goes to
+** the lane of its partition, where the front node will look for it. A Spider table the loader cannot route has one lane on
 ** the front node, fed by multi-row INSERTs.
 **
 ** As with the PostgreSQL sink, the loader gives every writer a sink of its
-** own (sink.h rule 3); rows are encoded by insert(), sent by settle() inside
+** own (sink.h rule 3); rows are copied by insert(), sent by settle() inside
 ** one transaction per connection, and refused rows are found by the batch
 ** engine and reported with the server's message (rules 4 and 5). There is no
 ** transaction spanning the connections: commit() commits them one after the
