@@ -333,16 +333,20 @@ BatchWriter::Outcome BatchWriter::send_range(size_t lo, size_t hi)
 ** too big ends the session. */
 BatchWriter::Outcome BatchWriter::bulk_range(size_t lo, size_t hi)
 {
-    if (!stmt_) {
-        stmt_.reset(mysql_stmt_init(conn_->get()));
+    if (!prepared_) {
+        /* A statement that failed to prepare is kept, so that its error is
+        ** still there to report; the next send prepares it again. */
+        if (!stmt_)
+            stmt_.reset(mysql_stmt_init(conn_->get()));
+        if (!stmt_)
+            return Outcome::fatal;
         std::string sql = insert_head_ + "(";
         for (size_t c = 0; c < width_; c++)
             sql += c ? ", ?" : "?";
         sql += ")";
-        if (!stmt_ || mysql_stmt_prepare(stmt_.get(), sql.data(), sql.size()) != 0) {
-            stmt_.reset();
+        if (mysql_stmt_prepare(stmt_.get(), sql.data(), sql.size()) != 0)
             return classify_error();
-        }
+        prepared_ = true;
         bound_.resize(width_);
         binds_.resize(width_);
     }

@@ -180,7 +180,8 @@ private:
     std::string bytes_;           /* the texts of the cells, back to back */
     std::vector<size_t> ends_;    /* end of each row's texts in bytes_ */
     std::vector<uint64_t> tags_;
-    std::unique_ptr<MYSQL_STMT, StmtCloser> stmt_;   /* the bulk INSERT, prepared on first use */
+    std::unique_ptr<MYSQL_STMT, StmtCloser> stmt_;   /* the bulk INSERT */
+    bool prepared_ = false;                          /* stmt_ is prepared (on first use) */
     std::vector<BoundColumn> bound_;
     std::vector<MYSQL_BIND> binds_;
     std::string lines_;           /* a part as LOAD DATA lines */
