@@ -380,22 +380,17 @@ void BatchWriter::bind_column(size_t col, size_t lo, size_t hi, MYSQL_BIND &bind
     }
     bind = MYSQL_BIND{};
     bind.u.indicator = b.indicator.data();
-    if (ints) {
-        b.ints.resize(n);
+    const auto bind_numbers = [&](auto &values, auto Cell::*member, enum_field_types type) {
+        values.resize(n);
         for (size_t k = 0; k < n; k++)
-            b.ints[k] = cells_[(lo + k) * width_ + col].i;
-        bind.buffer_type = MYSQL_TYPE_LONGLONG;
-        bind.buffer = b.ints.data();
-        return;
-    }
-    if (reals) {
-        b.reals.resize(n);
-        for (size_t k = 0; k < n; k++)
-            b.reals[k] = cells_[(lo + k) * width_ + col].r;
-        bind.buffer_type = MYSQL_TYPE_DOUBLE;
-        bind.buffer = b.reals.data();
-        return;
-    }
+            values[k] = cells_[(lo + k) * width_ + col].*member;
+        bind.buffer_type = type;
+        bind.buffer = values.data();
+    };
+    if (ints)
+        return bind_numbers(b.ints, &Cell::i, MYSQL_TYPE_LONGLONG);
+    if (reals)
+        return bind_numbers(b.reals, &Cell::r, MYSQL_TYPE_DOUBLE);
     /* Numbers among texts go as texts; `numbers` is reserved for all of them
     ** at once, so that the pointers into it stay valid. */
     char num[32];
