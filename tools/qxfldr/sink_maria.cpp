@@ -8,8 +8,9 @@
 ** INSERT (maria_batch.h's fast path). A Spider table whose layout the
 ** loader computes (maria_shard.h) has a lane per backend table, each on a
 ** connection of its own to that backend, fed the same way: a row goes to
-** the lane of its partition, where the front node will look for it. A Spider table the loader cannot route has one lane on
-** the front node, fed by multi-row INSERTs.
+** the lane of its partition, where the front node will look for it. A
+** Spider table the loader cannot route has one lane on the front node, fed
+** by multi-row INSERTs.
 **
 ** As with the PostgreSQL sink, the loader gives every writer a sink of its
 ** own (sink.h rule 3); rows are copied by insert(), sent by settle() inside

@@ -8,7 +8,9 @@
 **     protocol (the server's bulk execution). Integers and floating numbers
 **     of numeric columns travel as binary numbers, texts as they are, with
 **     no escape and no parse of a number on either side: the fastest path
-**     we measured, a tenth faster than LOAD DATA LOCAL on the server;
+**     we measured, costing the server a fifth less CPU than LOAD DATA
+**     LOCAL on the same rows. A row too big for one execution goes by
+**     load_data (bulk_range());
 **   - load_data: LOAD DATA LOCAL INFILE fed from memory through the client
 **     library's local-infile callbacks, the rows encoded as lines of LOAD
 **     DATA's default text format (fields joined by tab, lines ended by
